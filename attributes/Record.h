@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "attributes/RecordField.h"
+#include "runtime/Collection.h"
+#include "runtime/Ref.h"
+
+namespace kel {
+
+// The attributes of one shape: an ordered list of RecordFields. Names are compared exactly
+// (letter case counts) and the first match wins. Lookups that miss answer with a new field that
+// belongs to no record; refusals answer false, never an error.
+class Record final : public Object {
+ public:
+  static constexpr ClassId kClassId = ClassId::Record;
+
+  Record();
+
+  // Sets the value of the first field of that name; false, and no new field, when there is none.
+  bool setField(std::u16string_view name, std::u16string_view value);
+  // Appends the caller's field itself, unless a field of the same name is there (then false).
+  bool addField(const Ref<RecordField>& fld);
+  // Removes the first field of that name. Counts positions in 16 bits: more than 32767 fields, or
+  // exactly 32767 without a match, end in an overflow error.
+  bool removeFieldByName(std::u16string_view name);
+  // Removes the field at a 1-based position; false for any failure, with nothing removed.
+  bool removeFieldByIndex(std::int16_t index) noexcept;
+  Ref<RecordField> getFieldByName(std::u16string_view name) const;
+  Ref<RecordField> getFieldByIndex(std::int16_t index) const;
+  std::int16_t get_FieldCount() const;
+
+  Ref<Collection> get_Fields() const noexcept { return fields_; }
+  void putref_Fields(Ref<Collection> fields) noexcept { fields_ = std::move(fields); }
+
+ private:
+  Ref<Collection> fields_;
+};
+
+}  // namespace kel

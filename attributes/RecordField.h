@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "runtime/Object.h"
+
+namespace kel {
+
+// One attribute of a shape: a name/value pair of texts. Values are text whatever the column's type.
+class RecordField final : public Object {
+ public:
+  static constexpr ClassId kClassId = ClassId::RecordField;
+
+  RecordField() noexcept : Object(kClassId) {}
+
+  void setRecordField(std::u16string_view recName, std::u16string_view recValue = {}) {
+    name_ = recName;
+    value_ = recValue;
+  }
+
+  std::u16string get_name() const { return name_; }
+  void put_name(std::u16string_view name) { name_ = name; }
+  std::u16string get_value() const { return value_; }
+  void put_value(std::u16string_view value) { value_ = value; }
+
+  // Borrowed views for the library's own scans, which must not copy every name they compare.
+  const std::u16string& name() const noexcept { return name_; }
+  const std::u16string& value() const noexcept { return value_; }
+
+  Variant getProperty(std::u16string_view name) const override;
+
+ private:
+  std::u16string name_;
+  std::u16string value_;
+};
+
+}  // namespace kel

@@ -1,0 +1,162 @@
+#include "runtime/FileChannel.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <exception>
+#include <utility>
+
+#include "runtime/Error.h"
+
+namespace kel {
+
+namespace {
+
+ErrorNumber openError(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      return ErrorNumber::PathNotFound;
+    case EMFILE:
+    case ENFILE:
+      return ErrorNumber::TooManyFiles;
+    case ETXTBSY:
+    case EBUSY:
+      return ErrorNumber::PermissionDenied;
+    default:
+      return ErrorNumber::PathFileAccessError;
+  }
+}
+
+ErrorNumber writeError(int err) {
+  switch (err) {
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+      return ErrorNumber::DiskFull;
+    default:
+      return ErrorNumber::DeviceIOError;
+  }
+}
+
+}  // namespace
+
+FileChannel::FileChannel(const std::string& nativePath) {
+  do {
+    fd_ = ::open(nativePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  } while (fd_ < 0 && errno == EINTR);
+  if (fd_ < 0) raise(openError(errno));
+  struct stat st;
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    raise(ErrorNumber::PathFileAccessError);
+  }
+  size_ = st.st_size;
+  buf_.reset(new unsigned char[kBufferSize]);
+}
+
+FileChannel::~FileChannel() {
+  if (fd_ < 0) return;
+  try {
+    flush();
+  } catch (const Error&) {
+    // Nobody is left to tell; close() is the call that reports.
+  }
+  ::close(fd_);
+}
+
+void FileChannel::get(void* out, std::size_t n) {
+  if (pos_ < 0 || pos_ > size_ || static_cast<std::uint64_t>(size_ - pos_) < n) {
+    raise(ErrorNumber::InputPastEndOfFile);
+  }
+  auto* dst = static_cast<unsigned char*>(out);
+  std::int64_t at = pos_;
+  std::size_t done = 0;
+  while (done < n) {
+    if (at < bufStart_ || at >= bufEnd()) fill(at);
+    std::size_t k = std::min(n - done, static_cast<std::size_t>(bufEnd() - at));
+    std::memcpy(dst + done, buf_.get() + (at - bufStart_), k);
+    done += k;
+    at += static_cast<std::int64_t>(k);
+  }
+  pos_ = at;
+}
+
+void FileChannel::put(const void* data, std::size_t n) {
+  const auto* src = static_cast<const unsigned char*>(data);
+  while (n > 0) {
+    bool inWindow = pos_ >= bufStart_ && pos_ <= bufEnd() &&
+                    pos_ < bufStart_ + static_cast<std::int64_t>(kBufferSize);
+    if (!inWindow) {
+      flush();
+      bufStart_ = pos_;
+      bufLen_ = 0;
+    }
+    auto offset = static_cast<std::size_t>(pos_ - bufStart_);
+    std::size_t k = std::min(n, kBufferSize - offset);
+    std::memcpy(buf_.get() + offset, src, k);
+    bufLen_ = std::max(bufLen_, offset + k);
+    dirty_ = true;
+    pos_ += static_cast<std::int64_t>(k);
+    size_ = std::max(size_, pos_);
+    src += k;
+    n -= k;
+  }
+}
+
+void FileChannel::flush() {
+  if (!dirty_) return;
+  std::size_t done = 0;
+  while (done < bufLen_) {
+    ssize_t w = ::pwrite(fd_, buf_.get() + done, bufLen_ - done,
+                         static_cast<off_t>(bufStart_ + static_cast<std::int64_t>(done)));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      // The bytes that did not reach the file are no part of it.
+      int err = w < 0 ? errno : ENOSPC;
+      struct stat st;
+      if (::fstat(fd_, &st) == 0) size_ = st.st_size;
+      bufLen_ = 0;
+      dirty_ = false;
+      raise(writeError(err));
+    }
+    done += static_cast<std::size_t>(w);
+  }
+  dirty_ = false;
+}
+
+void FileChannel::fill(std::int64_t at) {
+  flush();
+  bufStart_ = at;
+  bufLen_ = 0;
+  auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(kBufferSize, size_ - at));
+  while (bufLen_ < wanted) {
+    ssize_t r = ::pread(fd_, buf_.get() + bufLen_, wanted - bufLen_,
+                        static_cast<off_t>(bufStart_ + static_cast<std::int64_t>(bufLen_)));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) raise(ErrorNumber::DeviceIOError);
+    if (r == 0) break;
+    bufLen_ += static_cast<std::size_t>(r);
+  }
+  // Only a file cut short behind our back gets here; its missing bytes are not made up.
+  if (bufLen_ == 0) raise(ErrorNumber::InputPastEndOfFile);
+}
+
+void FileChannel::close() {
+  if (fd_ < 0) return;
+  std::exception_ptr failure;
+  try {
+    flush();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  int rc = ::close(std::exchange(fd_, -1));
+  if (failure) std::rethrow_exception(failure);
+  if (rc != 0 && errno != EINTR) raise(ErrorNumber::DeviceIOError);
+}
+
+}  // namespace kel

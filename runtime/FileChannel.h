@@ -1,0 +1,89 @@
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+namespace kel {
+
+// One open file for raw byte access, reading and writing, through a buffer: the readers and
+// writers move a few bytes at a time, and none of those moves may cost a system call.
+// Positions here are 0-based byte offsets; the 1-based positions of the interface are the
+// ChannelTable's business.
+class FileChannel {
+ public:
+  static constexpr std::size_t kBufferSize = 64 * 1024;
+
+  // Opens or creates the file at a native path, keeping an existing file's bytes; raises "path not
+  // found" for a missing directory and "path/file access error" when the file cannot be opened
+  // for reading and writing.
+  explicit FileChannel(const std::string& nativePath);
+  ~FileChannel();  // closes without reporting; close() is the way to hear about a failed flush
+
+  FileChannel(const FileChannel&) = delete;
+  FileChannel& operator=(const FileChannel&) = delete;
+
+  // Reads n bytes at the current position and moves past them. When fewer than n bytes remain,
+  // it raises "input past end of file" and the position stays.
+  void get(void* out, std::size_t n);
+  void put(const void* data, std::size_t n);
+
+  // Little-endian values, as they lie in the files.
+  template <class T>
+  T get() {
+    static_assert(std::is_arithmetic_v<T>);
+    T value;
+    if (pos_ >= bufStart_ && pos_ + std::int64_t{sizeof(T)} <= bufEnd()) {
+      std::memcpy(&value, buf_.get() + (pos_ - bufStart_), sizeof(T));
+      pos_ += sizeof(T);
+    } else {
+      get(&value, sizeof(T));
+    }
+    return fromLittleEndian(value);
+  }
+  template <class T>
+  void put(T value) {
+    static_assert(std::is_arithmetic_v<T>);
+    value = fromLittleEndian(value);
+    put(&value, sizeof(T));
+  }
+
+  void seek(std::int64_t position) noexcept { pos_ = position; }
+  std::int64_t position() const noexcept { return pos_; }
+  std::int64_t length() const noexcept { return size_; }
+
+  // Writes what is buffered and closes the file. The descriptor is released even when the write
+  // fails; the failure is then raised ("disk full", "device I/O error").
+  void close();
+
+ private:
+  template <class T>
+  static T fromLittleEndian(T value) noexcept {
+    if constexpr (std::endian::native == std::endian::big && sizeof(T) > 1) {
+      unsigned char bytes[sizeof(T)];
+      std::memcpy(bytes, &value, sizeof(T));
+      for (std::size_t i = 0; i < sizeof(T) / 2; ++i) std::swap(bytes[i], bytes[sizeof(T) - 1 - i]);
+      std::memcpy(&value, bytes, sizeof(T));
+    }
+    return value;
+  }
+
+  std::int64_t bufEnd() const noexcept { return bufStart_ + static_cast<std::int64_t>(bufLen_); }
+  void flush();
+  void fill(std::int64_t at);
+
+  int fd_ = -1;
+  std::int64_t size_ = 0;  // the file's length, counting buffered bytes not yet written
+  std::int64_t pos_ = 0;
+  // The buffer holds the file's bytes [bufStart_, bufStart_ + bufLen_), written or not yet.
+  std::unique_ptr<unsigned char[]> buf_;
+  std::int64_t bufStart_ = 0;
+  std::size_t bufLen_ = 0;
+  bool dirty_ = false;
+};
+
+}  // namespace kel

@@ -1,0 +1,117 @@
+#include "runtime/FileSystem.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <vector>
+
+#include "runtime/Error.h"
+#include "runtime/Text.h"
+
+namespace kel {
+
+namespace {
+
+bool isSeparator(char16_t c) {
+  return c == u'\\' || c == u'/';
+}
+
+struct SplitPath {
+  bool absolute = false;
+  std::vector<std::u16string> components;  // empty components (doubled separators) dropped
+  bool trailingSeparator = false;
+};
+
+SplitPath split(std::u16string_view path) {
+  SplitPath out;
+  bool hasDrive = path.size() >= 2 && path[1] == u':' &&
+                  ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'));
+  if (hasDrive) {
+    path.remove_prefix(2);
+    out.absolute = true;  // every drive is the one root of this machine
+  }
+  if (!path.empty() && isSeparator(path.front())) out.absolute = true;
+  out.trailingSeparator = !path.empty() && isSeparator(path.back());
+  std::u16string current;
+  for (char16_t c : path) {
+    if (isSeparator(c)) {
+      if (!current.empty()) out.components.push_back(std::move(current));
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  if (!current.empty()) out.components.push_back(std::move(current));
+  return out;
+}
+
+bool exists(const std::string& native) {
+  struct stat st;
+  return ::lstat(native.c_str(), &st) == 0;
+}
+
+std::string join(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  if (dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+// The entry of the directory whose name equals `name` letter case aside; the smallest in byte
+// order when there are several, empty when there is none.
+std::string findIgnoringCase(const std::string& dir, std::u16string_view name) {
+  std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(dir.empty() ? "." : dir.c_str()),
+                                             ::closedir);
+  if (!stream) return {};
+  std::string best;
+  while (dirent* entry = ::readdir(stream.get())) {
+    std::string candidate = entry->d_name;
+    if (equalsIgnoringCase(toUtf16(candidate), name) && (best.empty() || candidate < best)) {
+      best = std::move(candidate);
+    }
+  }
+  return best;
+}
+
+// Resolves one component under `dir`: the exact name when it exists, else a case-blind match.
+std::string resolveComponent(const std::string& dir, std::u16string_view component) {
+  std::string exact = toUtf8(component);
+  if (component == u"." || component == u"..") return exact;
+  if (exists(join(dir, exact))) return exact;
+  std::string match = findIgnoringCase(dir, component);
+  return match.empty() ? exact : match;
+}
+
+}  // namespace
+
+std::string nativePath(std::u16string_view path) {
+  SplitPath parts = split(path);
+  std::string native = parts.absolute ? "/" : "";
+  for (const std::u16string& component : parts.components) {
+    native = join(native, resolveComponent(native, component));
+  }
+  if (parts.trailingSeparator && !native.empty() && native.back() != '/') native += '/';
+  return native;
+}
+
+std::u16string findFile(std::u16string_view path) {
+  if (path.empty() || isSeparator(path.back())) return {};
+  std::string native = nativePath(path);
+  std::size_t slash = native.rfind('/');
+  std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
+  if (name.empty() || name.front() == '.') return {};
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  return toUtf16(name);
+}
+
+void deleteFile(std::u16string_view path) {
+  std::string native = nativePath(path);
+  struct stat st;
+  if (::lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) raise(ErrorNumber::FileNotFound);
+  if (::unlink(native.c_str()) != 0) raise(ErrorNumber::PathFileAccessError);
+}
+
+}  // namespace kel

@@ -1,0 +1,20 @@
+#include "runtime/LocalDate.h"
+
+#include <ctime>
+
+#include "runtime/Text.h"
+
+namespace kel {
+
+LocalDate LocalDate::today() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return LocalDate{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+std::u16string LocalDate::yearText() const {
+  return toUtf16(std::to_string(year));
+}
+
+}  // namespace kel

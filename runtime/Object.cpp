@@ -1,0 +1,40 @@
+#include "runtime/Object.h"
+
+#include "runtime/Error.h"
+#include "runtime/Variant.h"
+
+namespace kel {
+
+std::u16string_view className(ClassId id) noexcept {
+  switch (id) {
+    case ClassId::Collection:
+      return u"Collection";
+    case ClassId::BoundingBox:
+      return u"BoundingBox";
+    case ClassId::Coordinate:
+      return u"Coordinate";
+    case ClassId::ShapeObject:
+      return u"ShapeObject";
+    case ClassId::Record:
+      return u"Record";
+    case ClassId::RecordField:
+      return u"RecordField";
+    case ClassId::TableDescriptor:
+      return u"TableDescriptor";
+    case ClassId::TableDescription:
+      return u"TableDescription";
+    case ClassId::Shapefile:
+      return u"Shapefile";
+  }
+  return u"";
+}
+
+Variant Object::getProperty(std::u16string_view) const {
+  raise(ErrorNumber::ObjectDoesntSupportMember);
+}
+
+void Object::putProperty(std::u16string_view, const Variant&) {
+  raise(ErrorNumber::ObjectDoesntSupportMember);
+}
+
+}  // namespace kel

@@ -1,0 +1,160 @@
+#include "runtime/Variant.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#include "runtime/Checked.h"
+#include "runtime/Text.h"
+
+namespace kel {
+
+namespace {
+
+// Reads a whole text as a number, the way automation converts text: blanks around it allowed,
+// anything else left over is a type mismatch.
+double parseNumber(std::u16string_view text) {
+  std::string ascii;
+  for (char16_t c : text) {
+    if (c > 0x7F) raise(ErrorNumber::TypeMismatch);
+    ascii += static_cast<char>(c);
+  }
+  std::size_t first = ascii.find_first_not_of(' ');
+  std::size_t last = ascii.find_last_not_of(' ');
+  if (first == std::string::npos) raise(ErrorNumber::TypeMismatch);
+  ascii = ascii.substr(first, last - first + 1);
+  // strtod would also take "inf", "nan" and hexadecimal forms, which automation does not.
+  for (char c : ascii) {
+    bool allowed =
+        (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-' || c == 'e' || c == 'E';
+    if (!allowed) raise(ErrorNumber::TypeMismatch);
+  }
+  char* end = nullptr;
+  double value = std::strtod(ascii.c_str(), &end);
+  if (end != ascii.c_str() + ascii.size()) raise(ErrorNumber::TypeMismatch);
+  if (std::isinf(value)) raise(ErrorNumber::Overflow);
+  return value;
+}
+
+std::u16string formatDouble(double value) {
+  if (std::isnan(value)) return u"NaN";
+  if (std::isinf(value)) return value > 0 ? u"Infinity" : u"-Infinity";
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.15G", value);
+  return toUtf16(buffer);
+}
+
+}  // namespace
+
+Variant::Variant(std::u16string_view text) : kind_(Kind::Text), text_(new std::u16string(text)) {}
+
+Variant::Variant(const Variant& other) : kind_(other.kind_), bits_(other.bits_) {
+  if (kind_ == Kind::Text) {
+    text_ = new std::u16string(*other.text_);
+  } else if (kind_ == Kind::Object && obj_ != nullptr) {
+    obj_->addRef();
+  }
+}
+
+Variant::Variant(Variant&& other) noexcept : kind_(other.kind_), bits_(other.bits_) {
+  other.kind_ = Kind::Empty;  // the source gives up the text or the reference it owned
+}
+
+Variant& Variant::operator=(Variant other) noexcept {
+  std::swap(kind_, other.kind_);
+  std::swap(bits_, other.bits_);
+  return *this;
+}
+
+Variant::~Variant() {
+  clear();
+}
+
+void Variant::clear() noexcept {
+  if (kind_ == Kind::Text) {
+    delete text_;
+  } else if (kind_ == Kind::Object && obj_ != nullptr) {
+    obj_->release();
+  }
+  kind_ = Kind::Empty;
+}
+
+std::int16_t Variant::toInt16() const {
+  switch (kind_) {
+    case Kind::Empty:
+      return 0;
+    case Kind::Integer:
+      return i16_;
+    case Kind::Long:
+      return kel::toInt16(std::int64_t{i32_});
+    case Kind::Double:
+      return kel::toInt16(d_);
+    case Kind::Text:
+      return kel::toInt16(parseNumber(*text_));
+    case Kind::Object:
+      break;
+  }
+  raise(ErrorNumber::TypeMismatch);
+}
+
+std::int32_t Variant::toInt32() const {
+  switch (kind_) {
+    case Kind::Empty:
+      return 0;
+    case Kind::Integer:
+      return i16_;
+    case Kind::Long:
+      return i32_;
+    case Kind::Double:
+      return kel::toInt32(d_);
+    case Kind::Text:
+      return kel::toInt32(parseNumber(*text_));
+    case Kind::Object:
+      break;
+  }
+  raise(ErrorNumber::TypeMismatch);
+}
+
+double Variant::toDouble() const {
+  switch (kind_) {
+    case Kind::Empty:
+      return 0.0;
+    case Kind::Integer:
+      return i16_;
+    case Kind::Long:
+      return i32_;
+    case Kind::Double:
+      return d_;
+    case Kind::Text:
+      return parseNumber(*text_);
+    case Kind::Object:
+      break;
+  }
+  raise(ErrorNumber::TypeMismatch);
+}
+
+std::u16string Variant::toText() const {
+  switch (kind_) {
+    case Kind::Empty:
+      return u"";
+    case Kind::Integer:
+      return toUtf16(std::to_string(i16_));
+    case Kind::Long:
+      return toUtf16(std::to_string(i32_));
+    case Kind::Double:
+      return formatDouble(d_);
+    case Kind::Text:
+      return *text_;
+    case Kind::Object:
+      break;
+  }
+  raise(ErrorNumber::TypeMismatch);
+}
+
+Object* Variant::object() const {
+  if (kind_ != Kind::Object) raise(ErrorNumber::TypeMismatch);
+  return obj_;
+}
+
+}  // namespace kel
