@@ -52,11 +52,7 @@ bool TableDescription::removeTableDescriptorByName(std::u16string_view name) {
   std::int16_t count = toInt16(std::int64_t{descriptors.count()});
   bool removed = false;
   loop16(1, count, [&](std::int16_t i) {
-    const Variant& item = descriptors.item(i);
-    if (!item.isObject()) raise(ErrorNumber::ObjectRequired);
-    Object* object = item.object();
-    if (object == nullptr) raise(ErrorNumber::ObjectVariableNotSet);
-    if (object->getProperty(u"name").toText() != name) return true;
+    if (descriptors.item(i).requireObject().getProperty(u"name").toText() != name) return true;
     descriptors.remove(i);
     removed = true;
     return false;

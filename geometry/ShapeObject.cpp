@@ -1,6 +1,7 @@
 #include "geometry/ShapeObject.h"
 
 #include "runtime/Checked.h"
+#include "runtime/Text.h"
 
 namespace kel {
 
@@ -77,6 +78,16 @@ Variant ShapeObject::computeExtents() {
     if (box.get_yMax() < p.y) box.put_yMax(p.y);
   });
   return {};
+}
+
+Variant ShapeObject::getProperty(std::u16string_view name) const {
+  if (equalsIgnoringCase(name, u"Record")) return Variant(record_);
+  return Object::getProperty(name);
+}
+
+void ShapeObject::putProperty(std::u16string_view name, const Variant& value) {
+  if (!equalsIgnoringCase(name, u"Record")) return Object::putProperty(name, value);
+  put_Record(value.as<Record>());
 }
 
 }  // namespace kel

@@ -54,6 +54,10 @@ class ShapeObject final : public Object {
   // more than 32766 vertices ends in an overflow error. Returns empty.
   Variant computeExtents();
 
+  // The Record property, late-bound: the table reader hands records over by name.
+  Variant getProperty(std::u16string_view name) const override;
+  void putProperty(std::u16string_view name, const Variant& value) override;
+
  private:
   Ref<Collection> coordinates_;
   Ref<Collection> parts_;

@@ -157,4 +157,10 @@ Object* Variant::object() const {
   return obj_;
 }
 
+Object& Variant::requireObject() const {
+  if (kind_ != Kind::Object) raise(ErrorNumber::ObjectRequired);
+  if (obj_ == nullptr) raise(ErrorNumber::ObjectVariableNotSet);
+  return *obj_;
+}
+
 }  // namespace kel

@@ -50,6 +50,10 @@ class Variant {
   // The object of an Object variant (null for Nothing); any other kind is a type mismatch.
   Object* object() const;
 
+  // The object that a late-bound member access goes to: "object required" when the variant holds
+  // no object at all, "object variable not set" for Nothing.
+  Object& requireObject() const;
+
   // The object as a T. Nothing gives a null Ref; an object of another class, or a variant that
   // holds no object, is a type mismatch.
   template <class T>

@@ -6,8 +6,10 @@
 #include "geometry/BoundingBox.h"
 #include "geometry/ShapeObject.h"
 #include "geometry/ShapeTypeConstants.h"
+#include "runtime/ChannelTable.h"
 #include "runtime/Collection.h"
 #include "runtime/Ref.h"
+#include "shapefile/ShapefileFormat.h"
 
 namespace kel {
 
@@ -19,6 +21,14 @@ class Shapefile final : public Object {
   static constexpr ClassId kClassId = ClassId::Shapefile;
 
   Shapefile();
+
+  // Reads the shapefile basepath + filename (".shp", ".shx" and ".dbf") and appends its shapes to
+  // those held; true when all three files were read. Writes the normalised base path and file
+  // name back into the caller's strings. Raises nothing: every failure is a false result, with
+  // whatever was read before it kept.
+  bool readShapefile(std::u16string& basepath, std::u16string& filename);
+  // The same for callers that do not want the normalised strings back.
+  bool readShapefile(std::u16string_view basepath, std::u16string_view filename);
 
   // The number of shapes, in 16 bits: more than 32767 is an overflow error.
   std::int16_t get_ShapeObjectCount() const;
@@ -47,10 +57,33 @@ class Shapefile final : public Object {
  private:
   bool accepts(const ShapeObject& shape) const noexcept;
 
+  // The file set that both drivers open, and the failure path's close of what this call opened.
+  void openFileSet(ChannelTable& channels, const std::u16string& stem);
+  void closeFileSet(ChannelTable& channels) noexcept;
+
+  // The steps of a read, in the order the driver runs them; each opens nothing of its own.
+  bool readHeaders(ChannelTable& channels);
+  bool readShapes(ChannelTable& channels);
+  Ref<ShapeObject> readPointShape(FileChannel& shp);
+  Ref<ShapeObject> readMultiPointShape(FileChannel& shp);
+  Ref<ShapeObject> readPolyShape(FileChannel& shp);
+  // Reads a record header and the record's shape type, which becomes the shapefile's.
+  std::int32_t readRecordStart(FileChannel& shp);
+  bool readTable(ChannelTable& channels);
+
   Ref<TableDescription> tableDescription_;
   Ref<BoundingBox> boundingBox_;
   ShapeTypeConstants shapeType_ = kelUndefined;
   Ref<Collection> shapeObjects_;
+
+  // The drivers' working state, kept between calls as the last read or write left it.
+  shp::ShapefileHeader mainHeader_;
+  shp::ShapefileHeader indexHeader_;
+  shp::RecordHeader recordHeader_;
+  std::int32_t shpChannel_ = 0;
+  std::int32_t shxChannel_ = 0;
+  std::int32_t dbfChannel_ = 0;
+  std::int32_t indexRecordCount_ = 0;  // as the index file's length announces
 };
 
 }  // namespace kel

@@ -1,0 +1,122 @@
+#include <algorithm>
+#include <exception>
+
+#include "runtime/Checked.h"
+#include "shapefile/Shapefile.h"
+
+namespace kel {
+
+namespace {
+
+void getBox(FileChannel& shp, BoundingBox& box) {
+  box.put_xMin(shp.get<double>());
+  box.put_yMin(shp.get<double>());
+  box.put_xMax(shp.get<double>());
+  box.put_yMax(shp.get<double>());
+}
+
+// Reads n X/Y pairs into new Coordinates. Room is made only for the points that the rest of the
+// file can hold, so a lying count costs no memory.
+void getPoints(FileChannel& shp, ShapeObject& shape, std::int16_t n) {
+  std::int64_t fit = (shp.length() - shp.position()) / shp::kPointBytes;
+  deref(shape.get_Coordinates()).reserve(static_cast<std::int32_t>(std::min<std::int64_t>(n, fit)));
+  loop16(1, n, [&](std::int16_t) {
+    auto coordinate = makeRef<Coordinate>();
+    double x = shp.get<double>();
+    double y = shp.get<double>();
+    coordinate->setCoordinate(x, y);
+    shape.addCoord(coordinate);
+  });
+}
+
+}  // namespace
+
+bool Shapefile::readShapes(ChannelTable& channels) {
+  try {
+    FileChannel& shp = channels.channel(toInt16(std::int64_t{shpChannel_}));
+    for (std::int32_t i = 1; i <= indexRecordCount_; i = add32(i, 1)) {
+      // Each record's type picks the reader of the next one.
+      Ref<ShapeObject> shape;
+      switch (shapeType_) {
+        case kelPoint:
+          shape = readPointShape(shp);
+          break;
+        case kelPolyLine:
+        case kelPolygon:
+          shape = readPolyShape(shp);
+          break;
+        case kelMultiPoint:
+          shape = readMultiPointShape(shp);
+          break;
+        default:
+          // No reader takes this type, so no pass left would read anything or change the type.
+          return true;
+      }
+      if (shape->get_ShapeType() == kelUndefined) return false;
+      shapeObjects_->add(Variant(shape));
+    }
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+std::int32_t Shapefile::readRecordStart(FileChannel& shp) {
+  recordHeader_.recordNumber = shp::swapBytes(shp.get<std::int32_t>());
+  recordHeader_.contentLength = shp::swapBytes(shp.get<std::int32_t>());
+  shapeType_ = static_cast<ShapeTypeConstants>(shp.get<std::int32_t>());
+  return shapeType_;
+}
+
+// Each record reader answers a record it cannot read, for whatever reason, with a new shape of
+// type kelUndefined, which ends the reading.
+Ref<ShapeObject> Shapefile::readPointShape(FileChannel& shp) {
+  try {
+    if (readRecordStart(shp) != kelPoint) return makeRef<ShapeObject>();
+    double x = shp.get<double>();
+    double y = shp.get<double>();
+    auto coordinate = makeRef<Coordinate>();
+    coordinate->setCoordinate(x, y);
+    auto shape = makeRef<ShapeObject>();
+    shape->addCoord(coordinate);
+    shape->put_ShapeType(shapeType_);
+    return shape;
+  } catch (const std::exception&) {
+    return makeRef<ShapeObject>();
+  }
+}
+
+Ref<ShapeObject> Shapefile::readMultiPointShape(FileChannel& shp) {
+  try {
+    if (readRecordStart(shp) != kelMultiPoint) return makeRef<ShapeObject>();
+    auto shape = makeRef<ShapeObject>();
+    getBox(shp, deref(shape->get_BoundingBox()));
+    std::int32_t points = shp.get<std::int32_t>();
+    getPoints(shp, *shape, toInt16(std::int64_t{points}));
+    shape->put_ShapeType(shapeType_);
+    return shape;
+  } catch (const std::exception&) {
+    return makeRef<ShapeObject>();
+  }
+}
+
+Ref<ShapeObject> Shapefile::readPolyShape(FileChannel& shp) {
+  try {
+    std::int32_t type = readRecordStart(shp);
+    if (type != kelPolyLine && type != kelPolygon) return makeRef<ShapeObject>();
+    auto shape = makeRef<ShapeObject>();
+    getBox(shp, deref(shape->get_BoundingBox()));
+    std::int32_t parts = shp.get<std::int32_t>();
+    std::int32_t points = shp.get<std::int32_t>();
+    // addPart drops every start of 0, so the file's first start does not double the shape's own.
+    loop16(1, toInt16(std::int64_t{parts}),
+           [&](std::int16_t) { shape->addPart(shp.get<std::int32_t>()); });
+    getPoints(shp, *shape, toInt16(std::int64_t{points}));
+    shape->put_ShapeType(shapeType_);
+    return shape;
+  } catch (const std::exception&) {
+    return makeRef<ShapeObject>();
+  }
+}
+
+}  // namespace kel

@@ -1,0 +1,117 @@
+#include <algorithm>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "runtime/Checked.h"
+#include "runtime/CodePage.h"
+#include "shapefile/DbaseFormat.h"
+#include "shapefile/Shapefile.h"
+
+namespace kel {
+
+namespace {
+
+// A column as the file lays it out.
+struct Column {
+  std::u16string name;
+  std::uint8_t width = 0;
+};
+
+void skip(FileChannel& dbf, std::int64_t n) {
+  if (dbf.length() - dbf.position() < n) raise(ErrorNumber::InputPastEndOfFile);
+  dbf.seek(dbf.position() + n);
+}
+
+// Reads the descriptor that begins with the byte `first`, already read.
+Ref<TableDescriptor> getDescriptor(FileChannel& dbf, std::uint8_t first) {
+  unsigned char rest[dbf::kDescriptorBytes - 1];
+  dbf.get(rest, sizeof rest);
+  // The first byte is the name's first character even when it is zero; behind it a zero byte is
+  // skipped rather than ending the name.
+  std::u16string name(1, ansiToChar(first));
+  for (int i = 0; i < dbf::kNameBytes - 1; ++i) {
+    if (rest[i] != 0) name += ansiToChar(rest[i]);
+  }
+  auto descriptor = makeRef<TableDescriptor>();
+  descriptor->put_name(name);
+  descriptor->put_fieldType(dbf::fieldTypeOfLetter(rest[10]));
+  descriptor->put_width(rest[15]);
+  descriptor->put_precision(rest[16]);
+  return descriptor;
+}
+
+bool namesDistinct(std::vector<Column> columns) {
+  std::sort(columns.begin(), columns.end(),
+            [](const Column& a, const Column& b) { return a.name < b.name; });
+  return std::adjacent_find(columns.begin(), columns.end(), [](const Column& a, const Column& b) {
+           return a.name == b.name;
+         }) == columns.end();
+}
+
+}  // namespace
+
+bool Shapefile::readTable(ChannelTable& channels) {
+  try {
+    FileChannel& dbf = channels.channel(toInt16(std::int64_t{dbfChannel_}));
+    skip(dbf, 4);  // version and date
+    std::int32_t recordCount = dbf.get<std::int32_t>();
+    if (recordCount != shapeObjects_->count()) return false;
+    skip(dbf, dbf::kFileHeaderBytes - 8);  // header and record lengths, reserved
+
+    TableDescription& table = deref(tableDescription_);
+    std::vector<Column> columns;
+    std::int64_t recordBytes = 1;  // the deletion flag
+    for (std::uint8_t b = dbf.get<std::uint8_t>(); b != dbf::kHeaderTerminator;) {
+      Ref<TableDescriptor> descriptor = getDescriptor(dbf, b);
+      b = dbf.get<std::uint8_t>();
+      table.addTableDescriptor(descriptor);
+      columns.push_back({descriptor->name(), descriptor->get_width()});
+      recordBytes += descriptor->get_width();
+      // A field of no bytes is malformed, and a table of them could make a few bytes of file
+      // stand for billions of empty fields.
+      if (descriptor->get_width() == 0) return false;
+    }
+    toInt16(static_cast<std::int64_t>(columns.size()));  // columns are addressed in 16 bits
+
+    // The records are laid out by the file's own columns. When the table description held
+    // columns before, or the file repeats a name, the description differs from that layout; the
+    // bytes are still read where they lie.
+    if (dbf.length() - dbf.position() < recordBytes * recordCount) {
+      raise(ErrorNumber::InputPastEndOfFile);
+    }
+    bool distinct = namesDistinct(columns);
+    std::vector<Ref<Record>> records;
+    records.reserve(static_cast<std::size_t>(recordCount));
+    std::string bytes;
+    loop16(1, toInt16(std::int64_t{recordCount}), [&](std::int16_t) {
+      auto record = makeRef<Record>();
+      dbf.get<std::uint8_t>();  // deletion flag: a deleted row still belongs to its shape
+      Collection& fields = deref(record->get_Fields());
+      fields.reserve(static_cast<std::int32_t>(columns.size()));
+      for (const Column& column : columns) {
+        bytes.resize(column.width);
+        dbf.get(bytes.data(), bytes.size());
+        auto field = makeRef<RecordField>();
+        field->setRecordField(column.name, ansiToText(bytes));
+        // With distinct names addField would only confirm what is known; skip its scan.
+        if (distinct) {
+          fields.add(Variant(field));
+        } else {
+          record->addField(field);
+        }
+      }
+      records.push_back(std::move(record));
+    });
+
+    std::int16_t shapes = toInt16(std::int64_t{shapeObjects_->count()});
+    loop16(1, shapes, [&](std::int16_t i) {
+      shapeObjects_->item(i).requireObject().putProperty(u"Record", Variant(records[i - 1]));
+    });
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace kel
