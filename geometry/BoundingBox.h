@@ -36,4 +36,10 @@ class BoundingBox final : public Object {
   double yMax_ = 0;
 };
 
+// True when no bound has been set: all four are zero (negative zero included). The writers take
+// such a box as "not set" and compute it.
+inline bool isAllZero(const BoundingBox& box) noexcept {
+  return box.get_xMin() == 0 && box.get_xMax() == 0 && box.get_yMin() == 0 && box.get_yMax() == 0;
+}
+
 }  // namespace kel

@@ -146,6 +146,19 @@ void FileChannel::fill(std::int64_t at) {
   if (bufLen_ == 0) raise(ErrorNumber::InputPastEndOfFile);
 }
 
+void FileChannel::truncate() {
+  bufLen_ = 0;
+  dirty_ = false;
+  bufStart_ = 0;
+  pos_ = 0;
+  int rc;
+  do {
+    rc = ::ftruncate(fd_, 0);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) raise(ErrorNumber::PathFileAccessError);
+  size_ = 0;
+}
+
 void FileChannel::close() {
   if (fd_ < 0) return;
   std::exception_ptr failure;

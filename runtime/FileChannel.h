@@ -52,6 +52,9 @@ class FileChannel {
     put(&value, sizeof(T));
   }
 
+  // Empties the file; a writer that must not leave old bytes behind its new end starts with it.
+  void truncate();
+
   void seek(std::int64_t position) noexcept { pos_ = position; }
   std::int64_t position() const noexcept { return pos_; }
   std::int64_t length() const noexcept { return size_; }

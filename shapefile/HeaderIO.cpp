@@ -38,4 +38,48 @@ bool Shapefile::readHeaders(ChannelTable& channels) {
   }
 }
 
+bool Shapefile::writeHeaders(ChannelTable& channels) {
+  try {
+    std::int16_t shapes = get_ShapeObjectCount();
+    // The main file's length in words: the header, then each record with its 4-word header.
+    std::int32_t mainWords = shp::kHeaderWords;
+    if (shapeType_ == kelPoint) {
+      mainWords =
+          add32(mainWords, mul32(shp::pointContentWords() + shp::kRecordHeaderWords, shapes));
+    } else {
+      loop16(1, shapes, [&](std::int16_t i) {
+        ShapeObject& shape = shapeObjects_->item(i).deref<ShapeObject>();
+        std::int32_t content =
+            shapeType_ == kelMultiPoint
+                ? shp::multiPointContentWords(shape.get_CoordinateCount())
+                : shp::polyContentWords(shape.get_PartCount(), shape.get_CoordinateCount());
+        mainWords = add32(mainWords, add32(content, shp::kRecordHeaderWords));
+      });
+    }
+
+    const BoundingBox& box = deref(boundingBox_);
+    shp::ShapefileHeader header;
+    header.fileCode = shp::kFileCode;
+    header.version = shp::kVersion;
+    header.shapeType = shapeType_;
+    header.xMax = box.get_xMax();
+    header.xMin = box.get_xMin();
+    header.yMax = box.get_yMax();
+    header.yMin = box.get_yMin();
+
+    header.fileLength = mainWords;
+    mainHeader_ = header;
+    shp::ShapefileHeader::Bytes bytes = mainHeader_.encode();
+    channels.channel(toInt16(std::int64_t{shpChannel_})).put(bytes.data(), bytes.size());
+
+    header.fileLength = add32(shp::kHeaderWords, mul32(shp::kIndexEntryWords, shapes));
+    indexHeader_ = header;
+    bytes = indexHeader_.encode();
+    channels.channel(toInt16(std::int64_t{shxChannel_})).put(bytes.data(), bytes.size());
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 }  // namespace kel

@@ -30,6 +30,14 @@ class Shapefile final : public Object {
   // The same for callers that do not want the normalised strings back.
   bool readShapefile(std::u16string_view basepath, std::u16string_view filename);
 
+  // Writes the shapefile as basepath + filename (".shp", ".shx" and ".dbf"), deleting the old
+  // files first; true when all three were written. Sets the whole-file extents from the shapes
+  // when they are all zero, a shape's extents when its box is all zero, completes the records
+  // against the columns and sizes width-0 columns. Writes the normalised base path and file
+  // name back into the caller's strings. Raises nothing: every failure is a false result.
+  bool writeShapefile(std::u16string& basepath, std::u16string& filename);
+  bool writeShapefile(std::u16string_view basepath, std::u16string_view filename);
+
   // The number of shapes, in 16 bits: more than 32767 is an overflow error.
   std::int16_t get_ShapeObjectCount() const;
   // Appends the caller's shape when its type is not kelUndefined and equals the shapefile's;
@@ -70,6 +78,18 @@ class Shapefile final : public Object {
   // Reads a record header and the record's shape type, which becomes the shapefile's.
   std::int32_t readRecordStart(FileChannel& shp);
   bool readTable(ChannelTable& channels);
+
+  // The steps of a write, in the order the driver runs them.
+  void computeFileExtents();
+  bool writeHeaders(ChannelTable& channels);
+  bool writeShapes(ChannelTable& channels);
+  bool writePointShape(ShapeObject& shape, std::int32_t recordNumber, FileChannel& shp,
+                       FileChannel& shx);
+  bool writeMultiPointShape(ShapeObject& shape, std::int32_t recordNumber, FileChannel& shp,
+                            FileChannel& shx);
+  bool writePolyShape(ShapeObject& shape, std::int32_t recordNumber, FileChannel& shp,
+                      FileChannel& shx);
+  bool writeTable(ChannelTable& channels);
 
   Ref<TableDescription> tableDescription_;
   Ref<BoundingBox> boundingBox_;

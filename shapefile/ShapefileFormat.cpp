@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+#include "runtime/Checked.h"
+
 namespace kel::shp {
 
 namespace {
@@ -48,6 +50,14 @@ ShapefileHeader::Bytes ShapefileHeader::encode() const noexcept {
   const double doubles[] = {xMin, yMin, xMax, yMax, zMin, zMax, mMin, mMax};
   for (int i = 0; i < 8; ++i) storeLE(&b[36 + 8 * i], doubles[i]);
   return b;
+}
+
+std::int32_t multiPointContentWords(std::int32_t points) {
+  return add32(mul32(kPointBytes, points), kMultiPointFixedBytes) / 2;
+}
+
+std::int32_t polyContentWords(std::int32_t parts, std::int32_t points) {
+  return add32(add32(mul32(4, parts), kPolyFixedBytes), mul32(kPointBytes, points)) / 2;
 }
 
 }  // namespace kel::shp

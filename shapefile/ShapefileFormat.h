@@ -43,6 +43,15 @@ constexpr std::int32_t kPointBytes = 16;  // one X/Y pair
 constexpr std::int32_t kPointContentBytes = 20;
 constexpr std::int32_t kMultiPointFixedBytes = 40;  // plus 16 bytes a point
 constexpr std::int32_t kPolyFixedBytes = 44;        // plus 4 a part and 16 a point
+constexpr std::int32_t kRecordHeaderWords = kRecordHeaderBytes / 2;
+
+// Content lengths in words of the three record layouts, in checked 32-bit arithmetic: a count
+// that makes them overflow raises.
+constexpr std::int32_t pointContentWords() noexcept {
+  return kPointContentBytes / 2;
+}
+std::int32_t multiPointContentWords(std::int32_t points);
+std::int32_t polyContentWords(std::int32_t parts, std::int32_t points);
 
 // Reverses the four bytes of a 32-bit word: file order to host order for the big-endian words,
 // and back.

@@ -1,0 +1,125 @@
+#include <exception>
+
+#include "runtime/Checked.h"
+#include "shapefile/Shapefile.h"
+
+namespace kel {
+
+namespace {
+
+void putBox(FileChannel& shp, const BoundingBox& box) {
+  shp.put(box.get_xMin());
+  shp.put(box.get_yMin());
+  shp.put(box.get_xMax());
+  shp.put(box.get_yMax());
+}
+
+void putPoints(FileChannel& shp, const ShapeObject& shape, std::int32_t count) {
+  loop16(1, toInt16(std::int64_t{count}), [&](std::int16_t i) {
+    const Coordinate& c = deref(shape.getCoord(i));
+    shp.put(c.get_X());
+    shp.put(c.get_Y());
+  });
+}
+
+// Appends a record's index entry and record header: the record's offset in words goes to the
+// index, the record number to the main file, then the content length to both.
+void putRecordStart(FileChannel& shp, FileChannel& shx, std::int32_t recordNumber,
+                    std::int32_t contentWords) {
+  std::int32_t offset = toInt32(shp.length() / 2);
+  shx.seek(shx.length());
+  shx.put(shp::swapBytes(offset));
+  shp.seek(shp.length());
+  shp.put(shp::swapBytes(recordNumber));
+  shx.put(shp::swapBytes(contentWords));
+  shp.put(shp::swapBytes(contentWords));
+}
+
+}  // namespace
+
+bool Shapefile::writeShapes(ChannelTable& channels) {
+  try {
+    FileChannel& shp = channels.channel(toInt16(std::int64_t{shpChannel_}));
+    FileChannel& shx = channels.channel(toInt16(std::int64_t{shxChannel_}));
+    std::int32_t recordNumber = 1;
+    return loop16(1, get_ShapeObjectCount(), [&](std::int16_t i) {
+      // The shapefile's type picks the layout of every record, whatever the shape's own type.
+      bool written = true;
+      switch (shapeType_) {
+        case kelPoint:
+          written =
+              writePointShape(shapeObjects_->item(i).deref<ShapeObject>(), recordNumber, shp, shx);
+          break;
+        case kelPolyLine:
+        case kelPolygon:
+          written =
+              writePolyShape(shapeObjects_->item(i).deref<ShapeObject>(), recordNumber, shp, shx);
+          break;
+        case kelMultiPoint:
+          written = writeMultiPointShape(shapeObjects_->item(i).deref<ShapeObject>(), recordNumber,
+                                         shp, shx);
+          break;
+        default:
+          break;
+      }
+      recordNumber = add32(recordNumber, 1);
+      return written;
+    });
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// Each record writer reports any failure as false; the records before it stay complete.
+bool Shapefile::writePointShape(ShapeObject& shape, std::int32_t recordNumber, FileChannel& shp,
+                                FileChannel& shx) {
+  try {
+    Ref<Coordinate> point = shape.getCoord(1);  // a point file's shape is its first vertex
+    putRecordStart(shp, shx, recordNumber, shp::pointContentWords());
+    shp.put<std::int32_t>(shapeType_);
+    shp.put(deref(point).get_X());
+    shp.put(point->get_Y());
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool Shapefile::writeMultiPointShape(ShapeObject& shape, std::int32_t recordNumber,
+                                     FileChannel& shp, FileChannel& shx) {
+  try {
+    // An all-zero box means nobody set the extents: the shape gets its own, and keeps them.
+    if (isAllZero(deref(shape.get_BoundingBox()))) shape.computeExtents();
+    std::int32_t points = shape.get_CoordinateCount();
+    putRecordStart(shp, shx, recordNumber, shp::multiPointContentWords(points));
+    shp.put<std::int32_t>(shapeType_);
+    putBox(shp, deref(shape.get_BoundingBox()));
+    shp.put(points);
+    putPoints(shp, shape, points);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool Shapefile::writePolyShape(ShapeObject& shape, std::int32_t recordNumber, FileChannel& shp,
+                               FileChannel& shx) {
+  try {
+    if (isAllZero(deref(shape.get_BoundingBox()))) shape.computeExtents();
+    std::int32_t parts = shape.get_PartCount();
+    std::int32_t points = shape.get_CoordinateCount();
+    putRecordStart(shp, shx, recordNumber, shp::polyContentWords(parts, points));
+    shp.put<std::int32_t>(shapeType_);
+    putBox(shp, deref(shape.get_BoundingBox()));
+    shp.put(parts);
+    shp.put(points);
+    loop16(1, toInt16(std::int64_t{parts}),
+           [&](std::int16_t i) { shp.put<std::int32_t>(shape.getPart(i)); });
+    putPoints(shp, shape, points);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace kel

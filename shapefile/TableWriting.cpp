@@ -1,0 +1,175 @@
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+#include "runtime/Checked.h"
+#include "runtime/CodePage.h"
+#include "runtime/LocalDate.h"
+#include "runtime/Text.h"
+#include "shapefile/DbaseFormat.h"
+#include "shapefile/Shapefile.h"
+
+namespace kel {
+
+namespace {
+
+std::uint8_t byteOf(char16_t c) {
+  return toUInt8(std::int64_t{ansiCodeOf(c)});
+}
+
+// Whether the record holds a non-empty value for the column, its name compared case-blind.
+bool hasValueFor(const Record& record, const TableDescriptor& column, std::int32_t position) {
+  const Collection& fields = deref(record.get_Fields());
+  // Records read from a table hold their fields in column order; look there first.
+  if (position <= fields.count()) {
+    const RecordField& field = fields.item(position).deref<RecordField>();
+    if (!field.value().empty() && equalsIgnoringCase(field.name(), column.name())) return true;
+  }
+  for (const Variant& item : fields) {
+    const RecordField& field = item.deref<RecordField>();
+    if (!field.value().empty() && equalsIgnoringCase(field.name(), column.name())) return true;
+  }
+  return false;
+}
+
+// The value that the record gives a column: its first field of exactly that name. While the
+// record's fields follow the (distinct) columns one for one, the field at the column's position
+// is that first field; after the first difference, the record is searched.
+class ValueLookup {
+ public:
+  ValueLookup(const Record& record, bool columnsDistinct)
+      : record_(record), fields_(deref(record.get_Fields())), inStep_(columnsDistinct) {}
+
+  std::u16string_view valueFor(const TableDescriptor& column, std::int32_t position) {
+    if (inStep_ && position <= fields_.count()) {
+      const RecordField& field = fields_.item(position).deref<RecordField>();
+      if (field.name() == column.name()) return field.value();
+    }
+    inStep_ = false;
+    held_ = record_.getFieldByName(column.name());
+    return held_->value();
+  }
+
+ private:
+  const Record& record_;
+  const Collection& fields_;
+  bool inStep_;
+  Ref<RecordField> held_;
+};
+
+}  // namespace
+
+bool Shapefile::writeTable(ChannelTable& channels) {
+  try {
+    FileChannel& dbf = channels.channel(toInt16(std::int64_t{dbfChannel_}));
+    std::int16_t shapes = get_ShapeObjectCount();
+    std::vector<Ref<Record>> records;
+    loop16(1, shapes, [&](std::int16_t i) {
+      records.push_back(shapeObjects_->item(i).deref<ShapeObject>().get_Record());
+    });
+
+    if (deref(tableDescription_).get_DescriptorCount() == 0) {
+      // No columns: one blank Character column, and blank records of its own; the shapes'
+      // records are neither written nor changed.
+      auto table = makeRef<TableDescription>();
+      auto column = makeRef<TableDescriptor>();
+      column->setTableDescriptor(u" ", kelFieldTypeCharacter, 1, 0);
+      table->addTableDescriptor(column);
+      tableDescription_ = table;
+      records.clear();
+      loop16(1, shapes, [&](std::int16_t) {
+        auto record = makeRef<Record>();
+        auto field = makeRef<RecordField>();
+        field->setRecordField(u" ", u" ");
+        record->addField(field);
+        records.push_back(record);
+      });
+    }
+
+    TableDescription& table = *tableDescription_;
+    std::vector<TableDescriptor*> columns;
+    for (const Variant& item : deref(table.get_TableDescriptors())) {
+      columns.push_back(&item.deref<TableDescriptor>());
+    }
+
+    // Complete every record: a column it has no value for gets a blank field, unless a field of
+    // exactly the column's name (holding an empty value) is there already.
+    for (const Ref<Record>& record : records) {
+      for (std::size_t j = 0; j < columns.size(); ++j) {
+        const TableDescriptor& column = *columns[j];
+        if (hasValueFor(deref(record), column, static_cast<std::int32_t>(j + 1))) continue;
+        auto blank = makeRef<RecordField>();
+        blank->setRecordField(column.name(), u" ");
+        record->addField(blank);
+      }
+    }
+
+    LocalDate today = LocalDate::today();
+    dbf.put(dbf::kVersion);
+    dbf.put(toUInt8(std::int64_t{today.year % 100}));  // 26 for 2026
+    dbf.put(toUInt8(std::int64_t{today.month}));
+    dbf.put(toUInt8(std::int64_t{today.day}));
+    dbf.put(toInt32(static_cast<std::int64_t>(records.size())));
+    std::int16_t columnCount = table.get_DescriptorCount();
+    dbf.put(add16(mul16(dbf::kDescriptorBytes, columnCount), dbf::kFileHeaderBytes + 1));
+
+    // Size the width-0 columns to their longest value, and sum the record length.
+    std::int16_t recordLength = 0;
+    loop16(1, columnCount, [&](std::int16_t i) {
+      TableDescriptor& column = deref(table.getTableDescriptorByIndex(i));
+      if (column.get_width() == 0) {
+        std::size_t longest = 0;
+        for (const Ref<Record>& record : records) {
+          longest = std::max(longest, record->getFieldByName(column.name())->value().size());
+        }
+        column.put_width(toUInt8(static_cast<std::int64_t>(longest)));
+      }
+      recordLength = add16(recordLength, column.get_width());
+    });
+    dbf.put(add16(recordLength, 1));
+    const unsigned char zeros[20] = {};
+    dbf.put(zeros, sizeof zeros);
+
+    for (const TableDescriptor* column : columns) {
+      unsigned char descriptor[dbf::kDescriptorBytes] = {};
+      const std::u16string& name = column->name();
+      for (std::size_t k = 0; k < name.size() && k < dbf::kNameBytes; ++k) {
+        descriptor[k] = byteOf(name[k]);  // longer names lose the rest
+      }
+      descriptor[11] = toUInt8(std::int64_t{column->get_fieldType()});
+      descriptor[16] = column->get_width();
+      descriptor[17] = column->get_precision();
+      dbf.put(descriptor, sizeof descriptor);
+    }
+    dbf.put(dbf::kHeaderTerminator);
+
+    bool distinct = true;
+    for (std::size_t a = 0; a < columns.size() && distinct; ++a) {
+      for (std::size_t b = a + 1; b < columns.size() && distinct; ++b) {
+        distinct = columns[a]->name() != columns[b]->name();
+      }
+    }
+    std::vector<unsigned char> field;
+    for (const Ref<Record>& record : records) {
+      dbf.put(dbf::kNotDeleted);
+      ValueLookup lookup(deref(record), distinct);
+      for (std::size_t j = 0; j < columns.size(); ++j) {
+        std::u16string_view value = lookup.valueFor(*columns[j], static_cast<std::int32_t>(j + 1));
+        toInt16(static_cast<std::int64_t>(value.size()));  // lengths are 16-bit
+        // Right-aligned and blank-filled; a longer value keeps its last characters.
+        std::size_t width = columns[j]->get_width();
+        field.assign(width, ' ');
+        std::size_t placed = std::min(width, value.size());
+        for (std::size_t k = 1; k <= placed; ++k)
+          field[width - k] = byteOf(value[value.size() - k]);
+        dbf.put(field.data(), field.size());
+      }
+    }
+    dbf.put(dbf::kEndOfFile);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace kel

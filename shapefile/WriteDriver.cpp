@@ -1,0 +1,48 @@
+#include <exception>
+
+#include "runtime/Checked.h"
+#include "runtime/FileSystem.h"
+#include "shapefile/Shapefile.h"
+#include "shapefile/ShapefilePaths.h"
+
+namespace kel {
+
+bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filename) {
+  ChannelTable channels;  // closes whatever is still open when the call ends
+  try {
+    normaliseShapefilePath(basepath, filename);
+    std::u16string stem = basepath + filename;
+    for (std::u16string_view extension : {u".shp", u".shx", u".dbf"}) {
+      // Names that differ only in letter case are one file where these paths come from; here
+      // they may be several, and every one of them is an old file.
+      while (shapefileMemberExists(basepath, filename, extension)) {
+        deleteFile(stem + std::u16string(extension));
+      }
+    }
+    openFileSet(channels, stem);
+    // A file the look-up cannot see (a hidden one) is opened with its old bytes; empty it, so
+    // that nothing old is left behind the new end.
+    for (std::int32_t channel : {shpChannel_, shxChannel_, dbfChannel_}) {
+      channels.channel(toInt16(std::int64_t{channel})).truncate();
+    }
+    if (isAllZero(deref(boundingBox_))) computeFileExtents();
+    if (writeHeaders(channels) && writeShapes(channels) && writeTable(channels)) {
+      for (std::int32_t channel : {shpChannel_, shxChannel_, dbfChannel_}) {
+        channels.close(toInt16(std::int64_t{channel}));  // a failed flush is a failed write
+      }
+      return true;
+    }
+  } catch (const std::exception&) {
+    // Every failure on the way, ours or the runtime's, ends in the failure path below.
+  }
+  closeFileSet(channels);
+  return false;
+}
+
+bool Shapefile::writeShapefile(std::u16string_view basepath, std::u16string_view filename) {
+  std::u16string base(basepath);
+  std::u16string name(filename);
+  return writeShapefile(base, name);
+}
+
+}  // namespace kel
