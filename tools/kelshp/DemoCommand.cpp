@@ -1,0 +1,182 @@
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "Tool.h"
+#include "runtime/Text.h"
+
+namespace kelshp {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kelshp demo [DIR]\n"
+    "\n"
+    "Writes two sample shapefiles into DIR (default: a new folder kelshp-demo-XXXXXX in\n"
+    "the current directory): roads, a PolyLine file with Character, Number, Date and\n"
+    "Logical columns, and places, a Point file. Then reads them back through the\n"
+    "library and prints what it read.\n";
+
+using namespace kel;
+
+struct Road {
+  const char16_t* name;
+  const char16_t* lanes;
+  const char16_t* opened;
+  const char16_t* toll;
+  std::vector<std::vector<std::pair<double, double>>> parts;
+};
+
+struct Place {
+  const char16_t* name;
+  const char16_t* population;
+  double x, y;
+};
+
+// A small town on the Danube, made up for the purpose.
+const Road kRoads[] = {
+    {u"Hauptstraße",
+     u"4",
+     u"19580612",
+     u"F",
+     {{{16.3655, 48.2012}, {16.3702, 48.2031}, {16.3771, 48.2049}}}},
+    {u"Uferweg",
+     u"2",
+     u"19970301",
+     u"F",
+     {{{16.3610, 48.1987}, {16.3668, 48.1979}}, {{16.3690, 48.1975}, {16.3752, 48.1969}}}},
+    {u"Brückenallee",
+     u"6",
+     u"20110930",
+     u"T",
+     {{{16.3702, 48.2031}, {16.3716, 48.1994}, {16.3729, 48.1958}}}},
+};
+
+const Place kPlaces[] = {
+    {u"Rathaus", u"0", 16.3702, 48.2031},
+    {u"Bahnhof Süd", u"1200", 16.3729, 48.1958},
+    {u"Café am Fluss", u"35", 16.3668, 48.1979},
+};
+
+Ref<RecordField> field(const char16_t* name, const char16_t* value) {
+  auto f = makeRef<RecordField>();
+  f->setRecordField(name, value);
+  return f;
+}
+
+Ref<TableDescriptor> column(const char16_t* name, FieldTypeConstants type, std::uint8_t width,
+                            std::uint8_t precision = 0) {
+  auto c = makeRef<TableDescriptor>();
+  c->setTableDescriptor(name, type, width, precision);
+  return c;
+}
+
+Ref<Shapefile> roads() {
+  auto file = makeRef<Shapefile>();
+  file->put_ShapeType(kelPolyLine);
+  TableDescription& table = *file->get_TableDescription();
+  table.addTableDescriptor(column(u"NAME", kelFieldTypeCharacter, 24));
+  table.addTableDescriptor(column(u"LANES", kelFieldTypeNumber, 2));
+  table.addTableDescriptor(column(u"OPENED", kelFieldTypeDate, 8));
+  table.addTableDescriptor(column(u"TOLL", kelFieldTypeLogical, 1));
+  for (const Road& road : kRoads) {
+    auto shape = makeRef<ShapeObject>();
+    shape->put_ShapeType(kelPolyLine);
+    for (const auto& part : road.parts) {
+      shape->addPart(shape->get_CoordinateCount());
+      for (auto [x, y] : part) {
+        auto c = makeRef<Coordinate>();
+        c->setCoordinate(x, y);
+        shape->addCoord(c);
+      }
+    }
+    Record& record = *shape->get_Record();
+    record.addField(field(u"NAME", road.name));
+    record.addField(field(u"LANES", road.lanes));
+    record.addField(field(u"OPENED", road.opened));
+    record.addField(field(u"TOLL", road.toll));
+    file->addShapeObject(shape);
+  }
+  return file;
+}
+
+Ref<Shapefile> places() {
+  auto file = makeRef<Shapefile>();
+  file->put_ShapeType(kelPoint);
+  TableDescription& table = *file->get_TableDescription();
+  table.addTableDescriptor(column(u"NAME", kelFieldTypeCharacter, 0));  // sized by the writer
+  table.addTableDescriptor(column(u"POP", kelFieldTypeNumber, 8));
+  for (const Place& place : kPlaces) {
+    auto shape = makeRef<ShapeObject>();
+    shape->put_ShapeType(kelPoint);
+    auto c = makeRef<Coordinate>();
+    c->setCoordinate(place.x, place.y);
+    shape->addCoord(c);
+    shape->get_Record()->addField(field(u"NAME", place.name));
+    shape->get_Record()->addField(field(u"POP", place.population));
+    file->addShapeObject(shape);
+  }
+  return file;
+}
+
+void print(const Shapefile& file) {
+  for (std::int16_t i = 1; i <= file.get_ShapeObjectCount(); ++i) {
+    Ref<ShapeObject> shape = file.getShapeObject(i);
+    std::printf("  #%d %s, %d vertices in %d parts:", i,
+                shapeTypeName(shape->get_ShapeType()).c_str(), shape->get_CoordinateCount(),
+                shape->get_PartCount());
+    for (std::int16_t c = 1; c <= shape->get_CoordinateCount(); ++c) {
+      std::printf(" (%g %g)", shape->getCoord(c)->get_X(), shape->getCoord(c)->get_Y());
+    }
+    std::printf("\n");
+    const Record& record = *shape->get_Record();
+    for (std::int16_t f = 1; f <= record.get_FieldCount(); ++f) {
+      Ref<RecordField> value = record.getFieldByIndex(f);
+      std::printf("      %-8s \"%s\"\n", toUtf8(value->get_name()).c_str(),
+                  toUtf8(value->get_value()).c_str());
+    }
+  }
+}
+
+}  // namespace
+
+int runDemo(const Args& args) {
+  if (wantsHelp(args)) return std::fputs(kUsage, stdout), 0;
+  if (args.size() > 1) return std::fputs(kUsage, stderr), 2;
+  std::string directory;
+  if (args.empty()) {
+    std::string pattern = "kelshp-demo-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+      return fail("cannot create a folder in " + std::filesystem::current_path().string());
+    directory = pattern;
+  } else {
+    directory = args[0];
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) return fail(directory + ": " + error.message());
+  }
+  directory = std::filesystem::absolute(directory).string();
+
+  struct Sample {
+    const char* name;
+    Ref<Shapefile> file;
+  } samples[] = {{"roads", roads()}, {"places", places()}};
+  for (Sample& sample : samples) {
+    if (!sample.file->writeShapefile(toUtf16(directory), toUtf16(sample.name))) {
+      return fail(directory + "/" + sample.name + ".shp: the library could not write it");
+    }
+  }
+  std::printf("Wrote roads and places into %s\n", directory.c_str());
+  for (Sample& sample : samples) {
+    std::printf("\n");
+    std::string path = directory + "/" + sample.name;
+    if (int status = runInfo({path}); status != 0) return status;
+    Ref<Shapefile> read = load(ShapefilePath::parse(path));
+    if (!read) return 1;
+    print(*read);
+  }
+  return 0;
+}
+
+}  // namespace kelshp

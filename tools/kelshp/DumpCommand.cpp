@@ -1,0 +1,108 @@
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "Geometry.h"
+#include "Output.h"
+#include "Tool.h"
+
+namespace kelshp {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kelshp dump PATH\n"
+    "\n"
+    "Writes the whole shapefile as RFC 7946 GeoJSON to standard output: a\n"
+    "FeatureCollection with one Feature per shape, in file order. Polygon rings are\n"
+    "grouped into polygons with their holes; every record's fields become the\n"
+    "feature's properties, as raw text with blanks kept.\n";
+
+std::string position(const Point& p) {
+  return "[" + number(p.x) + "," + number(p.y) + "]";
+}
+
+std::string line(const Ring& points) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < points.size(); ++i) out += (i ? "," : "") + position(points[i]);
+  return out + "]";
+}
+
+std::string polygon(const Polygon& p) {
+  std::string out = "[" + line(p.outer);
+  for (const Ring& hole : p.holes) out += "," + line(hole);
+  return out + "]";
+}
+
+template <class T, class F>
+std::string list(const std::vector<T>& items, F&& each) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + each(items[i]);
+  return out + "]";
+}
+
+// The geometry of a shape of the given type; null when the shape has nothing to draw.
+std::string geometry(std::int32_t type, const kel::ShapeObject& shape) {
+  std::vector<Ring> parts = partsOf(shape);
+  if (parts.empty()) return "null";
+  switch (type) {
+    case kel::kelPoint:
+      return R"({"type":"Point","coordinates":)" + position(parts[0][0]) + "}";
+    case kel::kelMultiPoint: {
+      Ring all;
+      for (const Ring& part : parts) all.insert(all.end(), part.begin(), part.end());
+      return R"({"type":"MultiPoint","coordinates":)" + line(all) + "}";
+    }
+    case kel::kelPolyLine:
+      if (parts.size() == 1) return R"({"type":"LineString","coordinates":)" + line(parts[0]) + "}";
+      return R"({"type":"MultiLineString","coordinates":)" + list(parts, line) + "}";
+    case kel::kelPolygon: {
+      std::vector<Polygon> polygons = polygonsOf(parts);
+      if (polygons.size() == 1) {
+        return R"({"type":"Polygon","coordinates":)" + polygon(polygons[0]) + "}";
+      }
+      return R"({"type":"MultiPolygon","coordinates":)" + list(polygons, polygon) + "}";
+    }
+    default:
+      return "null";
+  }
+}
+
+std::string properties(const kel::Record& record) {
+  std::string out = "{";
+  std::set<std::u16string> seen;  // a repeated name keeps its first value, as lookups do
+  for (const kel::Variant& item : *record.get_Fields()) {
+    kel::Ref<kel::RecordField> field = item.as<kel::RecordField>();
+    if (!field || !seen.insert(field->name()).second) continue;
+    out +=
+        (seen.size() > 1 ? "," : "") + jsonString(field->name()) + ":" + jsonString(field->value());
+  }
+  return out + "}";
+}
+
+}  // namespace
+
+int runDump(const Args& args) {
+  if (wantsHelp(args)) return std::fputs(kUsage, stdout), 0;
+  if (args.size() != 1) return std::fputs(kUsage, stderr), 2;
+  kel::Ref<kel::Shapefile> file = load(ShapefilePath::parse(args[0]));
+  if (!file) return 1;
+
+  std::fputs(R"({"type":"FeatureCollection","features":[)", stdout);
+  bool first = true;
+  for (const kel::Variant& item : *file->get_ShapeObjects()) {
+    const kel::ShapeObject& shape = item.deref<kel::ShapeObject>();
+    // A read gives every shape its own record's type; a file may mix PolyLines and Polygons.
+    std::int32_t type =
+        shape.get_ShapeType() != kel::kelUndefined ? shape.get_ShapeType() : file->get_ShapeType();
+    std::string feature = first ? "\n" : ",\n";
+    feature += R"({"type":"Feature","geometry":)" + geometry(type, shape) + R"(,"properties":)" +
+               properties(*shape.get_Record()) + "}";
+    std::fwrite(feature.data(), 1, feature.size(), stdout);
+    first = false;
+  }
+  std::fputs("\n]}\n", stdout);
+  return std::fflush(stdout) == 0 ? 0 : fail("standard output: write failed");
+}
+
+}  // namespace kelshp

@@ -1,0 +1,56 @@
+// kelshp: look at, convert and check ESRI shapefiles from the shell.
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "Tool.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kelshp COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Looks at, converts and checks ESRI shapefiles (.shp, .shx and .dbf).\n"
+    "\n"
+    "commands:\n"
+    "  demo [DIR]               write sample shapefiles into DIR, read them back, print them\n"
+    "  info PATH                shape type, record count, extents and columns\n"
+    "  dump PATH                the whole file as GeoJSON on standard output\n"
+    "  copy SRC DST             read SRC and write it as DST\n"
+    "  render PATH -o FILE.svg  draw the shapes as an SVG picture\n"
+    "  check PATH               report what is wrong or irregular in the three files\n"
+    "\n"
+    "PATH names a shapefile: a directory plus a name, with or without .shp.\n"
+    "'kelshp COMMAND --help' describes a command.\n";
+
+struct Command {
+  const char* name;
+  int (*run)(const kelshp::Args&);
+};
+
+constexpr Command kCommands[] = {
+    {"demo", kelshp::runDemo}, {"info", kelshp::runInfo},     {"dump", kelshp::runDump},
+    {"copy", kelshp::runCopy}, {"render", kelshp::runRender}, {"check", kelshp::runCheck},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return std::fputs(kUsage, stderr), 2;
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+      std::strcmp(argv[1], "help") == 0) {
+    return std::fputs(kUsage, stdout), 0;
+  }
+  kelshp::Args args(argv + 2, argv + argc);
+  for (const Command& command : kCommands) {
+    if (std::strcmp(argv[1], command.name) != 0) continue;
+    try {
+      return command.run(args);
+    } catch (const std::exception& e) {
+      return kelshp::fail(std::string(argv[1]) + ": " + e.what());
+    }
+  }
+  std::fprintf(stderr, "kelshp: unknown command '%s'\n\n%s", argv[1], kUsage);
+  return 2;
+}
