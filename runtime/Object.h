@@ -40,7 +40,7 @@ class Object {
 
   void addRef() noexcept { ++refs_; }
   void release() noexcept {
-    if (--refs_ == 0) delete this;
+    if (--refs_ == 0) dispose();
   }
   std::uint32_t refCount() const noexcept { return refs_; }
 
@@ -48,9 +48,17 @@ class Object {
   explicit Object(ClassId id) noexcept : classId_(id) {}
   virtual ~Object() = default;
 
+  // How an object goes when its last reference does. A class whose objects may be made in an
+  // ObjectBlock lets the block take them back.
+  virtual void dispose() noexcept { delete this; }
+
  private:
+  template <class T>
+  friend class ObjectBlock;
+
   std::uint32_t refs_ = 0;
   ClassId classId_;
+  std::uint16_t blockSlot_ = 0;  // 1-based place in an ObjectBlock; 0 for an object of its own
 };
 
 // Casts to T when the object is of T's class; null otherwise.

@@ -49,27 +49,7 @@ std::u16string formatDouble(double value) {
 
 Variant::Variant(std::u16string_view text) : kind_(Kind::Text), text_(new std::u16string(text)) {}
 
-Variant::Variant(const Variant& other) : kind_(other.kind_), bits_(other.bits_) {
-  if (kind_ == Kind::Text) {
-    text_ = new std::u16string(*other.text_);
-  } else if (kind_ == Kind::Object && obj_ != nullptr) {
-    obj_->addRef();
-  }
-}
-
-Variant::Variant(Variant&& other) noexcept : kind_(other.kind_), bits_(other.bits_) {
-  other.kind_ = Kind::Empty;  // the source gives up the text or the reference it owned
-}
-
-Variant& Variant::operator=(Variant other) noexcept {
-  std::swap(kind_, other.kind_);
-  std::swap(bits_, other.bits_);
-  return *this;
-}
-
-Variant::~Variant() {
-  clear();
-}
+void Variant::copyText(const std::u16string& text) { text_ = new std::u16string(text); }
 
 void Variant::clear() noexcept {
   if (kind_ == Kind::Text) {
@@ -150,11 +130,6 @@ std::u16string Variant::toText() const {
       break;
   }
   raise(ErrorNumber::TypeMismatch);
-}
-
-Object* Variant::object() const {
-  if (kind_ != Kind::Object) raise(ErrorNumber::TypeMismatch);
-  return obj_;
 }
 
 Object& Variant::requireObject() const {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "runtime/Object.h"
 #include "runtime/Ref.h"
@@ -28,11 +29,28 @@ class Variant {
   Variant(const Ref<T>& object) noexcept : kind_(Kind::Object), obj_(object.get()) {
     if (obj_) obj_->addRef();
   }
+  template <class T>
+  Variant(Ref<T>&& object) noexcept : kind_(Kind::Object), obj_(object.detach()) {}
 
-  Variant(const Variant& other);
-  Variant(Variant&& other) noexcept;
-  Variant& operator=(Variant other) noexcept;
-  ~Variant();
+  // Copies share the object and copy the text; moves hand over whatever the source owned.
+  Variant(const Variant& other) : kind_(other.kind_), bits_(other.bits_) {
+    if (kind_ == Kind::Text) {
+      copyText(*other.text_);
+    } else if (kind_ == Kind::Object && obj_ != nullptr) {
+      obj_->addRef();
+    }
+  }
+  Variant(Variant&& other) noexcept : kind_(other.kind_), bits_(other.bits_) {
+    other.kind_ = Kind::Empty;
+  }
+  Variant& operator=(Variant other) noexcept {
+    std::swap(kind_, other.kind_);
+    std::swap(bits_, other.bits_);
+    return *this;
+  }
+  ~Variant() {
+    if (kind_ >= Kind::Text) clear();  // only text and objects own something
+  }
 
   Kind kind() const noexcept { return kind_; }
   bool isEmpty() const noexcept { return kind_ == Kind::Empty; }
@@ -48,7 +66,10 @@ class Variant {
   std::u16string toText() const;
 
   // The object of an Object variant (null for Nothing); any other kind is a type mismatch.
-  Object* object() const;
+  Object* object() const {
+    if (kind_ != Kind::Object) raise(ErrorNumber::TypeMismatch);
+    return obj_;
+  }
 
   // The object that a late-bound member access goes to: "object required" when the variant holds
   // no object at all, "object variable not set" for Nothing.
@@ -78,6 +99,7 @@ class Variant {
 
  private:
   void clear() noexcept;
+  void copyText(const std::u16string& text);
 
   Kind kind_ = Kind::Empty;
   union {

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <exception>
+#include <limits>
 
 #include "runtime/Checked.h"
 #include "shapefile/Shapefile.h"
@@ -15,18 +16,30 @@ void getBox(FileChannel& shp, BoundingBox& box) {
   box.put_yMax(shp.get<double>());
 }
 
-// Reads n X/Y pairs into new Coordinates. Room is made only for the points that the rest of the
-// file can hold, so a lying count costs no memory.
+// Reads n X/Y pairs into new Coordinates, made in one block. Points that the rest of the file
+// cannot hold fail the record before anything is made for them, so a lying count costs nothing.
 void getPoints(FileChannel& shp, ShapeObject& shape, std::int16_t n) {
-  std::int64_t fit = (shp.length() - shp.position()) / shp::kPointBytes;
-  deref(shape.get_Coordinates()).reserve(static_cast<std::int32_t>(std::min<std::int64_t>(n, fit)));
-  loop16(1, n, [&](std::int16_t) {
-    auto coordinate = makeRef<Coordinate>();
-    double x = shp.get<double>();
-    double y = shp.get<double>();
-    coordinate->setCoordinate(x, y);
-    shape.addCoord(coordinate);
-  });
+  if (n <= 0) return;
+  if (shp.length() - shp.position() < std::int64_t{n} * shp::kPointBytes) {
+    raise(ErrorNumber::InputPastEndOfFile);
+  }
+  // Points are counted with a 16-bit counter, which cannot step past the last of 32767.
+  if (n == std::numeric_limits<std::int16_t>::max()) raise(ErrorNumber::Overflow);
+  Collection& coordinates = deref(shape.get_Coordinates());
+  coordinates.reserve(coordinates.count() + n);
+  ObjectBlock<Coordinate> vertices(static_cast<std::size_t>(n));
+  constexpr int kChunk = 256;  // points moved out of the channel at a time
+  double xy[2 * kChunk];
+  for (int done = 0; done < n;) {
+    int chunk = std::min(kChunk, n - done);
+    shp.get(xy, sizeof(double) * 2 * static_cast<std::size_t>(chunk));
+    for (int i = 0; i < chunk; ++i) {
+      Ref<Coordinate> coordinate = vertices.make();
+      coordinate->setCoordinate(xy[2 * i], xy[2 * i + 1]);
+      coordinates.add(Variant(std::move(coordinate)));
+    }
+    done += chunk;
+  }
 }
 
 }  // namespace
@@ -109,8 +122,11 @@ Ref<ShapeObject> Shapefile::readPolyShape(FileChannel& shp) {
     std::int32_t parts = shp.get<std::int32_t>();
     std::int32_t points = shp.get<std::int32_t>();
     // addPart drops every start of 0, so the file's first start does not double the shape's own.
-    loop16(1, toInt16(std::int64_t{parts}),
-           [&](std::int16_t) { shape->addPart(shp.get<std::int32_t>()); });
+    std::int16_t partCount = toInt16(std::int64_t{parts});
+    if (partCount > 0 && shp.length() - shp.position() >= std::int64_t{partCount} * 4) {
+      deref(shape->get_Parts()).reserve(partCount);
+    }
+    loop16(1, partCount, [&](std::int16_t) { shape->addPart(shp.get<std::int32_t>()); });
     getPoints(shp, *shape, toInt16(std::int64_t{points}));
     shape->put_ShapeType(shapeType_);
     return shape;
