@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -11,8 +10,7 @@ namespace kel::testing {
 class Bytes {
  public:
   Bytes& i32be(std::int32_t v) {
-    auto u = static_cast<std::uint32_t>(v);
-    for (int shift = 24; shift >= 0; shift -= 8) bytes_.push_back(static_cast<unsigned char>(u >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8) u8(static_cast<std::uint8_t>(v >> shift));
     return *this;
   }
   Bytes& i32le(std::int32_t v) { return raw(&v, 4); }
@@ -20,18 +18,10 @@ class Bytes {
   Bytes& u8(std::uint8_t v) { return raw(&v, 1); }
   Bytes& f64(double v) { return raw(&v, 8); }
   Bytes& text(std::string_view s) { return raw(s.data(), s.size()); }
-  Bytes& zeros(std::size_t n) {
-    bytes_.insert(bytes_.end(), n, 0);
-    return *this;
-  }
-  Bytes& append(const std::vector<unsigned char>& more) {
-    bytes_.insert(bytes_.end(), more.begin(), more.end());
-    return *this;
-  }
-
+  Bytes& zeros(std::size_t n) { return append(std::vector<unsigned char>(n)); }
+  Bytes& append(const std::vector<unsigned char>& more) { return raw(more.data(), more.size()); }
   std::size_t size() const { return bytes_.size(); }
   const std::vector<unsigned char>& vec() const { return bytes_; }
-  operator const std::vector<unsigned char>&() const { return bytes_; }
 
  private:
   Bytes& raw(const void* p, std::size_t n) {

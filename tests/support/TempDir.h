@@ -1,47 +1,50 @@
 #pragma once
 
-#include <cstdlib>
+#include <stdlib.h>
+
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace kel::testing {
 
-// A fresh directory under /tmp, removed with everything in it when the test ends.
+using File = std::vector<unsigned char>;
+
+// A fresh directory under the temp dir, removed with everything in it when the test ends.
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelshape-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+  TempDir() : path_((std::filesystem::temp_directory_path() / "kelshape-XXXXXX").string()) {
+    if (::mkdtemp(path_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   }
   ~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
 
-  const std::filesystem::path& path() const { return path_; }
-  std::string str() const { return path_.string(); }
-  std::u16string u16() const {
-    std::string s = str();
-    return std::u16string(s.begin(), s.end());  // temp paths are ASCII
+  const std::string& str() const { return path_; }
+  std::string native(const std::string& name) const { return path_ + "/" + name; }
+  std::u16string u16() const { return {path_.begin(), path_.end()}; }  // temp paths are ASCII
+  // A name under the directory, joined as a Windows caller joins it.
+  std::u16string win(const std::string& name) const {
+    return u16() + u"\\" + std::u16string(name.begin(), name.end());
   }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-  void write(const std::string& name, const std::vector<unsigned char>& bytes) const {
-    std::ofstream out(path_ / name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  void write(const std::string& name, std::string_view bytes) const {
+    std::ofstream(native(name), std::ios::binary) << bytes;
   }
-  std::vector<unsigned char> read(const std::string& name) const {
-    std::ifstream in(path_ / name, std::ios::binary);
+  void write(const std::string& name, const File& bytes) const {
+    write(name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  }
+  File read(const std::string& name) const {
+    std::ifstream in(native(name), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 
  private:
-  std::filesystem::path path_;
+  std::string path_;
 };
 
 }  // namespace kel::testing
