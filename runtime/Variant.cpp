@@ -49,7 +49,9 @@ std::u16string formatDouble(double value) {
 
 Variant::Variant(std::u16string_view text) : kind_(Kind::Text), text_(new std::u16string(text)) {}
 
-void Variant::copyText(const std::u16string& text) { text_ = new std::u16string(text); }
+void Variant::copyText(const std::u16string& text) {
+  text_ = new std::u16string(text);
+}
 
 void Variant::clear() noexcept {
   if (kind_ == Kind::Text) {
@@ -60,40 +62,16 @@ void Variant::clear() noexcept {
   kind_ = Kind::Empty;
 }
 
+// Every number a variant holds is exact as a double, so the integer conversions go through it
+// and round and range-check in one place.
 std::int16_t Variant::toInt16() const {
-  switch (kind_) {
-    case Kind::Empty:
-      return 0;
-    case Kind::Integer:
-      return i16_;
-    case Kind::Long:
-      return kel::toInt16(std::int64_t{i32_});
-    case Kind::Double:
-      return kel::toInt16(d_);
-    case Kind::Text:
-      return kel::toInt16(parseNumber(*text_));
-    case Kind::Object:
-      break;
-  }
-  raise(ErrorNumber::TypeMismatch);
+  return kind_ == Kind::Integer ? i16_ : kel::toInt16(toDouble());
 }
 
 std::int32_t Variant::toInt32() const {
-  switch (kind_) {
-    case Kind::Empty:
-      return 0;
-    case Kind::Integer:
-      return i16_;
-    case Kind::Long:
-      return i32_;
-    case Kind::Double:
-      return kel::toInt32(d_);
-    case Kind::Text:
-      return kel::toInt32(parseNumber(*text_));
-    case Kind::Object:
-      break;
-  }
-  raise(ErrorNumber::TypeMismatch);
+  if (kind_ == Kind::Integer) return i16_;
+  if (kind_ == Kind::Long) return i32_;
+  return kel::toInt32(toDouble());
 }
 
 double Variant::toDouble() const {

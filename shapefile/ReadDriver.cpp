@@ -15,15 +15,13 @@ bool Shapefile::readShapefile(std::u16string& basepath, std::u16string& filename
     }
     openFileSet(channels, basepath + filename);
     if (readHeaders(channels) && readShapes(channels) && readTable(channels)) {
-      for (std::int32_t channel : {shpChannel_, shxChannel_, dbfChannel_}) {
-        channels.close(toInt16(std::int64_t{channel}));
-      }
+      closeFileSet(channels);
       return true;
     }
   } catch (const std::exception&) {
     // Every failure on the way, ours or the runtime's, ends in the failure path below.
   }
-  closeFileSet(channels);
+  abandonFileSet(channels);
   return false;
 }
 
@@ -31,26 +29,6 @@ bool Shapefile::readShapefile(std::u16string_view basepath, std::u16string_view 
   std::u16string base(basepath);
   std::u16string name(filename);
   return readShapefile(base, name);
-}
-
-void Shapefile::openFileSet(ChannelTable& channels, const std::u16string& stem) {
-  // Each free number is asked for after the previous file was opened, so the three differ.
-  shpChannel_ = channels.freeFile();
-  channels.open(toInt16(std::int64_t{shpChannel_}), stem + u".shp");
-  shxChannel_ = channels.freeFile();
-  channels.open(toInt16(std::int64_t{shxChannel_}), stem + u".shx");
-  dbfChannel_ = channels.freeFile();
-  channels.open(toInt16(std::int64_t{dbfChannel_}), stem + u".dbf");
-}
-
-void Shapefile::closeFileSet(ChannelTable& channels) noexcept {
-  for (std::int32_t channel : {shpChannel_, shxChannel_, dbfChannel_}) {
-    try {
-      channels.close(toInt16(std::int64_t{channel}));
-    } catch (const std::exception&) {
-      // The failure path reports false whatever a close says.
-    }
-  }
 }
 
 }  // namespace kel

@@ -65,9 +65,11 @@ class Shapefile final : public Object {
  private:
   bool accepts(const ShapeObject& shape) const noexcept;
 
-  // The file set that both drivers open, and the failure path's close of what this call opened.
+  // The file set that both drivers open and close, in the order main, index, table. The failure
+  // path abandons it: it closes what this call opened and hears no complaint.
   void openFileSet(ChannelTable& channels, const std::u16string& stem);
-  void closeFileSet(ChannelTable& channels) noexcept;
+  void closeFileSet(ChannelTable& channels);
+  void abandonFileSet(ChannelTable& channels) noexcept;
 
   // The steps of a read, in the order the driver runs them; each opens nothing of its own.
   bool readHeaders(ChannelTable& channels);

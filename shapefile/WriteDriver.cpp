@@ -27,15 +27,13 @@ bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filenam
     }
     if (isAllZero(deref(boundingBox_))) computeFileExtents();
     if (writeHeaders(channels) && writeShapes(channels) && writeTable(channels)) {
-      for (std::int32_t channel : {shpChannel_, shxChannel_, dbfChannel_}) {
-        channels.close(toInt16(std::int64_t{channel}));  // a failed flush is a failed write
-      }
+      closeFileSet(channels);  // a failed flush is a failed write
       return true;
     }
   } catch (const std::exception&) {
     // Every failure on the way, ours or the runtime's, ends in the failure path below.
   }
-  closeFileSet(channels);
+  abandonFileSet(channels);
   return false;
 }
 
