@@ -60,6 +60,7 @@ TEST(WriteShapefileExtents, HeaderCarriesTheFileBox) {
   const std::tuple<const char*, std::int32_t, std::vector<Pts>, Box, Box> cases[] = {
       {"point rule", kelPoint, {{{2, 3}, {9, 9}}}, {}, {2, 3, 2, 3}},
       {"vertex rule", kelMultiPoint, {{{2, 3}, {9, 9}}}, {}, {2, 3, 9, 9}},
+      {"an equal value keeps its bound", kelMultiPoint, {{{0, 0}, {-0.0, -0.0}}}, {}, {0, 0, 0, 0}},
       {"a later shape without vertices", kelPolyLine, {{{1, 1}, {3, 4}}, {}}, {}, {1, 1, 3, 4}},
       {"type 0 takes every vertex", kelUndefined, {{{1, 1}, {3, 4}}, {{-2, 0}}}, {}, {-2, 0, 3, 4}},
       {"negative zero is zero", kelPoint, {{{1, 2}}}, {-0.0, 0, -0.0, -0.0}, {1, 2, 1, 2}},
