@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "runtime/Object.h"
 
@@ -23,6 +24,8 @@ class RecordField final : public Object {
   void put_name(std::u16string_view name) { name_ = name; }
   std::u16string get_value() const { return value_; }
   void put_value(std::u16string_view value) { value_ = value; }
+  // Takes over text the caller has no further use for, as the table reader's values are.
+  void put_value(std::u16string&& value) noexcept { value_ = std::move(value); }
 
   // Borrowed views for the library's own scans, which must not copy every name they compare.
   const std::u16string& name() const noexcept { return name_; }

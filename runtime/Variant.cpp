@@ -53,13 +53,8 @@ void Variant::copyText(const std::u16string& text) {
   text_ = new std::u16string(text);
 }
 
-void Variant::clear() noexcept {
-  if (kind_ == Kind::Text) {
-    delete text_;
-  } else if (kind_ == Kind::Object && obj_ != nullptr) {
-    obj_->release();
-  }
-  kind_ = Kind::Empty;
+void Variant::deleteText() noexcept {
+  delete text_;
 }
 
 // Every number a variant holds is exact as a double, so the integer conversions go through it

@@ -49,7 +49,12 @@ class Variant {
     return *this;
   }
   ~Variant() {
-    if (kind_ >= Kind::Text) clear();  // only text and objects own something
+    // Only text and objects own something; objects come first, as collections are mostly them.
+    if (kind_ == Kind::Object) {
+      if (obj_ != nullptr) obj_->release();
+    } else if (kind_ == Kind::Text) {
+      deleteText();
+    }
   }
 
   Kind kind() const noexcept { return kind_; }
@@ -98,7 +103,7 @@ class Variant {
   }
 
  private:
-  void clear() noexcept;
+  void deleteText() noexcept;
   void copyText(const std::u16string& text);
 
   Kind kind_ = Kind::Empty;

@@ -93,7 +93,8 @@ bool Shapefile::readTable(ChannelTable& channels) {
         bytes.resize(column.width);
         dbf.get(bytes.data(), bytes.size());
         auto field = makeRef<RecordField>();
-        field->setRecordField(column.name, ansiToText(bytes));
+        field->put_name(column.name);
+        field->put_value(ansiToText(bytes));
         // With distinct names addField would only confirm what is known; skip its scan.
         if (distinct) {
           fields.add(Variant(field));
