@@ -33,6 +33,9 @@ class ObjectBlock {
   ObjectBlock(const ObjectBlock&) = delete;
   ObjectBlock& operator=(const ObjectBlock&) = delete;
 
+  // How many more objects the block can make.
+  std::size_t room() const noexcept { return capacity_ - made_; }
+
   // The next object of the block; a new object of its own once the block is full.
   template <class... Args>
   Ref<T> make(Args&&... args) {
