@@ -123,9 +123,11 @@ Ref<Shapefile> places() {
 void print(const Shapefile& file) {
   for (std::int16_t i = 1; i <= file.get_ShapeObjectCount(); ++i) {
     Ref<ShapeObject> shape = file.getShapeObject(i);
-    std::printf("  #%d %s, %d vertices in %d parts:", i,
-                shapeTypeName(shape->get_ShapeType()).c_str(), shape->get_CoordinateCount(),
-                shape->get_PartCount());
+    std::int32_t vertices = shape->get_CoordinateCount();
+    std::int32_t parts = shape->get_PartCount();
+    std::printf("  #%d %s, %d %s in %d %s:", i, shapeTypeName(shape->get_ShapeType()).c_str(),
+                vertices, vertices == 1 ? "vertex" : "vertices", parts,
+                parts == 1 ? "part" : "parts");
     for (std::int16_t c = 1; c <= shape->get_CoordinateCount(); ++c) {
       std::printf(" (%g %g)", shape->getCoord(c)->get_X(), shape->getCoord(c)->get_Y());
     }
