@@ -3,6 +3,8 @@
 // Runs the shapefile tools of other projects (GDAL, shapelib, pyshp) and parses what they report,
 // so the interop tests can hold our files against code that shares none of ours.
 
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "support/ShapefileFixtures.h"
+#include "support/TempDir.h"
 
 namespace kel::testing {
 
@@ -17,19 +20,40 @@ inline std::string quote(const std::string& s) {
   return "'" + s + "'";
 }
 
+struct Outcome {
+  int status = -1;  // the exit status, -1 when the command did not exit
+  std::string out, err;
+};
+
+// A shell command's exit status, standard output and standard error. The pipe carries only one
+// stream, so the shell sends its standard error to a file first.
+inline Outcome execute(const std::string& command) {
+  TempDir errDir;
+  FILE* pipe = ::popen(("exec 2>" + quote(errDir.native("err")) + "\n" + command).c_str(), "r");
+  if (pipe == nullptr) throw std::runtime_error("cannot start: " + command);
+  Outcome result;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    result.out.append(buffer, n);
+  }
+  if (int status = ::pclose(pipe); status != -1 && WIFEXITED(status)) {
+    result.status = WEXITSTATUS(status);
+  }
+  File err = errDir.read("err");
+  result.err.assign(err.begin(), err.end());
+  return result;
+}
+
 // Standard output of a shell command. A failing command throws, which fails the test: a missing
 // peer tool is a broken machine, and scripts/install-deps installs them (pyshp for Debian's
 // /usr/bin/python3, not for a pyenv or venv on the PATH).
 inline std::string run(const std::string& command) {
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) throw std::runtime_error("cannot start: " + command);
-  std::string out;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  if (int status = ::pclose(pipe); status != 0) {
-    throw std::runtime_error("status " + std::to_string(status) + ": " + command + "\n" + out);
+  Outcome r = execute(command);
+  if (r.status != 0) {
+    throw std::runtime_error("status " + std::to_string(r.status) + ": " + command + "\n" + r.out +
+                             r.err);
   }
-  return out;
+  return r.out;
 }
 
 struct PeerShape {

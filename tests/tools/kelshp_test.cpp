@@ -1,53 +1,34 @@
 // kelshp run as a user runs it, its outputs held against GDAL and Python where they can judge.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "support/TempDir.h"
+#include "support/PeerTools.h"
+
+using namespace kel::testing;
 
 namespace {
-
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
 
 // The capture groups of every line of text that the pattern matches as a whole.
 std::vector<std::vector<std::string>> grep(const std::string& text, const std::string& pattern) {
   std::vector<std::vector<std::string>> found;
   std::istringstream lines(text);
-  std::regex re(pattern);
   std::smatch m;
   for (std::string line; std::getline(lines, line);)
-    if (std::regex_match(line, m, re)) found.emplace_back(m.begin() + 1, m.end());
+    if (std::regex_match(line, m, std::regex(pattern))) found.emplace_back(m.begin() + 1, m.end());
   return found;
 }
 
-std::size_t le16(const std::string& bytes, std::size_t at) {
-  return std::uint8_t(bytes[at]) | std::uint8_t(bytes[at + 1]) << 8;
-}
-
-// "NAME Character 80 0" for each column that kelshp info lists, or ogrinfo -so in its own words.
-std::vector<std::string> columns(const std::string& text, bool ogr) {
-  std::vector<std::string> found;
-  for (auto& c : grep(text, ogr ? R"((\w+): (\w+) \((\d+)\.(\d+)\))"
-                                : R"(\s+(\S+)\s+(\w+)\s+width (\d+)\s+precision (\d+))")) {
-    std::string type = !ogr ? c[1] : c[1] == "String" ? "Character" : "Number";
-    found.push_back(c[0] + " " + type + " " + c[2] + " " + c[3]);
-  }
-  return found;
-}
+// Heads of command lines: run() with them wants success, execute() reports whatever happens.
+const std::string kelshp = quote(KELSHP_PATH) + " ";
+const std::string python = "/usr/bin/python3 -c ";  // Debian's, not the one first on PATH
 
 // A polygon with a hole; a multipolygon whose island in a hole has a hole of its own.
 const char* kPolygons = R"({"type":"FeatureCollection","features":[
@@ -67,55 +48,26 @@ class Kelshp : public ::testing::Test {
  protected:
   // poly.* and lin.* as GDAL writes them.
   void SetUp() override {
-    for (const char* name : {"poly", "lin"}) {
-      put(std::string(name) + ".json", name[0] == 'p' ? kPolygons : kLines);
-      peer("ogr2ogr " + q(at(name) + ".shp") + " " + q(at(name) + ".json"));
+    for (std::string name : {"poly", "lin"}) {
+      dir.write(name + ".json", name == "poly" ? kPolygons : kLines);
+      run("ogr2ogr " + path(name + ".shp") + " " + path(name + ".json"));
     }
   }
 
-  static std::string q(const std::string& s) { return "'" + s + "'"; }
-  std::string at(const std::string& name) const { return dir.str() + "/" + name; }
-  void put(const std::string& name, const std::string& bytes) const {
-    std::ofstream(at(name), std::ios::binary) << bytes;
-  }
-  std::string get(const std::string& name) const {
-    std::ifstream in(at(name), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  // A name under the test's directory, quoted for the shell.
+  std::string path(const std::string& name) const { return quote(dir.native(name)); }
 
-  Result run(const std::string& command) const {
-    int status =
-        std::system((command + " >" + q(at("out.txt")) + " 2>" + q(at("err.txt"))).c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, get("out.txt"), get("err.txt")};
-  }
-  Result kelshp(const std::string& args) const { return run(q(KELSHP_PATH) + " " + args); }
-  // A peer tool or script, which must succeed for the test to mean anything.
-  std::string peer(const std::string& command) const {
-    Result r = run(command);
-    EXPECT_EQ(r.status, 0) << command << "\n" << r.out << r.err;
-    return r.out;
-  }
-  // Debian's python3, not the one first on PATH.
-  std::string python(const std::string& script, const std::string& args) const {
-    return peer("/usr/bin/python3 -c " + q(script) + " " + args);
-  }
-
-  kel::testing::TempDir dir;
+  TempDir dir;
 };
 
 TEST_F(Kelshp, DemoPrintsWhatPeersReadFromTheFilesItWrote) {
-  Result demo = kelshp("demo " + q(at("demo")));
-  ASSERT_EQ(demo.status, 0) << demo.err;
   std::vector<std::string> printed, peerRead;
-  for (auto& v : grep(demo.out, R"(\s+(\w+)\s+"\s*(.*?)\s*")"))
+  for (auto& v : grep(run(kelshp + "demo " + path("demo")), R"(\s+(\w+)\s+"\s*(.*?)\s*")"))
     printed.push_back(v[0] + "=" + v[1]);
-  for (const char* name : {"roads", "places"}) {
-    std::string stem = at("demo/") + name;
-    Result check = kelshp("check " + q(stem));
-    EXPECT_EQ(std::make_pair(check.status, check.out), std::make_pair(0, stem + ": regular\n"));
-    Result ogr = run("ogrinfo --config SHAPE_ENCODING CP1252 -al -q " + q(stem + ".shp"));
-    EXPECT_EQ(ogr.status, 0);
-    EXPECT_EQ(ogr.err, "");
+  for (std::string stem : {"demo/roads", "demo/places"}) {
+    EXPECT_EQ(run(kelshp + "check " + path(stem)), dir.native(stem) + ": regular\n");
+    Outcome ogr = execute("ogrinfo --config SHAPE_ENCODING CP1252 -al -q " + path(stem + ".shp"));
+    EXPECT_EQ(std::pair(ogr.status, ogr.err), std::pair(0, std::string()));
     // OGR shows dates as 1958/06/12; the table holds 19580612.
     for (auto& v : grep(ogr.out, R"(\s+(\w+) \(\w+\) = (.*))"))
       peerRead.push_back(v[0] + "=" + std::regex_replace(v[1], std::regex("/"), ""));
@@ -129,78 +81,73 @@ TEST_F(Kelshp, InfoAgreesWithOgrinfo) {
       {"poly", "Polygon (5)"}, {"poly.shp", "Polygon (5)"}, {"lin.SHP", "PolyLine (3)"}};
   for (auto& [arg, type] : cases) {
     SCOPED_TRACE(arg);
-    std::string ogr = peer("ogrinfo -so -al " + q(at(arg.substr(0, arg.find('.'))) + ".shp"));
-    Result info = kelshp("info " + q(at(arg)));
-    ASSERT_EQ(info.status, 0) << info.err;
-    EXPECT_NE(info.out.find("shape type  " + type + "\n"), std::string::npos) << info.out;
-    EXPECT_EQ(grep(info.out, R"(\s+records\s+(\d+))"), grep(ogr, R"(Feature Count: (\d+))"));
-    auto ours = grep(info.out, R"(\s+extent\s+\((\S+), (\S+)\) - \((\S+), (\S+)\))");
-    auto theirs = grep(ogr, R"(Extent: \((\S+), (\S+)\) - \((\S+), (\S+)\))");
-    ASSERT_TRUE(ours.size() == 1 && theirs.size() == 1) << info.out << ogr;
+    std::string ogr = run("ogrinfo -so -al " + path(arg.substr(0, arg.find('.')) + ".shp"));
+    std::string info = run(kelshp + "info " + path(arg));
+    EXPECT_NE(info.find("shape type  " + type + "\n"), std::string::npos) << info;
+    EXPECT_EQ(grep(info, R"(\s+records\s+(\d+))"), grep(ogr, R"(Feature Count: (\d+))"));
+    std::string extent = R"(\s*[Ee]xtent:?\s+\((\S+), (\S+)\) - \((\S+), (\S+)\))";
+    auto ours = grep(info, extent), theirs = grep(ogr, extent);
+    ASSERT_TRUE(ours.size() == 1 && theirs.size() == 1) << info << ogr;
     for (int i = 0; i < 4; ++i) EXPECT_NEAR(std::stod(ours[0][i]), std::stod(theirs[0][i]), 1e-6);
-    EXPECT_EQ(columns(info.out, false), columns(ogr, true));
+    // OGR names the column types in its own words.
+    auto columns = grep(ogr, R"((\w+): (\w+) \((\d+)\.(\d+)\))");
+    for (auto& c : columns) c[1] = c[1] == "String" ? "Character" : "Number";
+    EXPECT_EQ(grep(info, R"(\s+(\S+)\s+(\w+)\s+width (\d+)\s+precision (\d+))"), columns);
   }
 }
 
 TEST_F(Kelshp, DumpGivesTheGeometriesOfGdalsGeoJson) {
   const char* compare = R"(
 import json, sys
-ours, gdal = (json.load(open(p)) for p in sys.argv[1:])
-geometries = [f["geometry"] for f in ours["features"]]
-assert geometries == [f["geometry"] for f in gdal["features"]], geometries
-def area(ring): return sum(a[0] * b[1] - b[0] * a[1] for a, b in zip(ring, ring[1:]))
-for g in geometries:
+ours, gdal = ([f["geometry"] for f in json.load(open(p))["features"]] for p in sys.argv[1:])
+assert ours == gdal, ours
+area = lambda ring: sum(a[0] * b[1] - b[0] * a[1] for a, b in zip(ring, ring[1:]))
+for g in ours:
   for p in {"Polygon": [g["coordinates"]], "MultiPolygon": g["coordinates"]}.get(g["type"], []):
     assert area(p[0]) > 0 and all(area(h) < 0 for h in p[1:]), p
 )";
   for (std::string name : {"poly", "lin"}) {
-    Result dump = kelshp("dump " + q(at(name)));
-    ASSERT_EQ(dump.status, 0) << dump.err;
-    put("ours.json", dump.out);
-    peer("ogr2ogr -f GeoJSON -lco RFC7946=YES " + q(at("gdal.json")) + " " + q(at(name) + ".shp"));
-    python(compare, q(at("ours.json")) + " " + q(at("gdal.json")));
+    dir.write("ours.json", run(kelshp + "dump " + path(name)));
+    run("ogr2ogr -f GeoJSON -lco RFC7946=YES " + path("gdal.json") + " " + path(name + ".shp"));
+    run(python + quote(compare) + " " + path("ours.json") + " " + path("gdal.json"));
   }
   // Properties are the table's raw text: an 80-wide column keeps its blanks.
-  std::string poly = kelshp("dump " + q(at("poly"))).out;
-  EXPECT_NE(poly.find(R"("NAME":")" + std::string("hole").append(76, ' ') + '"'),
-            std::string::npos);
+  std::string poly = run(kelshp + "dump " + path("poly"));
+  EXPECT_NE(poly.find(R"("NAME":"hole)" + std::string(76, ' ') + '"'), std::string::npos);
   EXPECT_NE(poly.find(R"("N":"        1")"), std::string::npos);
 }
 
 TEST_F(Kelshp, DumpStaysValidJsonWhateverBytesTheTableHolds) {
-  std::string dbf = get("lin.dbf");
-  std::size_t first = le16(dbf, 8), length = le16(dbf, 10), n = 0;
+  File dbf = dir.read("lin.dbf");
+  std::size_t first = dbf[8] | dbf[9] << 8, length = dbf[10] | dbf[11] << 8, n = 0;
   // Every byte value 0-255 in turn across the fields of both records, deletion flags left alone.
   for (std::size_t r = 0; r < 2; ++r)
-    for (std::size_t k = 1; k < length; ++k) dbf[first + r * length + k] = char(n++ % 256);
-  put("lin.dbf", dbf);
-  Result dump = kelshp("dump " + q(at("lin")));
-  ASSERT_EQ(dump.status, 0) << dump.err;
-  put("raw.json", dump.out);
-  python(R"(
+    for (std::size_t k = 1; k < length; ++k) dbf[first + r * length + k] = std::uint8_t(n++);
+  dir.write("lin.dbf", dbf);
+  dir.write("raw.json", run(kelshp + "dump " + path("lin")));
+  const char* check = R"(
 import json, sys
 values = [v for f in json.load(open(sys.argv[1]))["features"] for v in f["properties"].values()]
 assert all(len(v) == 80 for v in values), values
 assert [ord(c) for c in "".join(values)[:128]] == list(range(128)), values
-)",
-         q(at("raw.json")));
+)";
+  run(python + quote(check) + " " + path("raw.json"));
 }
 
 TEST_F(Kelshp, CopyWritesPeerFilesBackByteForByte) {
   for (std::string name : {"poly", "lin"}) {
-    ASSERT_EQ(kelshp("check " + q(at(name))).status, 0) << "GDAL's " << name << " is not regular";
-    Result copy = kelshp("copy " + q(at(name)) + " " + q(at("copy-" + name + ".shp")));
-    ASSERT_EQ(copy.status, 0) << copy.err;
+    EXPECT_EQ(run(kelshp + "check " + path(name)), dir.native(name) + ": regular\n");
+    run(kelshp + "copy " + path(name) + " " + path("copy-" + name + ".shp"));
     for (std::string ext : {".shp", ".shx"})
-      EXPECT_TRUE(get(name + ext) == get("copy-" + name + ext)) << name + ext;
+      EXPECT_TRUE(dir.read(name + ext) == dir.read("copy-" + name + ext)) << name + ext;
   }
-  Result copy = kelshp("copy " + q(at("poly")) + " " + q(at("no-such-dir/poly")));
+  Outcome copy = execute(kelshp + "copy " + path("poly") + " " + path("no-such-dir/poly"));
   EXPECT_NE(copy.status, 0);
-  EXPECT_NE(copy.err.find(at("no-such-dir/poly")), std::string::npos) << copy.err;
+  EXPECT_NE(copy.err.find(dir.native("no-such-dir/poly")), std::string::npos) << copy.err;
 }
 
 TEST_F(Kelshp, RenderDrawsOneElementPerShape) {
-  ASSERT_EQ(kelshp("demo " + q(at("demo"))).status, 0);
+  run(kelshp + "demo " + path("demo"));
   const char* count = R"(
 import sys, xml.etree.ElementTree as ET
 svg = ET.parse(sys.argv[1]).getroot()
@@ -209,21 +156,17 @@ print(*(len(list(svg.iter("{http://www.w3.org/2000/svg}" + e))) for e in ("path"
   std::pair<std::string, std::string> cases[] = {
       {"poly", "2 0\n"}, {"lin", "2 0\n"}, {"demo/roads", "3 0\n"}, {"demo/places", "0 3\n"}};
   for (auto& [file, pathsAndCircles] : cases) {
-    Result render = kelshp("render " + q(at(file)) + " -o " + q(at("out.svg")));
-    ASSERT_EQ(render.status, 0) << render.err;
-    EXPECT_EQ(python(count, q(at("out.svg"))), pathsAndCircles) << file;
+    run(kelshp + "render " + path(file) + " -o " + path("out.svg"));
+    EXPECT_EQ(run(python + quote(count) + " " + path("out.svg")), pathsAndCircles) << file;
   }
-  EXPECT_EQ(kelshp("render " + q(at("poly"))).status, 2);
+  EXPECT_EQ(execute(kelshp + "render " + path("poly")).status, 2);
 }
 
 TEST_F(Kelshp, CheckNamesTheOffsetOfEachFault) {
-  std::size_t shpSize = get("lin.shp").size(), firstRecord = le16(get("lin.dbf"), 8);
-  struct {
-    const char* ext;
-    std::size_t at;  // patched there; at or past the end the file grows
-    char byte;
-    std::size_t reported;
-  } cases[] = {
+  File dbf = dir.read("lin.dbf");
+  std::size_t shpSize = dir.read("lin.shp").size(), firstRecord = dbf[8] | dbf[9] << 8;
+  // The file, the byte patched (at or past the end the file grows), its value, the offset reported.
+  std::tuple<std::string, std::size_t, unsigned char, std::size_t> cases[] = {
       {".shp", 3, 0x0B, 0},                     // file code 9995
       {".shx", 103, 0x36, 100},                 // entry 1 points 4 words past record 1
       {".shp", 108, 5, 108},                    // a Polygon record in a PolyLine file
@@ -231,40 +174,39 @@ TEST_F(Kelshp, CheckNamesTheOffsetOfEachFault) {
       {".dbf", firstRecord, '*', firstRecord},  // record 1 deleted
       {".shp", shpSize + 3, 0, shpSize},        // 4 bytes behind the last record
   };
-  for (auto& c : cases) {
+  for (auto& [patched, at, byte, reported] : cases) {
     for (std::string ext : {".shp", ".shx", ".dbf"}) {
-      std::string bytes = get("lin" + ext);
-      if (ext == c.ext) bytes.resize(std::max(bytes.size(), c.at + 1)), bytes[c.at] = c.byte;
-      put("bad" + ext, bytes);
+      File bytes = dir.read("lin" + ext);
+      if (ext == patched) bytes.resize(std::max(bytes.size(), at + 1)), bytes[at] = byte;
+      dir.write("bad" + ext, bytes);
     }
-    Result check = kelshp("check " + q(at("bad")));
-    std::string where = at("bad") + c.ext + ": offset " + std::to_string(c.reported) + ": ";
+    Outcome check = execute(kelshp + "check " + path("bad"));
+    std::string where = dir.native("bad") + patched + ": offset " + std::to_string(reported) + ": ";
     EXPECT_EQ(check.status, 1) << where;
     EXPECT_NE(check.out.find(where), std::string::npos) << where << " missing in\n" << check.out;
   }
 }
 
 TEST_F(Kelshp, FailuresSayWhatWentWrong) {
-  put("half.shp", get("lin.shp"));  // without its .shx and .dbf
-  put("half.shx", get("lin.shx"));
+  // half.* lacks its .dbf.
+  for (std::string ext : {".shp", ".shx"}) dir.write("half" + ext, dir.read("lin" + ext));
+  std::map<std::string, std::string> more = {{"copy", path("out")},
+                                             {"render", "-o " + path("out.svg")}};
   for (std::string command : {"info", "dump", "check", "copy", "render"}) {
     for (std::string name : {"missing", "half"}) {
-      std::string args = q(at(name)) + (command == "copy" ? " " + q(at("out")) : "") +
-                         (command == "render" ? " -o " + q(at("out.svg")) : "");
-      Result r = kelshp(command + " " + args);
+      Outcome r = execute(kelshp + command + " " + path(name) + " " + more[command]);
       SCOPED_TRACE(command + " " + name + ": " + r.err);
       EXPECT_NE(r.status, 0);
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
-      EXPECT_NE(r.err.find(at(name) + (name == "half" ? ".dbf" : ".shp")), std::string::npos);
+      EXPECT_NE(r.err.find(dir.native(name + (name == "half" ? ".dbf" : ".shp"))),
+                std::string::npos);
     }
   }
-  EXPECT_EQ(kelshp("frobnicate").status, 2);
-  EXPECT_EQ(kelshp("").status, 2);
+  EXPECT_EQ(execute(kelshp + "frobnicate").status, 2);
+  EXPECT_EQ(execute(kelshp).status, 2);
   for (std::string command : {"", "demo", "info", "dump", "copy", "render", "check"}) {
-    Result r = kelshp(command + " --help");
-    EXPECT_EQ(r.status, 0) << command;
     std::string usage = "usage: kelshp " + (command.empty() ? "COMMAND" : command) + " ";
-    EXPECT_EQ(r.out.rfind(usage, 0), 0u) << r.out;
+    EXPECT_EQ(run(kelshp + command + " --help").rfind(usage, 0), 0u) << usage;
   }
 }
 
