@@ -5,6 +5,7 @@
 
 #include "attributes/RecordField.h"
 #include "runtime/Collection.h"
+#include "runtime/ObjectArena.h"
 #include "runtime/Ref.h"
 
 namespace kel {
@@ -17,6 +18,8 @@ class Record final : public Object {
   static constexpr ClassId kClassId = ClassId::Record;
 
   Record();
+  // A record whose list of fields is made in the arena, as a reader makes it.
+  explicit Record(ObjectArena& arena);
 
   // Sets the value of the first field of that name; false, and no new field, when there is none.
   bool setField(std::u16string_view name, std::u16string_view value);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "runtime/Object.h"
-#include "runtime/ObjectBlock.h"
 
 namespace kel {
 
@@ -23,13 +22,7 @@ class Coordinate final : public Object {
   double get_Y() const noexcept { return y_; }
   void put_Y(double value) noexcept { y_ = value; }
 
- protected:
-  // Readers make a shape's vertices in one ObjectBlock.
-  void dispose() noexcept override { ObjectBlock<Coordinate>::dispose(this); }
-
  private:
-  friend class ObjectBlock<Coordinate>;
-
   double x_ = 0;
   double y_ = 0;
 };

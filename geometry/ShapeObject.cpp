@@ -30,6 +30,15 @@ ShapeObject::ShapeObject()
   parts_->add(Variant(std::int16_t{0}));
 }
 
+ShapeObject::ShapeObject(ObjectArena& arena)
+    : Object(kClassId),
+      coordinates_(arena.make<Collection>()),
+      parts_(arena.make<Collection>()),
+      record_(arena.make<Record>(arena)),
+      boundingBox_(arena.make<BoundingBox>()) {
+  parts_->add(Variant(std::int16_t{0}));
+}
+
 Variant ShapeObject::addCoord(const Ref<Coordinate>& coord) {
   deref(coordinates_).add(Variant(coord));
   return {};

@@ -7,6 +7,7 @@
 #include "geometry/Coordinate.h"
 #include "geometry/ShapeTypeConstants.h"
 #include "runtime/Collection.h"
+#include "runtime/ObjectArena.h"
 #include "runtime/Ref.h"
 #include "runtime/Variant.h"
 
@@ -20,6 +21,8 @@ class ShapeObject final : public Object {
   static constexpr ClassId kClassId = ClassId::ShapeObject;
 
   ShapeObject();
+  // A shape whose lists, record and box are made in the arena, as a reader makes them.
+  explicit ShapeObject(ObjectArena& arena);
 
   ShapeTypeConstants get_ShapeType() const noexcept { return shapeType_; }
   void put_ShapeType(ShapeTypeConstants type) noexcept { shapeType_ = type; }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "runtime/Object.h"
@@ -10,26 +12,73 @@ namespace kel {
 
 // The ordered list behind every list of the object model: positions run from 1 to count(), items
 // are appended at the end, and a position outside that range is "subscript out of range".
+//
+// A reader hands over its objects as a row: objects of one class side by side in an ObjectArena,
+// the list holding one reference to each. The row costs no memory beyond the objects themselves,
+// which matters for the vertices of a large file; the first change to the list turns it into an
+// ordinary list of the same objects.
 class Collection final : public Object {
  public:
   static constexpr ClassId kClassId = ClassId::Collection;
 
   Collection() noexcept : Object(kClassId) {}
+  ~Collection() override;
 
-  void add(Variant item) { items_.push_back(std::move(item)); }
-  const Variant& item(std::int32_t index) const;
+  void add(Variant item);
+  // The item at a 1-based position, as a new variant sharing its object or copying its value.
+  Variant item(std::int32_t index) const;
   void remove(std::int32_t index);
-  std::int32_t count() const noexcept { return static_cast<std::int32_t>(items_.size()); }
-
+  std::int32_t count() const noexcept {
+    return row_ != nullptr ? rowCount_ : static_cast<std::int32_t>(items_.size());
+  }
   // Room for n items without reallocation; a reader that knows its counts asks for it.
-  void reserve(std::int32_t n) { items_.reserve(n > 0 ? static_cast<std::size_t>(n) : 0); }
+  void reserve(std::int32_t n);
 
-  // In-order enumeration ("For Each").
-  auto begin() const noexcept { return items_.begin(); }
-  auto end() const noexcept { return items_.end(); }
+  // Takes over n objects laid side by side `stride` bytes apart, each with one reference that the
+  // list now holds. Only an empty list takes a row.
+  void adoptRow(Object* first, std::int32_t n, std::size_t stride);
+
+  // In-order enumeration ("For Each"); each step yields the item as item() does.
+  class Iterator {
+   public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = Variant;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = Variant;
+
+    Iterator(const Collection* list, std::int32_t at) noexcept : list_(list), at_(at) {}
+    Variant operator*() const { return list_->at(at_); }
+    Iterator& operator++() noexcept {
+      ++at_;
+      return *this;
+    }
+    bool operator==(const Iterator& other) const noexcept { return at_ == other.at_; }
+
+   private:
+    const Collection* list_;
+    std::int32_t at_;
+  };
+  Iterator begin() const noexcept { return {this, 0}; }
+  Iterator end() const noexcept { return {this, count()}; }
 
  private:
+  // The item at a 0-based position known to be in range.
+  Variant at(std::int32_t i) const {
+    if (row_ == nullptr) return items_[static_cast<std::size_t>(i)];
+    return Variant(Ref<Object>(rowObject(i)));
+  }
+  Object* rowObject(std::int32_t i) const noexcept {
+    return reinterpret_cast<Object*>(reinterpret_cast<unsigned char*>(row_) +
+                                     static_cast<std::size_t>(i) * rowStride_);
+  }
+  // Turns a row into ordinary items, before a change.
+  void unrow();
+
   std::vector<Variant> items_;
+  Object* row_ = nullptr;
+  std::int32_t rowCount_ = 0;
+  std::uint32_t rowStride_ = 0;
 };
 
 }  // namespace kel

@@ -1,6 +1,7 @@
 #include "runtime/Object.h"
 
 #include "runtime/Error.h"
+#include "runtime/ObjectArena.h"
 #include "runtime/Variant.h"
 
 namespace kel {
@@ -27,6 +28,14 @@ std::u16string_view className(ClassId id) noexcept {
       return u"Shapefile";
   }
   return u"";
+}
+
+void Object::destroy() noexcept {
+  if (arenaOffset() == 0) {
+    delete this;
+  } else {
+    ObjectArena::dispose(this);
+  }
 }
 
 Variant Object::getProperty(std::u16string_view) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -30,7 +31,7 @@ class Object {
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
 
-  ClassId classId() const noexcept { return classId_; }
+  ClassId classId() const noexcept { return static_cast<ClassId>(tag_ & 0xFFu); }
 
   // Reads a property by its automation name (letter case ignored). The library itself reaches a
   // few members this way, on whatever object a caller put into a collection; a class without such
@@ -40,25 +41,28 @@ class Object {
 
   void addRef() noexcept { ++refs_; }
   void release() noexcept {
-    if (--refs_ == 0) dispose();
+    if (--refs_ == 0) destroy();
   }
   std::uint32_t refCount() const noexcept { return refs_; }
 
+  // Where an ObjectArena placed the object, in units of kArenaUnit bytes from the start of its
+  // chunk; 0 for an object of its own.
+  static constexpr std::size_t kArenaUnit = 8;
+  static constexpr std::uint32_t kMostArenaOffset = (1u << 24) - 1;
+  std::uint32_t arenaOffset() const noexcept { return tag_ >> 8; }
+
  protected:
-  explicit Object(ClassId id) noexcept : classId_(id) {}
+  explicit Object(ClassId id) noexcept : tag_(static_cast<std::uint8_t>(id)) {}
   virtual ~Object() = default;
 
-  // How an object goes when its last reference does. A class whose objects may be made in an
-  // ObjectBlock lets the block take them back.
-  virtual void dispose() noexcept { delete this; }
-
  private:
-  template <class T>
-  friend class ObjectBlock;
+  friend class ObjectArena;
+  void setArenaOffset(std::uint32_t offset) noexcept { tag_ = (tag_ & 0xFFu) | (offset << 8); }
+  // Deletes the object, or gives it back to its arena.
+  void destroy() noexcept;
 
   std::uint32_t refs_ = 0;
-  ClassId classId_;
-  std::uint16_t blockSlot_ = 0;  // 1-based place in an ObjectBlock; 0 for an object of its own
+  std::uint32_t tag_;  // the class in the low byte, the arena offset above it
 };
 
 // Casts to T when the object is of T's class; null otherwise.

@@ -13,8 +13,6 @@
 
 namespace kel {
 
-class VertexSupply;
-
 // The root object: one shapefile held in memory, with its shapes in file order, its whole-file
 // extents, the shape type that the file describes, and the columns of its dBASE table. Shapes are
 // accepted only when their type is set and equals the shapefile's.
@@ -76,9 +74,9 @@ class Shapefile final : public Object {
   // The steps of a read, in the order the driver runs them; each opens nothing of its own.
   bool readHeaders(ChannelTable& channels);
   bool readShapes(ChannelTable& channels);
-  Ref<ShapeObject> readPointShape(FileChannel& shp, VertexSupply& vertices);
-  Ref<ShapeObject> readMultiPointShape(FileChannel& shp, VertexSupply& vertices);
-  Ref<ShapeObject> readPolyShape(FileChannel& shp, VertexSupply& vertices);
+  Ref<ShapeObject> readPointShape(FileChannel& shp, ObjectArena& arena);
+  Ref<ShapeObject> readMultiPointShape(FileChannel& shp, ObjectArena& arena);
+  Ref<ShapeObject> readPolyShape(FileChannel& shp, ObjectArena& arena);
   // Reads a record header and the record's shape type, which becomes the shapefile's.
   std::int32_t readRecordStart(FileChannel& shp);
   bool readTable(ChannelTable& channels);

@@ -83,24 +83,25 @@ bool Shapefile::readTable(ChannelTable& channels) {
     bool distinct = namesDistinct(columns);
     std::vector<Ref<Record>> records;
     records.reserve(static_cast<std::size_t>(recordCount));
+    ObjectArena arena;
     std::string bytes;
     loop16(1, toInt16(std::int64_t{recordCount}), [&](std::int16_t) {
-      auto record = makeRef<Record>();
+      auto record = arena.make<Record>(arena);
       dbf.get<std::uint8_t>();  // deletion flag: a deleted row still belongs to its shape
-      Collection& fields = deref(record->get_Fields());
-      fields.reserve(static_cast<std::int32_t>(columns.size()));
-      for (const Column& column : columns) {
-        bytes.resize(column.width);
+      // With distinct names addField would only confirm what is known, so the fields go in as a
+      // row; otherwise each goes through addField, which keeps the first of a name.
+      RecordField* row = distinct ? arena.makeRow<RecordField>(columns.size()) : nullptr;
+      if (row != nullptr) {
+        deref(record->get_Fields())
+            .adoptRow(row, static_cast<std::int32_t>(columns.size()), sizeof(RecordField));
+      }
+      for (std::size_t c = 0; c < columns.size(); ++c) {
+        bytes.resize(columns[c].width);
         dbf.get(bytes.data(), bytes.size());
-        auto field = makeRef<RecordField>();
-        field->put_name(column.name);
+        Ref<RecordField> field = distinct ? Ref<RecordField>(&row[c]) : arena.make<RecordField>();
+        field->put_name(columns[c].name);
         field->put_value(ansiToText(bytes));
-        // With distinct names addField would only confirm what is known; skip its scan.
-        if (distinct) {
-          fields.add(Variant(field));
-        } else {
-          record->addField(field);
-        }
+        if (!distinct) record->addField(field);
       }
       records.push_back(std::move(record));
     });

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+#include "Workload.h"
+
+namespace kelbench {
+
+// A library under measurement, doing the same work as the others: a read visits every shape's
+// type, parts, vertices and box and every attribute value as text; a write creates the workload
+// in the library's own objects and writes it to dir/stem.shp, .shx and .dbf.
+struct Contender {
+  const char* name;
+  Digest (*read)(const std::string& dir, const std::string& stem);
+  void (*write)(const Workload& workload, const std::string& dir, const std::string& stem);
+};
+
+extern const Contender kOurs;
+extern const Contender kShapelib;
+extern const Contender kGdal;
+
+}  // namespace kelbench

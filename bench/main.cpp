@@ -1,0 +1,209 @@
+// Times kelShapeLib, shapelib and GDAL reading and writing the standard workloads, side by side in
+// one run, and prints one table of medians, ratios and the peak memory of a read.
+//
+//   kelbench [DIR] [google-benchmark flags]   the whole comparison; files go to DIR (default: a
+//                                             new folder under /tmp)
+//   kelbench --once OP WORKLOAD LIBRARY DIR   one read or write, for callgrind and for memory
+//                                             figures; prints the peak resident growth in bytes
+
+#include <benchmark/benchmark.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Contender.h"
+
+namespace kelbench {
+
+const Contender* const kContenders[] = {&kOurs, &kShapelib, &kGdal};
+
+const Contender& contenderNamed(const std::string& name) {
+  for (const Contender* c : kContenders) {
+    if (name == c->name) return *c;
+  }
+  throw std::runtime_error("no library " + name);
+}
+
+std::string inputDir(const std::string& dir) {
+  return dir + "/in";
+}
+std::string outputDir(const std::string& dir, const Contender& c) {
+  return dir + "/out-" + c.name;
+}
+
+// The measured work, kept out of line so that callgrind can count it alone
+// (--toggle-collect=kelbench::measure*).
+[[gnu::noinline]] Digest measureRead(const Contender& c, const std::string& dir,
+                                     const std::string& stem) {
+  return c.read(inputDir(dir), stem);
+}
+[[gnu::noinline]] void measureWrite(const Contender& c, const Workload& w, const std::string& dir) {
+  c.write(w, outputDir(dir, c), w.name);
+}
+
+long statusKiB(const char* key) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
+  }
+  return 0;
+}
+
+int once(const std::string& op, const std::string& workload, const std::string& library,
+         const std::string& dir) {
+  const Contender& c = contenderNamed(library);
+  long before = 0;
+  if (op == "read") {
+    before = statusKiB("VmRSS:");
+    benchmark::DoNotOptimize(measureRead(c, dir, workload));
+  } else {
+    for (const Workload& w : standardWorkloads()) {
+      if (w.name != workload) continue;
+      before = statusKiB("VmRSS:");
+      measureWrite(c, w, dir);
+    }
+  }
+  std::printf("%ld\n", (statusKiB("VmHWM:") - before) * 1024);
+  return 0;
+}
+
+// The peak resident growth of one read, in a fresh process of its own.
+long peakOfRead(const char* self, const std::string& workload, const Contender& c,
+                const std::string& dir) {
+  std::string command =
+      std::string(self) + " --once read " + workload + " " + c.name + " '" + dir + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  long bytes = -1;
+  if (pipe == nullptr || std::fscanf(pipe, "%ld", &bytes) != 1) bytes = -1;
+  if (pipe != nullptr) pclose(pipe);
+  return bytes;
+}
+
+// Keeps the median of every benchmark as Google Benchmark reports it.
+class MedianCollector : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> medianMs;
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.aggregate_name == "median") {
+        medianMs[run.run_name.function_name] =
+            run.GetAdjustedRealTime() * benchmark::GetTimeUnitMultiplier(benchmark::kMillisecond) /
+            benchmark::GetTimeUnitMultiplier(run.time_unit);
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+std::uintmax_t sizeOf(const std::string& path) {
+  std::error_code ec;
+  std::uintmax_t size = std::filesystem::file_size(path, ec);
+  return ec ? 0 : size;
+}
+
+int compare(const char* self, const std::string& dir, int argc, char** argv) {
+  std::vector<Workload> workloads = standardWorkloads();
+  std::filesystem::create_directories(inputDir(dir));
+  for (const Contender* c : kContenders) std::filesystem::create_directories(outputDir(dir, *c));
+  // The files to read are shapelib's, so that no contender reads its own output.
+  for (const Workload& w : workloads) kShapelib.write(w, inputDir(dir), w.name);
+
+  for (const Workload& w : workloads) {
+    // Every contender must see the same content, or the timing compares different work.
+    Digest reference = kShapelib.read(inputDir(dir), w.name);
+    for (const Contender* c : kContenders) {
+      Digest d = c->read(inputDir(dir), w.name);
+      if (d.coordinateSum != reference.coordinateSum || d.vertices != reference.vertices ||
+          d.shapes != reference.shapes) {
+        std::fprintf(stderr, "%s reads %s differently\n", c->name, w.name.c_str());
+        return 1;
+      }
+    }
+    for (const char* op : {"read", "write"}) {
+      for (const Contender* c : kContenders) {
+        std::string name = w.name + "/" + op + "/" + c->name;
+        const Workload* wp = &w;
+        benchmark::RegisterBenchmark(name.c_str(),
+                                     [=](benchmark::State& state) {
+                                       for (auto _ : state) {
+                                         if (std::strcmp(op, "read") == 0) {
+                                           benchmark::DoNotOptimize(measureRead(*c, dir, wp->name));
+                                         } else {
+                                           measureWrite(*c, *wp, dir);
+                                         }
+                                       }
+                                     })
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->MinTime(0.2)
+            ->Repetitions(5)
+            ->ReportAggregatesOnly(true);
+      }
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  MedianCollector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+
+  std::printf(
+      "\n| workload | op | kelShapeLib ms | shapelib ms | GDAL ms | ours/shapelib | ours/GDAL |"
+      " peak RSS ours/shapelib/GDAL MB | ours peak / files |\n");
+  std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|\n");
+  for (const Workload& w : workloads) {
+    for (const char* op : {"read", "write"}) {
+      double ms[3];
+      for (int i = 0; i < 3; ++i) {
+        ms[i] = collector.medianMs[w.name + "/" + op + "/" + kContenders[i]->name];
+      }
+      std::printf("| %s | %s | %.1f | %.1f | %.1f | %.2f | %.2f |", w.name.c_str(), op, ms[0],
+                  ms[1], ms[2], ms[0] / ms[1], ms[0] / ms[2]);
+      if (std::strcmp(op, "read") == 0) {
+        long peak[3];
+        for (int i = 0; i < 3; ++i) peak[i] = peakOfRead(self, w.name, *kContenders[i], dir);
+        double files = static_cast<double>(sizeOf(inputDir(dir) + "/" + w.name + ".shp") +
+                                           sizeOf(inputDir(dir) + "/" + w.name + ".dbf"));
+        std::printf(" %.1f / %.1f / %.1f | %.2f |\n", peak[0] / 1e6, peak[1] / 1e6, peak[2] / 1e6,
+                    static_cast<double>(peak[0]) / files);
+      } else {
+        std::printf(" | |\n");
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace kelbench
+
+int main(int argc, char** argv) {
+  try {
+    if (argc == 6 && std::strcmp(argv[1], "--once") == 0) {
+      return kelbench::once(argv[2], argv[3], argv[4], argv[5]);
+    }
+    std::string dir;
+    if (argc > 1 && argv[1][0] != '-') {
+      dir = argv[1];
+      argv[1] = argv[0];
+      --argc;
+      ++argv;
+    } else {
+      char pattern[] = "/tmp/kelbench-XXXXXX";
+      if (mkdtemp(pattern) == nullptr) throw std::runtime_error("no temporary folder");
+      dir = pattern;
+    }
+    return kelbench::compare(argv[0], dir, argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kelbench: %s\n", e.what());
+    return 1;
+  }
+}

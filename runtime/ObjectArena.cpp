@@ -1,0 +1,93 @@
+#include "runtime/ObjectArena.h"
+
+#include <algorithm>
+
+#include "runtime/Error.h"
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace kel {
+
+namespace {
+
+constexpr std::size_t kFirstChunkBytes = std::size_t{64} << 10;
+constexpr std::size_t kLargestChunkBytes = std::size_t{4} << 20;
+constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+constexpr std::size_t kUnit = Object::kArenaUnit;
+// An object finds its chunk by its offset in arena units, which must fit the object's tag.
+constexpr std::size_t kMostChunkBytes = Object::kMostArenaOffset * kUnit;
+
+std::size_t roundUp(std::size_t n, std::size_t to) {
+  return (n + to - 1) / to * to;
+}
+
+}  // namespace
+
+ObjectArena::~ObjectArena() {
+  if (chunk_ != nullptr) releaseChunk(chunk_);
+}
+
+ObjectArena::Place ObjectArena::allocate(std::size_t bytes, std::size_t objects) {
+  bytes = roundUp(bytes, kUnit);
+  if (chunk_ == nullptr || chunk_->bytes - used_ < bytes) {
+    std::size_t header = sizeof(Chunk);
+    if (bytes > kMostChunkBytes - header) raise(ErrorNumber::OutOfMemory);
+    nextBytes_ = std::clamp(nextBytes_ * 2, kFirstChunkBytes, kLargestChunkBytes);
+    Chunk* chunk = newChunk(std::max(nextBytes_, roundUp(header + bytes, kFirstChunkBytes)));
+    if (chunk_ != nullptr) releaseChunk(chunk_);
+    chunk_ = chunk;
+    used_ = header;
+  }
+  void* memory = reinterpret_cast<unsigned char*>(chunk_) + used_;
+  used_ += bytes;
+  chunk_->live += objects;
+  return {memory, chunk_};
+}
+
+void ObjectArena::adopt(Object& object, Chunk* chunk) noexcept {
+  auto offset = static_cast<std::size_t>(reinterpret_cast<unsigned char*>(&object) -
+                                         reinterpret_cast<unsigned char*>(chunk));
+  object.setArenaOffset(static_cast<std::uint32_t>(offset / kUnit));
+}
+
+void ObjectArena::dispose(Object* object) noexcept {
+  auto* chunk = reinterpret_cast<Chunk*>(reinterpret_cast<unsigned char*>(object) -
+                                         std::size_t{object->arenaOffset()} * kUnit);
+  object->~Object();
+  releaseChunk(chunk);
+}
+
+ObjectArena::Chunk* ObjectArena::newChunk(std::size_t bytes) {
+  void* memory = nullptr;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (bytes % kHugePageBytes == 0) {
+    // Map one huge page more than needed and trim it, so that the chunk starts on a huge page.
+    void* mapped = mmap(nullptr, bytes + kHugePageBytes, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) raise(ErrorNumber::OutOfMemory);
+    auto start = reinterpret_cast<std::uintptr_t>(mapped);
+    std::uintptr_t aligned = roundUp(start, kHugePageBytes);
+    if (aligned > start) munmap(mapped, aligned - start);
+    munmap(reinterpret_cast<void*>(aligned + bytes), start + kHugePageBytes - aligned);
+    memory = reinterpret_cast<void*>(aligned);
+    madvise(memory, bytes, MADV_HUGEPAGE);
+  }
+#endif
+  if (memory == nullptr) memory = ::operator new(bytes);
+  return new (memory) Chunk{1, bytes};
+}
+
+void ObjectArena::releaseChunk(Chunk* chunk) noexcept {
+  if (--chunk->live != 0) return;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (chunk->bytes % kHugePageBytes == 0) {
+    munmap(chunk, chunk->bytes);
+    return;
+  }
+#endif
+  ::operator delete(chunk);
+}
+
+}  // namespace kel
