@@ -34,7 +34,7 @@ bool Record::removeFieldByName(std::u16string_view name) {
   std::int16_t count = toInt16(std::int64_t{fields.count()});
   bool removed = false;
   loop16(1, count, [&](std::int16_t i) {
-    if (fields.item(i).deref<RecordField>().name() != name) return true;
+    if (fields.objectAt<RecordField>(i).name() != name) return true;
     fields.remove(i);
     removed = true;
     return false;

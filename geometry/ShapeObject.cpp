@@ -14,8 +14,11 @@ struct Point {
 
 // An entry that holds no object counts as the origin.
 Point pointAt(const Collection& coordinates, std::int32_t index) {
-  Ref<Coordinate> c = coordinates.item(index).as<Coordinate>();
-  return c ? Point{c->get_X(), c->get_Y()} : Point{};
+  Object* object = coordinates.peek(index);
+  if (object == nullptr) return {};
+  const Coordinate* c = objectCast<Coordinate>(object);
+  if (c == nullptr) raise(ErrorNumber::TypeMismatch);
+  return {c->get_X(), c->get_Y()};
 }
 
 }  // namespace
@@ -24,7 +27,6 @@ ShapeObject::ShapeObject()
     : Object(kClassId),
       coordinates_(makeRef<Collection>()),
       parts_(makeRef<Collection>()),
-      record_(makeRef<Record>()),
       boundingBox_(makeRef<BoundingBox>()) {
   // The first part's start is there from the beginning, as a 16-bit integer.
   parts_->add(Variant(std::int16_t{0}));
@@ -34,7 +36,6 @@ ShapeObject::ShapeObject(ObjectArena& arena)
     : Object(kClassId),
       coordinates_(arena.make<Collection>()),
       parts_(arena.make<Collection>()),
-      record_(arena.make<Record>(arena)),
       boundingBox_(arena.make<BoundingBox>()) {
   parts_->add(Variant(std::int16_t{0}));
 }
@@ -90,7 +91,7 @@ Variant ShapeObject::computeExtents() {
 }
 
 Variant ShapeObject::getProperty(std::u16string_view name) const {
-  if (equalsIgnoringCase(name, u"Record")) return Variant(record_);
+  if (equalsIgnoringCase(name, u"Record")) return Variant(get_Record());
   return Object::getProperty(name);
 }
 

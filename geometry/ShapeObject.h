@@ -21,7 +21,7 @@ class ShapeObject final : public Object {
   static constexpr ClassId kClassId = ClassId::ShapeObject;
 
   ShapeObject();
-  // A shape whose lists, record and box are made in the arena, as a reader makes them.
+  // A shape whose lists and box are made in the arena, as a reader makes them.
   explicit ShapeObject(ObjectArena& arena);
 
   ShapeTypeConstants get_ShapeType() const noexcept { return shapeType_; }
@@ -43,8 +43,18 @@ class ShapeObject final : public Object {
   Ref<Collection> get_Parts() const noexcept { return parts_; }
   void putref_Parts(Ref<Collection> parts) noexcept { parts_ = std::move(parts); }
 
-  Ref<Record> get_Record() const noexcept { return record_; }
-  void put_Record(Ref<Record> record) noexcept { record_ = std::move(record); }
+  // A shape's own first record is made when first asked for: a reader replaces it at once.
+  Ref<Record> get_Record() const {
+    if (!recordSet_) {
+      record_ = makeRef<Record>();
+      recordSet_ = true;
+    }
+    return record_;
+  }
+  void put_Record(Ref<Record> record) noexcept {
+    record_ = std::move(record);
+    recordSet_ = true;
+  }
 
   Ref<BoundingBox> get_BoundingBox() const noexcept { return boundingBox_; }
   void put_BoundingBox(Ref<BoundingBox> box) noexcept { boundingBox_ = std::move(box); }
@@ -64,9 +74,10 @@ class ShapeObject final : public Object {
  private:
   Ref<Collection> coordinates_;
   Ref<Collection> parts_;
-  Ref<Record> record_;
+  mutable Ref<Record> record_;
   Ref<BoundingBox> boundingBox_;
   ShapeTypeConstants shapeType_ = kelUndefined;
+  mutable bool recordSet_ = false;
 };
 
 }  // namespace kel

@@ -28,6 +28,24 @@ class Collection final : public Object {
   // The item at a 1-based position, as a new variant sharing its object or copying its value.
   Variant item(std::int32_t index) const;
   void remove(std::int32_t index);
+
+  // The object of the item at a 1-based position, borrowed: the list keeps it alive while it
+  // holds it. For the library's own scans, which would otherwise touch a reference count for
+  // every vertex. Null for Nothing; an item that holds no object is a type mismatch.
+  Object* peek(std::int32_t index) const {
+    if (index < 1 || index > count()) raise(ErrorNumber::SubscriptOutOfRange);
+    if (row_ != nullptr) return rowObject(index - 1);
+    return items_[static_cast<std::size_t>(index) - 1].object();
+  }
+  // The same object as a T that must be there, as Variant::deref gives it.
+  template <class T>
+  T& objectAt(std::int32_t index) const {
+    Object* object = peek(index);
+    if (object == nullptr) raise(ErrorNumber::ObjectVariableNotSet);
+    T* t = objectCast<T>(object);
+    if (t == nullptr) raise(ErrorNumber::TypeMismatch);
+    return *t;
+  }
   std::int32_t count() const noexcept {
     return row_ != nullptr ? rowCount_ : static_cast<std::int32_t>(items_.size());
   }

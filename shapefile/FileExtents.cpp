@@ -21,16 +21,19 @@ void Shapefile::computeFileExtents() {
   std::int16_t shapes = get_ShapeObjectCount();
   if (shapes <= 0) return;
   BoundingBox& box = deref(boundingBox_);
-  const Coordinate& first = deref(shapeObjects_->item(1).deref<ShapeObject>().getCoord(1));
+  const Coordinate& first =
+      deref(shapeObjects_->objectAt<ShapeObject>(1).get_Coordinates()).objectAt<Coordinate>(1);
   box.setBoundingBox(first.get_X(), first.get_Y(), first.get_X(), first.get_Y());
   loop16(1, shapes, [&](std::int16_t i) {
-    ShapeObject& shape = shapeObjects_->item(i).deref<ShapeObject>();
+    const Collection& coordinates =
+        deref(shapeObjects_->objectAt<ShapeObject>(i).get_Coordinates());
     if (shapeType_ == kelPoint) {
-      include(box, deref(shape.getCoord(1)));  // a point file's shape is its first vertex
+      include(box,
+              coordinates.objectAt<Coordinate>(1));  // a point file's shape is its first vertex
       return;
     }
-    std::int16_t vertices = toInt16(std::int64_t{shape.get_CoordinateCount()});
-    loop16(1, vertices, [&](std::int16_t j) { include(box, deref(shape.getCoord(j))); });
+    std::int16_t vertices = toInt16(std::int64_t{coordinates.count()});
+    loop16(1, vertices, [&](std::int16_t j) { include(box, coordinates.objectAt<Coordinate>(j)); });
   });
 }
 

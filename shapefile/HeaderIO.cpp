@@ -48,7 +48,7 @@ bool Shapefile::writeHeaders(ChannelTable& channels) {
           add32(mainWords, mul32(shp::pointContentWords() + shp::kRecordHeaderWords, shapes));
     } else {
       loop16(1, shapes, [&](std::int16_t i) {
-        ShapeObject& shape = shapeObjects_->item(i).deref<ShapeObject>();
+        ShapeObject& shape = shapeObjects_->objectAt<ShapeObject>(i);
         std::int32_t content =
             shapeType_ == kelMultiPoint
                 ? shp::multiPointContentWords(shape.get_CoordinateCount())

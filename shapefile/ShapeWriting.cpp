@@ -15,8 +15,9 @@ void putBox(FileChannel& shp, const BoundingBox& box) {
 }
 
 void putPoints(FileChannel& shp, const ShapeObject& shape, std::int32_t count) {
+  const Collection& coordinates = deref(shape.get_Coordinates());
   loop16(1, toInt16(std::int64_t{count}), [&](std::int16_t i) {
-    const Coordinate& c = deref(shape.getCoord(i));
+    const Coordinate& c = coordinates.objectAt<Coordinate>(i);
     shp.put(c.get_X());
     shp.put(c.get_Y());
   });
@@ -48,16 +49,15 @@ bool Shapefile::writeShapes(ChannelTable& channels) {
       switch (shapeType_) {
         case kelPoint:
           written =
-              writePointShape(shapeObjects_->item(i).deref<ShapeObject>(), recordNumber, shp, shx);
+              writePointShape(shapeObjects_->objectAt<ShapeObject>(i), recordNumber, shp, shx);
           break;
         case kelPolyLine:
         case kelPolygon:
-          written =
-              writePolyShape(shapeObjects_->item(i).deref<ShapeObject>(), recordNumber, shp, shx);
+          written = writePolyShape(shapeObjects_->objectAt<ShapeObject>(i), recordNumber, shp, shx);
           break;
         case kelMultiPoint:
-          written = writeMultiPointShape(shapeObjects_->item(i).deref<ShapeObject>(), recordNumber,
-                                         shp, shx);
+          written =
+              writeMultiPointShape(shapeObjects_->objectAt<ShapeObject>(i), recordNumber, shp, shx);
           break;
         default:
           break;

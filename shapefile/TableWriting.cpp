@@ -22,7 +22,7 @@ bool hasValueFor(const Record& record, const TableDescriptor& column, std::int32
   const Collection& fields = deref(record.get_Fields());
   // Records read from a table hold their fields in column order; look there first.
   if (position <= fields.count()) {
-    const RecordField& field = fields.item(position).deref<RecordField>();
+    const RecordField& field = fields.objectAt<RecordField>(position);
     if (!field.value().empty() && equalsIgnoringCase(field.name(), column.name())) return true;
   }
   for (const Variant& item : fields) {
@@ -42,7 +42,7 @@ class ValueLookup {
 
   std::u16string_view valueFor(const TableDescriptor& column, std::int32_t position) {
     if (inStep_ && position <= fields_.count()) {
-      const RecordField& field = fields_.item(position).deref<RecordField>();
+      const RecordField& field = fields_.objectAt<RecordField>(position);
       if (field.name() == column.name()) return field.value();
     }
     inStep_ = false;
@@ -65,7 +65,7 @@ bool Shapefile::writeTable(ChannelTable& channels) {
     std::int16_t shapes = get_ShapeObjectCount();
     std::vector<Ref<Record>> records;
     loop16(1, shapes, [&](std::int16_t i) {
-      records.push_back(shapeObjects_->item(i).deref<ShapeObject>().get_Record());
+      records.push_back(shapeObjects_->objectAt<ShapeObject>(i).get_Record());
     });
 
     if (deref(tableDescription_).get_DescriptorCount() == 0) {
