@@ -1,0 +1,87 @@
+#include "runtime/ObjectArena.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "geometry/Coordinate.h"
+#include "geometry/ShapeObject.h"
+#include "runtime/Collection.h"
+#include "support/ErrorOf.h"
+
+namespace kel {
+namespace {
+
+using kel::testing::errorOf;
+
+// Objects of an arena outlive the arena and each other in any order, across many chunks, also
+// when a constructor makes objects of its own in the arena and so moves it on to a new chunk.
+// The sanitizer runs catch a chunk freed too early or never.
+TEST(ObjectArena, ObjectsLiveByTheirOwnReferencesAcrossChunks) {
+  std::vector<Ref<Object>> kept;
+  {
+    ObjectArena arena;
+    for (int i = 0; i < 20000; ++i) {
+      auto shape = arena.make<ShapeObject>(arena);
+      shape->put_ShapeType(kelPolyLine);
+      Coordinate* row = arena.makeRow<Coordinate>(i % 7 == 0 ? 5000 : 3);
+      row->setCoordinate(i, -i);
+      shape->get_Coordinates()->adoptRow(row, i % 7 == 0 ? 5000 : 3, sizeof(Coordinate));
+      if (i % 3 == 0) kept.emplace_back(shape);
+      if (i % 5 == 0) kept.emplace_back(shape->getCoord(1));
+    }
+  }
+  for (std::size_t i = 0; i < kept.size(); i += 2) kept[i] = nullptr;  // every other one first
+  int shapes = 0, coordinates = 0;
+  for (const Ref<Object>& o : kept) {
+    if (auto* shape = objectCast<ShapeObject>(o.get())) {
+      ++shapes;
+      EXPECT_EQ(shape->get_ShapeType(), kelPolyLine);
+      EXPECT_EQ(shape->getCoord(1)->get_X(), -shape->getCoord(1)->get_Y());
+    } else if (auto* c = objectCast<Coordinate>(o.get())) {
+      ++coordinates;
+      EXPECT_EQ(c->get_X(), -c->get_Y());
+    }
+  }
+  EXPECT_GT(shapes, 1000);
+  EXPECT_GT(coordinates, 1000);
+}
+
+// A list that took a row answers like any list, and the first change turns it into an ordinary
+// list of the very same objects.
+TEST(ObjectArena, ARowBehavesAsAListOfItsObjects) {
+  Ref<Coordinate> outlives;
+  {
+    ObjectArena arena;
+    Collection list;
+    Coordinate* row = arena.makeRow<Coordinate>(3);
+    for (int i = 0; i < 3; ++i) row[i].setCoordinate(i, 10 * i);
+    list.adoptRow(row, 3, sizeof(Coordinate));
+    EXPECT_EQ(errorOf([&] { list.adoptRow(row, 3, sizeof(Coordinate)); }), 5);  // not empty
+
+    EXPECT_EQ(list.count(), 3);
+    EXPECT_EQ(list.item(2).as<Coordinate>().get(), &row[1]);
+    EXPECT_EQ(&list.objectAt<Coordinate>(3), &row[2]);
+    EXPECT_EQ(errorOf([&] { list.item(4); }), 9);
+    EXPECT_EQ(errorOf([&] { list.objectAt<ShapeObject>(1); }), 13);
+    double sum = 0;
+    for (const Variant& item : list) sum += item.deref<Coordinate>().get_Y();
+    EXPECT_EQ(sum, 30);
+    EXPECT_EQ(row[0].refCount(), 1u);  // enumeration and lookups leave the counts as they were
+
+    outlives = list.item(1).as<Coordinate>();
+    list.remove(2);
+    list.add(Variant(std::int32_t{7}));
+    ASSERT_EQ(list.count(), 3);
+    EXPECT_EQ(list.item(1).as<Coordinate>(), outlives);
+    EXPECT_EQ(list.item(2).as<Coordinate>().get(), &row[2]);
+    EXPECT_EQ(list.item(3).toInt32(), 7);
+    EXPECT_EQ(errorOf([&] { list.objectAt<Coordinate>(3); }), 13);
+    EXPECT_EQ(outlives->refCount(), 2u);
+  }
+  EXPECT_EQ(outlives->refCount(), 1u);
+  EXPECT_EQ(outlives->get_Y(), 0);
+}
+
+}  // namespace
+}  // namespace kel
