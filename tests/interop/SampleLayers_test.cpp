@@ -1,0 +1,73 @@
+// Real data: the sample layers that Debian packages ship, read whole and held against GDAL's
+// reading of the same files. scripts/fetch-sample-shapefiles downloads the packages once into the
+// build tree; when they cannot be had the tests fail, they do not skip.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/GdalReading.h"
+
+using namespace kel;
+using namespace kel::testing;
+
+namespace {
+
+struct SampleLayer {
+  std::string package, layer;
+  int refusedType = 0;  // the header's shape type of a file that we refuse, 0 for one we read
+};
+void PrintTo(const SampleLayer& s, std::ostream* os) {
+  *os << s.package << "/" << s.layer;
+}
+
+// Among them: multi-part polygons with holes, Latin-1 text without a .cpg, tables without the
+// end byte, Number columns of asterisks for a missing value, F columns (nybb), and the storms
+// files, PolyLineZ (13) and PolyLineM (23) with tables of no columns at all.
+const SampleLayer kLayers[] = {
+    {"python3-geopandas", "naturalearth_lowres"},
+    {"python3-geopandas", "naturalearth_cities"},
+    {"python3-geopandas", "nybb"},
+    {"r-cran-sf", "nc"},
+    {"r-cran-sf", "olinda1"},
+    {"r-cran-sf", "storms_xyz", 13},
+    {"r-cran-sf", "storms_xyz_feature", 13},
+    {"r-cran-sf", "storms_xyzm", 23},
+    {"r-cran-sf", "storms_xyzm_feature", 23},
+    {"r-cran-spdata", "world"},
+    {"r-cran-spdata", "boston_tracts"},
+    {"r-cran-spdata", "NY8_utm18"},
+    {"r-cran-spdata", "auckland"},
+    {"r-cran-spdata", "baltim"},
+    {"r-cran-spdata", "columbus"},
+    {"r-cran-spdata", "eire"},
+    {"r-cran-spdata", "sids"},
+    {"r-cran-spdata", "wheat"},
+};
+
+class SampleLayerTest : public ::testing::TestWithParam<SampleLayer> {};
+
+TEST_P(SampleLayerTest, ReadsAsGdal) {
+  const SampleLayer& s = GetParam();
+  run(quote(kSourceDir + "/scripts/fetch-sample-shapefiles") + " " + quote(KEL_SAMPLE_CACHE));
+  std::string dir = std::string(KEL_SAMPLE_CACHE) + "/" + s.package;
+  GdalLayer gdal = gdalRead(dir + "/" + s.layer + ".shp");
+  auto file = makeRef<Shapefile>();
+  bool read = file->readShapefile(toUtf16(dir), toUtf16(s.layer));
+  if (s.refusedType != 0) {
+    // GDAL reads the lines with their Z or M values; we read no record of a type we do not
+    // handle, so the table's rows have no shapes to go to and the read fails.
+    EXPECT_FALSE(read);
+    EXPECT_EQ(file->get_ShapeType(), s.refusedType);
+    EXPECT_EQ(file->get_ShapeObjectCount(), 0);
+    EXPECT_GT(gdal.features.size(), 0u);
+    return;
+  }
+  ASSERT_TRUE(read);
+  expectReadAsGdal(*file, gdal);
+}
+
+INSTANTIATE_TEST_SUITE_P(DebianPackages, SampleLayerTest, ::testing::ValuesIn(kLayers),
+                         [](const auto& info) { return info.param.layer; });
+
+}  // namespace
