@@ -54,7 +54,8 @@ TEST_P(CorpusTest, ReadsAsGdalAndWritesBackAsItWas) {
     // GDAL gives the null shape a feature without geometry and goes on; our read stops there,
     // fails, and keeps the shapes before it, without their records.
     EXPECT_FALSE(read);
-    ASSERT_EQ(gdal.features.at(c.nullShapeAt - 1).type, 0);
+    ASSERT_GT(gdal.features.size(), static_cast<std::size_t>(c.nullShapeAt));
+    ASSERT_EQ(gdal.features[c.nullShapeAt - 1].type, 0);
     ASSERT_EQ(file->get_ShapeObjectCount(), c.nullShapeAt - 1);
     EXPECT_EQ(file->get_ShapeType(), 0);
     for (std::int16_t i = 1; i < c.nullShapeAt; ++i) {
@@ -78,7 +79,8 @@ TEST_P(CorpusTest, ReadsAsGdalAndWritesBackAsItWas) {
     // column the library adds when there is none (dbfdump refuses a table of no columns).
     GdalLayer back = gdalRead(copy + ".shp");
     ASSERT_EQ(back.columns.size(), 1u);
-    EXPECT_EQ(back.columns[0].name + std::to_string(back.columns[0].width), " 1");
+    EXPECT_EQ(back.columns[0].name, " ");
+    EXPECT_EQ(back.columns[0].width, 1);
     EXPECT_EQ(back.features.size(), gdal.features.size());
     return;
   }

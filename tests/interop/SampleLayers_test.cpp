@@ -21,9 +21,9 @@ void PrintTo(const SampleLayer& s, std::ostream* os) {
   *os << s.package << "/" << s.layer;
 }
 
-// Among them: multi-part polygons with holes, Latin-1 text without a .cpg, tables without the
-// end byte, Number columns of asterisks for a missing value, F columns (nybb), and the storms
-// files, PolyLineZ (13) and PolyLineM (23) with tables of no columns at all.
+// Among them: multi-part polygons with holes, a shape of 29,219 points and F columns (nybb),
+// text beyond ASCII without a .cpg and Number columns of asterisks (world), tables without the
+// end byte, and the storms files, PolyLineZ (13) and PolyLineM (23), two with no columns at all.
 const SampleLayer kLayers[] = {
     {"python3-geopandas", "naturalearth_lowres"},
     {"python3-geopandas", "naturalearth_cities"},

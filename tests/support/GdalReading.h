@@ -73,9 +73,10 @@ inline GdalLayer gdalRead(const std::string& shp) {
       }
     } else if (word == "values") {
       for (std::string v; rest >> v;) {
-        layer.features.back().values.push_back(v[0] == 's'   ? "s" + unhex(v.substr(1))
-                                               : v[0] == 'r' ? realValue(std::stod(v.substr(1)))
-                                                             : v);
+        layer.features.back().values.push_back(v[0] == 's' ? "s" + unhex(v.substr(1))
+                                               : v[0] == 'r'
+                                                   ? realValue(std::strtod(v.c_str() + 1, nullptr))
+                                                   : v);
       }
     }
   }
