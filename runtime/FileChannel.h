@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -49,7 +50,35 @@ class FileChannel {
   void put(T value) {
     static_assert(std::is_arithmetic_v<T>);
     value = fromLittleEndian(value);
-    put(&value, sizeof(T));
+    // Within the buffer's window a put is a copy; anything else goes the long way.
+    if (pos_ >= bufStart_ && pos_ <= bufEnd() &&
+        pos_ + std::int64_t{sizeof(T)} <= bufStart_ + std::int64_t{kBufferSize}) {
+      auto offset = static_cast<std::size_t>(pos_ - bufStart_);
+      std::memcpy(buf_.get() + offset, &value, sizeof(T));
+      bufLen_ = std::max(bufLen_, offset + sizeof(T));
+      dirty_ = true;
+      pos_ += sizeof(T);
+      size_ = std::max(size_, pos_);
+    } else {
+      put(&value, sizeof(T));
+    }
+  }
+
+  // n little-endian values in a row, as the vertices of a record lie.
+  template <class T>
+  void getArray(T* out, std::size_t n) {
+    get(out, n * sizeof(T));
+    if constexpr (std::endian::native == std::endian::big) {
+      for (std::size_t i = 0; i < n; ++i) out[i] = fromLittleEndian(out[i]);
+    }
+  }
+  template <class T>
+  void putArray(const T* values, std::size_t n) {
+    if constexpr (std::endian::native == std::endian::big) {
+      for (std::size_t i = 0; i < n; ++i) put(values[i]);
+    } else {
+      put(values, n * sizeof(T));
+    }
   }
 
   // Empties the file; a writer that must not leave old bytes behind its new end starts with it.

@@ -34,7 +34,7 @@ void getPoints(FileChannel& shp, ShapeObject& shape, std::int16_t n, ObjectArena
   double xy[2 * kChunk];
   for (int done = 0; done < n;) {
     int chunk = std::min(kChunk, n - done);
-    shp.get(xy, sizeof(double) * 2 * static_cast<std::size_t>(chunk));
+    shp.getArray(xy, 2 * static_cast<std::size_t>(chunk));
     for (int i = 0; i < chunk; ++i) row[done + i].setCoordinate(xy[2 * i], xy[2 * i + 1]);
     done += chunk;
   }

@@ -16,11 +16,19 @@ void putBox(FileChannel& shp, const BoundingBox& box) {
 
 void putPoints(FileChannel& shp, const ShapeObject& shape, std::int32_t count) {
   const Collection& coordinates = deref(shape.get_Coordinates());
+  constexpr int kChunk = 256;  // points gathered before they go to the channel
+  double xy[2 * kChunk];
+  int gathered = 0;
   loop16(1, toInt16(std::int64_t{count}), [&](std::int16_t i) {
     const Coordinate& c = coordinates.objectAt<Coordinate>(i);
-    shp.put(c.get_X());
-    shp.put(c.get_Y());
+    xy[2 * gathered] = c.get_X();
+    xy[2 * gathered + 1] = c.get_Y();
+    if (++gathered == kChunk) {
+      shp.putArray(xy, 2 * kChunk);
+      gathered = 0;
+    }
   });
+  shp.putArray(xy, 2 * static_cast<std::size_t>(gathered));
 }
 
 // Appends a record's index entry and record header: the record's offset in words goes to the
