@@ -44,8 +44,14 @@ std::u16string standardDescription(std::int32_t number) {
       return u"Object variable or With block variable not set";
     case ErrorNumber::ObjectRequired:
       return u"Object required";
+    case ErrorNumber::CantCreateObject:
+      return u"ActiveX component can't create object";
     case ErrorNumber::ObjectDoesntSupportMember:
       return u"Object doesn't support this property or method";
+    case ErrorNumber::ArgumentNotOptional:
+      return u"Argument not optional";
+    case ErrorNumber::WrongNumberOfArguments:
+      return u"Wrong number of arguments or invalid property assignment";
   }
   return u"Application-defined or object-defined error";
 }

@@ -28,7 +28,10 @@ enum class ErrorNumber : std::int32_t {
   PathNotFound = 76,
   ObjectVariableNotSet = 91,
   ObjectRequired = 424,
+  CantCreateObject = 429,
   ObjectDoesntSupportMember = 438,
+  ArgumentNotOptional = 449,
+  WrongNumberOfArguments = 450,
 };
 
 // The standard description of an error number, as automation reports it ("Overflow", ...).

@@ -59,12 +59,24 @@ void Variant::deleteText() noexcept {
 
 // Every number a variant holds is exact as a double, so the integer conversions go through it
 // and round and range-check in one place.
+bool Variant::toBoolean() const {
+  if (kind_ == Kind::Text) {
+    if (equalsIgnoringCase(*text_, u"True")) return true;
+    if (equalsIgnoringCase(*text_, u"False")) return false;
+  }
+  return toDouble() != 0;
+}
+
+std::uint8_t Variant::toByte() const {
+  return kel::toUInt8(toDouble());
+}
+
 std::int16_t Variant::toInt16() const {
   return kind_ == Kind::Integer ? i16_ : kel::toInt16(toDouble());
 }
 
 std::int32_t Variant::toInt32() const {
-  if (kind_ == Kind::Integer) return i16_;
+  if (kind_ == Kind::Integer || kind_ == Kind::Byte || kind_ == Kind::Boolean) return i16_;
   if (kind_ == Kind::Long) return i32_;
   return kel::toInt32(toDouble());
 }
@@ -73,6 +85,8 @@ double Variant::toDouble() const {
   switch (kind_) {
     case Kind::Empty:
       return 0.0;
+    case Kind::Boolean:
+    case Kind::Byte:
     case Kind::Integer:
       return i16_;
     case Kind::Long:
@@ -91,6 +105,9 @@ std::u16string Variant::toText() const {
   switch (kind_) {
     case Kind::Empty:
       return u"";
+    case Kind::Boolean:
+      return i16_ != 0 ? u"True" : u"False";
+    case Kind::Byte:
     case Kind::Integer:
       return toUtf16(std::to_string(i16_));
     case Kind::Long:

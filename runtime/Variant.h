@@ -10,17 +10,29 @@
 
 namespace kel {
 
-// The value held by a Collection item or carried by a late-bound call: empty, a 16- or 32-bit
-// integer, a double, text, or a reference to a library object (a null reference is "Nothing").
+// The value held by a Collection item or carried by a late-bound call: empty, a Boolean, a byte,
+// a 16- or 32-bit integer, a double, text, or a reference to a library object (a null reference
+// is "Nothing").
 // Sixteen bytes, so that a collection of a million vertices stays small.
 class Variant {
  public:
-  enum class Kind : std::uint8_t { Empty, Integer, Long, Double, Text, Object };
+  enum class Kind : std::uint8_t { Empty, Boolean, Byte, Integer, Long, Double, Text, Object };
 
   Variant() noexcept : bits_(0) {}
   Variant(std::int16_t value) noexcept : kind_(Kind::Integer), bits_(0) { i16_ = value; }
   Variant(std::int32_t value) noexcept : kind_(Kind::Long), bits_(0) { i32_ = value; }
   Variant(double value) noexcept : kind_(Kind::Double), d_(value) {}
+  // Named, as a bool or a byte would otherwise quietly become an integer.
+  static Variant boolean(bool value) noexcept {
+    Variant v(std::int16_t{value ? std::int16_t{-1} : std::int16_t{0}});
+    v.kind_ = Kind::Boolean;
+    return v;
+  }
+  static Variant byte(std::uint8_t value) noexcept {
+    Variant v(std::int16_t{value});
+    v.kind_ = Kind::Byte;
+    return v;
+  }
   Variant(std::u16string_view text);
   Variant(const char16_t* text) : Variant(std::u16string_view(text)) {}
   Variant(const std::u16string& text) : Variant(std::u16string_view(text)) {}
@@ -63,8 +75,11 @@ class Variant {
   bool isNothing() const noexcept { return kind_ == Kind::Object && obj_ == nullptr; }
 
   // Conversions as automation makes them: numbers convert to each other (doubles round half to
-  // even), text that spells a number converts to it, empty converts to 0 or "". A value out of
-  // the target's range is an overflow; anything else that does not convert is a type mismatch.
+  // even; a Boolean is -1 or 0), text that spells a number converts to it, empty converts to 0 or
+  // "". A value out of the target's range is an overflow; anything else that does not convert is
+  // a type mismatch. To a Boolean, any number but 0 is true, and so are the texts "True" and "-1".
+  bool toBoolean() const;
+  std::uint8_t toByte() const;
   std::int16_t toInt16() const;
   std::int32_t toInt32() const;
   double toDouble() const;

@@ -41,5 +41,6 @@ int runDump(const Args& args);
 int runCopy(const Args& args);
 int runRender(const Args& args);
 int runCheck(const Args& args);
+int runTypelib(const Args& args);
 
 }  // namespace kelshp

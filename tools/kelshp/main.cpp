@@ -20,6 +20,7 @@ constexpr const char* kUsage =
     "  copy SRC DST             read SRC and write it as DST\n"
     "  render PATH -o FILE.svg  draw the shapes as an SVG picture\n"
     "  check PATH               report what is wrong or irregular in the three files\n"
+    "  typelib                  print the type library: classes, members, dispatch ids\n"
     "\n"
     "PATH names a shapefile: a directory plus a name, with or without .shp.\n"
     "'kelshp COMMAND --help' describes a command.\n";
@@ -30,8 +31,9 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"demo", kelshp::runDemo}, {"info", kelshp::runInfo},     {"dump", kelshp::runDump},
-    {"copy", kelshp::runCopy}, {"render", kelshp::runRender}, {"check", kelshp::runCheck},
+    {"demo", kelshp::runDemo},       {"info", kelshp::runInfo},     {"dump", kelshp::runDump},
+    {"copy", kelshp::runCopy},       {"render", kelshp::runRender}, {"check", kelshp::runCheck},
+    {"typelib", kelshp::runTypelib},
 };
 
 }  // namespace
