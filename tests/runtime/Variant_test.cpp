@@ -47,3 +47,22 @@ TEST(Variant, ObjectsAreSharedAndReachedByClass) {
   text = Variant(u"changed");
   EXPECT_EQ(copy.toText(), u"first");
 }
+
+TEST(Variant, BooleansAndBytesAsAutomationHasThem) {
+  Variant yes = Variant::boolean(true), no = Variant::boolean(false);
+  EXPECT_EQ(yes.toInt32(), -1);  // true has all bits set
+  EXPECT_EQ(yes.toText() + no.toText(), u"TrueFalse");
+  for (const Variant& t : {Variant(u"true"), Variant(u" -1 "), Variant(0.5), Variant(u"2"), yes}) {
+    EXPECT_TRUE(t.toBoolean()) << toUtf8(t.toText());
+  }
+  for (const Variant& f : {Variant(u"FALSE"), Variant(u"0"), Variant(), no}) {
+    EXPECT_FALSE(f.toBoolean()) << toUtf8(f.toText());
+  }
+  EXPECT_EQ(errorOf([] { Variant(u"yes").toBoolean(); }), 13);
+  EXPECT_EQ(errorOf([] { Variant(nullptr).toBoolean(); }), 13);
+
+  EXPECT_EQ(Variant::byte(255).toInt16(), 255);
+  EXPECT_EQ(Variant(254.5).toByte(), 254);  // half to even
+  EXPECT_EQ(errorOf([] { Variant(std::int16_t{256}).toByte(); }), 6);
+  EXPECT_EQ(errorOf([] { Variant(-0.6).toByte(); }), 6);
+}
