@@ -151,6 +151,9 @@ void FileChannel::truncate() {
   dirty_ = false;
   bufStart_ = 0;
   pos_ = 0;
+  // An empty file stays as it is: on some file systems (ext4) a truncation, even of an empty
+  // file, makes the close wait until the new bytes are on the disk.
+  if (size_ == 0) return;
   int rc;
   do {
     rc = ::ftruncate(fd_, 0);

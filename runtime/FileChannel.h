@@ -10,6 +10,35 @@
 
 namespace kel {
 
+// ---- Test seam: fault injection -------------------------------------------------------------
+// Lets a test make the k-th open, get, put or close of the channels fail, to walk a driver through
+// every failure point. Channels opened while a plan is armed keep nothing in their buffer between
+// calls, so every get and put takes the slow path, where the operations are counted. Disarmed, the
+// inline fast paths are untouched and the slow paths test one flag.
+class ChannelFaults {
+ public:
+  enum Operation { kOpen, kGet, kPut, kClose, kOperations };
+
+  // Counts every operation from now on and fails the failAt-th (1-based) of kind `op`; a failAt
+  // of 0 only counts. An open fails before the file is opened, a close after the descriptor is
+  // released, a get or put before it moves anything.
+  static void arm(Operation op, std::int64_t failAt) noexcept;
+  static void disarm() noexcept { armed_ = false; }
+  static bool armed() noexcept { return armed_; }
+  // Operations of a kind counted since the plan was armed.
+  static std::int64_t counted(Operation op) noexcept { return counts_[op]; }
+
+  // For FileChannel: counts the operation and tells whether it is the one to fail.
+  static bool failsNow(Operation op) noexcept;
+
+ private:
+  static inline bool armed_ = false;
+  static inline Operation failOp_ = kOpen;
+  static inline std::int64_t failAt_ = 0;
+  static inline std::int64_t counts_[kOperations] = {};
+};
+// ---- end of test seam -----------------------------------------------------------------------
+
 // One open file for raw byte access, reading and writing, through a buffer: the readers and
 // writers move a few bytes at a time, and none of those moves may cost a system call.
 // Positions here are 0-based byte offsets; the 1-based positions of the interface are the
@@ -87,6 +116,7 @@ class FileChannel {
   std::int64_t bufStart_ = 0;
   std::size_t bufLen_ = 0;
   bool dirty_ = false;
+  bool unbuffered_ = false;  // opened under an armed fault plan (test seam)
 };
 
 }  // namespace kel
