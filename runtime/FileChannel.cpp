@@ -44,7 +44,20 @@ ErrorNumber writeError(int err) {
 
 }  // namespace
 
+void ChannelFaults::arm(Operation op, std::int64_t failAt) noexcept {
+  armed_ = true;
+  failOp_ = op;
+  failAt_ = failAt;
+  for (std::int64_t& count : counts_) count = 0;
+}
+
+bool ChannelFaults::failsNow(Operation op) noexcept {
+  return armed_ && ++counts_[op] == failAt_ && op == failOp_;
+}
+
 FileChannel::FileChannel(const std::string& nativePath) {
+  if (ChannelFaults::failsNow(ChannelFaults::kOpen)) raise(ErrorNumber::PathFileAccessError);
+  unbuffered_ = ChannelFaults::armed();
   do {
     fd_ = ::open(nativePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   } while (fd_ < 0 && errno == EINTR);
@@ -70,6 +83,7 @@ FileChannel::~FileChannel() {
 }
 
 void FileChannel::get(void* out, std::size_t n) {
+  if (ChannelFaults::failsNow(ChannelFaults::kGet)) raise(ErrorNumber::DeviceIOError);
   if (pos_ < 0 || pos_ > size_ || static_cast<std::uint64_t>(size_ - pos_) < n) {
     raise(ErrorNumber::InputPastEndOfFile);
   }
@@ -84,9 +98,11 @@ void FileChannel::get(void* out, std::size_t n) {
     at += static_cast<std::int64_t>(k);
   }
   pos_ = at;
+  if (unbuffered_) bufLen_ = 0;  // so that the next get comes here again
 }
 
 void FileChannel::put(const void* data, std::size_t n) {
+  if (ChannelFaults::failsNow(ChannelFaults::kPut)) raise(ErrorNumber::DeviceIOError);
   const auto* src = static_cast<const unsigned char*>(data);
   while (n > 0) {
     bool inWindow = pos_ >= bufStart_ && pos_ <= bufEnd() &&
@@ -105,6 +121,10 @@ void FileChannel::put(const void* data, std::size_t n) {
     size_ = std::max(size_, pos_);
     src += k;
     n -= k;
+  }
+  if (unbuffered_) {
+    flush();
+    bufLen_ = 0;
   }
 }
 
@@ -172,6 +192,7 @@ void FileChannel::close() {
   }
   int rc = ::close(std::exchange(fd_, -1));
   if (failure) std::rethrow_exception(failure);
+  if (ChannelFaults::failsNow(ChannelFaults::kClose)) raise(ErrorNumber::DeviceIOError);
   if (rc != 0 && errno != EINTR) raise(ErrorNumber::DeviceIOError);
 }
 
