@@ -91,7 +91,8 @@ void FileChannel::get(void* out, std::size_t n) {
   std::int64_t at = pos_;
   std::size_t done = 0;
   while (done < n) {
-    if (at < bufStart_ || at >= bufEnd()) fill(at);
+    // Unbuffered (test seam), a get reads no more than it takes.
+    if (at < bufStart_ || at >= bufEnd()) fill(at, unbuffered_ ? n - done : kBufferSize);
     std::size_t k = std::min(n - done, static_cast<std::size_t>(bufEnd() - at));
     std::memcpy(dst + done, buf_.get() + (at - bufStart_), k);
     done += k;
@@ -149,11 +150,12 @@ void FileChannel::flush() {
   dirty_ = false;
 }
 
-void FileChannel::fill(std::int64_t at) {
+void FileChannel::fill(std::int64_t at, std::size_t wanted) {
   flush();
   bufStart_ = at;
   bufLen_ = 0;
-  auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(kBufferSize, size_ - at));
+  wanted = static_cast<std::size_t>(
+      std::min<std::int64_t>(static_cast<std::int64_t>(std::min(wanted, kBufferSize)), size_ - at));
   while (bufLen_ < wanted) {
     ssize_t r = ::pread(fd_, buf_.get() + bufLen_, wanted - bufLen_,
                         static_cast<off_t>(bufStart_ + static_cast<std::int64_t>(bufLen_)));

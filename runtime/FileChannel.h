@@ -106,7 +106,8 @@ class FileChannel {
 
   std::int64_t bufEnd() const noexcept { return bufStart_ + static_cast<std::int64_t>(bufLen_); }
   void flush();
-  void fill(std::int64_t at);
+  // Reads the window at `at`: up to `wanted` bytes, a whole buffer unless told otherwise.
+  void fill(std::int64_t at, std::size_t wanted = kBufferSize);
 
   int fd_ = -1;
   std::int64_t size_ = 0;  // the file's length, counting buffered bytes not yet written
