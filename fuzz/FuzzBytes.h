@@ -63,9 +63,9 @@ class FuzzBytes {
     std::u16string s;
     for (std::size_t k = 0; k < length; ++k) {
       std::uint8_t b = byte();
-      static constexpr char16_t kSpecial[] = {u'\u20AC', u'\u4E00', u'\r',     u'\0',
+      static constexpr char16_t kAwkward[] = {u'\u20AC', u'\u4E00', u'\r',     u'\0',
                                               u'\u0081', u'\u0152', u'\uFFFF', u' '};
-      s += b >= 0xF8 ? kSpecial[b - 0xF8] : char16_t{b};
+      s += b >= 0xF8 ? kAwkward[b - 0xF8] : char16_t{b};
     }
     return s;
   }
