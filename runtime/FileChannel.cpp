@@ -44,7 +44,20 @@ ErrorNumber writeError(int err) {
 
 }  // namespace
 
+void ChannelFaults::arm(Operation op, std::int64_t failAt) noexcept {
+  armed_ = true;
+  failOp_ = op;
+  failAt_ = failAt;
+  for (std::int64_t& count : counts_) count = 0;
+}
+
+bool ChannelFaults::failsNow(Operation op) noexcept {
+  return armed_ && ++counts_[op] == failAt_ && op == failOp_;
+}
+
 FileChannel::FileChannel(const std::string& nativePath) {
+  if (ChannelFaults::failsNow(ChannelFaults::kOpen)) raise(ErrorNumber::PathFileAccessError);
+  unbuffered_ = ChannelFaults::armed();
   do {
     fd_ = ::open(nativePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   } while (fd_ < 0 && errno == EINTR);
@@ -70,6 +83,7 @@ FileChannel::~FileChannel() {
 }
 
 void FileChannel::get(void* out, std::size_t n) {
+  if (ChannelFaults::failsNow(ChannelFaults::kGet)) raise(ErrorNumber::DeviceIOError);
   if (pos_ < 0 || pos_ > size_ || static_cast<std::uint64_t>(size_ - pos_) < n) {
     raise(ErrorNumber::InputPastEndOfFile);
   }
@@ -77,16 +91,19 @@ void FileChannel::get(void* out, std::size_t n) {
   std::int64_t at = pos_;
   std::size_t done = 0;
   while (done < n) {
-    if (at < bufStart_ || at >= bufEnd()) fill(at);
+    // Unbuffered (test seam), a get reads no more than it takes.
+    if (at < bufStart_ || at >= bufEnd()) fill(at, unbuffered_ ? n - done : kBufferSize);
     std::size_t k = std::min(n - done, static_cast<std::size_t>(bufEnd() - at));
     std::memcpy(dst + done, buf_.get() + (at - bufStart_), k);
     done += k;
     at += static_cast<std::int64_t>(k);
   }
   pos_ = at;
+  if (unbuffered_) leaveNoWindow();  // so that the next get comes here again
 }
 
 void FileChannel::put(const void* data, std::size_t n) {
+  if (ChannelFaults::failsNow(ChannelFaults::kPut)) raise(ErrorNumber::DeviceIOError);
   const auto* src = static_cast<const unsigned char*>(data);
   while (n > 0) {
     bool inWindow = pos_ >= bufStart_ && pos_ <= bufEnd() &&
@@ -105,6 +122,10 @@ void FileChannel::put(const void* data, std::size_t n) {
     size_ = std::max(size_, pos_);
     src += k;
     n -= k;
+  }
+  if (unbuffered_) {
+    flush();
+    leaveNoWindow();
   }
 }
 
@@ -129,11 +150,12 @@ void FileChannel::flush() {
   dirty_ = false;
 }
 
-void FileChannel::fill(std::int64_t at) {
+void FileChannel::fill(std::int64_t at, std::size_t wanted) {
   flush();
   bufStart_ = at;
   bufLen_ = 0;
-  auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(kBufferSize, size_ - at));
+  wanted = static_cast<std::size_t>(
+      std::min<std::int64_t>(static_cast<std::int64_t>(std::min(wanted, kBufferSize)), size_ - at));
   while (bufLen_ < wanted) {
     ssize_t r = ::pread(fd_, buf_.get() + bufLen_, wanted - bufLen_,
                         static_cast<off_t>(bufStart_ + static_cast<std::int64_t>(bufLen_)));
@@ -151,6 +173,9 @@ void FileChannel::truncate() {
   dirty_ = false;
   bufStart_ = 0;
   pos_ = 0;
+  // An empty file stays as it is: on some file systems (ext4) a truncation, even of an empty
+  // file, makes the close wait until the new bytes are on the disk.
+  if (size_ == 0) return;
   int rc;
   do {
     rc = ::ftruncate(fd_, 0);
@@ -169,6 +194,7 @@ void FileChannel::close() {
   }
   int rc = ::close(std::exchange(fd_, -1));
   if (failure) std::rethrow_exception(failure);
+  if (ChannelFaults::failsNow(ChannelFaults::kClose)) raise(ErrorNumber::DeviceIOError);
   if (rc != 0 && errno != EINTR) raise(ErrorNumber::DeviceIOError);
 }
 

@@ -5,11 +5,41 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <type_traits>
 
 namespace kel {
+
+// ---- Test seam: fault injection -------------------------------------------------------------
+// Lets a test make the k-th open, get, put or close of the channels fail, to walk a driver through
+// every failure point. Channels opened while a plan is armed keep nothing in their buffer between
+// calls, so every get and put takes the slow path, where the operations are counted. Disarmed, the
+// inline fast paths are untouched and the slow paths test one flag.
+class ChannelFaults {
+ public:
+  enum Operation { kOpen, kGet, kPut, kClose, kOperations };
+
+  // Counts every operation from now on and fails the failAt-th (1-based) of kind `op`; a failAt
+  // of 0 only counts. An open fails before the file is opened, a close after the descriptor is
+  // released, a get or put before it moves anything.
+  static void arm(Operation op, std::int64_t failAt) noexcept;
+  static void disarm() noexcept { armed_ = false; }
+  static bool armed() noexcept { return armed_; }
+  // Operations of a kind counted since the plan was armed.
+  static std::int64_t counted(Operation op) noexcept { return counts_[op]; }
+
+  // For FileChannel: counts the operation and tells whether it is the one to fail.
+  static bool failsNow(Operation op) noexcept;
+
+ private:
+  static inline bool armed_ = false;
+  static inline Operation failOp_ = kOpen;
+  static inline std::int64_t failAt_ = 0;
+  static inline std::int64_t counts_[kOperations] = {};
+};
+// ---- end of test seam -----------------------------------------------------------------------
 
 // One open file for raw byte access, reading and writing, through a buffer: the readers and
 // writers move a few bytes at a time, and none of those moves may cost a system call.
@@ -106,7 +136,8 @@ class FileChannel {
 
   std::int64_t bufEnd() const noexcept { return bufStart_ + static_cast<std::int64_t>(bufLen_); }
   void flush();
-  void fill(std::int64_t at);
+  // Reads the window at `at`: up to `wanted` bytes, a whole buffer unless told otherwise.
+  void fill(std::int64_t at, std::size_t wanted = kBufferSize);
 
   int fd_ = -1;
   std::int64_t size_ = 0;  // the file's length, counting buffered bytes not yet written
@@ -116,6 +147,12 @@ class FileChannel {
   std::int64_t bufStart_ = 0;
   std::size_t bufLen_ = 0;
   bool dirty_ = false;
+  bool unbuffered_ = false;  // opened under an armed fault plan (test seam)
+  // Unbuffered, no position lies in the window, so that no inline get or put goes uncounted.
+  void leaveNoWindow() noexcept {
+    bufStart_ = std::numeric_limits<std::int64_t>::max();
+    bufLen_ = 0;
+  }
 };
 
 }  // namespace kel

@@ -1,6 +1,6 @@
-#include <algorithm>
 #include <exception>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "runtime/Checked.h"
@@ -16,6 +16,7 @@ namespace {
 struct Column {
   std::u16string name;
   std::uint8_t width = 0;
+  bool firstOfName = true;  // a record keeps only the first field of a name
 };
 
 void skip(FileChannel& dbf, std::int64_t n) {
@@ -41,14 +42,6 @@ Ref<TableDescriptor> getDescriptor(FileChannel& dbf, std::uint8_t first) {
   return descriptor;
 }
 
-bool namesDistinct(std::vector<Column> columns) {
-  std::sort(columns.begin(), columns.end(),
-            [](const Column& a, const Column& b) { return a.name < b.name; });
-  return std::adjacent_find(columns.begin(), columns.end(), [](const Column& a, const Column& b) {
-           return a.name == b.name;
-         }) == columns.end();
-}
-
 }  // namespace
 
 bool Shapefile::readTable(ChannelTable& channels) {
@@ -59,20 +52,32 @@ bool Shapefile::readTable(ChannelTable& channels) {
     if (recordCount != shapeObjects_->count()) return false;
     skip(dbf, dbf::kFileHeaderBytes - 8);  // header and record lengths, reserved
 
-    TableDescription& table = deref(tableDescription_);
+    // The description refuses a name it holds, as addTableDescriptor does; the names are looked
+    // up in sets, since a scan for every column would make a long header cost its square.
+    Collection& descriptors = deref(deref(tableDescription_).get_TableDescriptors());
+    std::unordered_set<std::u16string> described, inFile;
+    bool describedKnown = false;
     std::vector<Column> columns;
     std::int64_t recordBytes = 1;  // the deletion flag
     for (std::uint8_t b = dbf.get<std::uint8_t>(); b != dbf::kHeaderTerminator;) {
+      // Columns are addressed in 16 bits; the header need not be read further to know that.
+      if (columns.size() == 32767) raise(ErrorNumber::Overflow);
       Ref<TableDescriptor> descriptor = getDescriptor(dbf, b);
       b = dbf.get<std::uint8_t>();
-      table.addTableDescriptor(descriptor);
-      columns.push_back({descriptor->name(), descriptor->get_width()});
+      if (!describedKnown) {
+        for (const Variant& item : descriptors) {
+          described.insert(item.deref<TableDescriptor>().name());
+        }
+        describedKnown = true;
+      }
+      if (described.insert(descriptor->name()).second) descriptors.add(Variant(descriptor));
+      bool first = inFile.insert(descriptor->name()).second;
+      columns.push_back({descriptor->name(), descriptor->get_width(), first});
       recordBytes += descriptor->get_width();
       // A field of no bytes is malformed, and a table of them could make a few bytes of file
       // stand for billions of empty fields.
       if (descriptor->get_width() == 0) return false;
     }
-    toInt16(static_cast<std::int64_t>(columns.size()));  // columns are addressed in 16 bits
 
     // The records are laid out by the file's own columns. When the table description held
     // columns before, or the file repeats a name, the description differs from that layout; the
@@ -80,28 +85,25 @@ bool Shapefile::readTable(ChannelTable& channels) {
     if (dbf.length() - dbf.position() < recordBytes * recordCount) {
       raise(ErrorNumber::InputPastEndOfFile);
     }
-    bool distinct = namesDistinct(columns);
     std::vector<Ref<Record>> records;
     records.reserve(static_cast<std::size_t>(recordCount));
+    std::size_t kept = 0;  // the fields of a record
+    for (const Column& column : columns) kept += column.firstOfName ? 1 : 0;
     ObjectArena arena;
     std::string bytes;
     loop16(1, toInt16(std::int64_t{recordCount}), [&](std::int16_t) {
       auto record = arena.make<Record>(arena);
       dbf.get<std::uint8_t>();  // deletion flag: a deleted row still belongs to its shape
-      // With distinct names addField would only confirm what is known, so the fields go in as a
-      // row; otherwise each goes through addField, which keeps the first of a name.
-      RecordField* row = distinct ? arena.makeRow<RecordField>(columns.size()) : nullptr;
-      if (row != nullptr) {
-        deref(record->get_Fields())
-            .adoptRow(row, static_cast<std::int32_t>(columns.size()), sizeof(RecordField));
-      }
-      for (std::size_t c = 0; c < columns.size(); ++c) {
-        bytes.resize(columns[c].width);
+      // The fields go in as a row, which the record's list holds before anything can fail.
+      RecordField* row = arena.makeRow<RecordField>(kept);
+      deref(record->get_Fields()).adoptRow(row, static_cast<std::int32_t>(kept), sizeof(RecordField));
+      for (const Column& column : columns) {
+        bytes.resize(column.width);
         dbf.get(bytes.data(), bytes.size());
-        Ref<RecordField> field = distinct ? Ref<RecordField>(&row[c]) : arena.make<RecordField>();
-        field->put_name(columns[c].name);
-        field->put_value(ansiToText(bytes));
-        if (!distinct) record->addField(field);
+        if (!column.firstOfName) continue;  // addField would refuse it
+        row->put_name(column.name);
+        row->put_value(ansiToText(bytes));
+        ++row;
       }
       records.push_back(std::move(record));
     });

@@ -73,3 +73,13 @@ TEST(HostileInputTest, TableHeadersWithoutTerminatorOrPromisingHugeRecords) {
     EXPECT_EQ(f.getShapeObject(shapes)->get_Record()->get_FieldCount(), 0);
   }
 }
+
+TEST(HostileInputTest, AHeaderOfMoreColumnsThanCanBeAddressedStopsAtTheLimit) {
+  // 40000 distinct names: the read stops at the first column past 32767, and the names are
+  // never compared pairwise, which would cost the header's square.
+  std::vector<Column> cols(40000, {"", 'C', 1});
+  for (std::size_t i = 0; i < cols.size(); ++i) cols[i].name = "F" + std::to_string(i);
+  Shapefile f;
+  EXPECT_FALSE(readFiles(f, shapefileOf(1, {}, dbfFile(0, cols))));
+  EXPECT_EQ(f.get_TableDescription()->get_TableDescriptors()->count(), 32767);
+}
