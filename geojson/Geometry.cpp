@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 #include <utility>
 
 namespace kel::geojson {
@@ -143,6 +144,19 @@ Geometry geometryOf(std::int32_t type, const ShapeObject& shape) {
       break;
   }
   return g;
+}
+
+Properties propertiesOf(const ShapeObject& shape) {
+  Properties out;
+  Ref<Record> record = shape.get_Record();
+  Ref<Collection> fields = record ? record->get_Fields() : nullptr;
+  if (!fields) return out;
+  std::set<std::u16string> seen;
+  for (const Variant& item : *fields) {
+    Ref<RecordField> field = item.as<RecordField>();
+    if (field && seen.insert(field->name()).second) out.emplace_back(field->name(), field->value());
+  }
+  return out;
 }
 
 }  // namespace kel::geojson

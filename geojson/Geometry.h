@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "geometry/ShapeObject.h"
@@ -62,5 +64,10 @@ struct Geometry {
 };
 
 Geometry geometryOf(std::int32_t type, const ShapeObject& shape);
+
+// A shape's record as a feature's properties: each field's name and raw text, in order, a
+// repeated name keeping its first value as lookups by name do; empty for a shape without record.
+using Properties = std::vector<std::pair<std::u16string, std::u16string>>;
+Properties propertiesOf(const ShapeObject& shape);
 
 }  // namespace kel::geojson

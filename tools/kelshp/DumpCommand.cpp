@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <set>
 #include <string>
 
 #include "Output.h"
@@ -74,14 +73,10 @@ std::string geometry(std::int32_t type, const kel::ShapeObject& shape) {
          coordinates + "}";
 }
 
-std::string properties(const kel::Record& record) {
+std::string properties(const kel::ShapeObject& shape) {
   std::string out = "{";
-  std::set<std::u16string> seen;  // a repeated name keeps its first value, as lookups do
-  for (const kel::Variant& item : *record.get_Fields()) {
-    kel::Ref<kel::RecordField> field = item.as<kel::RecordField>();
-    if (!field || !seen.insert(field->name()).second) continue;
-    out +=
-        (seen.size() > 1 ? "," : "") + jsonString(field->name()) + ":" + jsonString(field->value());
+  for (const auto& [name, value] : kel::geojson::propertiesOf(shape)) {
+    out += (out.size() > 1 ? "," : "") + jsonString(name) + ":" + jsonString(value);
   }
   return out + "}";
 }
@@ -101,7 +96,7 @@ int runDump(const Args& args) {
     std::int32_t type = kel::geojson::drawnType(shape, file->get_ShapeType());
     std::string feature = first ? "\n" : ",\n";
     feature += R"({"type":"Feature","geometry":)" + geometry(type, shape) + R"(,"properties":)" +
-               properties(*shape.get_Record()) + "}";
+               properties(shape) + "}";
     std::fwrite(feature.data(), 1, feature.size(), stdout);
     first = false;
   }
