@@ -37,13 +37,17 @@ constexpr Classes classesOf() {
   return {&wrapAs<T>, &unwrapAs<T>, &typeid(T)};
 }
 
-const std::array<Classes, 9> kClasses = {
-    classesOf<kel::Collection>(),      classesOf<kel::BoundingBox>(),
-    classesOf<kel::Coordinate>(),      classesOf<kel::ShapeObject>(),
-    classesOf<kel::Record>(),          classesOf<kel::RecordField>(),
-    classesOf<kel::TableDescriptor>(), classesOf<kel::TableDescription>(),
-    classesOf<kel::Shapefile>(),
-};
+// Each class at the place of its ClassId, whatever order they are listed in.
+template <class... T>
+std::array<Classes, sizeof...(T)> byClassId() {
+  std::array<Classes, sizeof...(T)> all{};
+  ((all[static_cast<std::size_t>(T::kClassId)] = classesOf<T>()), ...);
+  return all;
+}
+
+const std::array<Classes, 9> kClasses =
+    byClassId<kel::Collection, kel::BoundingBox, kel::Coordinate, kel::ShapeObject, kel::Record,
+              kel::RecordField, kel::TableDescriptor, kel::TableDescription, kel::Shapefile>();
 
 // The Python enumeration of each of the type library's, made once at import; the module holds
 // them for as long as the process runs.
