@@ -60,15 +60,20 @@ std::string defaultText(const Parameter& p) {
   return py::repr(toPython(p.defaultValue)).cast<std::string>();
 }
 
-// "name(a: int, b: str = '') -> bool", then the help string.
+// The signature that Python's inspect reads ("name(self, a, b='')" and a "--" line), then
+// "name(a: int, b: str = '') -> bool" and the help string.
 std::string methodDoc(const Member& m) {
-  std::string doc = utf8(m.name) + "(";
+  std::string name = utf8(m.name);
+  std::string inspected = name + "(self";
+  std::string shown = name + "(";
   for (std::size_t i = 0; i < m.parameters.size(); ++i) {
     const Parameter& p = m.parameters[i];
-    doc += (i ? ", " : "") + utf8(p.name) + ": " + typeName(p.type);
-    if (p.optional) doc += " = " + defaultText(p);
+    std::string defaultValue = py::repr(toPython(p.defaultValue)).cast<std::string>();
+    inspected += ", " + utf8(p.name) + (p.optional ? "=" + defaultValue : "");
+    shown += (i ? ", " : "") + utf8(p.name) + ": " + typeName(p.type);
+    if (p.optional) shown += " = " + defaultText(p);
   }
-  return doc + ") -> " + typeName(m.result) + "\n\n" + utf8(m.help);
+  return inspected + ")\n--\n\n" + shown + ") -> " + typeName(m.result) + "\n\n" + utf8(m.help);
 }
 
 // Positional arguments first, then keyword arguments by parameter name; an optional parameter

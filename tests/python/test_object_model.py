@@ -2,6 +2,7 @@
 library, converting values as automation does, raising kelshapelib.Error."""
 
 import gc
+import inspect
 import re
 
 import pytest
@@ -9,7 +10,8 @@ import pytest
 import kelshapelib as kel
 from support import coordinate, kelshp, shape, shapefile
 
-MEMBER = re.compile(r'\[id\(0x[0-9a-f]+\)(?:, (propget|propput|propputref))?, helpstring\("([^"\n]*)"\)\]\n\s+HRESULT (\w+)\(')
+MEMBER = re.compile(r'\[id\(0x[0-9a-f]+\)(?:, (propget|propput|propputref))?, helpstring\("([^"\n]*)"\)\]\n\s+HRESULT (\w+)\((.*)\);')
+PARAMETER = re.compile(r'\[([^\]]*)\] [^,]*?(\w+)(?:, |$)')
 
 
 def interfaces():
@@ -17,8 +19,10 @@ def interfaces():
     listing = kelshp("typelib")
     for block in re.finditer(r'helpstring\("([^"\n]*)"\)\]\n\s+interface _(\w+) : IDispatch \{(.*?)\};', listing, re.S):
         members = {}
-        for kind, help_, name in MEMBER.findall(block.group(3)):
-            members.setdefault(name, (kind or "method", help_))
+        for kind, help_, name, parameters in MEMBER.findall(block.group(3)):
+            # A method's parameters, with whether each is optional; a property's value is no parameter.
+            taken = [(p, "optional" in a) for a, p in PARAMETER.findall(parameters) if "retval" not in a]
+            members.setdefault(name, (kind or "method", help_, taken if not kind else None))
         yield block.group(2), block.group(1), members
 
 
@@ -29,10 +33,13 @@ def test_every_class_and_member_of_the_type_library_is_there_with_its_help():
     for name, documentation, members in classes:
         cls = getattr(kel, name)
         assert cls.__doc__ == documentation
-        for member, (kind, help_) in members.items():
+        for member, (kind, help_, parameters) in members.items():
             attribute = cls.__dict__[member]
             assert isinstance(attribute, property) == (kind != "method"), (name, member)
             assert attribute.__doc__.endswith("\n\n" + help_), (name, member)
+            if parameters is not None:
+                signature = list(inspect.signature(attribute).parameters.values())[1:]
+                assert [(p.name, p.default is not p.empty) for p in signature] == parameters, (name, member)
         # Nothing beyond the type library, except the written-back paths.
         public = {a for a in cls.__dict__ if not a.startswith("_")}
         assert public - set(members) == ({"basepath", "filename"} if name == "Shapefile" else set())
