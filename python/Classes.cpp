@@ -140,16 +140,20 @@ py::cpp_function method(const py::object& cls, const Member& m, Unwrap unwrap, p
 }
 
 // A property: the get reads, an assignment puts a value or puts an object by reference, and the
-// automation layer answers an assignment to a read-only property with error 438.
-py::object property(const py::object& cls, const Member& get, Unwrap unwrap) {
-  py::cpp_function fget(
-      [&get, unwrap](py::handle self) {
-        Variant result =
-            automation::invoke(unwrap(self), get.dispatchId, automation::kPropertyGet, {});
-        return toPython(result, get.result);
-      },
-      py::is_method(cls));
-  std::int32_t id = get.dispatchId;
+// automation layer answers an assignment to a read-only property with error 438. A property
+// without a get has no getter.
+py::object property(const py::object& cls, const Member& member, bool readable, Unwrap unwrap) {
+  std::int32_t id = member.dispatchId;
+  py::object fget = py::none();
+  if (readable) {
+    fget = py::cpp_function(
+        [&member, unwrap](py::handle self) {
+          Variant result =
+              automation::invoke(unwrap(self), member.dispatchId, automation::kPropertyGet, {});
+          return toPython(result, member.result);
+        },
+        py::is_method(cls));
+  }
   py::cpp_function fset(
       [id, unwrap](py::handle self, py::handle value) {
         Variant v = toVariant(value);
@@ -157,7 +161,9 @@ py::object property(const py::object& cls, const Member& get, Unwrap unwrap) {
         automation::invoke(unwrap(self), id, flags, std::span<Variant>(&v, 1));
       },
       py::is_method(cls));
-  std::string doc = utf8(get.name) + ": " + typeName(get.result) + "\n\n" + utf8(get.help);
+  TypeRef type =
+      readable || member.parameters.empty() ? member.result : member.parameters.back().type;
+  std::string doc = utf8(member.name) + ": " + typeName(type) + "\n\n" + utf8(member.help);
   return py::module_::import("builtins").attr("property")(fget, fset, py::none(), doc);
 }
 
@@ -188,7 +194,9 @@ void addMembers(py::object cls, const ClassInfo& info, Unwrap unwrap) {
         list += (list.empty() ? "" : " or ") + name;
       }
     } else if (m.kind == MemberKind::PropertyGet) {
-      py::setattr(cls, name.c_str(), property(cls, m, unwrap));
+      py::setattr(cls, name.c_str(), property(cls, m, true, unwrap));
+    } else if (!py::hasattr(cls, name.c_str())) {  // a put with no get before it
+      py::setattr(cls, name.c_str(), property(cls, m, false, unwrap));
     }
   }
   for (const auto& [name, members] : writers) {
