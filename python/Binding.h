@@ -27,7 +27,8 @@ py::object toPython(const kel::Variant& value, const kel::automation::TypeRef& t
 // The wrapper of a library object of any class; the same wrapper while Python holds one.
 py::object wrap(kel::Object* object);
 
-// The Python enumerations, made from the type library's, and where the values of each go.
+// The Python enumerations (IntEnum) made from the type library's, their constants also named in
+// the module itself.
 void bindEnumerations(py::module_& module);
 
 // One Python class per class of the type library (and the runtime's Collection), its methods
