@@ -1,14 +1,18 @@
 #include <cstdio>
-#include <set>
 #include <string>
 
-#include "Geometry.h"
 #include "Output.h"
 #include "Tool.h"
+#include "geojson/Geometry.h"
 
 namespace kelshp {
 
 namespace {
+
+using kel::geojson::GeometryType;
+using kel::geojson::Point;
+using kel::geojson::Polygon;
+using kel::geojson::Ring;
 
 constexpr const char* kUsage =
     "usage: kelshp dump PATH\n"
@@ -43,39 +47,36 @@ std::string list(const std::vector<T>& items, F&& each) {
 
 // The geometry of a shape of the given type; null when the shape has nothing to draw.
 std::string geometry(std::int32_t type, const kel::ShapeObject& shape) {
-  std::vector<Ring> parts = partsOf(shape);
-  if (parts.empty()) return "null";
-  switch (type) {
-    case kel::kelPoint:
-      return R"({"type":"Point","coordinates":)" + position(parts[0][0]) + "}";
-    case kel::kelMultiPoint: {
-      Ring all;
-      for (const Ring& part : parts) all.insert(all.end(), part.begin(), part.end());
-      return R"({"type":"MultiPoint","coordinates":)" + line(all) + "}";
-    }
-    case kel::kelPolyLine:
-      if (parts.size() == 1) return R"({"type":"LineString","coordinates":)" + line(parts[0]) + "}";
-      return R"({"type":"MultiLineString","coordinates":)" + list(parts, line) + "}";
-    case kel::kelPolygon: {
-      std::vector<Polygon> polygons = polygonsOf(parts);
-      if (polygons.size() == 1) {
-        return R"({"type":"Polygon","coordinates":)" + polygon(polygons[0]) + "}";
-      }
-      return R"({"type":"MultiPolygon","coordinates":)" + list(polygons, polygon) + "}";
-    }
-    default:
+  kel::geojson::Geometry g = kel::geojson::geometryOf(type, shape);
+  std::string coordinates;
+  switch (g.type) {
+    case GeometryType::Null:
       return "null";
+    case GeometryType::Point:
+      coordinates = position(g.lines[0][0]);
+      break;
+    case GeometryType::MultiPoint:
+    case GeometryType::LineString:
+      coordinates = line(g.lines[0]);
+      break;
+    case GeometryType::MultiLineString:
+      coordinates = list(g.lines, line);
+      break;
+    case GeometryType::Polygon:
+      coordinates = polygon(g.polygons[0]);
+      break;
+    case GeometryType::MultiPolygon:
+      coordinates = list(g.polygons, polygon);
+      break;
   }
+  return R"({"type":")" + std::string(kel::geojson::nameOf(g.type)) + R"(","coordinates":)" +
+         coordinates + "}";
 }
 
-std::string properties(const kel::Record& record) {
+std::string properties(const kel::ShapeObject& shape) {
   std::string out = "{";
-  std::set<std::u16string> seen;  // a repeated name keeps its first value, as lookups do
-  for (const kel::Variant& item : *record.get_Fields()) {
-    kel::Ref<kel::RecordField> field = item.as<kel::RecordField>();
-    if (!field || !seen.insert(field->name()).second) continue;
-    out +=
-        (seen.size() > 1 ? "," : "") + jsonString(field->name()) + ":" + jsonString(field->value());
+  for (const auto& [name, value] : kel::geojson::propertiesOf(shape)) {
+    out += (out.size() > 1 ? "," : "") + jsonString(name) + ":" + jsonString(value);
   }
   return out + "}";
 }
@@ -92,12 +93,10 @@ int runDump(const Args& args) {
   bool first = true;
   for (const kel::Variant& item : *file->get_ShapeObjects()) {
     const kel::ShapeObject& shape = item.deref<kel::ShapeObject>();
-    // A read gives every shape its own record's type; a file may mix PolyLines and Polygons.
-    std::int32_t type =
-        shape.get_ShapeType() != kel::kelUndefined ? shape.get_ShapeType() : file->get_ShapeType();
+    std::int32_t type = kel::geojson::drawnType(shape, file->get_ShapeType());
     std::string feature = first ? "\n" : ",\n";
     feature += R"({"type":"Feature","geometry":)" + geometry(type, shape) + R"(,"properties":)" +
-               properties(*shape.get_Record()) + "}";
+               properties(shape) + "}";
     std::fwrite(feature.data(), 1, feature.size(), stdout);
     first = false;
   }

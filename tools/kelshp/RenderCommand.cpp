@@ -4,13 +4,16 @@
 #include <fstream>
 #include <string>
 
-#include "Geometry.h"
 #include "Output.h"
 #include "Tool.h"
+#include "geojson/Geometry.h"
 
 namespace kelshp {
 
 namespace {
+
+using kel::geojson::Point;
+using kel::geojson::Ring;
 
 constexpr const char* kUsage =
     "usage: kelshp render PATH -o FILE.svg [--width PIXELS]\n"
@@ -95,9 +98,8 @@ int runRender(const Args& args) {
                     "<rect width=\"100%\" height=\"100%\" fill=\"#fbfaf5\"/>\n";
   for (const kel::Variant& item : *file->get_ShapeObjects()) {
     const kel::ShapeObject& shape = item.deref<kel::ShapeObject>();
-    std::int32_t type =
-        shape.get_ShapeType() != kel::kelUndefined ? shape.get_ShapeType() : file->get_ShapeType();
-    std::vector<Ring> parts = partsOf(shape);
+    std::int32_t type = kel::geojson::drawnType(shape, file->get_ShapeType());
+    std::vector<Ring> parts = kel::geojson::partsOf(shape);
     if (parts.empty()) continue;
     if (type == kel::kelPolygon) {
       // Even-odd filling leaves the holes open whichever way their rings run.

@@ -1,9 +1,11 @@
-#include "Geometry.h"
+#include "geojson/Geometry.h"
 
 #include <algorithm>
 #include <cmath>
+#include <set>
+#include <utility>
 
-namespace kelshp {
+namespace kel::geojson {
 
 namespace {
 
@@ -33,16 +35,16 @@ void orient(Ring& ring, bool counterClockwise) {
 
 }  // namespace
 
-std::vector<Ring> partsOf(const kel::ShapeObject& shape) {
+std::vector<Ring> partsOf(const ShapeObject& shape) {
   std::int32_t count = shape.get_CoordinateCount();
   std::vector<Point> points;
   points.reserve(static_cast<std::size_t>(count));
-  for (const kel::Variant& item : *shape.get_Coordinates()) {
-    kel::Ref<kel::Coordinate> c = item.as<kel::Coordinate>();
+  for (const Variant& item : *shape.get_Coordinates()) {
+    Ref<Coordinate> c = item.as<Coordinate>();
     points.push_back(c ? Point{c->get_X(), c->get_Y()} : Point{});
   }
   std::vector<std::int32_t> starts;
-  for (const kel::Variant& item : *shape.get_Parts()) starts.push_back(item.toInt32());
+  for (const Variant& item : *shape.get_Parts()) starts.push_back(item.toInt32());
   std::vector<Ring> parts;
   for (std::size_t i = 0; i < starts.size(); ++i) {
     std::int32_t begin = std::clamp(starts[i], 0, count);
@@ -90,4 +92,71 @@ std::vector<Polygon> polygonsOf(const std::vector<Ring>& rings) {
   return polygons;
 }
 
-}  // namespace kelshp
+std::int32_t drawnType(const ShapeObject& shape, std::int32_t fileType) {
+  return shape.get_ShapeType() != kelUndefined ? shape.get_ShapeType() : fileType;
+}
+
+std::string_view nameOf(GeometryType type) {
+  switch (type) {
+    case GeometryType::Null:
+      return "";
+    case GeometryType::Point:
+      return "Point";
+    case GeometryType::MultiPoint:
+      return "MultiPoint";
+    case GeometryType::LineString:
+      return "LineString";
+    case GeometryType::MultiLineString:
+      return "MultiLineString";
+    case GeometryType::Polygon:
+      return "Polygon";
+    case GeometryType::MultiPolygon:
+      return "MultiPolygon";
+  }
+  return "";
+}
+
+Geometry geometryOf(std::int32_t type, const ShapeObject& shape) {
+  Geometry g;
+  std::vector<Ring> parts = partsOf(shape);
+  if (parts.empty()) return g;
+  switch (type) {
+    case kelPoint:
+      g.type = GeometryType::Point;
+      g.lines.push_back({parts[0][0]});
+      break;
+    case kelMultiPoint: {
+      g.type = GeometryType::MultiPoint;
+      Ring all;
+      for (const Ring& part : parts) all.insert(all.end(), part.begin(), part.end());
+      g.lines.push_back(std::move(all));
+      break;
+    }
+    case kelPolyLine:
+      g.type = parts.size() == 1 ? GeometryType::LineString : GeometryType::MultiLineString;
+      g.lines = std::move(parts);
+      break;
+    case kelPolygon:
+      g.polygons = polygonsOf(parts);
+      g.type = g.polygons.size() == 1 ? GeometryType::Polygon : GeometryType::MultiPolygon;
+      break;
+    default:
+      break;
+  }
+  return g;
+}
+
+Properties propertiesOf(const ShapeObject& shape) {
+  Properties out;
+  Ref<Record> record = shape.get_Record();
+  Ref<Collection> fields = record ? record->get_Fields() : nullptr;
+  if (!fields) return out;
+  std::set<std::u16string> seen;
+  for (const Variant& item : *fields) {
+    Ref<RecordField> field = item.as<RecordField>();
+    if (field && seen.insert(field->name()).second) out.emplace_back(field->name(), field->value());
+  }
+  return out;
+}
+
+}  // namespace kel::geojson

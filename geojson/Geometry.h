@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "geometry/ShapeObject.h"
+
+// A shape's vertices as plain values, split into its parts, a Polygon's rings grouped the way GIS
+// tools read shapefile polygons, and the GeoJSON geometry that results. Shared by kelshp's dump
+// and picture and by the Python module's __geo_interface__, so that all of them agree.
+namespace kel::geojson {
+
+struct Point {
+  double x = 0;
+  double y = 0;
+};
+using Ring = std::vector<Point>;  // also a line string
+
+struct Polygon {
+  Ring outer;
+  std::vector<Ring> holes;
+};
+
+// The parts of a shape: each runs from its start to the next one's (the last to the end). Starts
+// that fall outside the vertices or do not ascend give empty parts, which are left out.
+std::vector<Ring> partsOf(const ShapeObject& shape);
+
+// Twice the signed area: positive for a counter-clockwise ring (y up).
+double signedArea2(const Ring& ring);
+
+// Groups rings into polygons: clockwise rings are outer rings and counter-clockwise ones holes,
+// each hole going to the smallest outer ring that contains it. A hole that no outer ring contains
+// stands as a polygon of its own. Rings come out as RFC 7946 wants them: outer rings
+// counter-clockwise, holes clockwise.
+std::vector<Polygon> polygonsOf(const std::vector<Ring>& rings);
+
+// The type a shape is drawn as: its own, or the file's when the shape has none (a read gives every
+// shape its record's type, and a file may mix PolyLines and Polygons).
+std::int32_t drawnType(const ShapeObject& shape, std::int32_t fileType);
+
+enum class GeometryType {
+  Null,
+  Point,
+  MultiPoint,
+  LineString,
+  MultiLineString,
+  Polygon,
+  MultiPolygon
+};
+
+// The GeoJSON name of the type ("Point", ...); empty for Null.
+std::string_view nameOf(GeometryType type);
+
+// A shape's GeoJSON geometry. Points and line strings are in `lines` (a Point is lines[0][0], a
+// MultiPoint the single line lines[0]), polygons in `polygons`. Null when the shape has no vertex
+// or its type draws nothing.
+struct Geometry {
+  GeometryType type = GeometryType::Null;
+  std::vector<Ring> lines;
+  std::vector<Polygon> polygons;
+};
+
+Geometry geometryOf(std::int32_t type, const ShapeObject& shape);
+
+// A shape's record as a feature's properties: each field's name and raw text, in order, a
+// repeated name keeping its first value as lookups by name do; empty for a shape without record.
+using Properties = std::vector<std::pair<std::u16string, std::u16string>>;
+Properties propertiesOf(const ShapeObject& shape);
+
+}  // namespace kel::geojson

@@ -1,0 +1,109 @@
+#include "geojson/Geometry.h"
+#include "python/Binding.h"
+#include "runtime/Text.h"
+#include "shapefile/Shapefile.h"
+
+namespace kelpy {
+
+namespace {
+
+namespace geojson = kel::geojson;
+
+py::tuple position(const geojson::Point& p) {
+  return py::make_tuple(p.x, p.y);
+}
+
+py::list line(const geojson::Ring& points) {
+  py::list out;
+  for (const geojson::Point& p : points) out.append(position(p));
+  return out;
+}
+
+py::list polygon(const geojson::Polygon& p) {
+  py::list out;
+  out.append(line(p.outer));
+  for (const geojson::Ring& hole : p.holes) out.append(line(hole));
+  return out;
+}
+
+// The same geometry that `kelshp dump` writes, as the dictionaries of the geo interface.
+py::object geometry(std::int32_t type, const kel::ShapeObject& shape) {
+  geojson::Geometry g = geojson::geometryOf(type, shape);
+  py::object coordinates;
+  switch (g.type) {
+    case geojson::GeometryType::Null:
+      return py::none();
+    case geojson::GeometryType::Point:
+      coordinates = position(g.lines[0][0]);
+      break;
+    case geojson::GeometryType::MultiPoint:
+    case geojson::GeometryType::LineString:
+      coordinates = line(g.lines[0]);
+      break;
+    case geojson::GeometryType::MultiLineString: {
+      py::list lines;
+      for (const geojson::Ring& l : g.lines) lines.append(line(l));
+      coordinates = lines;
+      break;
+    }
+    case geojson::GeometryType::Polygon:
+      coordinates = polygon(g.polygons[0]);
+      break;
+    case geojson::GeometryType::MultiPolygon: {
+      py::list polygons;
+      for (const geojson::Polygon& p : g.polygons) polygons.append(polygon(p));
+      coordinates = polygons;
+      break;
+    }
+  }
+  py::dict out;
+  out["type"] = std::string(geojson::nameOf(g.type));
+  out["coordinates"] = coordinates;
+  return out;
+}
+
+py::dict feature(std::int32_t fileType, const kel::ShapeObject& shape) {
+  py::dict properties;
+  for (const auto& [name, value] : geojson::propertiesOf(shape)) {
+    properties[py::str(kel::toUtf8(name))] = kel::toUtf8(value);
+  }
+  py::dict out;
+  out["type"] = "Feature";
+  out["geometry"] = geometry(geojson::drawnType(shape, fileType), shape);
+  out["properties"] = properties;
+  return out;
+}
+
+py::object property(py::object getter, const char* doc) {
+  return py::module_::import("builtins").attr("property")(getter, py::none(), py::none(), doc);
+}
+
+}  // namespace
+
+void bindGeoInterface(py::module_& module) {
+  py::setattr(module.attr("ShapeObject"), "__geo_interface__",
+              property(py::cpp_function([](const kel::ShapeObject& shape) {
+                         return geometry(shape.get_ShapeType(), shape);
+                       }),
+                       "The shape's GeoJSON geometry as a dictionary (None for a shape without "
+                       "vertices), with Polygon rings grouped as `kelshp dump` groups them."));
+  py::setattr(
+      module.attr("Shapefile"), "__geo_interface__",
+      property(py::cpp_function([](const kel::Shapefile& file) {
+                 py::list features;
+                 kel::Ref<kel::Collection> shapes = file.get_ShapeObjects();
+                 if (shapes) {
+                   for (const kel::Variant& item : *shapes) {
+                     features.append(feature(file.get_ShapeType(), item.deref<kel::ShapeObject>()));
+                   }
+                 }
+                 py::dict out;
+                 out["type"] = "FeatureCollection";
+                 out["features"] = features;
+                 return out;
+               }),
+               "The shapefile as a GeoJSON FeatureCollection dictionary: one Feature per shape, "
+               "its record's fields as properties (raw text), as `kelshp dump` writes it."));
+}
+
+}  // namespace kelpy

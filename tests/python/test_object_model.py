@@ -1,0 +1,163 @@
+"""The classes as scripts see them: generated from the type library, sharing references with the
+library, converting values as automation does, raising kelshapelib.Error."""
+
+import gc
+import inspect
+import re
+
+import pytest
+
+import kelshapelib as kel
+from support import coordinate, kelshp, shape, shapefile
+
+MEMBER = re.compile(r'\[id\(0x[0-9a-f]+\)(?:, (propget|propput|propputref))?, helpstring\("([^"\n]*)"\)\]\n\s+HRESULT (\w+)\((.*)\);')
+PARAMETER = re.compile(r'\[([^\]]*)\] [^,]*?(\w+)(?:, |$)')
+
+
+def interfaces():
+    """Each interface of `kelshp typelib` with its class help and members (name -> kind, help)."""
+    listing = kelshp("typelib")
+    for block in re.finditer(r'helpstring\("([^"\n]*)"\)\]\n\s+interface _(\w+) : IDispatch \{(.*?)\};', listing, re.S):
+        members = {}
+        for kind, help_, name, parameters in MEMBER.findall(block.group(3)):
+            # A method's parameters, with whether each is optional; a property's value is no parameter.
+            taken = [(p, "optional" in a) for a, p in PARAMETER.findall(parameters) if "retval" not in a]
+            members.setdefault(name, (kind or "method", help_, taken if not kind else None))
+        yield block.group(2), block.group(1), members
+
+
+def test_every_class_and_member_of_the_type_library_is_there_with_its_help():
+    classes = list(interfaces())
+    assert [c[0] for c in classes] == ["BoundingBox", "Coordinate", "ShapeObject", "Record", "RecordField",
+                                       "TableDescriptor", "TableDescription", "Shapefile"]
+    for name, documentation, members in classes:
+        cls = getattr(kel, name)
+        assert cls.__doc__ == documentation
+        for member, (kind, help_, parameters) in members.items():
+            attribute = cls.__dict__[member]
+            assert isinstance(attribute, property) == (kind != "method"), (name, member)
+            assert attribute.__doc__.endswith("\n\n" + help_), (name, member)
+            if parameters is not None:
+                signature = list(inspect.signature(attribute).parameters.values())[1:]
+                assert [(p.name, p.default is not p.empty) for p in signature] == parameters, (name, member)
+        # Nothing beyond the type library, except the written-back paths.
+        public = {a for a in cls.__dict__ if not a.startswith("_")}
+        assert public - set(members) == ({"basepath", "filename"} if name == "Shapefile" else set())
+
+
+def test_enumerations_and_their_constants():
+    assert kel.kelPolyLine == kel.ShapeTypeConstants.kelPolyLine == 3
+    assert {c.name: int(c) for c in kel.FieldTypeConstants} == {
+        "kelFieldTypeCharacter": 67, "kelFieldTypeDate": 68, "kelFieldTypeLogical": 76, "kelFieldTypeNumber": 78}
+    s = kel.ShapeObject()
+    s.ShapeType = kel.kelPolygon
+    assert s.ShapeType is kel.ShapeTypeConstants.kelPolygon
+    s.ShapeType = 13  # a type the enumeration does not name stays a number
+    assert s.ShapeType == 13 and not isinstance(s.ShapeType, kel.ShapeTypeConstants)
+
+
+def test_two_names_for_one_object_see_each_others_changes():
+    sf = kel.Shapefile()
+    a, b = sf.BoundingBox, sf.BoundingBox
+    assert a is b
+    a.xMin = -7.5
+    assert b.xMin == -7.5 and sf.BoundingBox.xMin == -7.5
+    # A setter stores the caller's object itself.
+    box = kel.BoundingBox()
+    s = kel.ShapeObject()
+    s.BoundingBox = box
+    box.setBoundingBox(1, 2, 3, 4)
+    assert s.BoundingBox is box and (s.BoundingBox.xMax, s.BoundingBox.yMax) == (3, 4)
+    c = coordinate(1, 2)
+    s.addCoord(c)
+    s.getCoord(1).X = 9
+    assert c.X == 9 and s.Coordinates[1] is c
+
+
+def test_an_object_lives_while_python_holds_it():
+    s = shape(kel.kelPolyLine, [[(0, 0), (1, 1)]], NAME="a")
+    sf = shapefile(kel.kelPolyLine, [s])
+    c, record = s.getCoord(2), s.Record
+    del s, sf
+    gc.collect()
+    assert (c.X, c.Y) == (1, 1) and record.getFieldByName("NAME").value == "a"
+    # A shape put into a file outlives the list that held it, once the file lets go.
+    sf = shapefile(kel.kelPoint, [shape(kel.kelPoint, [[(5, 6)]])])
+    kept = sf.getShapeObject(1)
+    sf.ShapeObjects = kel.Shapefile().ShapeObjects
+    del sf
+    gc.collect()
+    assert kept.getCoord(1).Y == 6
+
+
+def test_optional_arguments_positional_and_by_name():
+    d = kel.TableDescriptor()
+    d.setTableDescriptor("NAME")
+    assert (d.fieldType, d.width, d.precision) == (kel.kelFieldTypeCharacter, 0, 0)
+    d.setTableDescriptor("AREA", kel.kelFieldTypeNumber, precision=3)
+    assert (d.name, d.fieldType, d.width, d.precision) == ("AREA", kel.kelFieldTypeNumber, 0, 3)
+    f = kel.RecordField()
+    f.setRecordField("EMPTY")
+    assert (f.name, f.value) == ("EMPTY", "")
+    assert "fieldType: FieldTypeConstants = kelFieldTypeCharacter" in kel.TableDescriptor.setTableDescriptor.__doc__
+
+
+@pytest.mark.parametrize("call, number", [
+    (lambda: kel.ShapeObject().getCoord(1), 9),                 # subscript out of range
+    (lambda: kel.ShapeObject().getCoord(40000), 6),             # overflow of a 16-bit index
+    (lambda: kel.ShapeObject().addCoord(kel.BoundingBox()), 13),  # an object of another class
+    (lambda: kel.ShapeObject().addCoord([1, 2]), 13),           # no value the library knows
+    (lambda: kel.ShapeObject().addCoord(), 450),                # too few arguments
+    (lambda: kel.Coordinate().setCoordinate(1, 2, 3), 450),     # too many
+    (lambda: kel.TableDescriptor().setTableDescriptor(width=3), 449),  # a required one left out
+    (lambda: kel.TableDescriptor().setTableDescriptor("A", size=3), 448),
+    (lambda: setattr(kel.Shapefile(), "ShapeObjectCount", 1), 438),  # a read-only property
+    (lambda: kel.Coordinate().setCoordinate("east", 1), 13),
+])
+def test_errors_carry_number_and_description(call, number):
+    with pytest.raises(kel.Error) as raised:
+        call()
+    e = raised.value
+    assert isinstance(e, Exception) and e.number == number and e.source == "kelShapeLib"
+    assert e.description and str(e) == f"{e.description} (error {number})"
+
+
+def test_values_convert_as_automation_converts_them():
+    c = kel.Coordinate()
+    c.setCoordinate("12.5", True)  # text that spells a number, a Boolean is -1
+    assert (c.X, c.Y) == (12.5, -1.0)
+    s = shape(kel.kelMultiPoint, [[(0, 0), (1, 1), (2, 2)]])
+    assert s.getCoord(2.5) is s.getCoord(1.5) is s.getCoord(2)  # rounds half to even
+    f = kel.RecordField()
+    f.value = "Straße €"
+    assert f.value == "Straße €" and isinstance(f.value, str)
+
+
+def test_collections_are_one_based_python_sequences():
+    s = shape(kel.kelMultiPoint, [[(0, 0), (1, 1), (2, 2)]])
+    coords = s.Coordinates
+    assert len(coords) == coords.Count == 3
+    assert [c.X for c in coords] == [0, 1, 2]
+    assert coords[1] is coords.Item(1) is s.getCoord(1)
+    with pytest.raises(kel.Error) as raised:
+        coords[0]
+    assert raised.value.number == 9
+    coords.Remove(1)
+    assert s.CoordinateCount == 2 and list(s.Parts) == [0]
+    coords.Add("text")  # a list holds any value
+    assert coords[3] == "text"
+
+
+def test_reading_and_writing_return_bools_and_the_normalised_paths(tmp_path):
+    sf = shapefile(kel.kelPoint, [shape(kel.kelPoint, [[(1, 2)]], NAME="x")], [("NAME", kel.kelFieldTypeCharacter, 5)])
+    assert sf.basepath is None and sf.filename is None
+    assert sf.writeShapefile(str(tmp_path), "Points.SHP") is True
+    assert (sf.basepath, sf.filename) == (str(tmp_path) + "\\", "Points")
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["Points.dbf", "Points.shp", "Points.shx"]
+    again = kel.Shapefile()
+    assert again.readShapefile(str(tmp_path) + "/", "points.shp") is True  # found whatever the case
+    assert (again.basepath, again.filename) == (str(tmp_path) + "/", "points")
+    assert again.ShapeObjectCount == 1 and again.getShapeObject(1).Record.getFieldByIndex(1).value == "    x"
+    missing = kel.Shapefile()
+    assert missing.readShapefile(str(tmp_path), "nothing") is False
+    assert missing.filename == "nothing"
