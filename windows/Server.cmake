@@ -49,6 +49,11 @@ target_link_libraries(kelShapeLib PRIVATE kelshape kel_warnings oleaut32 ole32 u
 # GCC 12's libstdc++ trips -Wrestrict on its own string code under MinGW (GCC bug 105329).
 target_compile_options(kelshape PRIVATE -Wno-restrict)
 target_compile_options(kelShapeLib PRIVATE -Wno-restrict)
+# The entry points are exported by the .def file's plain names; on 32-bit Windows they are
+# __stdcall, which the linker decorates unless told to kill the decoration.
 target_link_options(kelShapeLib PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(kelShapeLib PRIVATE -Wl,--enable-stdcall-fixup)
+endif()
 
 add_subdirectory(tests)

@@ -105,7 +105,7 @@ class ItemEnumerator final : public IEnumVARIANT {
     return done == count ? S_OK : S_FALSE;
   }
   HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    next_ = std::min(items_.size(), next_ + count);
+    next_ = std::min<std::size_t>(items_.size(), next_ + count);
     return next_ < items_.size() ? S_OK : S_FALSE;
   }
   HRESULT STDMETHODCALLTYPE Reset() override {
