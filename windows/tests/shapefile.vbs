@@ -74,7 +74,8 @@ file.TableDescription.addTableDescriptor Descriptor("NAME", 67, 16, 0)
 file.TableDescription.addTableDescriptor Descriptor("LANES", 78, 3, 0)
 Check "addShapeObject returns True", file.addShapeObject(Line(Array(0.5, 1.25, 2, 3, 4.75, -1), Array(), "Ring road", "2")) = True
 Check "Booleans are -1", CInt(file.addShapeObject(Line(Array(10, 10, 11, 12, 13, 10, 20, 20, 21, 22), Array(3), "Bypass", "4"))) = -1
-Check "ShapeObjectCount", file.ShapeObjectCount = 2
+file.addShapeObject Line(Array(7, 7, 8, 8), Array(), "Spur", "1")
+Check "ShapeObjectCount", file.ShapeObjectCount = 3
 Check "ShapeObjectCount is an Integer", TypeName(file.ShapeObjectCount) = "Integer"
 basepath = dir
 filename = "roads.SHP"
@@ -84,10 +85,15 @@ Check "writeShapefile's result is a Boolean", TypeName(ok) = "Boolean"
 Check "the file name comes back without .shp", filename = "roads"
 Check "the base path comes back with a separator", basepath = dir & "\"
 
+' Written again under another letter case, with one shape less: nothing of the old files stays.
+file.ShapeObjects.Remove 3
+Check "a list's Count", file.ShapeObjects.Count = 2
+Check "written again", file.writeShapefile(dir, "ROADS.shp") = True
+
 ' Read back into a new object.
 Dim back, shape, rec, i, expected, td
 Set back = NewObject("Shapefile")
-Check "readShapefile", back.readShapefile(dir, "ROADS") = True
+Check "readShapefile", back.readShapefile(dir, "Roads") = True
 Check "shapes read", back.ShapeObjectCount = 2
 Check "shape type read", back.ShapeType = 3
 Check "file extents xMin", back.BoundingBox.xMin = 0.5
