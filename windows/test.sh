@@ -75,6 +75,20 @@ check() {
   fi
 }
 
+# The registry as Wine keeps it on disk, once the server has written it out: the lines matching a
+# pattern must be `count` of them.
+registry() {
+  local count=$1 what=$2 pattern=$3 found
+  timeout 120 /usr/lib/wine/wineserver -w || true
+  found=$(grep -cE "$pattern" "$WINEPREFIX/system.reg" || true)
+  if [ "$found" -eq "$count" ]; then
+    echo "  registry: $what"
+  else
+    echo "  registry: FAILED: $what: $found lines, not $count"
+    failures=$((failures + 1))
+  fi
+}
+
 for arch in "${runs[@]}"; do
   echo "== $arch"
   dir="$drive/kel/$arch"
@@ -96,6 +110,8 @@ for arch in "${runs[@]}"; do
     echo "  regsvr32: FAILED"
     failures=$((failures + 1))
   fi
+  registry 8 "ProgIDs registered" '^\[Software\\\\Classes\\\\kelShapeLib\.[A-Za-z]*\\\\CLSID\]'
+  registry 1 "type library registered" '"kelShapeLib"'
   check vbscript "$loader" "$system\\cscript.exe" //nologo "$win\\shapefile.vbs" "$win\\out\\vbs"
   check jscript "$loader" "$system\\cscript.exe" //nologo "$win\\shapefile.js" "$win\\out\\js"
   check c++ "$loader" "$win\\EarlyBoundClient.exe" "$win\\out\\cpp"
@@ -106,6 +122,7 @@ for arch in "${runs[@]}"; do
     failures=$((failures + 1))
   fi
   check unregistered "$loader" "$system\\cscript.exe" //nologo "$win\\unregistered.vbs"
+  registry 0 "nothing of kelShapeLib left in the registry" 'kelShapeLib'
 done
 timeout 120 /usr/lib/wine/wineserver -w || true
 
