@@ -43,6 +43,8 @@ else
     "is built and linked, and only the x64 DLL is run"
 fi
 
+failures=0
+
 # kelcomgen and the tests come from the Linux build; the DLLs from the cross builds.
 ./scripts/build kelcomgen kelshape_tests
 for arch in x64 x86; do
@@ -50,6 +52,20 @@ for arch in x64 x86; do
   cmake -S . -B "$build/windows-$arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DKEL_COMGEN="$build/windows/kelcomgen" >/dev/null
   cmake --build "$build/windows-$arch" --parallel "$(nproc)"
+done
+
+# Each DLL exports the four entry points by their plain names and needs no DLL of the compiler.
+for arch in x64 x86; do
+  triplet=$([ $arch = x64 ] && echo x86_64-w64-mingw32 || echo i686-w64-mingw32)
+  dump=$("$triplet-objdump" -p "$build/windows-$arch/windows/kelShapeLib.dll")
+  exports=$(printf '%s\n' "$dump" | grep -cE '^\s+\[ *[0-9]+\] Dll(CanUnloadNow|GetClassObject|RegisterServer|UnregisterServer)$' || true)
+  imports=$(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+  if [ "$exports" -eq 4 ] && [ "$imports" = "advapi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll " ]; then
+    echo "== $arch DLL: the four entry points exported; imports $imports"
+  else
+    echo "== $arch DLL: FAILED: $exports entry points exported; imports $imports"
+    failures=$((failures + 1))
+  fi
 done
 
 export WINEPREFIX="$build/wine-prefix" WINEARCH=win64 WINEDEBUG=-all
@@ -61,7 +77,6 @@ timeout 300 "$wine64" wineboot -i >/dev/null 2>&1
 timeout 120 /usr/lib/wine/wineserver -w
 
 drive="$WINEPREFIX/drive_c"
-failures=0
 # Runs one test program under Wine; its last line must say "N passed, 0 failed".
 check() {
   local what=$1

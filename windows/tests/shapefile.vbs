@@ -143,6 +143,9 @@ Set bare = NewObject("ShapeObject")
 Set bare.Record = Nothing
 Check "a shape without record", bare.Record Is Nothing
 
+' A folder that is not there is a failed write, not an error.
+Check "writing into a missing folder", file.writeShapefile(dir & "\no\such", "roads") = False
+
 ' A file that is not there is a False, not an error.
 Check "reading a missing file", NewObject("Shapefile").readShapefile(dir, "nothing-here") = False
 
