@@ -333,6 +333,22 @@ HRESULT Holder::typeInfo(UINT index, ITypeInfo** out) {
   return library->GetTypeInfoOfGuid(interfaceId_, out);
 }
 
+bool Holder::hasClass() const noexcept {
+  return object_->classId() != ClassId::Collection;
+}
+
+HRESULT Holder::classInfo(ITypeInfo** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  ITypeLib* library = typeLibrary();
+  for (std::size_t i = 0; library != nullptr && i < kComClassCount; ++i) {
+    if (kComClasses[i].id == object_->classId()) {
+      return library->GetTypeInfoOfGuid(kComClasses[i].classId, out);
+    }
+  }
+  return TYPE_E_ELEMENTNOTFOUND;
+}
+
 HRESULT Holder::idsOfNames(LPOLESTR* names, UINT count, DISPID* ids) {
   if (names == nullptr || ids == nullptr) return E_POINTER;
   if (count == 0) return S_OK;

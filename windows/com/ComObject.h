@@ -8,6 +8,7 @@
 // clang-format off
 #include <windows.h>
 #include <oaidl.h>
+#include <ocidl.h>
 // clang-format on
 
 #include <cstddef>
@@ -76,6 +77,8 @@ class Holder {
 
  protected:
   HRESULT typeInfo(UINT index, ITypeInfo** out);
+  bool hasClass() const noexcept;  // a class of the library, not the runtime's Collection
+  HRESULT classInfo(ITypeInfo** out);
   HRESULT idsOfNames(LPOLESTR* names, UINT count, DISPID* ids);
   HRESULT invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* info,
                  UINT* argumentError);
@@ -85,7 +88,10 @@ class Holder {
 };
 
 template <class Interface>
-class ComObject : public Interface, public ISupportErrorInfo, public Holder {
+class ComObject : public Interface,
+                  public ISupportErrorInfo,
+                  public IProvideClassInfo,
+                  public Holder {
  public:
   ComObject(Ref<Object> object, const GUID& interfaceId) : Holder(std::move(object), interfaceId) {
     lockModule();
@@ -100,6 +106,8 @@ class ComObject : public Interface, public ISupportErrorInfo, public Holder {
       *out = static_cast<Interface*>(this);
     } else if (IsEqualIID(iid, IID_ISupportErrorInfo)) {
       *out = static_cast<ISupportErrorInfo*>(this);
+    } else if (IsEqualIID(iid, IID_IProvideClassInfo) && hasClass()) {
+      *out = static_cast<IProvideClassInfo*>(this);
     } else if (IsEqualIID(iid, kHolderId)) {
       *out = static_cast<Holder*>(this);
     } else {
@@ -114,6 +122,9 @@ class ComObject : public Interface, public ISupportErrorInfo, public Holder {
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
     return IsEqualIID(iid, interfaceId_) ? S_OK : S_FALSE;
   }
+
+  // The class a script's TypeName reports: "Shapefile", not its interface "_Shapefile".
+  HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** out) override { return classInfo(out); }
 
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     if (count == nullptr) return E_POINTER;

@@ -8,6 +8,7 @@
 // clang-format off
 #include <windows.h>
 #include <oleauto.h>
+#include <ocidl.h>
 // clang-format on
 
 #include <cstdio>
@@ -282,6 +283,17 @@ int wmain(int argc, wchar_t** argv) {
     Bstr got;
     field->get_name(got.in());
     check("embedded NUL", got.text() == std::wstring(L"a\0b", 3));
+
+    Com<IProvideClassInfo> provides;
+    Com<ITypeInfo> coclass;
+    BSTR className = nullptr;
+    file->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(provides.out()));
+    if (provides.get() != nullptr && SUCCEEDED(provides->GetClassInfo(coclass.out()))) {
+      coclass->GetDocumentation(MEMBERID_NIL, &className, nullptr, nullptr, nullptr);
+    }
+    check("the class behind the object",
+          className != nullptr && std::wstring(className) == L"Shapefile");
+    ::SysFreeString(className);
 
     checkTypeLibrary(file.get());
   }
