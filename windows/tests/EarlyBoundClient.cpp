@@ -127,6 +127,10 @@ std::wstring fieldValue(_ShapeObject* shape, const wchar_t* name) {
   return value.text();
 }
 
+std::u16string utf16(BSTR text) {
+  return std::u16string(reinterpret_cast<const char16_t*>(text), ::SysStringLen(text));
+}
+
 // The registered type library, member for member, against the automation layer's description.
 void checkTypeLibrary(IDispatch* object) {
   Com<ITypeInfo> info;
@@ -159,6 +163,10 @@ void checkTypeLibrary(IDispatch* object) {
       type->GetRefTypeInfo(ref, vtable.out());
     }
     check("interfaces are dual", (attributes->wTypeFlags & TYPEFLAG_FDUAL) != 0);
+    BSTR documentation = nullptr;
+    type->GetDocumentation(MEMBERID_NIL, nullptr, &documentation, nullptr, nullptr);
+    check("interface documentation", utf16(documentation) == c->documentation);
+    ::SysFreeString(documentation);
     type->ReleaseTypeAttr(attributes);
     ITypeInfo* slots = vtable.get() != nullptr ? vtable.get() : type.get();
     for (std::size_t i = 0; i < c->members.size(); ++i) {
@@ -168,7 +176,7 @@ void checkTypeLibrary(IDispatch* object) {
       if (FAILED(slots->GetFuncDesc(static_cast<UINT>(i), &f))) continue;
       BSTR help = nullptr;
       slots->GetDocumentation(f->memid, nullptr, &help, nullptr, nullptr);
-      std::u16string helpText(reinterpret_cast<const char16_t*>(help), ::SysStringLen(help));
+      std::u16string helpText = utf16(help);
       INVOKEKIND kinds[] = {INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT,
                             INVOKE_PROPERTYPUTREF};
       // Slot i comes after IUnknown's three and IDispatch's four.
@@ -184,6 +192,36 @@ void checkTypeLibrary(IDispatch* object) {
     }
   }
   check("every member's slot, dispatch id, kind and help string", members > 50 && same == members);
+  for (const kel::automation::EnumInfo* e : described.enumerations) {
+    std::wstring name(e->name.begin(), e->name.end());
+    ITypeInfo* types[1];
+    MEMBERID id;
+    USHORT found = 1;
+    if (FAILED(library->FindName(name.data(), 0, types, &id, &found)) || found == 0) {
+      check("enumeration in the type library", false);
+      continue;
+    }
+    Com<ITypeInfo> type;
+    *type.out() = types[0];
+    BSTR documentation = nullptr;
+    type->GetDocumentation(MEMBERID_NIL, nullptr, &documentation, nullptr, nullptr);
+    check("enumeration documentation", utf16(documentation) == e->documentation);
+    ::SysFreeString(documentation);
+    std::size_t same = 0;
+    for (std::size_t i = 0; i < e->constants.size(); ++i) {
+      VARDESC* v = nullptr;
+      if (FAILED(type->GetVarDesc(static_cast<UINT>(i), &v))) continue;
+      BSTR constant = nullptr;
+      type->GetDocumentation(v->memid, &constant, nullptr, nullptr, nullptr);
+      VARIANT value;
+      ::VariantInit(&value);
+      ::VariantChangeType(&value, v->lpvarValue, 0, VT_I4);
+      same += utf16(constant) == e->constants[i].name && value.lVal == e->constants[i].value;
+      ::SysFreeString(constant);
+      type->ReleaseVarDesc(v);
+    }
+    check("enumeration constants and values", same == e->constants.size());
+  }
 }
 
 }  // namespace
