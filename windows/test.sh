@@ -125,7 +125,7 @@ for arch in "${runs[@]}"; do
     echo "  regsvr32: FAILED"
     failures=$((failures + 1))
   fi
-  registry 8 "ProgIDs registered" '^\[Software\\\\Classes\\\\kelShapeLib\.[A-Za-z]*\\\\CLSID\]'
+  registry 8 "ProgIDs registered" '^\[Software\\\\Classes\\\\(Wow6432Node\\\\)?kelShapeLib\.[A-Za-z]*\\\\CLSID\]'
   registry 1 "type library registered" '"kelShapeLib"'
   check vbscript "$loader" "$system\\cscript.exe" //nologo "$win\\shapefile.vbs" "$win\\out\\vbs"
   check jscript "$loader" "$system\\cscript.exe" //nologo "$win\\shapefile.js" "$win\\out\\js"

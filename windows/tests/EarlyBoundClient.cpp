@@ -224,6 +224,13 @@ void checkTypeLibrary(IDispatch* object) {
   }
 }
 
+HRESULT canUnloadNow() {
+  HMODULE server = ::GetModuleHandleW(L"kelShapeLib.dll");
+  auto entry = reinterpret_cast<HRESULT(__stdcall*)()>(
+      reinterpret_cast<void*>(::GetProcAddress(server, "DllCanUnloadNow")));
+  return entry != nullptr ? entry() : E_FAIL;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -334,7 +341,9 @@ int wmain(int argc, wchar_t** argv) {
     ::SysFreeString(className);
 
     checkTypeLibrary(file.get());
+    check("the server stays while objects live", canUnloadNow() == S_FALSE);
   }
+  check("the server may go once every object is released", canUnloadNow() == S_OK);
   ::CoUninitialize();
   std::printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 ? 0 : 1;
