@@ -139,7 +139,7 @@ HRESULT __stdcall DllCanUnloadNow() {
   return moduleInUse() ? S_FALSE : S_OK;
 }
 
-HRESULT __stdcall DllRegisterServer() {
+HRESULT __stdcall DllRegisterServer() try {
   std::wstring path = modulePath();
   if (path.empty()) return SELFREG_E_CLASS;
   ITypeLib* library = nullptr;
@@ -153,12 +153,16 @@ HRESULT __stdcall DllRegisterServer() {
     if (FAILED(hr)) return hr;
   }
   return S_OK;
+} catch (...) {
+  return E_OUTOFMEMORY;  // the only thing that throws on the way is a string's allocation
 }
 
-HRESULT __stdcall DllUnregisterServer() {
+HRESULT __stdcall DllUnregisterServer() try {
   for (std::size_t i = 0; i < kComClassCount; ++i) unregisterClass(kComClasses[i]);
   HRESULT hr = ::UnRegisterTypeLib(kLibraryId, 1, 0, LOCALE_NEUTRAL, thisSystem());
   return hr == TYPE_E_REGISTRYACCESS || SUCCEEDED(hr) ? S_OK : SELFREG_E_TYPELIB;
+} catch (...) {
+  return E_OUTOFMEMORY;
 }
 
 }  // extern "C"
