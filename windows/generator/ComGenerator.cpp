@@ -244,8 +244,15 @@ void writeThunk(std::ostream& out, const Member& m) {
     out << separator << typeName(m.result, true) << "* result";
   }
   out << ") override {\n    return call([&] {\n";
-  if (m.result.type != ValueType::Void)
+  if (m.result.type != ValueType::Void) {
     out << "      if (result == nullptr) throw NullPointer();\n";
+  }
+  // An [out] pointer or variant holds nothing to release when the call fails.
+  if (m.result.type == ValueType::Object || m.result.type == ValueType::String) {
+    out << "      *result = nullptr;\n";
+  } else if (m.result.type == ValueType::Variant) {
+    out << "      ::VariantInit(result);\n";
+  }
   std::string arguments = "{}";
   if (!m.parameters.empty()) {
     out << "      kel::Variant a[] = {";
