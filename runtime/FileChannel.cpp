@@ -1,48 +1,13 @@
 #include "runtime/FileChannel.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <exception>
 #include <utility>
 
 #include "runtime/Error.h"
+#include "runtime/SystemFile.h"
 
 namespace kel {
-
-namespace {
-
-ErrorNumber openError(int err) {
-  switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-      return ErrorNumber::PathNotFound;
-    case EMFILE:
-    case ENFILE:
-      return ErrorNumber::TooManyFiles;
-    case ETXTBSY:
-    case EBUSY:
-      return ErrorNumber::PermissionDenied;
-    default:
-      return ErrorNumber::PathFileAccessError;
-  }
-}
-
-ErrorNumber writeError(int err) {
-  switch (err) {
-    case ENOSPC:
-    case EFBIG:
-    case EDQUOT:
-      return ErrorNumber::DiskFull;
-    default:
-      return ErrorNumber::DeviceIOError;
-  }
-}
-
-}  // namespace
 
 void ChannelFaults::arm(Operation op, std::int64_t failAt) noexcept {
   armed_ = true;
@@ -58,17 +23,7 @@ bool ChannelFaults::failsNow(Operation op) noexcept {
 FileChannel::FileChannel(const std::string& nativePath) {
   if (ChannelFaults::failsNow(ChannelFaults::kOpen)) raise(ErrorNumber::PathFileAccessError);
   unbuffered_ = ChannelFaults::armed();
-  do {
-    fd_ = ::open(nativePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  } while (fd_ < 0 && errno == EINTR);
-  if (fd_ < 0) raise(openError(errno));
-  struct stat st;
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd_);
-    fd_ = -1;
-    raise(ErrorNumber::PathFileAccessError);
-  }
-  size_ = st.st_size;
+  fd_ = systemfile::open(nativePath, size_);
   buf_.reset(new unsigned char[kBufferSize]);
 }
 
@@ -79,7 +34,7 @@ FileChannel::~FileChannel() {
   } catch (const Error&) {
     // Nobody is left to tell; close() is the call that reports.
   }
-  ::close(fd_);
+  systemfile::close(fd_);
 }
 
 void FileChannel::get(void* out, std::size_t n) {
@@ -133,19 +88,17 @@ void FileChannel::flush() {
   if (!dirty_) return;
   std::size_t done = 0;
   while (done < bufLen_) {
-    ssize_t w = ::pwrite(fd_, buf_.get() + done, bufLen_ - done,
-                         static_cast<off_t>(bufStart_ + static_cast<std::int64_t>(done)));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
+    ErrorNumber error = ErrorNumber::DeviceIOError;
+    std::size_t w = systemfile::writeAt(fd_, buf_.get() + done, bufLen_ - done,
+                                        bufStart_ + static_cast<std::int64_t>(done), error);
+    if (w == 0) {
       // The bytes that did not reach the file are no part of it.
-      int err = w < 0 ? errno : ENOSPC;
-      struct stat st;
-      if (::fstat(fd_, &st) == 0) size_ = st.st_size;
+      if (std::int64_t length = systemfile::length(fd_); length >= 0) size_ = length;
       bufLen_ = 0;
       dirty_ = false;
-      raise(writeError(err));
+      raise(error);
     }
-    done += static_cast<std::size_t>(w);
+    done += w;
   }
   dirty_ = false;
 }
@@ -157,12 +110,10 @@ void FileChannel::fill(std::int64_t at, std::size_t wanted) {
   wanted = static_cast<std::size_t>(
       std::min<std::int64_t>(static_cast<std::int64_t>(std::min(wanted, kBufferSize)), size_ - at));
   while (bufLen_ < wanted) {
-    ssize_t r = ::pread(fd_, buf_.get() + bufLen_, wanted - bufLen_,
-                        static_cast<off_t>(bufStart_ + static_cast<std::int64_t>(bufLen_)));
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) raise(ErrorNumber::DeviceIOError);
+    std::size_t r = systemfile::readAt(fd_, buf_.get() + bufLen_, wanted - bufLen_,
+                                       bufStart_ + static_cast<std::int64_t>(bufLen_));
     if (r == 0) break;
-    bufLen_ += static_cast<std::size_t>(r);
+    bufLen_ += r;
   }
   // Only a file cut short behind our back gets here; its missing bytes are not made up.
   if (bufLen_ == 0) raise(ErrorNumber::InputPastEndOfFile);
@@ -176,11 +127,7 @@ void FileChannel::truncate() {
   // An empty file stays as it is: on some file systems (ext4) a truncation, even of an empty
   // file, makes the close wait until the new bytes are on the disk.
   if (size_ == 0) return;
-  int rc;
-  do {
-    rc = ::ftruncate(fd_, 0);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) raise(ErrorNumber::PathFileAccessError);
+  systemfile::truncate(fd_);
   size_ = 0;
 }
 
@@ -192,10 +139,10 @@ void FileChannel::close() {
   } catch (...) {
     failure = std::current_exception();
   }
-  int rc = ::close(std::exchange(fd_, -1));
+  bool closed = systemfile::close(std::exchange(fd_, -1));
   if (failure) std::rethrow_exception(failure);
   if (ChannelFaults::failsNow(ChannelFaults::kClose)) raise(ErrorNumber::DeviceIOError);
-  if (rc != 0 && errno != EINTR) raise(ErrorNumber::DeviceIOError);
+  if (!closed) raise(ErrorNumber::DeviceIOError);
 }
 
 }  // namespace kel

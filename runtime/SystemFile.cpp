@@ -1,0 +1,93 @@
+#include "runtime/SystemFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace kel::systemfile {
+
+namespace {
+
+ErrorNumber openError(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      return ErrorNumber::PathNotFound;
+    case EMFILE:
+    case ENFILE:
+      return ErrorNumber::TooManyFiles;
+    case ETXTBSY:
+    case EBUSY:
+      return ErrorNumber::PermissionDenied;
+    default:
+      return ErrorNumber::PathFileAccessError;
+  }
+}
+
+ErrorNumber writeError(int err) {
+  switch (err) {
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+      return ErrorNumber::DiskFull;
+    default:
+      return ErrorNumber::DeviceIOError;
+  }
+}
+
+}  // namespace
+
+int open(const std::string& nativePath, std::int64_t& size) {
+  int fd;
+  do {
+    fd = ::open(nativePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) raise(openError(errno));
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    raise(ErrorNumber::PathFileAccessError);
+  }
+  size = st.st_size;
+  return fd;
+}
+
+std::size_t readAt(int fd, void* out, std::size_t n, std::int64_t offset) {
+  for (;;) {
+    ssize_t r = ::pread(fd, out, n, static_cast<off_t>(offset));
+    if (r >= 0) return static_cast<std::size_t>(r);
+    if (errno != EINTR) raise(ErrorNumber::DeviceIOError);
+  }
+}
+
+std::size_t writeAt(int fd, const void* data, std::size_t n, std::int64_t offset,
+                    ErrorNumber& error) noexcept {
+  for (;;) {
+    ssize_t w = ::pwrite(fd, data, n, static_cast<off_t>(offset));
+    if (w > 0) return static_cast<std::size_t>(w);
+    if (w < 0 && errno == EINTR) continue;
+    error = writeError(w < 0 ? errno : ENOSPC);
+    return 0;
+  }
+}
+
+std::int64_t length(int fd) noexcept {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 ? st.st_size : -1;
+}
+
+void truncate(int fd) {
+  int rc;
+  do {
+    rc = ::ftruncate(fd, 0);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) raise(ErrorNumber::PathFileAccessError);
+}
+
+bool close(int fd) noexcept {
+  return ::close(fd) == 0 || errno == EINTR;
+}
+
+}  // namespace kel::systemfile

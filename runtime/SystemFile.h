@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "runtime/Error.h"
+
+// The few system calls behind a FileChannel, one implementation per system (SystemFile.cpp for
+// POSIX, windows/SystemFile.cpp for Win32), so that the channel's buffering is written once.
+namespace kel::systemfile {
+
+// Opens or creates a regular file for reading and writing and gives its length; raises "path not
+// found", "too many files", "permission denied" or "path/file access error".
+int open(const std::string& nativePath, std::int64_t& size);
+
+// Reads up to n bytes at offset: how many, 0 at the end of the file. Raises "device I/O error".
+std::size_t readAt(int fd, void* out, std::size_t n, std::int64_t offset);
+
+// Writes up to n bytes at offset: how many, or 0 with `error` set ("disk full", "device I/O
+// error") when nothing could be written.
+std::size_t writeAt(int fd, const void* data, std::size_t n, std::int64_t offset,
+                    ErrorNumber& error) noexcept;
+
+// The file's length as the system sees it; -1 when it cannot tell.
+std::int64_t length(int fd) noexcept;
+
+// Empties the file; raises "path/file access error".
+void truncate(int fd);
+
+// Closes the descriptor; false when the system reports a failure.
+bool close(int fd) noexcept;
+
+}  // namespace kel::systemfile

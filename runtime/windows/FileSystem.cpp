@@ -1,0 +1,49 @@
+#include "runtime/FileSystem.h"
+
+#include <windows.h>
+
+#include "runtime/Error.h"
+#include "runtime/Text.h"
+
+// On Windows the interface's paths are the platform's own: separators, drives and the letter case
+// of names are the file system's business, and hidden files are those it marks hidden.
+namespace kel {
+
+namespace {
+
+std::wstring wide(std::u16string_view path) {
+  return std::wstring(path.begin(), path.end());
+}
+
+}  // namespace
+
+std::string nativePath(std::u16string_view path) {
+  return toUtf8(path);
+}
+
+std::u16string findFile(std::u16string_view path) {
+  if (path.empty() || path.back() == u'\\' || path.back() == u'/') return {};
+  // No wildcards: a name with one can name no file.
+  std::size_t start = path.find_last_of(u"\\/:");
+  std::u16string_view name = path.substr(start == std::u16string_view::npos ? 0 : start + 1);
+  if (name.find_first_of(u"*?") != std::u16string_view::npos) return {};
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW(wide(path).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return {};
+  ::FindClose(search);
+  constexpr DWORD kNotNormal =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if ((found.dwFileAttributes & kNotNormal) != 0) return {};
+  const wchar_t* n = found.cFileName;
+  return std::u16string(n, n + ::wcslen(n));
+}
+
+void deleteFile(std::u16string_view path) {
+  DWORD attributes = ::GetFileAttributesW(wide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    raise(ErrorNumber::FileNotFound);
+  }
+  if (!::DeleteFileW(wide(path).c_str())) raise(ErrorNumber::PathFileAccessError);
+}
+
+}  // namespace kel

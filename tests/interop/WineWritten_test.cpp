@@ -1,0 +1,43 @@
+// The files that kelShapeLib.dll wrote under Wine, from VBScript, JScript and C++, must read here
+// in the Linux build as GDAL reads them, and all callers must have written the same shapes.
+// windows/test.sh runs this with KEL_WINE_OUTPUT naming the folder that holds them.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "support/GdalReading.h"
+
+using namespace kel;
+using namespace kel::testing;
+namespace fs = std::filesystem;
+
+static std::string contentsOf(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(WineWritten, ReadHereAsGdalReadsThem) {
+  const char* dir = std::getenv("KEL_WINE_OUTPUT");
+  if (dir == nullptr) GTEST_SKIP() << "windows/test.sh runs this on the files written under Wine";
+  std::vector<fs::path> written;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.path().extension() == ".shp") written.push_back(entry.path());
+  }
+  ASSERT_GE(written.size(), 3u);  // one set for each of the three callers
+  for (const fs::path& shp : written) {
+    SCOPED_TRACE(shp.string());
+    auto file = makeRef<Shapefile>();
+    ASSERT_TRUE(file->readShapefile(toUtf16(shp.parent_path().string() + "/"),
+                                    toUtf16(shp.stem().string())));
+    EXPECT_EQ(file->get_ShapeObjectCount(), 2);
+    expectReadAsGdal(*file, gdalRead(shp.string()));
+    for (const char* extension : {".shp", ".shx"}) {
+      fs::path same = fs::path(shp).replace_extension(extension);
+      EXPECT_EQ(contentsOf(same), contentsOf(fs::path(written[0]).replace_extension(extension)));
+    }
+  }
+}
