@@ -66,30 +66,11 @@ bool isMissing(const VARIANT& v) {
 }
 
 // For Each over a Collection: the items as they were when the loop began.
-class ItemEnumerator final : public IEnumVARIANT {
+class ItemEnumerator final : public ModuleObject<IEnumVARIANT, IID_IEnumVARIANT> {
  public:
   explicit ItemEnumerator(std::vector<Variant> items, std::size_t next = 0)
-      : items_(std::move(items)), next_(next) {
-    lockModule();
-  }
-  ~ItemEnumerator() { unlockModule(); }
+      : items_(std::move(items)), next_(next) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumVARIANT)) {
-      *out = static_cast<IEnumVARIANT*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* out, ULONG* fetched) override {
     if (out == nullptr) return E_POINTER;
     ULONG done = 0;
@@ -119,7 +100,6 @@ class ItemEnumerator final : public IEnumVARIANT {
   }
 
  private:
-  ULONG references_ = 1;
   std::vector<Variant> items_;
   std::size_t next_;
 };

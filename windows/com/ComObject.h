@@ -40,6 +40,35 @@ void lockModule();
 void unlockModule();
 bool moduleInUse();
 
+// IUnknown for a small object of one interface (a class factory, an enumerator) that keeps the
+// module loaded while it lives.
+template <class Interface, const IID& kInterfaceId>
+class ModuleObject : public Interface {
+ public:
+  ModuleObject() { lockModule(); }
+  virtual ~ModuleObject() { unlockModule(); }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kInterfaceId)) {
+      *out = static_cast<Interface*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ private:
+  ULONG references_ = 1;
+};
+
 // The wrapper of a library object: the same one for as long as it lives, so that a script sees
 // one COM identity per object. The result carries a reference for the caller.
 IDispatch* wrap(Ref<Object> object);

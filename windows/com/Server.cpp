@@ -20,27 +20,9 @@ using namespace kel::com;
 
 namespace {
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public ModuleObject<IClassFactory, IID_IClassFactory> {
  public:
-  explicit ClassFactory(ClassId id) : id_(id) { lockModule(); }
-  ~ClassFactory() { unlockModule(); }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-      *out = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
+  explicit ClassFactory(ClassId id) : id_(id) {}
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
@@ -63,7 +45,6 @@ class ClassFactory final : public IClassFactory {
   }
 
  private:
-  ULONG references_ = 1;
   ClassId id_;
 };
 
