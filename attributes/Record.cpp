@@ -4,9 +4,9 @@
 
 namespace kel {
 
-Record::Record() : Object(kClassId), fields_(makeRef<Collection>()) {}
+Record::Record() : Object(this), fields_(makeRef<Collection>()) {}
 
-Record::Record(ObjectArena& arena) : Object(kClassId), fields_(arena.make<Collection>()) {}
+Record::Record(ObjectArena& arena) : Object(this), fields_(arena.make<Collection>()) {}
 
 bool Record::setField(std::u16string_view name, std::u16string_view value) {
   for (const Variant& item : deref(fields_)) {

@@ -5,9 +5,9 @@
 
 namespace kel {
 
-Variant RecordField::getProperty(std::u16string_view name) const {
+Variant RecordField::getLateBound(std::u16string_view name) const {
   if (equalsIgnoringCase(name, u"name")) return Variant(name_);
-  return Object::getProperty(name);
+  raiseNoSuchMember();
 }
 
 }  // namespace kel

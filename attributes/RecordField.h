@@ -13,7 +13,7 @@ class RecordField final : public Object {
  public:
   static constexpr ClassId kClassId = ClassId::RecordField;
 
-  RecordField() noexcept : Object(kClassId) {}
+  RecordField() noexcept : Object(this) {}
 
   void setRecordField(std::u16string_view recName, std::u16string_view recValue = {}) {
     name_ = recName;
@@ -31,7 +31,7 @@ class RecordField final : public Object {
   const std::u16string& name() const noexcept { return name_; }
   const std::u16string& value() const noexcept { return value_; }
 
-  Variant getProperty(std::u16string_view name) const override;
+  Variant getLateBound(std::u16string_view name) const;
 
  private:
   std::u16string name_;

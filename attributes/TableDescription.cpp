@@ -4,7 +4,7 @@
 
 namespace kel {
 
-TableDescription::TableDescription() : Object(kClassId), descriptors_(makeRef<Collection>()) {}
+TableDescription::TableDescription() : Object(this), descriptors_(makeRef<Collection>()) {}
 
 Ref<TableDescriptor> TableDescription::getTableDescriptorByName(std::u16string_view name) const {
   for (const Variant& item : deref(descriptors_)) {

@@ -13,9 +13,9 @@ Variant TableDescriptor::setTableDescriptor(std::u16string_view name, FieldTypeC
   return {};
 }
 
-Variant TableDescriptor::getProperty(std::u16string_view name) const {
+Variant TableDescriptor::getLateBound(std::u16string_view name) const {
   if (equalsIgnoringCase(name, u"name")) return Variant(name_);
-  return Object::getProperty(name);
+  raiseNoSuchMember();
 }
 
 }  // namespace kel

@@ -17,7 +17,7 @@ class TableDescriptor final : public Object {
  public:
   static constexpr ClassId kClassId = ClassId::TableDescriptor;
 
-  TableDescriptor() noexcept : Object(kClassId) {}
+  TableDescriptor() noexcept : Object(this) {}
 
   // Sets all four at once; an argument left out stores its default, not the current value.
   Variant setTableDescriptor(std::u16string_view name,
@@ -36,7 +36,7 @@ class TableDescriptor final : public Object {
   // A borrowed view for the library's own scans.
   const std::u16string& name() const noexcept { return name_; }
 
-  Variant getProperty(std::u16string_view name) const override;
+  Variant getLateBound(std::u16string_view name) const;
 
  private:
   std::u16string name_;

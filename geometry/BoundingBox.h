@@ -10,7 +10,7 @@ class BoundingBox final : public Object {
  public:
   static constexpr ClassId kClassId = ClassId::BoundingBox;
 
-  BoundingBox() noexcept : Object(kClassId) {}
+  BoundingBox() noexcept : Object(this) {}
 
   // Both X-then-Y pairs, minimum first: the order of the extents in a shapefile header.
   void setBoundingBox(double minX, double minY, double maxX, double maxY) noexcept {

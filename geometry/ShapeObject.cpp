@@ -24,7 +24,7 @@ Point pointAt(const Collection& coordinates, std::int32_t index) {
 }  // namespace
 
 ShapeObject::ShapeObject()
-    : Object(kClassId),
+    : Object(this),
       coordinates_(makeRef<Collection>()),
       parts_(makeRef<Collection>()),
       boundingBox_(makeRef<BoundingBox>()) {
@@ -33,7 +33,7 @@ ShapeObject::ShapeObject()
 }
 
 ShapeObject::ShapeObject(ObjectArena& arena)
-    : Object(kClassId),
+    : Object(this),
       coordinates_(arena.make<Collection>()),
       parts_(arena.make<Collection>()),
       boundingBox_(arena.make<BoundingBox>()) {
@@ -90,13 +90,13 @@ Variant ShapeObject::computeExtents() {
   return {};
 }
 
-Variant ShapeObject::getProperty(std::u16string_view name) const {
+Variant ShapeObject::getLateBound(std::u16string_view name) const {
   if (equalsIgnoringCase(name, u"Record")) return Variant(get_Record());
-  return Object::getProperty(name);
+  raiseNoSuchMember();
 }
 
-void ShapeObject::putProperty(std::u16string_view name, const Variant& value) {
-  if (!equalsIgnoringCase(name, u"Record")) return Object::putProperty(name, value);
+void ShapeObject::putLateBound(std::u16string_view name, const Variant& value) {
+  if (!equalsIgnoringCase(name, u"Record")) raiseNoSuchMember();
   put_Record(value.as<Record>());
 }
 

@@ -68,8 +68,8 @@ class ShapeObject final : public Object {
   Variant computeExtents();
 
   // The Record property, late-bound: the table reader hands records over by name.
-  Variant getProperty(std::u16string_view name) const override;
-  void putProperty(std::u16string_view name, const Variant& value) override;
+  Variant getLateBound(std::u16string_view name) const;
+  void putLateBound(std::u16string_view name, const Variant& value);
 
  private:
   Ref<Collection> coordinates_;

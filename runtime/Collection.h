@@ -21,8 +21,8 @@ class Collection final : public Object {
  public:
   static constexpr ClassId kClassId = ClassId::Collection;
 
-  Collection() noexcept : Object(kClassId) {}
-  ~Collection() override;
+  Collection() noexcept : Object(this) {}
+  ~Collection();
 
   void add(Variant item);
   // The item at a 1-based position, as a new variant sharing its object or copying its value.

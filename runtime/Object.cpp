@@ -32,18 +32,26 @@ std::u16string_view className(ClassId id) noexcept {
 
 void Object::destroy() noexcept {
   if (arenaOffset() == 0) {
-    delete this;
+    objectClass().deleteObject(this);
   } else {
     ObjectArena::dispose(this);
   }
 }
 
-Variant Object::getProperty(std::u16string_view) const {
+void Object::raiseNoSuchMember() {
   raise(ErrorNumber::ObjectDoesntSupportMember);
 }
 
-void Object::putProperty(std::u16string_view, const Variant&) {
-  raise(ErrorNumber::ObjectDoesntSupportMember);
+Variant Object::getProperty(std::u16string_view name) const {
+  auto get = objectClass().getProperty;
+  if (get == nullptr) raiseNoSuchMember();
+  return get(*this, name);
+}
+
+void Object::putProperty(std::u16string_view name, const Variant& value) {
+  auto put = objectClass().putProperty;
+  if (put == nullptr) raiseNoSuchMember();
+  put(*this, name, value);
 }
 
 }  // namespace kel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -22,7 +23,24 @@ enum class ClassId : std::uint8_t {
   Shapefile,
 };
 
+inline constexpr std::size_t kClassCount = static_cast<std::size_t>(ClassId::Shapefile) + 1;
+
 std::u16string_view className(ClassId id) noexcept;
+
+class Object;
+
+// What the runtime needs of a class beyond its data: how its objects end, and the few properties
+// that the library reaches by name. One table by ClassId holds these rather than a virtual-table
+// pointer in every object, which for a vertex would be a quarter of its memory.
+struct ObjectClass {
+  void (*destruct)(Object& object) noexcept;  // runs the destructor, leaving the memory
+  void (*deleteObject)(Object* object) noexcept;
+  Variant (*getProperty)(const Object& object, std::u16string_view name);  // null: none
+  void (*putProperty)(Object& object, std::u16string_view name, const Variant& value);
+};
+
+template <class T>
+constexpr ObjectClass makeObjectClass() noexcept;
 
 // The base of every shared object: an intrusive, single-threaded reference count and the class
 // identity. Objects are never copied; they are shared through Ref<T>.
@@ -35,9 +53,10 @@ class Object {
 
   // Reads a property by its automation name (letter case ignored). The library itself reaches a
   // few members this way, on whatever object a caller put into a collection; a class without such
-  // a property raises "object doesn't support this property or method".
-  virtual Variant getProperty(std::u16string_view name) const;
-  virtual void putProperty(std::u16string_view name, const Variant& value);
+  // a property raises "object doesn't support this property or method". A class offers them as
+  // getLateBound and putLateBound.
+  Variant getProperty(std::u16string_view name) const;
+  void putProperty(std::u16string_view name, const Variant& value);
 
   void addRef() noexcept { ++refs_; }
   void release() noexcept {
@@ -52,18 +71,52 @@ class Object {
   std::uint32_t arenaOffset() const noexcept { return tag_ >> 8; }
 
  protected:
-  explicit Object(ClassId id) noexcept : tag_(static_cast<std::uint8_t>(id)) {}
-  virtual ~Object() = default;
+  // Each class passes `this`, which names its class and makes it known to the runtime.
+  template <class T>
+  explicit Object(T* /*self*/) noexcept : tag_(static_cast<std::uint8_t>(T::kClassId)) {
+    static constexpr ObjectClass kClass = makeObjectClass<T>();
+    std::atomic<const ObjectClass*>& slot = classes_[static_cast<std::size_t>(T::kClassId)];
+    // Relaxed is enough: every thread stores the same value, and an object reaches another
+    // thread only through the synchronisation that hands it over.
+    if (slot.load(std::memory_order_relaxed) != &kClass) {
+      slot.store(&kClass, std::memory_order_relaxed);
+    }
+  }
+  ~Object() = default;
+
+  [[noreturn]] static void raiseNoSuchMember();
 
  private:
   friend class ObjectArena;
+  const ObjectClass& objectClass() const noexcept {
+    return *classes_[tag_ & 0xFFu].load(std::memory_order_relaxed);
+  }
   void setArenaOffset(std::uint32_t offset) noexcept { tag_ = (tag_ & 0xFFu) | (offset << 8); }
   // Deletes the object, or gives it back to its arena.
   void destroy() noexcept;
 
   std::uint32_t refs_ = 0;
   std::uint32_t tag_;  // the class in the low byte, the arena offset above it
+
+  static inline std::atomic<const ObjectClass*> classes_[kClassCount] = {};
 };
+
+template <class T>
+constexpr ObjectClass makeObjectClass() noexcept {
+  ObjectClass c{[](Object& object) noexcept { static_cast<T&>(object).~T(); },
+                [](Object* object) noexcept { delete static_cast<T*>(object); }, nullptr, nullptr};
+  if constexpr (requires(const T& t) { t.getLateBound(std::u16string_view()); }) {
+    c.getProperty = [](const Object& object, std::u16string_view name) {
+      return static_cast<const T&>(object).getLateBound(name);
+    };
+  }
+  if constexpr (requires(T & t, const Variant& v) { t.putLateBound(std::u16string_view(), v); }) {
+    c.putProperty = [](Object& object, std::u16string_view name, const Variant& value) {
+      static_cast<T&>(object).putLateBound(name, value);
+    };
+  }
+  return c;
+}
 
 // Casts to T when the object is of T's class; null otherwise.
 template <class T>

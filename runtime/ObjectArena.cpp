@@ -55,7 +55,7 @@ void ObjectArena::adopt(Object& object, Chunk* chunk) noexcept {
 void ObjectArena::dispose(Object* object) noexcept {
   auto* chunk = reinterpret_cast<Chunk*>(reinterpret_cast<unsigned char*>(object) -
                                          std::size_t{object->arenaOffset()} * kUnit);
-  object->~Object();
+  object->objectClass().destruct(*object);
   releaseChunk(chunk);
 }
 

@@ -5,7 +5,7 @@
 namespace kel {
 
 Shapefile::Shapefile()
-    : Object(kClassId),
+    : Object(this),
       tableDescription_(makeRef<TableDescription>()),
       boundingBox_(makeRef<BoundingBox>()),
       shapeObjects_(makeRef<Collection>()) {}
