@@ -1,11 +1,12 @@
 #include "runtime/Collection.h"
 
+#include "runtime/ObjectArena.h"
+
 namespace kel {
 
 Collection::~Collection() {
-  for (std::int32_t i = 0; row_ != nullptr && i < rowCount_; ++i) {
-    rowObject(i)->release();
-  }
+  if (row_ != nullptr)
+    ObjectArena::releaseRow(row_, static_cast<std::size_t>(rowCount_), rowStride_);
 }
 
 void Collection::add(Variant item) {

@@ -52,8 +52,8 @@ class Collection final : public Object {
   // Room for n items without reallocation; a reader that knows its counts asks for it.
   void reserve(std::int32_t n);
 
-  // Takes over n objects laid side by side `stride` bytes apart, each with one reference that the
-  // list now holds. Only an empty list takes a row.
+  // Takes over the n objects of one ObjectArena::makeRow, `stride` bytes apart, each with one
+  // reference that the list now holds. Only an empty list takes a row.
   void adoptRow(Object* first, std::int32_t n, std::size_t stride);
 
   // In-order enumeration ("For Each"); each step yields the item as item() does.

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <type_traits>
 
 namespace kel {
 
@@ -33,7 +34,8 @@ class Object;
 // that the library reaches by name. One table by ClassId holds these rather than a virtual-table
 // pointer in every object, which for a vertex would be a quarter of its memory.
 struct ObjectClass {
-  void (*destruct)(Object& object) noexcept;  // runs the destructor, leaving the memory
+  void (*destruct)(Object& object) noexcept;  // runs the destructor, leaving the memory; null
+                                              // when there is nothing to run
   void (*deleteObject)(Object* object) noexcept;
   Variant (*getProperty)(const Object& object, std::u16string_view name);  // null: none
   void (*putProperty)(Object& object, std::u16string_view name, const Variant& value);

@@ -52,11 +52,29 @@ void ObjectArena::adopt(Object& object, Chunk* chunk) noexcept {
   object.setArenaOffset(static_cast<std::uint32_t>(offset / kUnit));
 }
 
+ObjectArena::Chunk* ObjectArena::chunkOf(Object* object) noexcept {
+  return reinterpret_cast<Chunk*>(reinterpret_cast<unsigned char*>(object) -
+                                  std::size_t{object->arenaOffset()} * kUnit);
+}
+
 void ObjectArena::dispose(Object* object) noexcept {
-  auto* chunk = reinterpret_cast<Chunk*>(reinterpret_cast<unsigned char*>(object) -
-                                         std::size_t{object->arenaOffset()} * kUnit);
-  object->objectClass().destruct(*object);
+  Chunk* chunk = chunkOf(object);
+  if (auto destruct = object->objectClass().destruct) destruct(*object);
   releaseChunk(chunk);
+}
+
+void ObjectArena::releaseRow(Object* first, std::size_t n, std::size_t stride) noexcept {
+  if (n == 0) return;
+  Chunk* chunk = chunkOf(first);  // makeRow took the whole row from one chunk
+  auto destruct = first->objectClass().destruct;
+  std::size_t ended = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    auto* object = reinterpret_cast<Object*>(reinterpret_cast<unsigned char*>(first) + i * stride);
+    if (--object->refs_ != 0) continue;
+    if (destruct != nullptr) destruct(*object);
+    ++ended;
+  }
+  if (ended != 0) releaseChunk(chunk, ended);
 }
 
 ObjectArena::Chunk* ObjectArena::newChunk(std::size_t bytes) {
@@ -79,8 +97,9 @@ ObjectArena::Chunk* ObjectArena::newChunk(std::size_t bytes) {
   return new (memory) Chunk{1, bytes};
 }
 
-void ObjectArena::releaseChunk(Chunk* chunk) noexcept {
-  if (--chunk->live != 0) return;
+void ObjectArena::releaseChunk(Chunk* chunk, std::size_t objects) noexcept {
+  chunk->live -= objects;
+  if (chunk->live != 0) return;
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   if (chunk->bytes % kHugePageBytes == 0) {
     munmap(chunk, chunk->bytes);

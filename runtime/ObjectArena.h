@@ -60,6 +60,9 @@ class ObjectArena {
 
   // Ends an object of an arena whose last reference went.
   static void dispose(Object* object) noexcept;
+  // Drops one reference to each object of a row from makeRow, ending those it held last: the
+  // whole row at once, as a list of a file's vertices goes.
+  static void releaseRow(Object* first, std::size_t n, std::size_t stride) noexcept;
 
  private:
   struct alignas(16) Chunk {
@@ -75,7 +78,8 @@ class ObjectArena {
   Place allocate(std::size_t bytes, std::size_t objects);
   static void adopt(Object& object, Chunk* chunk) noexcept;
   static Chunk* newChunk(std::size_t bytes);
-  static void releaseChunk(Chunk* chunk) noexcept;
+  static Chunk* chunkOf(Object* object) noexcept;
+  static void releaseChunk(Chunk* chunk, std::size_t objects = 1) noexcept;
 
   Chunk* chunk_ = nullptr;
   std::size_t used_ = 0;  // bytes of the current chunk given out, its header included
