@@ -17,9 +17,10 @@ void include(BoundingBox& box, const Coordinate& c) {
 }  // namespace
 
 // Raises what it meets; the write driver turns that into a failed write.
-void Shapefile::computeFileExtents() {
+void Shapefile::computeFileExtents(std::vector<VertexExtents>& perShape) {
   std::int16_t shapes = get_ShapeObjectCount();
   if (shapes <= 0) return;
+  if (shapeType_ != kelPoint) perShape.reserve(static_cast<std::size_t>(shapes));
   BoundingBox& box = deref(boundingBox_);
   const Coordinate& first =
       deref(shapeObjects_->objectAt<ShapeObject>(1).get_Coordinates()).objectAt<Coordinate>(1);
@@ -33,7 +34,22 @@ void Shapefile::computeFileExtents() {
       return;
     }
     std::int16_t vertices = toInt16(std::int64_t{coordinates.count()});
-    loop16(1, vertices, [&](std::int16_t j) { include(box, coordinates.objectAt<Coordinate>(j)); });
+    // The shape's own extents start at its first vertex, as its computeExtents starts them; the
+    // file's box takes in every vertex on its own, so that a NaN in one shape stays there.
+    VertexExtents own{};
+    loop16(1, vertices, [&](std::int16_t j) {
+      const Coordinate& c = coordinates.objectAt<Coordinate>(j);
+      include(box, c);
+      if (j == 1) {
+        own = {c.get_X(), c.get_Y(), c.get_X(), c.get_Y()};
+      } else {
+        if (own.xMin > c.get_X()) own.xMin = c.get_X();
+        if (own.xMax < c.get_X()) own.xMax = c.get_X();
+        if (own.yMin > c.get_Y()) own.yMin = c.get_Y();
+        if (own.yMax < c.get_Y()) own.yMax = c.get_Y();
+      }
+    });
+    perShape.push_back(own);
   });
 }
 

@@ -46,12 +46,27 @@ void putRecordStart(FileChannel& shp, FileChannel& shx, std::int32_t recordNumbe
 
 }  // namespace
 
-bool Shapefile::writeShapes(ChannelTable& channels) {
+// An all-zero box means nobody set the extents: the shape gets its own, and keeps them. Extents
+// found by the file's walk stand in for the shape's own walk, except for a shape that calls
+// itself a point, whose box is its first vertex alone.
+void Shapefile::setUnsetBox(ShapeObject& shape, const VertexExtents* known) {
+  BoundingBox& box = deref(shape.get_BoundingBox());
+  if (!isAllZero(box)) return;
+  if (known != nullptr && shape.get_CoordinateCount() > 0 && shape.get_ShapeType() != kelPoint) {
+    box.setBoundingBox(known->xMin, known->yMin, known->xMax, known->yMax);
+  } else {
+    shape.computeExtents();
+  }
+}
+
+bool Shapefile::writeShapes(ChannelTable& channels, const std::vector<VertexExtents>& perShape) {
   try {
     FileChannel& shp = channels.channel(toInt16(std::int64_t{shpChannel_}));
     FileChannel& shx = channels.channel(toInt16(std::int64_t{shxChannel_}));
     std::int32_t recordNumber = 1;
     return loop16(1, get_ShapeObjectCount(), [&](std::int16_t i) {
+      auto index = static_cast<std::size_t>(i) - 1;
+      const VertexExtents* known = index < perShape.size() ? &perShape[index] : nullptr;
       // The shapefile's type picks the layout of every record, whatever the shape's own type.
       bool written = true;
       switch (shapeType_) {
@@ -61,11 +76,12 @@ bool Shapefile::writeShapes(ChannelTable& channels) {
           break;
         case kelPolyLine:
         case kelPolygon:
-          written = writePolyShape(shapeObjects_->objectAt<ShapeObject>(i), recordNumber, shp, shx);
+          written = writePolyShape(shapeObjects_->objectAt<ShapeObject>(i), known, recordNumber,
+                                   shp, shx);
           break;
         case kelMultiPoint:
-          written =
-              writeMultiPointShape(shapeObjects_->objectAt<ShapeObject>(i), recordNumber, shp, shx);
+          written = writeMultiPointShape(shapeObjects_->objectAt<ShapeObject>(i), known,
+                                         recordNumber, shp, shx);
           break;
         default:
           break;
@@ -93,11 +109,11 @@ bool Shapefile::writePointShape(ShapeObject& shape, std::int32_t recordNumber, F
   }
 }
 
-bool Shapefile::writeMultiPointShape(ShapeObject& shape, std::int32_t recordNumber,
-                                     FileChannel& shp, FileChannel& shx) {
+bool Shapefile::writeMultiPointShape(ShapeObject& shape, const VertexExtents* known,
+                                     std::int32_t recordNumber, FileChannel& shp,
+                                     FileChannel& shx) {
   try {
-    // An all-zero box means nobody set the extents: the shape gets its own, and keeps them.
-    if (isAllZero(deref(shape.get_BoundingBox()))) shape.computeExtents();
+    setUnsetBox(shape, known);
     std::int32_t points = shape.get_CoordinateCount();
     putRecordStart(shp, shx, recordNumber, shp::multiPointContentWords(points));
     shp.put<std::int32_t>(shapeType_);
@@ -110,10 +126,10 @@ bool Shapefile::writeMultiPointShape(ShapeObject& shape, std::int32_t recordNumb
   }
 }
 
-bool Shapefile::writePolyShape(ShapeObject& shape, std::int32_t recordNumber, FileChannel& shp,
-                               FileChannel& shx) {
+bool Shapefile::writePolyShape(ShapeObject& shape, const VertexExtents* known,
+                               std::int32_t recordNumber, FileChannel& shp, FileChannel& shx) {
   try {
-    if (isAllZero(deref(shape.get_BoundingBox()))) shape.computeExtents();
+    setUnsetBox(shape, known);
     std::int32_t parts = shape.get_PartCount();
     std::int32_t points = shape.get_CoordinateCount();
     putRecordStart(shp, shx, recordNumber, shp::polyContentWords(parts, points));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "attributes/TableDescription.h"
 #include "geometry/BoundingBox.h"
@@ -81,16 +82,26 @@ class Shapefile final : public Object {
   std::int32_t readRecordStart(FileChannel& shp);
   bool readTable(ChannelTable& channels);
 
-  // The steps of a write, in the order the driver runs them.
-  void computeFileExtents();
+  // The extents of one shape's vertices, as its computeExtents would find them. The walk that
+  // computes the file's extents finds them on the way, which spares a shape whose box is unset a
+  // second walk of its vertices.
+  struct VertexExtents {
+    double xMin, yMin, xMax, yMax;
+  };
+
+  // The steps of a write, in the order the driver runs them. perShape is empty unless the file's
+  // extents were computed.
+  void computeFileExtents(std::vector<VertexExtents>& perShape);
   bool writeHeaders(ChannelTable& channels);
-  bool writeShapes(ChannelTable& channels);
+  bool writeShapes(ChannelTable& channels, const std::vector<VertexExtents>& perShape);
+  // Gives a shape whose box is unset its extents, from `known` when the file's walk found them.
+  static void setUnsetBox(ShapeObject& shape, const VertexExtents* known);
   bool writePointShape(ShapeObject& shape, std::int32_t recordNumber, FileChannel& shp,
                        FileChannel& shx);
-  bool writeMultiPointShape(ShapeObject& shape, std::int32_t recordNumber, FileChannel& shp,
-                            FileChannel& shx);
-  bool writePolyShape(ShapeObject& shape, std::int32_t recordNumber, FileChannel& shp,
-                      FileChannel& shx);
+  bool writeMultiPointShape(ShapeObject& shape, const VertexExtents* known,
+                            std::int32_t recordNumber, FileChannel& shp, FileChannel& shx);
+  bool writePolyShape(ShapeObject& shape, const VertexExtents* known, std::int32_t recordNumber,
+                      FileChannel& shp, FileChannel& shx);
   bool writeTable(ChannelTable& channels);
 
   Ref<TableDescription> tableDescription_;

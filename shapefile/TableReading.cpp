@@ -96,7 +96,8 @@ bool Shapefile::readTable(ChannelTable& channels) {
       dbf.get<std::uint8_t>();  // deletion flag: a deleted row still belongs to its shape
       // The fields go in as a row, which the record's list holds before anything can fail.
       RecordField* row = arena.makeRow<RecordField>(kept);
-      deref(record->get_Fields()).adoptRow(row, static_cast<std::int32_t>(kept), sizeof(RecordField));
+      deref(record->get_Fields())
+          .adoptRow(row, static_cast<std::int32_t>(kept), sizeof(RecordField));
       for (const Column& column : columns) {
         bytes.resize(column.width);
         dbf.get(bytes.data(), bytes.size());

@@ -25,8 +25,9 @@ bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filenam
     for (std::int32_t channel : {shpChannel_, shxChannel_, dbfChannel_}) {
       channels.channel(toInt16(std::int64_t{channel})).truncate();
     }
-    if (isAllZero(deref(boundingBox_))) computeFileExtents();
-    if (writeHeaders(channels) && writeShapes(channels) && writeTable(channels)) {
+    std::vector<VertexExtents> perShape;
+    if (isAllZero(deref(boundingBox_))) computeFileExtents(perShape);
+    if (writeHeaders(channels) && writeShapes(channels, perShape) && writeTable(channels)) {
       closeFileSet(channels);  // a failed flush is a failed write
       return true;
     }

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
+#include <limits>
 
 #include "support/ShapefileFixtures.h"
 
@@ -78,6 +80,40 @@ TEST(WriteShapefileExtents, HeaderCarriesTheFileBox) {
       EXPECT_EQ(File(written.begin() + 36, written.begin() + 68), box) << what;
     }
     EXPECT_EQ(boxOf(file->get_BoundingBox()), expected) << what;
+  }
+}
+
+// A shape whose box is unset gets, from the write, exactly the box its own computeExtents gives,
+// to the bit, whether or not the file's extents are computed in the same write.
+TEST(WriteShapefileExtents, UnsetShapeBoxesAreTheShapesOwnExtents) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<std::pair<std::int32_t, Pts>> shapes = {
+      {kelPolyLine, {{5, 6}, {1, 9}, {3, -2}}},
+      {kelPolyLine, {{nan, 1}, {-4, 0}, {8, nan}}},   // a NaN first stays in the box
+      {kelPolyLine, {{0, -0.0}, {-0.0, 0}, {0, 0}}},  // an equal value keeps its bound
+      {kelPoint,
+       {{2, 2}, {7, 7}}},  // a shape that calls itself a point is boxed by its first vertex
+      {kelPolyLine, {}}};
+  auto bitsOf = [](const Ref<BoundingBox>& b) {
+    std::array<std::uint64_t, 4> bits{};
+    Box box = boxOf(b);
+    std::memcpy(bits.data(), box.data(), sizeof bits);
+    return bits;
+  };
+  for (bool fileBoxSet : {false, true}) {
+    SCOPED_TRACE(fileBoxSet);
+    std::vector<Ref<ShapeObject>> written;
+    for (const auto& [type, pts] : shapes) written.push_back(makeShape(type, pts));
+    written.push_back(written[1]);  // the same shape twice
+    auto file = makeFile(kelPolyLine, written);
+    if (fileBoxSet) file->get_BoundingBox()->setBoundingBox(0, 0, 1, 1);
+    TempDir dir;
+    ASSERT_TRUE(writeTo(*file, dir));
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+      auto alone = makeShape(shapes[i].first, shapes[i].second);
+      alone->computeExtents();
+      EXPECT_EQ(bitsOf(written[i]->get_BoundingBox()), bitsOf(alone->get_BoundingBox())) << i;
+    }
   }
 }
 
