@@ -105,8 +105,11 @@ class Object {
 
 template <class T>
 constexpr ObjectClass makeObjectClass() noexcept {
-  ObjectClass c{[](Object& object) noexcept { static_cast<T&>(object).~T(); },
-                [](Object* object) noexcept { delete static_cast<T*>(object); }, nullptr, nullptr};
+  ObjectClass c{nullptr, [](Object* object) noexcept { delete static_cast<T*>(object); }, nullptr,
+                nullptr};
+  if constexpr (!std::is_trivially_destructible_v<T>) {
+    c.destruct = [](Object& object) noexcept { static_cast<T&>(object).~T(); };
+  }
   if constexpr (requires(const T& t) { t.getLateBound(std::u16string_view()); }) {
     c.getProperty = [](const Object& object, std::u16string_view name) {
       return static_cast<const T&>(object).getLateBound(name);
