@@ -13,7 +13,6 @@ namespace kel {
 namespace {
 
 constexpr std::size_t kFirstChunkBytes = std::size_t{64} << 10;
-constexpr std::size_t kLargestChunkBytes = std::size_t{4} << 20;
 constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 constexpr std::size_t kUnit = Object::kArenaUnit;
 // An object finds its chunk by its offset in arena units, which must fit the object's tag.
@@ -26,7 +25,20 @@ std::size_t roundUp(std::size_t n, std::size_t to) {
 }  // namespace
 
 ObjectArena::~ObjectArena() {
-  if (chunk_ != nullptr) releaseChunk(chunk_);
+  retire();
+}
+
+ObjectArena& ObjectArena::ofThisThread() noexcept {
+  // Small chunks: what a caller makes may live long, a few objects at a time.
+  thread_local ObjectArena arena(kFirstChunkBytes);
+  return arena;
+}
+
+void ObjectArena::retire() noexcept {
+  if (chunk_ == nullptr) return;
+  releaseChunk(chunk_, kReserve - made_);
+  chunk_ = nullptr;
+  made_ = 0;
 }
 
 ObjectArena::Place ObjectArena::allocate(std::size_t bytes, std::size_t objects) {
@@ -34,15 +46,15 @@ ObjectArena::Place ObjectArena::allocate(std::size_t bytes, std::size_t objects)
   if (chunk_ == nullptr || chunk_->bytes - used_ < bytes) {
     std::size_t header = sizeof(Chunk);
     if (bytes > kMostChunkBytes - header) raise(ErrorNumber::OutOfMemory);
-    nextBytes_ = std::clamp(nextBytes_ * 2, kFirstChunkBytes, kLargestChunkBytes);
+    nextBytes_ = std::clamp(nextBytes_ * 2, kFirstChunkBytes, largestChunk_);
     Chunk* chunk = newChunk(std::max(nextBytes_, roundUp(header + bytes, kFirstChunkBytes)));
-    if (chunk_ != nullptr) releaseChunk(chunk_);
+    retire();
     chunk_ = chunk;
     used_ = header;
   }
   void* memory = reinterpret_cast<unsigned char*>(chunk_) + used_;
   used_ += bytes;
-  chunk_->live += objects;
+  made_ += objects;
   return {memory, chunk_};
 }
 
@@ -94,12 +106,12 @@ ObjectArena::Chunk* ObjectArena::newChunk(std::size_t bytes) {
   }
 #endif
   if (memory == nullptr) memory = ::operator new(bytes);
-  return new (memory) Chunk{1, bytes};
+  return new (memory) Chunk{kReserve, bytes};
 }
 
 void ObjectArena::releaseChunk(Chunk* chunk, std::size_t objects) noexcept {
-  chunk->live -= objects;
-  if (chunk->live != 0) return;
+  // The last release, on whatever thread, must see every object's last use of the chunk.
+  if (chunk->live.fetch_sub(objects, std::memory_order_acq_rel) != objects) return;
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   if (chunk->bytes % kHugePageBytes == 0) {
     munmap(chunk, chunk->bytes);

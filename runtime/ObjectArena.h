@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -7,21 +8,31 @@
 #include <utility>
 
 #include "runtime/Object.h"
-#include "runtime/Ref.h"
 
 namespace kel {
 
+template <class T>
+class Ref;
+
 // Makes many objects, of any class, in a few large chunks of memory. A reader that creates a
-// shape, its lists, its record and a Coordinate for every vertex of a file would otherwise spend
-// most of its time in the allocator and most of its memory on the allocator's bookkeeping. Each
-// object is still shared and lives as long as its references; a chunk goes with its last object.
-// (A caller that keeps one vertex of a large file therefore keeps that vertex's chunk.)
+// shape, its lists, its record and a Coordinate for every vertex of a file, or a caller who builds
+// as many, would otherwise spend most of the time in the allocator and much of the memory on its
+// bookkeeping. Each object is still shared and lives as long as its references; a chunk goes
+// with its last object. (Whoever keeps one object keeps its chunk.)
 //
-// Chunks start small and double, so that a small file costs little; large chunks are placed on
-// huge pages where the system offers them, which spares the page faults of a large read.
+// Objects of one chunk may end on different threads: a chunk counts its objects atomically, but
+// only when they end; making them costs no atomic operation, because the chunk the arena is filling
+// holds a large reserve that the arena gives back, less what it made, when it moves on.
+//
+// A reader's arena starts with small chunks and doubles them, so that a small file costs little;
+// large chunks are placed on huge pages where the system offers them, which spares the page
+// faults of a large read. The arena of a thread, which makes what callers create, keeps to small
+// chunks, so that a kept object holds little memory.
 class ObjectArena {
  public:
-  ObjectArena() noexcept = default;
+  // largestChunk: the size that chunks grow to, doubling from 64 KB.
+  explicit ObjectArena(std::size_t largestChunk = std::size_t{4} << 20) noexcept
+      : largestChunk_(largestChunk) {}
   ~ObjectArena();
   ObjectArena(const ObjectArena&) = delete;
   ObjectArena& operator=(const ObjectArena&) = delete;
@@ -58,6 +69,9 @@ class ObjectArena {
     return first;
   }
 
+  // The arena in which makeRef makes the objects of the calling thread.
+  static ObjectArena& ofThisThread() noexcept;
+
   // Ends an object of an arena whose last reference went.
   static void dispose(Object* object) noexcept;
   // Drops one reference to each object of a row from makeRow, ending those it held last: the
@@ -66,9 +80,12 @@ class ObjectArena {
 
  private:
   struct alignas(16) Chunk {
-    std::size_t live;  // objects alive in the chunk, plus one while it is the arena's current
+    // Objects alive in the chunk, plus kReserve less the objects made while it is an arena's
+    // current chunk.
+    std::atomic<std::size_t> live;
     std::size_t bytes;
   };
+  static constexpr std::size_t kReserve = std::size_t{1} << 62;
 
   struct Place {
     void* memory;
@@ -80,10 +97,14 @@ class ObjectArena {
   static Chunk* newChunk(std::size_t bytes);
   static Chunk* chunkOf(Object* object) noexcept;
   static void releaseChunk(Chunk* chunk, std::size_t objects = 1) noexcept;
+  // Gives back the current chunk's reserve, less the objects made in it.
+  void retire() noexcept;
 
   Chunk* chunk_ = nullptr;
   std::size_t used_ = 0;  // bytes of the current chunk given out, its header included
+  std::size_t made_ = 0;  // objects made in the current chunk
   std::size_t nextBytes_ = 0;
+  std::size_t largestChunk_;
 };
 
 }  // namespace kel

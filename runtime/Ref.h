@@ -6,6 +6,7 @@
 
 #include "runtime/Error.h"
 #include "runtime/Object.h"
+#include "runtime/ObjectArena.h"
 
 namespace kel {
 
@@ -49,9 +50,10 @@ class Ref {
   T* ptr_ = nullptr;
 };
 
+// Makes an object in the calling thread's arena.
 template <class T, class... Args>
 Ref<T> makeRef(Args&&... args) {
-  return Ref<T>(new T(std::forward<Args>(args)...));
+  return ObjectArena::ofThisThread().make<T>(std::forward<Args>(args)...);
 }
 
 // The object behind a reference that must be set: a null reference is the automation error

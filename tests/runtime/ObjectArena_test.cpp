@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "geometry/Coordinate.h"
@@ -81,6 +85,50 @@ TEST(ObjectArena, ARowBehavesAsAListOfItsObjects) {
   }
   EXPECT_EQ(outlives->refCount(), 1u);
   EXPECT_EQ(outlives->get_Y(), 0);
+}
+
+// What one thread makes, another may end while the first goes on making objects in the same
+// chunks: the chunk counts must neither free a chunk early (the sanitizer runs catch the write
+// into freed memory) nor lose the values of the objects that stay.
+TEST(ObjectArena, ObjectsMadeOnOneThreadMayEndOnAnother) {
+  std::mutex mutex;
+  std::condition_variable ready;
+  std::deque<std::vector<Ref<Coordinate>>> batches;
+  bool done = false;
+  std::vector<Ref<Coordinate>> kept;
+  std::thread releaser([&] {
+    for (;;) {
+      std::unique_lock lock(mutex);
+      ready.wait(lock, [&] { return done || !batches.empty(); });
+      if (batches.empty()) return;
+      std::vector<Ref<Coordinate>> batch = std::move(batches.front());
+      batches.pop_front();
+      lock.unlock();
+      batch.clear();  // ends them here, on this thread
+    }
+  });
+  for (int b = 0; b < 400; ++b) {
+    std::vector<Ref<Coordinate>> batch;
+    for (int i = 0; i < 1000; ++i) {
+      auto c = makeRef<Coordinate>();
+      c->setCoordinate(b, i);
+      (i == 0 ? kept : batch).push_back(std::move(c));
+    }
+    std::lock_guard lock(mutex);
+    batches.push_back(std::move(batch));
+    ready.notify_one();
+  }
+  {
+    std::lock_guard lock(mutex);
+    done = true;
+    ready.notify_one();
+  }
+  releaser.join();
+  for (std::size_t b = 0; b < kept.size(); ++b) {
+    EXPECT_EQ(kept[b]->get_X(), static_cast<double>(b));
+    EXPECT_EQ(kept[b]->get_Y(), 0);
+    EXPECT_EQ(kept[b]->refCount(), 1u);
+  }
 }
 
 }  // namespace
