@@ -41,27 +41,14 @@ void ObjectArena::retire() noexcept {
   made_ = 0;
 }
 
-ObjectArena::Place ObjectArena::allocate(std::size_t bytes, std::size_t objects) {
-  bytes = roundUp(bytes, kUnit);
-  if (chunk_ == nullptr || chunk_->bytes - used_ < bytes) {
-    std::size_t header = sizeof(Chunk);
-    if (bytes > kMostChunkBytes - header) raise(ErrorNumber::OutOfMemory);
-    nextBytes_ = std::clamp(nextBytes_ * 2, kFirstChunkBytes, largestChunk_);
-    Chunk* chunk = newChunk(std::max(nextBytes_, roundUp(header + bytes, kFirstChunkBytes)));
-    retire();
-    chunk_ = chunk;
-    used_ = header;
-  }
-  void* memory = reinterpret_cast<unsigned char*>(chunk_) + used_;
-  used_ += bytes;
-  made_ += objects;
-  return {memory, chunk_};
-}
-
-void ObjectArena::adopt(Object& object, Chunk* chunk) noexcept {
-  auto offset = static_cast<std::size_t>(reinterpret_cast<unsigned char*>(&object) -
-                                         reinterpret_cast<unsigned char*>(chunk));
-  object.setArenaOffset(static_cast<std::uint32_t>(offset / kUnit));
+void ObjectArena::startChunk(std::size_t bytes) {
+  std::size_t header = sizeof(Chunk);
+  if (bytes > kMostChunkBytes - header) raise(ErrorNumber::OutOfMemory);
+  nextBytes_ = std::clamp(nextBytes_ * 2, kFirstChunkBytes, largestChunk_);
+  Chunk* chunk = newChunk(std::max(nextBytes_, roundUp(header + bytes, kFirstChunkBytes)));
+  retire();
+  chunk_ = chunk;
+  used_ = header;
 }
 
 ObjectArena::Chunk* ObjectArena::chunkOf(Object* object) noexcept {

@@ -92,8 +92,21 @@ class ObjectArena {
     Chunk* chunk;
   };
   // Room for `bytes`, counted in its chunk as `objects` live objects from now on.
-  Place allocate(std::size_t bytes, std::size_t objects);
-  static void adopt(Object& object, Chunk* chunk) noexcept;
+  Place allocate(std::size_t bytes, std::size_t objects) {
+    bytes = (bytes + Object::kArenaUnit - 1) / Object::kArenaUnit * Object::kArenaUnit;
+    if (chunk_ == nullptr || chunk_->bytes - used_ < bytes) startChunk(bytes);
+    void* memory = reinterpret_cast<unsigned char*>(chunk_) + used_;
+    used_ += bytes;
+    made_ += objects;
+    return {memory, chunk_};
+  }
+  // Moves on to a new chunk with room for `bytes`.
+  void startChunk(std::size_t bytes);
+  static void adopt(Object& object, Chunk* chunk) noexcept {
+    auto offset = static_cast<std::size_t>(reinterpret_cast<unsigned char*>(&object) -
+                                           reinterpret_cast<unsigned char*>(chunk));
+    object.setArenaOffset(static_cast<std::uint32_t>(offset / Object::kArenaUnit));
+  }
   static Chunk* newChunk(std::size_t bytes);
   static Chunk* chunkOf(Object* object) noexcept;
   static void releaseChunk(Chunk* chunk, std::size_t objects = 1) noexcept;
