@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -85,7 +86,8 @@ class ObjectArena {
     std::atomic<std::size_t> live;
     std::size_t bytes;
   };
-  static constexpr std::size_t kReserve = std::size_t{1} << 62;
+  // Far more than a chunk can hold, whatever the width of size_t.
+  static constexpr std::size_t kReserve = std::numeric_limits<std::size_t>::max() / 2;
 
   struct Place {
     void* memory;
