@@ -39,6 +39,7 @@ struct ObjectClass {
   void (*deleteObject)(Object* object) noexcept;
   Variant (*getProperty)(const Object& object, std::u16string_view name);  // null: none
   void (*putProperty)(Object& object, std::u16string_view name, const Variant& value);
+  std::size_t size;  // of an object
 };
 
 template <class T>
@@ -106,7 +107,7 @@ class Object {
 template <class T>
 constexpr ObjectClass makeObjectClass() noexcept {
   ObjectClass c{nullptr, [](Object* object) noexcept { delete static_cast<T*>(object); }, nullptr,
-                nullptr};
+                nullptr, sizeof(T)};
   if constexpr (!std::is_trivially_destructible_v<T>) {
     c.destruct = [](Object& object) noexcept { static_cast<T&>(object).~T(); };
   }

@@ -58,7 +58,9 @@ ObjectArena::Chunk* ObjectArena::chunkOf(Object* object) noexcept {
 
 void ObjectArena::dispose(Object* object) noexcept {
   Chunk* chunk = chunkOf(object);
-  if (auto destruct = object->objectClass().destruct) destruct(*object);
+  const ObjectClass& objectClass = object->objectClass();
+  if (objectClass.destruct != nullptr) objectClass.destruct(*object);
+  poison(object, objectClass.size);
   releaseChunk(chunk);
 }
 
@@ -71,6 +73,7 @@ void ObjectArena::releaseRow(Object* first, std::size_t n, std::size_t stride) n
     auto* object = reinterpret_cast<Object*>(reinterpret_cast<unsigned char*>(first) + i * stride);
     if (--object->refs_ != 0) continue;
     if (destruct != nullptr) destruct(*object);
+    poison(object, stride);
     ++ended;
   }
   if (ended != 0) releaseChunk(chunk, ended);
@@ -93,12 +96,15 @@ ObjectArena::Chunk* ObjectArena::newChunk(std::size_t bytes) {
   }
 #endif
   if (memory == nullptr) memory = ::operator new(bytes);
-  return new (memory) Chunk{kReserve, bytes};
+  auto* chunk = new (memory) Chunk{kReserve, bytes};
+  poison(chunk + 1, bytes - sizeof(Chunk));  // the arena unpoisons what it hands out
+  return chunk;
 }
 
 void ObjectArena::releaseChunk(Chunk* chunk, std::size_t objects) noexcept {
   // The last release, on whatever thread, must see every object's last use of the chunk.
   if (chunk->live.fetch_sub(objects, std::memory_order_acq_rel) != objects) return;
+  unpoison(chunk, chunk->bytes);
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   if (chunk->bytes % kHugePageBytes == 0) {
     munmap(chunk, chunk->bytes);

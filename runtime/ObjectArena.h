@@ -10,6 +10,17 @@
 
 #include "runtime/Object.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define KEL_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KEL_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(KEL_ADDRESS_SANITIZER)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace kel {
 
 template <class T>
@@ -100,7 +111,20 @@ class ObjectArena {
     void* memory = reinterpret_cast<unsigned char*>(chunk_) + used_;
     used_ += bytes;
     made_ += objects;
+    unpoison(memory, bytes);
     return {memory, chunk_};
+  }
+  // Under AddressSanitizer, the memory of a chunk that holds no live object is poisoned, so that
+  // the use of an object after its end is caught as it would be in memory of its own.
+  static void poison([[maybe_unused]] void* memory, [[maybe_unused]] std::size_t bytes) noexcept {
+#if defined(KEL_ADDRESS_SANITIZER)
+    ASAN_POISON_MEMORY_REGION(memory, bytes);
+#endif
+  }
+  static void unpoison([[maybe_unused]] void* memory, [[maybe_unused]] std::size_t bytes) noexcept {
+#if defined(KEL_ADDRESS_SANITIZER)
+    ASAN_UNPOISON_MEMORY_REGION(memory, bytes);
+#endif
   }
   // Moves on to a new chunk with room for `bytes`.
   void startChunk(std::size_t bytes);

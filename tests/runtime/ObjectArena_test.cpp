@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -130,6 +131,30 @@ TEST(ObjectArena, ObjectsMadeOnOneThreadMayEndOnAnother) {
     EXPECT_EQ(kept[b]->refCount(), 1u);
   }
 }
+
+#if defined(KEL_ADDRESS_SANITIZER)
+// An object's memory stays in its chunk after the object ends; the sanitizer runs must still see
+// a use after the end, whichever arena made the object and however it ended.
+TEST(ObjectArenaDeathTest, UseAfterTheEndIsCaughtUnderAddressSanitizer) {
+  auto use = [](const Coordinate* c) { return c->get_X(); };
+  EXPECT_DEATH(
+      {
+        Coordinate* raw = makeRef<Coordinate>().get();  // ends with its only reference
+        std::printf("%f", use(raw));
+      },
+      "use-after-poison");
+  EXPECT_DEATH(
+      {
+        ObjectArena arena;
+        auto list = makeRef<Collection>();
+        Coordinate* row = arena.makeRow<Coordinate>(3);
+        list->adoptRow(row, 3, sizeof(Coordinate));
+        list = nullptr;  // the row ends with its list
+        std::printf("%f", use(&row[1]));
+      },
+      "use-after-poison");
+}
+#endif
 
 }  // namespace
 }  // namespace kel
