@@ -111,7 +111,12 @@ bool Shapefile::readTable(ChannelTable& channels) {
 
     std::int16_t shapes = toInt16(std::int64_t{shapeObjects_->count()});
     loop16(1, shapes, [&](std::int16_t i) {
-      shapeObjects_->item(i).requireObject().putProperty(u"Record", Variant(records[i - 1]));
+      Object* object = shapeObjects_->peek(i);
+      if (auto* shape = objectCast<ShapeObject>(object)) {
+        shape->put_Record(std::move(records[i - 1]));  // what the read made, mostly
+      } else {
+        shapeObjects_->item(i).requireObject().putProperty(u"Record", Variant(records[i - 1]));
+      }
     });
     return true;
   } catch (const std::exception&) {
