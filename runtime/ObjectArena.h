@@ -58,6 +58,7 @@ class ObjectArena {
     try {
       object = new (place.memory) T(std::forward<Args>(args)...);
     } catch (...) {
+      poison(place.memory, sizeof(T));
       releaseChunk(place.chunk);
       throw;
     }
