@@ -15,10 +15,7 @@ class RecordField final : public Object {
 
   RecordField() noexcept : Object(this) {}
 
-  void setRecordField(std::u16string_view recName, std::u16string_view recValue = {}) {
-    name_ = recName;
-    value_ = recValue;
-  }
+  void setRecordField(std::u16string_view recName, std::u16string_view recValue = {});
 
   std::u16string get_name() const { return name_; }
   void put_name(std::u16string_view name) { name_ = name; }
