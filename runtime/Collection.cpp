@@ -7,11 +7,22 @@ namespace kel {
 Collection::~Collection() {
   if (row_ != nullptr)
     ObjectArena::releaseRow(row_, static_cast<std::size_t>(rowCount_), rowStride_);
+  if (auto* objects = std::get_if<Objects>(&items_)) {
+    for (Object* object : *objects) {
+      if (object != nullptr) object->release();
+    }
+  }
 }
 
 void Collection::add(Variant item) {
   unrow();
-  items_.push_back(std::move(item));
+  if (auto* objects = std::get_if<Objects>(&items_); objects != nullptr && item.isObject()) {
+    Object* object = item.object();
+    objects->push_back(object);
+    if (object != nullptr) object->addRef();  // only once the list holds it
+    return;
+  }
+  toVariants().push_back(std::move(item));
 }
 
 Variant Collection::item(std::int32_t index) const {
@@ -22,12 +33,20 @@ Variant Collection::item(std::int32_t index) const {
 void Collection::remove(std::int32_t index) {
   if (index < 1 || index > count()) raise(ErrorNumber::SubscriptOutOfRange);
   unrow();
-  items_.erase(items_.begin() + (index - 1));
+  auto i = static_cast<std::ptrdiff_t>(index) - 1;
+  if (auto* objects = std::get_if<Objects>(&items_)) {
+    Object* object = (*objects)[static_cast<std::size_t>(i)];
+    objects->erase(objects->begin() + i);
+    if (object != nullptr) object->release();
+    return;
+  }
+  auto& variants = std::get<Variants>(items_);
+  variants.erase(variants.begin() + i);
 }
 
 void Collection::reserve(std::int32_t n) {
   unrow();
-  items_.reserve(n > 0 ? static_cast<std::size_t>(n) : 0);
+  std::visit([n](auto& v) { v.reserve(n > 0 ? static_cast<std::size_t>(n) : 0); }, items_);
 }
 
 void Collection::adoptRow(Object* first, std::int32_t n, std::size_t stride) {
@@ -40,16 +59,27 @@ void Collection::adoptRow(Object* first, std::int32_t n, std::size_t stride) {
 
 void Collection::unrow() {
   if (row_ == nullptr) return;
-  std::vector<Variant> items;
-  items.reserve(static_cast<std::size_t>(rowCount_));
-  for (std::int32_t i = 0; i < rowCount_; ++i) {
-    items.emplace_back(Ref<Object>(rowObject(i)));
-  }
-  // Only now that nothing can fail does the list's reference move from the row to the items.
-  for (std::int32_t i = 0; i < rowCount_; ++i) rowObject(i)->release();
-  items_ = std::move(items);
+  // The row's references move to the pointers as they are; only an empty list took the row.
+  Objects objects;
+  objects.reserve(static_cast<std::size_t>(rowCount_));
+  for (std::int32_t i = 0; i < rowCount_; ++i) objects.push_back(rowObject(i));
+  items_ = std::move(objects);
   row_ = nullptr;
   rowCount_ = 0;
+}
+
+Collection::Variants& Collection::toVariants() {
+  auto* objects = std::get_if<Objects>(&items_);
+  if (objects == nullptr) return std::get<Variants>(items_);
+  Variants variants;
+  variants.reserve(objects->size() + 1);
+  for (Object* object : *objects) variants.emplace_back(Ref<Object>(object));
+  // Only now that nothing can fail do the references move from the pointers to the variants.
+  for (Object* object : *objects) {
+    if (object != nullptr) object->release();
+  }
+  items_ = std::move(variants);
+  return std::get<Variants>(items_);
 }
 
 }  // namespace kel

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <variant>
 #include <vector>
 
 #include "runtime/Object.h"
@@ -13,10 +14,13 @@ namespace kel {
 // The ordered list behind every list of the object model: positions run from 1 to count(), items
 // are appended at the end, and a position outside that range is "subscript out of range".
 //
-// A reader hands over its objects as a row: objects of one class side by side in an ObjectArena,
-// the list holding one reference to each. The row costs no memory beyond the objects themselves,
-// which matters for the vertices of a large file; the first change to the list turns it into an
-// ordinary list of the same objects.
+// The items are held in the most compact of three forms, which no caller can tell apart:
+// - a row: a reader hands over its objects side by side in an ObjectArena, the list holding one
+//   reference to each, at no memory beyond the objects themselves;
+// - objects: while every item is an object or Nothing, a pointer each, half a variant;
+// - variants: any items.
+// A row turns into objects at its first change, and objects into variants at the first item that
+// is no object. For the vertices of a large file, these are most of the memory.
 class Collection final : public Object {
  public:
   static constexpr ClassId kClassId = ClassId::Collection;
@@ -34,8 +38,10 @@ class Collection final : public Object {
   // every vertex. Null for Nothing; an item that holds no object is a type mismatch.
   Object* peek(std::int32_t index) const {
     if (index < 1 || index > count()) raise(ErrorNumber::SubscriptOutOfRange);
+    auto i = static_cast<std::size_t>(index) - 1;
     if (row_ != nullptr) return rowObject(index - 1);
-    return items_[static_cast<std::size_t>(index) - 1].object();
+    if (const auto* objects = std::get_if<Objects>(&items_)) return (*objects)[i];
+    return std::get<Variants>(items_)[i].object();
   }
   // The same object as a T that must be there, as Variant::deref gives it.
   template <class T>
@@ -47,7 +53,8 @@ class Collection final : public Object {
     return *t;
   }
   std::int32_t count() const noexcept {
-    return row_ != nullptr ? rowCount_ : static_cast<std::int32_t>(items_.size());
+    if (row_ != nullptr) return rowCount_;
+    return static_cast<std::int32_t>(std::visit([](const auto& v) { return v.size(); }, items_));
   }
   // Room for n items without reallocation; a reader that knows its counts asks for it.
   void reserve(std::int32_t n);
@@ -81,19 +88,27 @@ class Collection final : public Object {
   Iterator end() const noexcept { return {this, count()}; }
 
  private:
+  using Objects = std::vector<Object*>;  // each holding a reference; null for Nothing
+  using Variants = std::vector<Variant>;
+
   // The item at a 0-based position known to be in range.
   Variant at(std::int32_t i) const {
-    if (row_ == nullptr) return items_[static_cast<std::size_t>(i)];
-    return Variant(Ref<Object>(rowObject(i)));
+    if (row_ != nullptr) return Variant(Ref<Object>(rowObject(i)));
+    if (const auto* objects = std::get_if<Objects>(&items_)) {
+      return Variant(Ref<Object>((*objects)[static_cast<std::size_t>(i)]));
+    }
+    return std::get<Variants>(items_)[static_cast<std::size_t>(i)];
   }
   Object* rowObject(std::int32_t i) const noexcept {
     return reinterpret_cast<Object*>(reinterpret_cast<unsigned char*>(row_) +
                                      static_cast<std::size_t>(i) * rowStride_);
   }
-  // Turns a row into ordinary items, before a change.
+  // Turns a row into objects, before a change.
   void unrow();
+  // Turns objects into variants, before an item that is no object.
+  Variants& toVariants();
 
-  std::vector<Variant> items_;
+  std::variant<Objects, Variants> items_;
   Object* row_ = nullptr;
   std::int32_t rowCount_ = 0;
   std::uint32_t rowStride_ = 0;
