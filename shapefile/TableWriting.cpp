@@ -14,6 +14,7 @@ namespace kel {
 namespace {
 
 std::uint8_t byteOf(char16_t c) {
+  if (c < 0x80) return static_cast<std::uint8_t>(c);  // most text, without a call
   return toUInt8(std::int64_t{ansiCodeOf(c)});
 }
 
