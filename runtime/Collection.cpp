@@ -18,6 +18,9 @@ void Collection::add(Variant item) {
   unrow();
   if (auto* objects = std::get_if<Objects>(&items_); objects != nullptr && item.isObject()) {
     Object* object = item.object();
+    // Three pointers take the allocator's smallest block, as one would: a record's few fields
+    // and a short line's vertices then grow in place for a while.
+    if (objects->capacity() == 0) objects->reserve(3);
     objects->push_back(object);
     if (object != nullptr) object->addRef();  // only once the list holds it
     return;
