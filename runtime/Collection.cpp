@@ -8,9 +8,7 @@ Collection::~Collection() {
   if (row_ != nullptr)
     ObjectArena::releaseRow(row_, static_cast<std::size_t>(rowCount_), rowStride_);
   if (auto* objects = std::get_if<Objects>(&items_)) {
-    for (Object* object : *objects) {
-      if (object != nullptr) object->release();
-    }
+    ObjectArena::releaseAll(objects->data(), objects->size());
   }
 }
 

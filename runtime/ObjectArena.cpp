@@ -71,12 +71,47 @@ void ObjectArena::releaseRow(Object* first, std::size_t n, std::size_t stride) n
   std::size_t ended = 0;
   for (std::size_t i = 0; i < n; ++i) {
     auto* object = reinterpret_cast<Object*>(reinterpret_cast<unsigned char*>(first) + i * stride);
-    if (--object->refs_ != 0) continue;
+    // An object that ends is only read, never written: a file's vertices are most of the memory,
+    // and writing each count down would send all of it back to memory just before it is freed.
+    if (object->refs_ != 1) {
+      --object->refs_;
+      continue;
+    }
     if (destruct != nullptr) destruct(*object);
     poison(object, stride);
     ++ended;
   }
   if (ended != 0) releaseChunk(chunk, ended);
+}
+
+void ObjectArena::releaseAll(Object* const* objects, std::size_t n) noexcept {
+  Chunk* pending = nullptr;  // the chunk of the last objects ended, not yet told
+  std::size_t ended = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    Object* object = objects[i];
+    if (object == nullptr) continue;
+    if (object->refs_ != 1) {
+      --object->refs_;
+      continue;
+    }
+    if (object->arenaOffset() == 0) {
+      object->objectClass().deleteObject(object);
+      continue;
+    }
+    // What the destructor releases in turn is told at once; only these objects wait, and their
+    // count keeps the pending chunk alive meanwhile.
+    Chunk* chunk = chunkOf(object);
+    const ObjectClass& objectClass = object->objectClass();
+    if (objectClass.destruct != nullptr) objectClass.destruct(*object);
+    poison(object, objectClass.size);
+    if (chunk != pending) {
+      if (ended != 0) releaseChunk(pending, ended);
+      pending = chunk;
+      ended = 0;
+    }
+    ++ended;
+  }
+  if (ended != 0) releaseChunk(pending, ended);
 }
 
 ObjectArena::Chunk* ObjectArena::newChunk(std::size_t bytes) {

@@ -90,6 +90,10 @@ class ObjectArena {
   // Drops one reference to each object of a row from makeRow, ending those it held last: the
   // whole row at once, as a list of a file's vertices goes.
   static void releaseRow(Object* first, std::size_t n, std::size_t stride) noexcept;
+  // Drops one reference to each of n objects (null ones skipped), of any arena or none, as a list
+  // goes. Neighbours in a list are mostly neighbours in a chunk, which then hears of their end
+  // once for all of them rather than once each.
+  static void releaseAll(Object* const* objects, std::size_t n) noexcept;
 
  private:
   struct alignas(16) Chunk {

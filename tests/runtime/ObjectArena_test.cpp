@@ -132,6 +132,43 @@ TEST(ObjectArena, ObjectsMadeOnOneThreadMayEndOnAnother) {
   }
 }
 
+// A list ends its items together, whatever made them: the thread's arena over several chunks,
+// another arena, the heap. Items held elsewhere too stay with their other holders, and what an
+// item's end releases in turn may lie in the chunk of items still being ended.
+TEST(ObjectArena, AListEndsItsItemsTogetherWhereverTheyWereMade) {
+  std::vector<Ref<Coordinate>> kept;
+  Ref<Coordinate> onTheHeap(new Coordinate);
+  onTheHeap->setCoordinate(-1, -1);
+  {
+    ObjectArena other;
+    auto list = makeRef<Collection>();
+    for (int i = 0; i < 6000; ++i) {  // 144 KB of vertices: more than two chunks
+      auto c = makeRef<Coordinate>();
+      c->setCoordinate(i, 2 * i);
+      if (i % 1000 == 0) kept.push_back(c);
+      list->add(Variant(c));
+      if (i % 1500 == 0) {
+        auto shape = makeRef<ShapeObject>();
+        shape->addCoord(c);
+        list->add(Variant(shape));
+        list->add(Variant(nullptr));
+        list->add(Variant(other.make<Coordinate>()));
+        list->add(Variant(onTheHeap));
+      }
+    }
+    EXPECT_EQ(kept[0]->refCount(), 3u);  // the list, the shape and `kept`
+    EXPECT_EQ(onTheHeap->refCount(), 5u);
+  }
+  EXPECT_EQ(onTheHeap->refCount(), 1u);
+  EXPECT_EQ(onTheHeap->get_X(), -1);
+  ASSERT_EQ(kept.size(), 6u);
+  for (std::size_t k = 0; k < kept.size(); ++k) {
+    EXPECT_EQ(kept[k]->refCount(), 1u);
+    EXPECT_EQ(kept[k]->get_X(), 1000.0 * static_cast<double>(k));
+    EXPECT_EQ(kept[k]->get_Y(), 2000.0 * static_cast<double>(k));
+  }
+}
+
 #if defined(KEL_ADDRESS_SANITIZER)
 // An object's memory stays in its chunk after the object ends; the sanitizer runs must still see
 // a use after the end, whichever arena made the object and however it ended.
