@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <type_traits>
 
 #include "runtime/Error.h"
@@ -48,6 +49,12 @@ bool loop16(std::int16_t first, std::int16_t last, Body&& body) {
     }
   }
   return true;
+}
+
+// What loop16(first, last, ...) does after its last pass, for a walk that visits the same items
+// without the counter: a last of 32767 is an overflow.
+inline void stepPastLast16(std::int16_t last) {
+  if (last == std::numeric_limits<std::int16_t>::max()) raise(ErrorNumber::Overflow);
 }
 
 }  // namespace kel

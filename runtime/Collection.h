@@ -46,11 +46,20 @@ class Collection final : public Object {
   // The same object as a T that must be there, as Variant::deref gives it.
   template <class T>
   T& objectAt(std::int32_t index) const {
-    Object* object = peek(index);
-    if (object == nullptr) raise(ErrorNumber::ObjectVariableNotSet);
-    T* t = objectCast<T>(object);
-    if (t == nullptr) raise(ErrorNumber::TypeMismatch);
-    return *t;
+    return checkedAs<T>(peek(index));
+  }
+  // Calls fn with each item in order, as objectAt gives it, and raises as objectAt does at the
+  // first item that is no T. For the library's walks over every vertex of a file: the form of the
+  // list is looked at once, not once per item.
+  template <class T, class Fn>
+  void forEachObject(Fn&& fn) const {
+    if (row_ != nullptr) {
+      for (std::int32_t i = 0; i < rowCount_; ++i) fn(checkedAs<T>(rowObject(i)));
+    } else if (const auto* objects = std::get_if<Objects>(&items_)) {
+      for (Object* object : *objects) fn(checkedAs<T>(object));
+    } else {
+      for (const Variant& item : std::get<Variants>(items_)) fn(checkedAs<T>(item.object()));
+    }
   }
   std::int32_t count() const noexcept {
     if (row_ != nullptr) return rowCount_;
@@ -88,6 +97,14 @@ class Collection final : public Object {
   Iterator end() const noexcept { return {this, count()}; }
 
  private:
+  template <class T>
+  static T& checkedAs(Object* object) {
+    if (object == nullptr) raise(ErrorNumber::ObjectVariableNotSet);
+    T* t = objectCast<T>(object);
+    if (t == nullptr) raise(ErrorNumber::TypeMismatch);
+    return *t;
+  }
+
   using Objects = std::vector<Object*>;  // each holding a reference; null for Nothing
   using Variants = std::vector<Variant>;
 

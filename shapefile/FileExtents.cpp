@@ -5,13 +5,14 @@ namespace kel {
 
 namespace {
 
-// Widens the box to take in one vertex; the box itself holds the running bounds, and only a
-// strictly smaller or larger value replaces one.
-void include(BoundingBox& box, const Coordinate& c) {
-  if (box.get_xMin() > c.get_X()) box.put_xMin(c.get_X());
-  if (box.get_yMin() > c.get_Y()) box.put_yMin(c.get_Y());
-  if (box.get_xMax() < c.get_X()) box.put_xMax(c.get_X());
-  if (box.get_yMax() < c.get_Y()) box.put_yMax(c.get_Y());
+// Widens running extents to take in one vertex. Only a strictly smaller or larger value replaces
+// a bound: a NaN vertex changes nothing, and of 0 and -0 the first met stays.
+template <class Extents>  // Shapefile::VertexExtents, which is the driver's own
+void include(Extents& e, const Coordinate& c) {
+  if (e.xMin > c.get_X()) e.xMin = c.get_X();
+  if (e.yMin > c.get_Y()) e.yMin = c.get_Y();
+  if (e.xMax < c.get_X()) e.xMax = c.get_X();
+  if (e.yMax < c.get_Y()) e.yMax = c.get_Y();
 }
 
 }  // namespace
@@ -24,12 +25,18 @@ void Shapefile::computeFileExtents(std::vector<VertexExtents>& perShape) {
   BoundingBox& box = deref(boundingBox_);
   const Coordinate& first =
       deref(shapeObjects_->objectAt<ShapeObject>(1).get_Coordinates()).objectAt<Coordinate>(1);
-  box.setBoundingBox(first.get_X(), first.get_Y(), first.get_X(), first.get_Y());
+  // The bounds run in locals and reach the box however the walk ends, as if kept in it all along.
+  VertexExtents file{first.get_X(), first.get_Y(), first.get_X(), first.get_Y()};
+  struct Store {
+    BoundingBox& box;
+    const VertexExtents& e;
+    ~Store() { box.setBoundingBox(e.xMin, e.yMin, e.xMax, e.yMax); }
+  } store{box, file};
   loop16(1, shapes, [&](std::int16_t i) {
     const Collection& coordinates =
         deref(shapeObjects_->objectAt<ShapeObject>(i).get_Coordinates());
     if (shapeType_ == kelPoint) {
-      include(box,
+      include(file,
               coordinates.objectAt<Coordinate>(1));  // a point file's shape is its first vertex
       return;
     }
@@ -37,18 +44,17 @@ void Shapefile::computeFileExtents(std::vector<VertexExtents>& perShape) {
     // The shape's own extents start at its first vertex, as its computeExtents starts them; the
     // file's box takes in every vertex on its own, so that a NaN in one shape stays there.
     VertexExtents own{};
-    loop16(1, vertices, [&](std::int16_t j) {
-      const Coordinate& c = coordinates.objectAt<Coordinate>(j);
-      include(box, c);
-      if (j == 1) {
-        own = {c.get_X(), c.get_Y(), c.get_X(), c.get_Y()};
+    bool started = false;
+    coordinates.forEachObject<Coordinate>([&](const Coordinate& c) {
+      include(file, c);
+      if (started) {
+        include(own, c);
       } else {
-        if (own.xMin > c.get_X()) own.xMin = c.get_X();
-        if (own.xMax < c.get_X()) own.xMax = c.get_X();
-        if (own.yMin > c.get_Y()) own.yMin = c.get_Y();
-        if (own.yMax < c.get_Y()) own.yMax = c.get_Y();
+        own = {c.get_X(), c.get_Y(), c.get_X(), c.get_Y()};
+        started = true;
       }
     });
+    stepPastLast16(vertices);
     perShape.push_back(own);
   });
 }

@@ -15,12 +15,12 @@ void putBox(FileChannel& shp, const BoundingBox& box) {
 }
 
 void putPoints(FileChannel& shp, const ShapeObject& shape, std::int32_t count) {
+  std::int16_t last = toInt16(std::int64_t{count});
   const Collection& coordinates = deref(shape.get_Coordinates());
   constexpr int kChunk = 256;  // points gathered before they go to the channel
   double xy[2 * kChunk];
   int gathered = 0;
-  loop16(1, toInt16(std::int64_t{count}), [&](std::int16_t i) {
-    const Coordinate& c = coordinates.objectAt<Coordinate>(i);
+  coordinates.forEachObject<Coordinate>([&](const Coordinate& c) {
     xy[2 * gathered] = c.get_X();
     xy[2 * gathered + 1] = c.get_Y();
     if (++gathered == kChunk) {
@@ -28,6 +28,7 @@ void putPoints(FileChannel& shp, const ShapeObject& shape, std::int32_t count) {
       gathered = 0;
     }
   });
+  stepPastLast16(last);
   shp.putArray(xy, 2 * static_cast<std::size_t>(gathered));
 }
 

@@ -156,10 +156,21 @@ TEST(WriteShapefileDriver, SixteenBitCountersBoundTheWrite) {
       points.push_back({1.0 * i, 2});
       shapes.push_back(makeShape(kelPoint, {points.back()}));
     }
-    auto longShape = makeFile(kelMultiPoint, {makeShape(kelMultiPoint, points)});
-    longShape->get_BoundingBox()->setBoundingBox(0, 0, 1, 1);  // leaves the record writer's loop
+    auto longShape = [&] { return makeFile(kelMultiPoint, {makeShape(kelMultiPoint, points)}); };
     EXPECT_EQ(writeTo(*makeFile(kelPoint, shapes), dir, u"many"), n == 32766) << n;
-    EXPECT_EQ(writeTo(*longShape, dir, u"long"), n == 32766) << n;
+    // Every walk of the long shape's vertices counts: the walk for the file's extents, before
+    // any header is written; the shape's own when only the file's box is set; the record
+    // writer's when both are.
+    auto unset = longShape();
+    EXPECT_EQ(writeTo(*unset, dir, u"unset"), n == 32766) << n;
+    EXPECT_EQ(dir.read("unset.shp").empty(), n == 32767) << n;
+    auto fileBox = longShape();
+    fileBox->get_BoundingBox()->setBoundingBox(0, 0, 1, 1);
+    EXPECT_EQ(writeTo(*fileBox, dir, u"filebox"), n == 32766) << n;
+    auto bothBoxes = longShape();
+    bothBoxes->get_BoundingBox()->setBoundingBox(0, 0, 1, 1);
+    bothBoxes->getShapeObject(1)->get_BoundingBox()->setBoundingBox(0, 0, 1, 1);
+    EXPECT_EQ(writeTo(*bothBoxes, dir, u"both"), n == 32766) << n;
   }
 }
 
