@@ -9,10 +9,11 @@ namespace {
 // a bound: a NaN vertex changes nothing, and of 0 and -0 the first met stays.
 template <class Extents>  // Shapefile::VertexExtents, which is the driver's own
 void include(Extents& e, const Coordinate& c) {
-  if (e.xMin > c.get_X()) e.xMin = c.get_X();
-  if (e.yMin > c.get_Y()) e.yMin = c.get_Y();
-  if (e.xMax < c.get_X()) e.xMax = c.get_X();
-  if (e.yMax < c.get_Y()) e.yMax = c.get_Y();
+  double x = c.get_X(), y = c.get_Y();
+  e.xMin = x < e.xMin ? x : e.xMin;
+  e.yMin = y < e.yMin ? y : e.yMin;
+  e.xMax = x > e.xMax ? x : e.xMax;
+  e.yMax = y > e.yMax ? y : e.yMax;
 }
 
 }  // namespace
@@ -44,15 +45,14 @@ void Shapefile::computeFileExtents(std::vector<VertexExtents>& perShape) {
     // The shape's own extents start at its first vertex, as its computeExtents starts them; the
     // file's box takes in every vertex on its own, so that a NaN in one shape stays there.
     VertexExtents own{};
-    bool started = false;
+    if (vertices > 0) {
+      const Coordinate& start = coordinates.objectAt<Coordinate>(1);
+      own = {start.get_X(), start.get_Y(), start.get_X(), start.get_Y()};
+    }
+    // The first vertex leaves its own extents as they are, whatever it holds.
     coordinates.forEachObject<Coordinate>([&](const Coordinate& c) {
       include(file, c);
-      if (started) {
-        include(own, c);
-      } else {
-        own = {c.get_X(), c.get_Y(), c.get_X(), c.get_Y()};
-        started = true;
-      }
+      include(own, c);
     });
     stepPastLast16(vertices);
     perShape.push_back(own);
