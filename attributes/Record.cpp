@@ -25,7 +25,7 @@ bool Record::addField(const Ref<RecordField>& fld) {
     // The new field's name is read again for every comparison, so a null field fails here.
     if (item.deref<RecordField>().name() == deref(fld).name()) return false;
   }
-  fields.add(Variant(fld));
+  fields.addObject(fld.get());
   return true;
 }
 

@@ -39,7 +39,7 @@ bool TableDescription::addTableDescriptor(const Ref<TableDescriptor>& td) {
   for (const Variant& item : descriptors) {
     if (item.deref<TableDescriptor>().name() == deref(td).name()) return false;
   }
-  descriptors.add(Variant(td));
+  descriptors.addObject(td.get());
   return true;
 }
 

@@ -41,7 +41,7 @@ ShapeObject::ShapeObject(ObjectArena& arena)
 }
 
 Variant ShapeObject::addCoord(const Ref<Coordinate>& coord) {
-  deref(coordinates_).add(Variant(coord));
+  deref(coordinates_).addObject(coord.get());
   return {};
 }
 

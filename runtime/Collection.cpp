@@ -13,9 +13,14 @@ Collection::~Collection() {
 }
 
 void Collection::add(Variant item) {
+  if (item.isObject()) return addObject(item.object());
   unrow();
-  if (auto* objects = std::get_if<Objects>(&items_); objects != nullptr && item.isObject()) {
-    Object* object = item.object();
+  toVariants().push_back(std::move(item));
+}
+
+void Collection::addObjectSlowly(Object* object) {
+  unrow();
+  if (auto* objects = std::get_if<Objects>(&items_)) {
     // Three pointers take the allocator's smallest block, as one would: a record's few fields
     // and a short line's vertices then grow in place for a while.
     if (objects->capacity() == 0) objects->reserve(3);
@@ -23,7 +28,7 @@ void Collection::add(Variant item) {
     if (object != nullptr) object->addRef();  // only once the list holds it
     return;
   }
-  toVariants().push_back(std::move(item));
+  toVariants().emplace_back(Ref<Object>(object));
 }
 
 Variant Collection::item(std::int32_t index) const {

@@ -29,6 +29,15 @@ class Collection final : public Object {
   ~Collection();
 
   void add(Variant item);
+  // Appends an object, or Nothing for null, adding a reference: add for an item known to be an
+  // object, without the variant. A file's worth of vertices comes in this way.
+  void addObject(Object* object) {
+    auto* objects = row_ == nullptr ? std::get_if<Objects>(&items_) : nullptr;
+    if (objects == nullptr || objects->size() == objects->capacity())
+      return addObjectSlowly(object);
+    objects->push_back(object);
+    if (object != nullptr) object->addRef();
+  }
   // The item at a 1-based position, as a new variant sharing its object or copying its value.
   Variant item(std::int32_t index) const;
   void remove(std::int32_t index);
@@ -120,6 +129,7 @@ class Collection final : public Object {
     return reinterpret_cast<Object*>(reinterpret_cast<unsigned char*>(row_) +
                                      static_cast<std::size_t>(i) * rowStride_);
   }
+  void addObjectSlowly(Object* object);
   // Turns a row into objects, before a change.
   void unrow();
   // Turns objects into variants, before an item that is no object.

@@ -65,7 +65,7 @@ bool Shapefile::readShapes(ChannelTable& channels) {
           return true;
       }
       if (shape->get_ShapeType() == kelUndefined) return false;
-      shapeObjects_->add(Variant(shape));
+      shapeObjects_->addObject(shape.get());
     }
     return true;
   } catch (const std::exception&) {

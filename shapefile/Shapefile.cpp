@@ -20,7 +20,7 @@ std::int16_t Shapefile::get_ShapeObjectCount() const {
 
 bool Shapefile::addShapeObject(const Ref<ShapeObject>& obj) {
   if (!accepts(deref(obj))) return false;
-  shapeObjects_->add(Variant(obj));
+  shapeObjects_->addObject(obj.get());
   return true;
 }
 

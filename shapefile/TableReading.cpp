@@ -70,7 +70,7 @@ bool Shapefile::readTable(ChannelTable& channels) {
         }
         describedKnown = true;
       }
-      if (described.insert(descriptor->name()).second) descriptors.add(Variant(descriptor));
+      if (described.insert(descriptor->name()).second) descriptors.addObject(descriptor.get());
       bool first = inFile.insert(descriptor->name()).second;
       columns.push_back({descriptor->name(), descriptor->get_width(), first});
       recordBytes += descriptor->get_width();
