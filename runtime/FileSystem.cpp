@@ -84,14 +84,22 @@ std::string resolveComponent(const std::string& dir, std::u16string_view compone
   return match.empty() ? exact : match;
 }
 
+// The first n components of a path, resolved: each the exact name when it exists under the ones
+// before it, else a case-blind match, else the exact name. A path that exists as it is spelt is
+// resolved by one look-up, as most are; only a missing one is resolved from its parent.
+std::string resolvePrefix(const SplitPath& parts, std::size_t n) {
+  std::string exact = parts.absolute ? "/" : "";
+  for (std::size_t i = 0; i < n; ++i) exact = join(exact, toUtf8(parts.components[i]));
+  if (n == 0 || exists(exact)) return exact;
+  std::string parent = resolvePrefix(parts, n - 1);
+  return join(parent, resolveComponent(parent, parts.components[n - 1]));
+}
+
 }  // namespace
 
 std::string nativePath(std::u16string_view path) {
   SplitPath parts = split(path);
-  std::string native = parts.absolute ? "/" : "";
-  for (const std::u16string& component : parts.components) {
-    native = join(native, resolveComponent(native, component));
-  }
+  std::string native = resolvePrefix(parts, parts.components.size());
   if (parts.trailingSeparator && !native.empty() && native.back() != '/') native += '/';
   return native;
 }
