@@ -59,16 +59,32 @@ class Collection final : public Object {
   }
   // Calls fn with each item in order, as objectAt gives it, and raises as objectAt does at the
   // first item that is no T. For the library's walks over every vertex of a file: the form of the
-  // list is looked at once, not once per item.
+  // list is looked at once, not once per item, and the raise comes after the loop, so that
+  // nothing in it can throw and a walk's running values can stay in registers.
   template <class T, class Fn>
   void forEachObject(Fn&& fn) const {
+    Object* stop = nullptr;
+    bool stopped = false;
+    auto visit = [&](Object* object) {
+      T* t = objectCast<T>(object);
+      if (t == nullptr) {
+        stop = object;
+        stopped = true;
+        return false;
+      }
+      fn(*t);
+      return true;
+    };
     if (row_ != nullptr) {
-      for (std::int32_t i = 0; i < rowCount_; ++i) fn(checkedAs<T>(rowObject(i)));
+      for (std::int32_t i = 0; i < rowCount_ && visit(rowObject(i)); ++i) {
+      }
     } else if (const auto* objects = std::get_if<Objects>(&items_)) {
-      for (Object* object : *objects) fn(checkedAs<T>(object));
+      for (auto it = objects->begin(); it != objects->end() && visit(*it); ++it) {
+      }
     } else {
       for (const Variant& item : std::get<Variants>(items_)) fn(checkedAs<T>(item.object()));
     }
+    if (stopped) checkedAs<T>(stop);
   }
   std::int32_t count() const noexcept {
     if (row_ != nullptr) return rowCount_;
