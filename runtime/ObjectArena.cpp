@@ -12,7 +12,6 @@ namespace kel {
 
 namespace {
 
-constexpr std::size_t kFirstChunkBytes = std::size_t{64} << 10;
 constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 constexpr std::size_t kUnit = Object::kArenaUnit;
 // An object finds its chunk by its offset in arena units, which must fit the object's tag.
@@ -28,12 +27,6 @@ ObjectArena::~ObjectArena() {
   retire();
 }
 
-ObjectArena& ObjectArena::ofThisThread() noexcept {
-  // Small chunks: what a caller makes may live long, a few objects at a time.
-  thread_local ObjectArena arena(kFirstChunkBytes);
-  return arena;
-}
-
 void ObjectArena::retire() noexcept {
   if (chunk_ == nullptr) return;
   releaseChunk(chunk_, kReserve - made_);
@@ -44,8 +37,8 @@ void ObjectArena::retire() noexcept {
 void ObjectArena::startChunk(std::size_t bytes) {
   std::size_t header = sizeof(Chunk);
   if (bytes > kMostChunkBytes - header) raise(ErrorNumber::OutOfMemory);
-  nextBytes_ = std::clamp(nextBytes_ * 2, kFirstChunkBytes, largestChunk_);
-  Chunk* chunk = newChunk(std::max(nextBytes_, roundUp(header + bytes, kFirstChunkBytes)));
+  nextBytes_ = std::clamp(nextBytes_ * 2, kSmallestChunk, largestChunk_);
+  Chunk* chunk = newChunk(std::max(nextBytes_, roundUp(header + bytes, kSmallestChunk)));
   retire();
   chunk_ = chunk;
   used_ = header;

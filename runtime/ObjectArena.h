@@ -42,7 +42,9 @@ class Ref;
 // chunks, so that a kept object holds little memory.
 class ObjectArena {
  public:
-  // largestChunk: the size that chunks grow to, doubling from 64 KB.
+  static constexpr std::size_t kSmallestChunk = std::size_t{64} << 10;
+
+  // largestChunk: the size that chunks grow to, doubling from kSmallestChunk.
   explicit ObjectArena(std::size_t largestChunk = std::size_t{4} << 20) noexcept
       : largestChunk_(largestChunk) {}
   ~ObjectArena();
@@ -82,8 +84,12 @@ class ObjectArena {
     return first;
   }
 
-  // The arena in which makeRef makes the objects of the calling thread.
-  static ObjectArena& ofThisThread() noexcept;
+  // The arena in which makeRef makes the objects of the calling thread. Its chunks stay small:
+  // what a caller makes may live long, a few objects at a time.
+  static ObjectArena& ofThisThread() noexcept {
+    thread_local ObjectArena arena(kSmallestChunk);
+    return arena;
+  }
 
   // Ends an object of an arena whose last reference went.
   static void dispose(Object* object) noexcept;
