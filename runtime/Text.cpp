@@ -66,7 +66,11 @@ std::u16string toUtf16(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
   auto byteAt = [&](std::size_t k) { return static_cast<std::uint8_t>(utf8[k]); };
+  // Most text is ASCII from end to end: it goes over in one plain loop.
   std::size_t i = 0;
+  while (i < utf8.size() && byteAt(i) < 0x80) ++i;
+  out.resize(i);
+  for (std::size_t k = 0; k < i; ++k) out[k] = static_cast<char16_t>(byteAt(k));
   while (i < utf8.size()) {
     std::uint8_t lead = byteAt(i);
     if (lead < 0x80) {

@@ -47,6 +47,8 @@ TEST(Text, FoldsLetterCaseBeyondAsciiAndSurvivesBadInput) {
   EXPECT_FALSE(equalsIgnoringCase(u"roads", u"road"));
   std::u16string mixed = u"é\U0001F600x";
   EXPECT_EQ(toUtf16(toUtf8(mixed)), mixed);
+  EXPECT_EQ(toUtf16(toUtf8(u"roads " + mixed)), u"roads " + mixed);
+  EXPECT_EQ(toUtf16("plain ASCII"), u"plain ASCII");
   EXPECT_EQ(toUtf16("a\xFF"
                     "b"),
             u"a\uFFFDb");
