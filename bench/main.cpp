@@ -169,7 +169,7 @@ int compare(const char* self, const std::string& dir, int argc, char** argv) {
         ms[i] = found == collector.medianMs.end() ? 0 : found->second;
       }
       if (ms[0] == 0) continue;  // left out by a filter
-      std::printf("| %s | %s | %.1f | %.1f | %.1f | %.2f | %.2f |", w.name.c_str(), op, ms[0],
+      std::printf("| %s | %s | %.3g | %.3g | %.3g | %.2f | %.2f |", w.name.c_str(), op, ms[0],
                   ms[1], ms[2], ms[0] / ms[1], ms[0] / ms[2]);
       if (std::strcmp(op, "read") == 0) {
         long peak[3];
