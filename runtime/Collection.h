@@ -58,9 +58,9 @@ class Collection final : public Object {
     return checkedAs<T>(peek(index));
   }
   // Calls fn with each item in order, as objectAt gives it, and raises as objectAt does at the
-  // first item that is no T. For the library's walks over every vertex of a file: the form of the
-  // list is looked at once, not once per item, and the raise comes after the loop, so that
-  // nothing in it can throw and a walk's running values can stay in registers.
+  // first item that is no T; fn must not change the list. For walks over every vertex of a file:
+  // the form of the list is looked at once, not once per item, no reference count is touched,
+  // and the raise comes after the loop, so that a walk's running values can stay in registers.
   template <class T, class Fn>
   void forEachObject(Fn&& fn) const {
     Object* stop = nullptr;
