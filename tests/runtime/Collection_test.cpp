@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "geometry/Coordinate.h"
+#include "runtime/ObjectArena.h"
 #include "support/ErrorOf.h"
 
 using namespace kel;
@@ -59,4 +62,49 @@ TEST(Collection, ObjectsThenOtherItemsKeepPositionsAndReferences) {
   }
   EXPECT_EQ(a->refCount(), 1u);
   EXPECT_EQ(b->refCount(), 1u);
+}
+
+// A walk visits the items in order whatever form the list is in, and at the first item that is
+// no T it raises what objectAt raises there, having visited every item before it.
+TEST(Collection, AWalkVisitsInOrderAndStopsWhereObjectAtWouldRaise) {
+  auto walk = [](const Collection& c, std::vector<double>& xs) {
+    xs.clear();
+    return errorOf([&] {
+      c.forEachObject<Coordinate>([&](const Coordinate& p) { xs.push_back(p.get_X()); });
+    });
+  };
+  auto at = [](double x) {
+    auto p = makeRef<Coordinate>();
+    p->setCoordinate(x, 0);
+    return p;
+  };
+  std::vector<double> xs;
+
+  ObjectArena arena;
+  Collection row;
+  Coordinate* first = arena.makeRow<Coordinate>(3);
+  for (int i = 0; i < 3; ++i) first[i].setCoordinate(i + 1, 0);
+  row.adoptRow(first, 3, sizeof(Coordinate));
+  EXPECT_EQ(walk(row, xs), 0);
+  EXPECT_EQ(xs, (std::vector<double>{1, 2, 3}));
+
+  Collection objects;
+  for (Variant v : {Variant(at(1)), Variant(at(2)), Variant(nullptr), Variant(at(4))})
+    objects.add(v);
+  EXPECT_EQ(walk(objects, xs), 91);
+  EXPECT_EQ(xs, (std::vector<double>{1, 2}));
+  objects.remove(3);
+  EXPECT_EQ(walk(objects, xs), 0);
+  EXPECT_EQ(xs, (std::vector<double>{1, 2, 4}));
+  objects.add(Variant(makeRef<Collection>()));  // an object of another class
+  EXPECT_EQ(walk(objects, xs), 13);
+  EXPECT_EQ(xs, (std::vector<double>{1, 2, 4}));
+
+  Collection variants;
+  for (Variant v : {Variant(at(1)), Variant(std::int32_t{2}), Variant(at(3))}) variants.add(v);
+  EXPECT_EQ(walk(variants, xs), 13);
+  EXPECT_EQ(xs, (std::vector<double>{1}));
+  variants.remove(2);
+  EXPECT_EQ(walk(variants, xs), 0);
+  EXPECT_EQ(xs, (std::vector<double>{1, 3}));
 }
