@@ -9,6 +9,7 @@ namespace kel {
 void RecordField::setRecordField(std::u16string_view recName, std::u16string_view recValue) {
   name_ = recName;
   value_ = recValue;
+  borrowed_ = {};
 }
 
 Variant RecordField::getLateBound(std::u16string_view name) const {

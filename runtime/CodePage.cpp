@@ -22,10 +22,14 @@ char16_t ansiToChar(std::uint8_t byte) noexcept {
 
 std::u16string ansiToText(std::string_view bytes) {
   std::u16string text(bytes.size(), u'\0');
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    text[i] = ansiToChar(static_cast<std::uint8_t>(bytes[i]));
-  }
+  ansiToText(bytes, text.data());
   return text;
+}
+
+void ansiToText(std::string_view bytes, char16_t* out) noexcept {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    out[i] = ansiToChar(static_cast<std::uint8_t>(bytes[i]));
+  }
 }
 
 std::int32_t ansiCodeOf(char16_t c) noexcept {

@@ -13,6 +13,8 @@ namespace kel {
 // read and a write unchanged.
 char16_t ansiToChar(std::uint8_t byte) noexcept;
 std::u16string ansiToText(std::string_view bytes);
+// The same characters written to out, which has room for bytes.size() of them.
+void ansiToText(std::string_view bytes, char16_t* out) noexcept;
 
 // The byte of a character, 0 to 255; a character that has no byte in the code page gives a value
 // above 255 (0x10000 plus the character), which a writer refuses.

@@ -87,23 +87,32 @@ bool Shapefile::readTable(ChannelTable& channels) {
     }
     std::vector<Ref<Record>> records;
     records.reserve(static_cast<std::size_t>(recordCount));
-    std::size_t kept = 0;  // the fields of a record
-    for (const Column& column : columns) kept += column.firstOfName ? 1 : 0;
+    std::size_t kept = 0;       // the fields of a record
+    std::size_t keptChars = 0;  // and their values' characters
+    for (const Column& column : columns) {
+      if (!column.firstOfName) continue;
+      ++kept;
+      keptChars += column.width;
+    }
     ObjectArena arena;
     std::string bytes;
     loop16(1, toInt16(std::int64_t{recordCount}), [&](std::int16_t) {
       auto record = arena.make<Record>(arena);
       dbf.get<std::uint8_t>();  // deletion flag: a deleted row still belongs to its shape
-      // The fields go in as a row, which the record's list holds before anything can fail.
-      RecordField* row = arena.makeRow<RecordField>(kept);
+      // The fields go in as a row, which the record's list holds before anything can fail, and
+      // their values lie right after it: they live as long as the fields, at no allocation each.
+      auto [row, room] = arena.makeRowWithRoom<RecordField>(kept, keptChars * sizeof(char16_t));
       deref(record->get_Fields())
           .adoptRow(row, static_cast<std::int32_t>(kept), sizeof(RecordField));
+      auto* text = static_cast<char16_t*>(room);
       for (const Column& column : columns) {
         bytes.resize(column.width);
         dbf.get(bytes.data(), bytes.size());
         if (!column.firstOfName) continue;  // addField would refuse it
         row->put_name(column.name);
-        row->put_value(ansiToText(bytes));
+        ansiToText(bytes, text);
+        row->borrowValue(std::u16string_view(text, bytes.size()));
+        text += bytes.size();
         ++row;
       }
       records.push_back(std::move(record));

@@ -72,3 +72,24 @@ TEST(ReadTableTest, FailuresHandOverNoRecord) {
     for (std::int16_t i = 1; i <= shapes; ++i) EXPECT_EQ(fieldsAt(f, i), Fields{});
   }
 }
+
+// A value read from a table is the field's own: it outlives the file, its record and its
+// neighbours, and changes like any other value, also to a piece of itself.
+TEST(ReadTableTest, ReadValuesBelongToTheirFields) {
+  Ref<RecordField> kept, changed;
+  {
+    auto f = makeRef<Shapefile>();
+    File dbf = dbfFile(2, {{"A", 'C', 5}, {"B", 'C', 3}}, {" helloabc", " worldxyz"});
+    ASSERT_TRUE(readWithTable(*f, dbf, 2));
+    kept = f->getShapeObject(2)->get_Record()->getFieldByName(u"B");
+    changed = f->getShapeObject(1)->get_Record()->getFieldByName(u"A");
+    changed->put_value(changed->value().substr(1, 3));
+    EXPECT_EQ(changed->get_value(), u"ell");
+    EXPECT_EQ(fieldsAt(*f, 1), (Fields{{u"A", u"ell"}, {u"B", u"abc"}}));
+  }
+  EXPECT_EQ(kept->value(), u"xyz");
+  EXPECT_EQ(kept->get_value(), u"xyz");
+  kept->setRecordField(u"C", u"new");
+  EXPECT_EQ(kept->value(), u"new");
+  EXPECT_EQ(changed->value(), u"ell");
+}
