@@ -32,11 +32,12 @@ ShapeObject::ShapeObject()
   parts_->add(Variant(std::int16_t{0}));
 }
 
-ShapeObject::ShapeObject(ObjectArena& arena)
+ShapeObject::ShapeObject(ObjectArena& arena, std::int16_t partRoom)
     : Object(this),
       coordinates_(arena.make<Collection>()),
       parts_(arena.make<Collection>()),
       boundingBox_(arena.make<BoundingBox>()) {
+  parts_->reserveValues(partRoom);
   parts_->add(Variant(std::int16_t{0}));
 }
 

@@ -21,8 +21,9 @@ class ShapeObject final : public Object {
   static constexpr ClassId kClassId = ClassId::ShapeObject;
 
   ShapeObject();
-  // A shape whose lists and box are made in the arena, as a reader makes them.
-  explicit ShapeObject(ObjectArena& arena);
+  // A shape whose lists and box are made in the arena, as a reader makes them, with room in the
+  // part list for partRoom starts.
+  explicit ShapeObject(ObjectArena& arena, std::int16_t partRoom = 1);
 
   ShapeTypeConstants get_ShapeType() const noexcept { return shapeType_; }
   void put_ShapeType(ShapeTypeConstants type) noexcept { shapeType_ = type; }

@@ -55,6 +55,11 @@ void Collection::reserve(std::int32_t n) {
   std::visit([n](auto& v) { v.reserve(n > 0 ? static_cast<std::size_t>(n) : 0); }, items_);
 }
 
+void Collection::reserveValues(std::int32_t n) {
+  if (count() == 0 && std::holds_alternative<Objects>(items_)) items_ = Variants();
+  reserve(n);
+}
+
 void Collection::adoptRow(Object* first, std::int32_t n, std::size_t stride) {
   if (count() != 0 || n < 0) raise(ErrorNumber::InvalidProcedureCall);
   if (n == 0) return;

@@ -92,6 +92,9 @@ class Collection final : public Object {
   }
   // Room for n items without reallocation; a reader that knows its counts asks for it.
   void reserve(std::int32_t n);
+  // The same for items that are no objects, such as part starts: an empty list takes the form
+  // of variants at once, not at its first such item, which would allocate a second time.
+  void reserveValues(std::int32_t n);
 
   // Takes over the n objects of one ObjectArena::makeRow, `stride` bytes apart, each with one
   // reference that the list now holds. Only an empty list takes a row.

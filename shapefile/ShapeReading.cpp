@@ -116,15 +116,16 @@ Ref<ShapeObject> Shapefile::readPolyShape(FileChannel& shp, ObjectArena& arena) 
   try {
     std::int32_t type = readRecordStart(shp);
     if (type != kelPolyLine && type != kelPolygon) return makeRef<ShapeObject>();
-    auto shape = arena.make<ShapeObject>(arena);
-    getBox(shp, deref(shape->get_BoundingBox()));
+    double box[4];
+    for (double& bound : box) bound = shp.get<double>();
     std::int32_t parts = shp.get<std::int32_t>();
     std::int32_t points = shp.get<std::int32_t>();
-    // addPart drops every start of 0, so the file's first start does not double the shape's own.
     std::int16_t partCount = toInt16(std::int64_t{parts});
-    if (partCount > 0 && shp.length() - shp.position() >= std::int64_t{partCount} * 4) {
-      deref(shape->get_Parts()).reserve(partCount);
-    }
+    // The part list is made with room for every start the record holds, unless the count lies.
+    bool partsFit = partCount > 0 && shp.length() - shp.position() >= std::int64_t{partCount} * 4;
+    auto shape = arena.make<ShapeObject>(arena, partsFit ? partCount : std::int16_t{1});
+    deref(shape->get_BoundingBox()).setBoundingBox(box[0], box[1], box[2], box[3]);
+    // addPart drops every start of 0, so the file's first start does not double the shape's own.
     loop16(1, partCount, [&](std::int16_t) { shape->addPart(shp.get<std::int32_t>()); });
     getPoints(shp, *shape, toInt16(std::int64_t{points}), arena);
     shape->put_ShapeType(shapeType_);
