@@ -9,11 +9,11 @@ namespace kel {
 void RecordField::setRecordField(std::u16string_view recName, std::u16string_view recValue) {
   name_ = recName;
   value_ = recValue;
-  borrowed_ = {};
+  nameBorrowed_ = valueBorrowed_ = false;
 }
 
 Variant RecordField::getLateBound(std::u16string_view name) const {
-  if (equalsIgnoringCase(name, u"name")) return Variant(name_);
+  if (equalsIgnoringCase(name, u"name")) return Variant(this->name());
   raiseNoSuchMember();
 }
 

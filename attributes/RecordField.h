@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,36 +18,52 @@ class RecordField final : public Object {
 
   void setRecordField(std::u16string_view recName, std::u16string_view recValue = {});
 
-  std::u16string get_name() const { return name_; }
-  void put_name(std::u16string_view name) { name_ = name; }
+  std::u16string get_name() const { return std::u16string(name()); }
+  void put_name(std::u16string_view name) {
+    name_ = name;
+    nameBorrowed_ = false;
+  }
   std::u16string get_value() const { return std::u16string(value()); }
   void put_value(std::u16string_view value) {
     value_ = value;
-    borrowed_ = {};
+    valueBorrowed_ = false;
   }
   void put_value(std::u16string&& value) noexcept {
     value_ = std::move(value);
-    borrowed_ = {};
+    valueBorrowed_ = false;
   }
-  // Takes text that stays in place, unchanged, for as long as the field lives, without copying
-  // it: the table reader's values, which lie beside their fields in the reader's arena.
-  void borrowValue(std::u16string_view value) noexcept {
+  // Takes a name and a value that lie side by side at `text`, the name first, and stay there
+  // unchanged for as long as the field lives, without copying them: a table read's texts, which
+  // lie beside their fields in the read's arena. Either becomes the field's own when changed.
+  void borrowText(const char16_t* text, std::uint16_t nameChars,
+                  std::uint16_t valueChars) noexcept {
+    name_.clear();
     value_.clear();
-    borrowed_ = value;
+    borrowed_ = text;
+    nameChars_ = nameChars;
+    valueChars_ = valueChars;
+    nameBorrowed_ = valueBorrowed_ = true;
   }
 
   // Borrowed views for the library's own scans, which must not copy every name they compare.
-  const std::u16string& name() const noexcept { return name_; }
+  std::u16string_view name() const noexcept {
+    return nameBorrowed_ ? std::u16string_view(borrowed_, nameChars_) : std::u16string_view(name_);
+  }
   std::u16string_view value() const noexcept {
-    return borrowed_.data() != nullptr ? borrowed_ : std::u16string_view(value_);
+    return valueBorrowed_ ? std::u16string_view(borrowed_ + nameChars_, valueChars_)
+                          : std::u16string_view(value_);
   }
 
   Variant getLateBound(std::u16string_view name) const;
 
  private:
-  std::u16string name_;
-  std::u16string value_;          // the value, unless it is borrowed
-  std::u16string_view borrowed_;  // a borrowed value; no data when the value is value_
+  std::u16string name_;                 // the name, unless it is borrowed
+  std::u16string value_;                // the value, unless it is borrowed
+  const char16_t* borrowed_ = nullptr;  // a borrowed name and value, side by side
+  std::uint16_t nameChars_ = 0;
+  std::uint16_t valueChars_ = 0;
+  bool nameBorrowed_ = false;
+  bool valueBorrowed_ = false;
 };
 
 }  // namespace kel

@@ -154,7 +154,8 @@ Properties propertiesOf(const ShapeObject& shape) {
   std::set<std::u16string> seen;
   for (const Variant& item : *fields) {
     Ref<RecordField> field = item.as<RecordField>();
-    if (field && seen.insert(field->name()).second) out.emplace_back(field->name(), field->value());
+    if (field && seen.insert(std::u16string(field->name())).second)
+      out.emplace_back(field->name(), field->value());
   }
   return out;
 }

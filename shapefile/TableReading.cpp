@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <exception>
 #include <string>
 #include <unordered_set>
@@ -88,11 +89,11 @@ bool Shapefile::readTable(ChannelTable& channels) {
     std::vector<Ref<Record>> records;
     records.reserve(static_cast<std::size_t>(recordCount));
     std::size_t kept = 0;       // the fields of a record
-    std::size_t keptChars = 0;  // and their values' characters
+    std::size_t keptChars = 0;  // and their names' and values' characters
     for (const Column& column : columns) {
       if (!column.firstOfName) continue;
       ++kept;
-      keptChars += column.width;
+      keptChars += column.name.size() + column.width;
     }
     ObjectArena arena;
     std::string bytes;
@@ -100,7 +101,8 @@ bool Shapefile::readTable(ChannelTable& channels) {
       auto record = arena.make<Record>(arena);
       dbf.get<std::uint8_t>();  // deletion flag: a deleted row still belongs to its shape
       // The fields go in as a row, which the record's list holds before anything can fail, and
-      // their values lie right after it: they live as long as the fields, at no allocation each.
+      // their names and values lie right after it: they live as long as the fields, at no
+      // allocation each.
       auto [row, room] = arena.makeRowWithRoom<RecordField>(kept, keptChars * sizeof(char16_t));
       deref(record->get_Fields())
           .adoptRow(row, static_cast<std::int32_t>(kept), sizeof(RecordField));
@@ -109,10 +111,10 @@ bool Shapefile::readTable(ChannelTable& channels) {
         bytes.resize(column.width);
         dbf.get(bytes.data(), bytes.size());
         if (!column.firstOfName) continue;  // addField would refuse it
-        row->put_name(column.name);
-        ansiToText(bytes, text);
-        row->borrowValue(std::u16string_view(text, bytes.size()));
-        text += bytes.size();
+        std::copy(column.name.begin(), column.name.end(), text);
+        ansiToText(bytes, text + column.name.size());
+        row->borrowText(text, static_cast<std::uint16_t>(column.name.size()), column.width);
+        text += column.name.size() + column.width;
         ++row;
       }
       records.push_back(std::move(record));

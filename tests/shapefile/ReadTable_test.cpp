@@ -73,9 +73,9 @@ TEST(ReadTableTest, FailuresHandOverNoRecord) {
   }
 }
 
-// A value read from a table is the field's own: it outlives the file, its record and its
-// neighbours, and changes like any other value, also to a piece of itself.
-TEST(ReadTableTest, ReadValuesBelongToTheirFields) {
+// A name or value read from a table is the field's own: it outlives the file, its record and
+// its neighbours, and changes like any other, also to a piece of itself.
+TEST(ReadTableTest, ReadNamesAndValuesBelongToTheirFields) {
   Ref<RecordField> kept, changed;
   {
     auto f = makeRef<Shapefile>();
@@ -89,7 +89,13 @@ TEST(ReadTableTest, ReadValuesBelongToTheirFields) {
   }
   EXPECT_EQ(kept->value(), u"xyz");
   EXPECT_EQ(kept->get_value(), u"xyz");
+  EXPECT_EQ(kept->get_name(), u"B");
+  kept->put_name(u"LONGER_NAME");
+  EXPECT_EQ(kept->name(), u"LONGER_NAME");
+  EXPECT_EQ(kept->value(), u"xyz");  // the value stays where it was read
   kept->setRecordField(u"C", u"new");
+  EXPECT_EQ(kept->name(), u"C");
   EXPECT_EQ(kept->value(), u"new");
+  EXPECT_EQ(changed->name(), u"A");
   EXPECT_EQ(changed->value(), u"ell");
 }
