@@ -46,8 +46,10 @@ template <class T>
 constexpr ObjectClass makeObjectClass() noexcept;
 
 // The base of every shared object: an intrusive, single-threaded reference count and the class
-// identity. Objects are never copied; they are shared through Ref<T>.
-class Object {
+// identity. Objects are never copied; they are shared through Ref<T>. Every object starts on an
+// arena unit, and its size is a multiple of one, so that the objects of an arena row do too on
+// every platform.
+class alignas(8) Object {
  public:
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
@@ -103,6 +105,8 @@ class Object {
 
   static inline std::atomic<const ObjectClass*> classes_[kClassCount] = {};
 };
+
+static_assert(alignof(Object) == Object::kArenaUnit);
 
 template <class T>
 constexpr ObjectClass makeObjectClass() noexcept {

@@ -90,7 +90,6 @@ class ObjectArena {
   template <class T>
   std::pair<T*, void*> makeRowWithRoom(std::size_t n, std::size_t roomBytes) {
     static_assert(std::is_nothrow_default_constructible_v<T>);
-    static_assert(sizeof(T) % Object::kArenaUnit == 0);
     if (n == 0) return {nullptr, nullptr};
     Place place = allocate(n * sizeof(T) + roomBytes, n);
     auto* first = static_cast<T*>(place.memory);
