@@ -72,16 +72,7 @@ class ObjectArena {
   // a row for a Collection to take over.
   template <class T>
   T* makeRow(std::size_t n) {
-    static_assert(std::is_nothrow_default_constructible_v<T>);
-    if (n == 0) return nullptr;
-    Place place = allocate(n * sizeof(T), n);
-    auto* first = static_cast<T*>(place.memory);
-    for (std::size_t i = 0; i < n; ++i) {
-      T* object = new (first + i) T();
-      adopt(*object, place.chunk);
-      object->addRef();
-    }
-    return first;
+    return makeRowWithRoom<T>(n, 0).first;
   }
 
   // A row as makeRow makes it, followed in the same chunk by `roomBytes` of uninitialised memory,
