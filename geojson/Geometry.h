@@ -31,11 +31,23 @@ std::vector<Ring> partsOf(const ShapeObject& shape);
 // Twice the signed area: positive for a counter-clockwise ring (y up).
 double signedArea2(const Ring& ring);
 
+// What a grouping cost: its steps (a box or an edge looked at, an index built), and whether it
+// placed every hole before it ran out of them.
+struct GroupingCost {
+  std::uint64_t steps = 0;
+  bool complete = true;
+};
+
+// The steps a grouping of rings of that many vertices in all may take: a constant times n log n.
+std::uint64_t groupingBudget(std::size_t vertices);
+
 // Groups rings into polygons: clockwise rings are outer rings and counter-clockwise ones holes,
-// each hole going to the smallest outer ring that contains it. A hole that no outer ring contains
-// stands as a polygon of its own. Rings come out as RFC 7946 wants them: outer rings
+// each hole going to the smallest outer ring (the first of equal ones) that holds more than half
+// of its vertices by the even-odd rule. A hole that no outer ring holds stands as a polygon of its
+// own, after the outer rings, as do the holes left when the grouping runs out of steps (crafted
+// shapes only; `cost` tells). Rings come out as RFC 7946 wants them: outer rings
 // counter-clockwise, holes clockwise.
-std::vector<Polygon> polygonsOf(const std::vector<Ring>& rings);
+std::vector<Polygon> polygonsOf(const std::vector<Ring>& rings, GroupingCost* cost = nullptr);
 
 // The type a shape is drawn as: its own, or the file's when the shape has none (a read gives every
 // shape its record's type, and a file may mix PolyLines and Polygons).
