@@ -78,10 +78,13 @@ Geometry geometryOf(std::int32_t type, const ShapeObject& shape) {
       g.type = parts.size() == 1 ? GeometryType::LineString : GeometryType::MultiLineString;
       g.lines = std::move(parts);
       break;
-    case kelPolygon:
-      g.polygons = polygonsOf(parts);
+    case kelPolygon: {
+      GroupingCost cost;
+      g.polygons = polygonsOf(parts, &cost);
+      g.grouped = cost.complete;
       g.type = g.polygons.size() == 1 ? GeometryType::Polygon : GeometryType::MultiPolygon;
       break;
+    }
     default:
       break;
   }

@@ -73,6 +73,7 @@ struct Geometry {
   GeometryType type = GeometryType::Null;
   std::vector<Ring> lines;
   std::vector<Polygon> polygons;
+  bool grouped = true;  // false when the ring grouping ran out of steps
 };
 
 Geometry geometryOf(std::int32_t type, const ShapeObject& shape);
