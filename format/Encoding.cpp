@@ -1,0 +1,67 @@
+#include "format/Encoding.h"
+
+#include <cctype>
+#include <utility>
+
+namespace kel::format {
+
+namespace {
+
+bool allDigits(std::string_view s) {
+  return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// The code page of a number as .cpg files write it: 1252, 65001 (UTF-8), 88591 (ISO 8859-1).
+std::string ofNumber(std::string_view digits) {
+  if (digits == "65001") return "UTF-8";
+  if (digits.size() >= 5 && digits.substr(0, 4) == "8859") {
+    return "ISO-8859-" + std::string(digits.substr(4));
+  }
+  return "CP" + std::string(digits);
+}
+
+}  // namespace
+
+std::string encodingOfCodePageFile(std::string_view text) {
+  std::string word;
+  for (char c : text) {
+    if (!std::isspace(static_cast<unsigned char>(c)) || !word.empty()) {
+      word += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+  }
+  while (!word.empty() && std::isspace(static_cast<unsigned char>(word.back()))) word.pop_back();
+  if (word.empty()) return {};
+  if (word == "UTF-8" || word == "UTF8") return "UTF-8";
+  if (allDigits(word)) return ofNumber(word);
+  for (std::string_view prefix : {"ANSI ", "OEM ", "CP", "WINDOWS-"}) {
+    if (word.size() > prefix.size() && word.compare(0, prefix.size(), prefix) == 0 &&
+        allDigits(std::string_view(word).substr(prefix.size()))) {
+      return ofNumber(std::string_view(word).substr(prefix.size()));
+    }
+  }
+  if (word.compare(0, 4, "8859") == 0) return "ISO-8859-" + word.substr(word.find('-') + 1);
+  if (word.compare(0, 8, "ISO8859-") == 0) return "ISO-8859-" + word.substr(8);
+  return word;
+}
+
+std::string encodingOfLanguageDriver(std::uint8_t mark) {
+  static constexpr std::pair<std::uint8_t, int> kMarks[] = {
+      {0x01, 437},  {0x02, 850},  {0x03, 1252}, {0x08, 865},  {0x09, 437},  {0x0A, 850},
+      {0x0B, 437},  {0x0D, 437},  {0x0E, 850},  {0x0F, 437},  {0x10, 850},  {0x11, 437},
+      {0x12, 850},  {0x13, 932},  {0x14, 850},  {0x15, 437},  {0x16, 850},  {0x17, 865},
+      {0x18, 437},  {0x19, 437},  {0x1A, 850},  {0x1B, 437},  {0x1C, 863},  {0x1D, 850},
+      {0x1F, 852},  {0x22, 852},  {0x23, 852},  {0x24, 860},  {0x25, 850},  {0x26, 866},
+      {0x37, 850},  {0x40, 852},  {0x4D, 936},  {0x4E, 949},  {0x4F, 950},  {0x50, 874},
+      {0x57, 1252}, {0x58, 1252}, {0x59, 1252}, {0x64, 852},  {0x65, 866},  {0x66, 865},
+      {0x67, 861},  {0x6A, 737},  {0x6B, 857},  {0x6C, 863},  {0x78, 950},  {0x79, 949},
+      {0x7A, 936},  {0x7B, 932},  {0x7C, 874},  {0x7D, 1255}, {0x7E, 1256}, {0x86, 737},
+      {0x87, 852},  {0x88, 857},  {0xC8, 1250}, {0xC9, 1251}, {0xCA, 1254}, {0xCB, 1253},
+      {0xCC, 1257},
+  };
+  for (auto [m, page] : kMarks) {
+    if (m == mark) return "CP" + std::to_string(page);
+  }
+  return {};
+}
+
+}  // namespace kel::format

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "format/Reporter.h"
+#include "format/ShapeReader.h"
+#include "format/TableReader.h"
+
+namespace kel::format {
+
+struct OpenOptions {
+  std::string encoding;  // the table's encoding; empty: what the files say
+};
+
+// A shapefile layer opened for reading: its shapes, its table when it has one, its encoding and
+// its coordinate system's text. Every file is opened read-only.
+class Layer {
+ public:
+  // The layer by the path of its main file, with or without ".shp" (letter case ignored); the
+  // other files are found beside it, their extensions in the main file's letter case first. Null
+  // when the main file cannot be read; the reporter has heard why.
+  static std::unique_ptr<Layer> open(std::string_view path, Reporter& reporter,
+                                     const OpenOptions& options = {});
+
+  ShapeReader& shapes() noexcept { return *shapes_; }
+  // Null when the layer has no table.
+  TableReader* table() noexcept { return table_.get(); }
+  // The records of the layer: its shapes. A shape past the table's last row has no attributes.
+  std::int64_t count() const noexcept { return shapes_->count(); }
+  // The table's encoding, or the one it would have.
+  const std::string& encoding() const noexcept { return encoding_; }
+  // The .prj file's text as it stands; none without one.
+  const std::optional<std::string>& projection() const noexcept { return projection_; }
+  // The path without its extension.
+  const std::string& basePath() const noexcept { return base_; }
+
+ private:
+  std::string base_;
+  std::unique_ptr<ShapeReader> shapes_;
+  std::unique_ptr<TableReader> table_;
+  std::string encoding_;
+  std::optional<std::string> projection_;
+};
+
+}  // namespace kel::format

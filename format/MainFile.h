@@ -1,0 +1,67 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+// The layout of the main file (.shp) and the index file (.shx), described once for readers,
+// writers and checks. Both files open with the same 100-byte header; its first seven words are
+// big-endian and everything from the version on is little-endian. Lengths and offsets count
+// 16-bit words.
+//
+//   header      offset  size  order
+//   fileCode         0     4  BE    always 9994
+//   unused1..5       4    20  BE    zero
+//   fileLength      24     4  BE    whole file in words, header included
+//   version         28     4  LE    1000
+//   shapeType       32     4  LE
+//   xMin yMin       36    16  LE doubles
+//   xMax yMax       52    16  LE doubles
+//   zMin zMax       68    16  LE doubles (zero: no Z values here)
+//   mMin mMax       84    16  LE doubles (zero: no M values here)
+//
+// The main file then holds the records back to back: an 8-byte record header (the 1-based record
+// number and the content length in words, both BE) and the contents, whose first word is the
+// shape type (LE); ShapeRecord.h lays out the contents. The index file holds one 8-byte entry a
+// record: the record's offset in the main file and its content length, both in words and BE.
+namespace kel::format {
+
+constexpr std::int32_t kFileCode = 9994;
+constexpr std::int32_t kVersion = 1000;
+constexpr std::int32_t kHeaderBytes = 100;
+constexpr std::int32_t kRecordHeaderBytes = 8;
+constexpr std::int32_t kIndexEntryBytes = 8;
+
+// The 100-byte header of either file, its words in host order.
+struct MainHeader {
+  std::int32_t fileCode = 0;
+  std::int32_t unused[5] = {};
+  std::int32_t fileLength = 0;
+  std::int32_t version = 0;
+  std::int32_t shapeType = 0;
+  double xMin = 0, yMin = 0, xMax = 0, yMax = 0;
+  double zMin = 0, zMax = 0, mMin = 0, mMax = 0;
+
+  using Bytes = std::array<unsigned char, kHeaderBytes>;
+  static MainHeader decode(const Bytes& bytes) noexcept;
+  Bytes encode() const noexcept;
+};
+
+// The header before each record of the main file.
+struct RecordHeader {
+  std::int32_t recordNumber = 0;   // 1-based
+  std::int32_t contentLength = 0;  // words
+
+  static RecordHeader decode(const unsigned char* bytes) noexcept;
+  void encode(unsigned char* bytes) const noexcept;
+};
+
+// One entry of the index file.
+struct IndexEntry {
+  std::int32_t offset = 0;         // words from the start of the main file
+  std::int32_t contentLength = 0;  // words
+
+  static IndexEntry decode(const unsigned char* bytes) noexcept;
+  void encode(unsigned char* bytes) const noexcept;
+};
+
+}  // namespace kel::format

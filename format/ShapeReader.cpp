@@ -1,0 +1,186 @@
+#include "format/ShapeReader.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace kel::format {
+
+namespace {
+
+std::string str(std::int64_t n) {
+  return std::to_string(n);
+}
+
+}  // namespace
+
+void ShapeReader::report(Severity severity, std::int64_t offset, std::int64_t record,
+                         std::string sentence, const std::string* file) {
+  Finding f;
+  f.severity = severity;
+  f.file = file != nullptr ? *file : shpPath_;
+  f.offset = offset;
+  f.record = record;
+  f.sentence = std::move(sentence);
+  reporter_.report(f);
+}
+
+std::unique_ptr<ShapeReader> ShapeReader::open(const std::string& shpPath,
+                                               const std::string& shxPath, Reporter& reporter) {
+  std::unique_ptr<ShapeReader> r(new ShapeReader(reporter, shpPath));
+  ReadOnlyFile::OpenError why;
+  r->shp_ = ReadOnlyFile::open(shpPath, why);
+  if (!r->shp_) {
+    Finding f{Severity::Error, shpPath, -1, -1, "cannot be opened: " + why.sentence, why.missing};
+    reporter.report(f);
+    return nullptr;
+  }
+  std::span<const unsigned char> bytes = r->shp_->view(0, kHeaderBytes);
+  if (bytes.size() < static_cast<std::size_t>(kHeaderBytes)) {
+    r->report(Severity::Error, -1, -1,
+              "the file holds " + str(r->shp_->size()) + " bytes, fewer than its 100-byte header");
+    return nullptr;
+  }
+  MainHeader::Bytes raw;
+  std::copy(bytes.begin(), bytes.end(), raw.begin());
+  r->header_ = MainHeader::decode(raw);
+  const MainHeader& h = r->header_;
+  if (h.fileCode != kFileCode) {
+    r->report(Severity::Error, 0, -1,
+              "the file code is " + str(h.fileCode) + ", not 9994: this is no shapefile");
+    return nullptr;
+  }
+  if (!traitsOf(h.shapeType)) {
+    r->report(Severity::Error, 32, -1,
+              "the shape type " + str(h.shapeType) + " is no type of the format");
+    return nullptr;
+  }
+  if (h.version != kVersion) {
+    r->report(Severity::Irregularity, 28, -1, "the version is " + str(h.version) + ", not 1000");
+  }
+  if (std::int64_t{h.fileLength} * 2 != r->shp_->size()) {
+    r->report(Severity::Irregularity, 24, -1,
+              "the header gives a length of " + str(std::int64_t{h.fileLength} * 2) +
+                  " bytes; the file holds " + str(r->shp_->size()));
+  }
+  if (shxPath.empty() || !r->useIndex(shxPath)) r->walk();
+  return r;
+}
+
+// Takes the index file when it is there and sound in its header and its ends; otherwise says so.
+bool ShapeReader::useIndex(const std::string& shxPath) {
+  shxPath_ = shxPath;
+  ReadOnlyFile::OpenError why;
+  std::unique_ptr<ReadOnlyFile> shx = ReadOnlyFile::open(shxPath, why);
+  auto refuse = [&](Severity severity, std::string sentence) {
+    report(severity, -1, -1, sentence + "; the records are found by walking the main file",
+           &shxPath_);
+    return false;
+  };
+  if (!shx) {
+    return refuse(why.missing ? Severity::Note : Severity::Irregularity,
+                  why.missing ? "there is no index file" : "cannot be opened: " + why.sentence);
+  }
+  std::int64_t size = shx->size();
+  std::span<const unsigned char> head = shx->view(0, kHeaderBytes);
+  if (head.size() < static_cast<std::size_t>(kHeaderBytes) || (size - kHeaderBytes) % 8 != 0) {
+    return refuse(Severity::Irregularity,
+                  "its length of " + str(size) + " bytes is no header and whole entries");
+  }
+  MainHeader::Bytes raw;
+  std::copy(head.begin(), head.end(), raw.begin());
+  if (MainHeader::decode(raw).fileCode != kFileCode) {
+    return refuse(Severity::Irregularity, "its file code is not 9994");
+  }
+  std::int64_t n = (size - kHeaderBytes) / 8;
+  if (n > 0) {
+    IndexEntry first = IndexEntry::decode(shx->view(kHeaderBytes, 8).data());
+    IndexEntry last = IndexEntry::decode(shx->view(size - 8, 8).data());
+    std::int64_t lastEnd = std::int64_t{static_cast<std::uint32_t>(last.offset)} * 2 + 8 +
+                           std::int64_t{last.contentLength} * 2;
+    if (first.offset != kHeaderBytes / 2 || last.contentLength < 0 || lastEnd > shp_->size()) {
+      return refuse(Severity::Irregularity, "its entries do not fit the main file");
+    }
+  }
+  shx_ = std::move(shx);
+  count_ = n;
+  return true;
+}
+
+// Finds the records by their headers, from the first to the last that the file holds whole.
+void ShapeReader::walk() {
+  std::int64_t size = shp_->size();
+  std::int64_t at = kHeaderBytes;
+  while (at + kRecordHeaderBytes <= size) {
+    RecordHeader rh = RecordHeader::decode(shp_->view(at, kRecordHeaderBytes).data());
+    std::int64_t end = at + kRecordHeaderBytes + std::int64_t{rh.contentLength} * 2;
+    if (rh.contentLength < 2 || end > size) {
+      report(Severity::Error, at, static_cast<std::int64_t>(walked_.size()),
+             "the record's content length of " + str(std::int64_t{rh.contentLength} * 2) +
+                 " bytes runs past the end of the file; the records end here");
+      break;
+    }
+    if (at / 2 > std::int64_t{UINT32_MAX}) {
+      report(Severity::Error, at, static_cast<std::int64_t>(walked_.size()),
+             "records beyond 8 GiB cannot be addressed; the records end here");
+      break;
+    }
+    walked_.push_back(static_cast<std::uint32_t>(at / 2));
+    at = end;
+  }
+  if (at < size && at + kRecordHeaderBytes > size) {
+    report(Severity::Irregularity, at, -1, str(size - at) + " bytes follow the last record");
+  }
+  count_ = static_cast<std::int64_t>(walked_.size());
+}
+
+bool ShapeReader::read(std::int64_t i, ShapeView& view) {
+  if (i < 0 || i >= count_) throw std::out_of_range("no record " + str(i) + " in the file");
+  view = ShapeView{};
+  std::int64_t at;
+  std::int64_t indexed = -1;  // the content length in bytes that the index gives
+  if (shx_) {
+    IndexEntry e = IndexEntry::decode(shx_->view(kHeaderBytes + 8 * i, 8).data());
+    at = std::int64_t{static_cast<std::uint32_t>(e.offset)} * 2;
+    indexed = std::int64_t{e.contentLength} * 2;
+  } else {
+    at = std::int64_t{walked_[static_cast<std::size_t>(i)]} * 2;
+  }
+  std::span<const unsigned char> head = shp_->view(at, kRecordHeaderBytes);
+  if (at < kHeaderBytes || head.size() < static_cast<std::size_t>(kRecordHeaderBytes)) {
+    report(Severity::Error, at, i, "the index points at no record of the main file",
+           shx_ ? &shxPath_ : nullptr);
+    return false;
+  }
+  RecordHeader rh = RecordHeader::decode(head.data());
+  std::int64_t length = std::int64_t{rh.contentLength} * 2;
+  if (rh.recordNumber != i + 1) {
+    report(Severity::Irregularity, at, i, "the record is numbered " + str(rh.recordNumber));
+  }
+  if (indexed >= 0 && indexed != length) {
+    report(Severity::Irregularity, kHeaderBytes + 8 * i, i,
+           "the index gives a content length of " + str(indexed) + " bytes; the record says " +
+               str(length),
+           &shxPath_);
+  }
+  std::span<const unsigned char> content = shp_->view(
+      at + kRecordHeaderBytes, static_cast<std::size_t>(std::max<std::int64_t>(length, 0)));
+  if (length < 0 || static_cast<std::int64_t>(content.size()) < length) {
+    report(Severity::Error, at, i,
+           "the record's " + str(length) + " bytes of contents run past the end of the file");
+    return false;
+  }
+  if (std::optional<CodecError> e = decodeShape(content, buffer_, view)) {
+    report(Severity::Error, at + kRecordHeaderBytes + static_cast<std::int64_t>(e->offset), i,
+           e->sentence);
+    view = ShapeView{};
+    return false;
+  }
+  if (view.type != ShapeType::Null && view.type != type()) {
+    report(Severity::Irregularity, at + kRecordHeaderBytes, i,
+           "a " + std::string(traitsOf(static_cast<std::int32_t>(view.type))->name) +
+               " record in a " + std::string(traitsOf(header_.shapeType)->name) + " file");
+  }
+  return true;
+}
+
+}  // namespace kel::format

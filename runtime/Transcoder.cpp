@@ -1,0 +1,113 @@
+#include "runtime/Transcoder.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "runtime/CodePage.h"
+
+namespace kel {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// The ASCII run at the front of bytes, which every supported encoding reads as itself.
+std::size_t asciiPrefix(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
+  return i;
+}
+
+class Windows1252 final : public Transcoder {
+ public:
+  std::size_t toUtf8(std::string_view bytes, std::string& out) override {
+    std::size_t ascii = asciiPrefix(bytes);
+    out.append(bytes.substr(0, ascii));
+    for (std::size_t i = ascii; i < bytes.size(); ++i) {
+      appendUtf8(ansiToChar(static_cast<std::uint8_t>(bytes[i])), out);
+    }
+    return 0;
+  }
+};
+
+// Checks UTF-8 rather than converting it: well-formed sequences pass as they are.
+class Utf8 final : public Transcoder {
+ public:
+  std::size_t toUtf8(std::string_view bytes, std::string& out) override {
+    std::size_t bad = 0;
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+      std::size_t ascii = asciiPrefix(bytes.substr(i));
+      out.append(bytes.substr(i, ascii));
+      i += ascii;
+      if (i == bytes.size()) break;
+      std::size_t length = sequenceAt(bytes, i);
+      if (length == 0) {
+        appendUtf8(kReplacement, out);
+        ++bad;
+        ++i;
+      } else {
+        out.append(bytes.substr(i, length));
+        i += length;
+      }
+    }
+    return bad;
+  }
+
+ private:
+  // The length of the well-formed sequence at i, or 0 when there is none.
+  static std::size_t sequenceAt(std::string_view s, std::size_t i) {
+    auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    unsigned char b = at(i);
+    std::size_t length = b >= 0xC2 && b <= 0xDF   ? 2
+                         : b >= 0xE0 && b <= 0xEF ? 3
+                         : b >= 0xF0 && b <= 0xF4 ? 4
+                                                  : 0;
+    if (length == 0 || i + length > s.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((at(i + k) & 0xC0) != 0x80) return 0;
+    }
+    unsigned char second = at(i + 1);
+    if ((b == 0xE0 && second < 0xA0) || (b == 0xED && second > 0x9F) ||
+        (b == 0xF0 && second < 0x90) || (b == 0xF4 && second > 0x8F)) {
+      return 0;  // an overlong form, a surrogate, or beyond U+10FFFF
+    }
+    return length;
+  }
+};
+
+std::string upper(std::string_view s) {
+  std::string u(s);
+  for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return u;
+}
+
+}  // namespace
+
+void appendUtf8(char32_t c, std::string& out) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+std::unique_ptr<Transcoder> Transcoder::open(std::string_view encoding) {
+  std::string name = upper(encoding);
+  if (name == "UTF-8" || name == "UTF8") return std::make_unique<Utf8>();
+  if (name == "CP1252" || name == "WINDOWS-1252") return std::make_unique<Windows1252>();
+  if (name.empty() || name.find('\0') != std::string::npos) return nullptr;
+  return openSystem(name);
+}
+
+}  // namespace kel

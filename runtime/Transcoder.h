@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kel {
+
+// Turns the bytes of one text encoding into UTF-8. Windows-1252 and UTF-8 itself are converted
+// here; every other encoding goes through the system (iconv, or the Windows code pages).
+class Transcoder {
+ public:
+  // The converter from an encoding as iconv names it ("UTF-8", "CP1252", "CP852", "ISO-8859-7"),
+  // letter case ignored; null when neither this library nor the system knows the name.
+  static std::unique_ptr<Transcoder> open(std::string_view encoding);
+  virtual ~Transcoder() = default;
+
+  // Appends the UTF-8 of `bytes` to `out`. A byte that is no character of the encoding becomes
+  // U+FFFD; the result says how many did.
+  virtual std::size_t toUtf8(std::string_view bytes, std::string& out) = 0;
+
+ protected:
+  Transcoder() = default;
+  // The system's converter, one per system: null when it knows no such encoding.
+  static std::unique_ptr<Transcoder> openSystem(const std::string& encoding);
+};
+
+// Appends a code point as UTF-8.
+void appendUtf8(char32_t c, std::string& out);
+
+}  // namespace kel

@@ -1,0 +1,75 @@
+// windows.h comes first: the other headers build on its types.
+// clang-format off
+#include <windows.h>
+// clang-format on
+
+#include <cstdlib>
+#include <string>
+
+#include "runtime/Transcoder.h"
+
+namespace kel {
+
+namespace {
+
+// The Windows code page of an encoding name: "CPnnn", "WINDOWS-nnn", "IBMnnn", "ISO-8859-n".
+UINT codePageOf(const std::string& name) {
+  for (const char* prefix : {"CP", "WINDOWS-", "IBM"}) {
+    std::string p(prefix);
+    if (name.rfind(p, 0) == 0 && name.size() > p.size()) {
+      return static_cast<UINT>(std::strtoul(name.c_str() + p.size(), nullptr, 10));
+    }
+  }
+  if (name.rfind("ISO-8859-", 0) == 0) {
+    return 28590 + static_cast<UINT>(std::strtoul(name.c_str() + 9, nullptr, 10));
+  }
+  return 0;
+}
+
+class CodePage final : public Transcoder {
+ public:
+  explicit CodePage(UINT codePage) noexcept : codePage_(codePage) {}
+
+  std::size_t toUtf8(std::string_view bytes, std::string& out) override {
+    std::size_t bad = 0;
+    // One byte at a time when the whole fails, so that each bad byte is replaced on its own.
+    if (!convert(bytes, out)) {
+      for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (!convert(bytes.substr(i, 1), out)) {
+          appendUtf8(0xFFFD, out);
+          ++bad;
+        }
+      }
+    }
+    return bad;
+  }
+
+ private:
+  bool convert(std::string_view bytes, std::string& out) {
+    if (bytes.empty()) return true;
+    int n = ::MultiByteToWideChar(codePage_, MB_ERR_INVALID_CHARS, bytes.data(),
+                                  static_cast<int>(bytes.size()), nullptr, 0);
+    if (n <= 0) return false;
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(codePage_, MB_ERR_INVALID_CHARS, bytes.data(),
+                          static_cast<int>(bytes.size()), wide.data(), n);
+    int m = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+    std::size_t at = out.size();
+    out.resize(at + static_cast<std::size_t>(m));
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, out.data() + at, m, nullptr, nullptr);
+    return true;
+  }
+
+  UINT codePage_;
+};
+
+}  // namespace
+
+std::unique_ptr<Transcoder> Transcoder::openSystem(const std::string& encoding) {
+  UINT codePage = codePageOf(encoding);
+  CPINFO info;
+  if (codePage == 0 || !::GetCPInfo(codePage, &info)) return nullptr;
+  return std::make_unique<CodePage>(codePage);
+}
+
+}  // namespace kel
