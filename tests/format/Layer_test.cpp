@@ -1,0 +1,179 @@
+#include "format/Layer.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/ShapefileFixtures.h"
+
+using namespace kel::testing;
+namespace fmt = kel::format;
+
+namespace {
+
+// The severities and sentences of what a reader found.
+std::vector<std::string> said(const fmt::CollectingReporter& r) {
+  std::vector<std::string> out;
+  for (const fmt::Finding& f : r.findings) out.push_back(fmt::describe(f));
+  return out;
+}
+
+bool saidSomething(const fmt::CollectingReporter& r, fmt::Severity s, const std::string& part) {
+  for (const fmt::Finding& f : r.findings) {
+    if (f.severity == s && fmt::describe(f).find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// The X/Y pairs of every shape of the layer, read in order.
+std::vector<Pts> shapesOf(fmt::Layer& layer) {
+  std::vector<Pts> out;
+  fmt::ShapeView v;
+  for (std::int64_t i = 0; i < layer.count(); ++i) {
+    Pts& pts = out.emplace_back();
+    if (!layer.shapes().read(i, v)) continue;
+    for (const fmt::XY& p : v.points) pts.emplace_back(p.x, p.y);
+  }
+  return out;
+}
+
+struct LayerTest : ::testing::Test {
+  TempDir dir;
+  fmt::CollectingReporter reporter;
+  std::unique_ptr<fmt::Layer> open(const std::string& path = "f", fmt::OpenOptions o = {}) {
+    return fmt::Layer::open(dir.native(path), reporter, o);
+  }
+};
+
+}  // namespace
+
+TEST_F(LayerTest, ReadsThroughTheIndexOrByWalkingTheMainFile) {
+  ShapefileFiles files = sampleFiles(5);
+  writeSet(dir, files, "f");
+  auto layer = open("f.shp");
+  ASSERT_TRUE(layer) << ::testing::PrintToString(said(reporter));
+  EXPECT_TRUE(layer->shapes().indexed());
+  std::vector<Pts> want = shapesOf(*layer);
+  ASSERT_EQ(want.size(), 3u);
+  EXPECT_EQ(want[0], sampleShapes(5)[0].first);
+
+  // No index, an index of another length, an index whose entries miss the main file.
+  const File shorter(files.shx.begin(), files.shx.end() - 3);
+  File wrong = files.shx;
+  putBigEndian(wrong, 100, 1000);
+  for (const File* shx :
+       {static_cast<const File*>(nullptr), &shorter, static_cast<const File*>(&wrong)}) {
+    std::filesystem::remove(dir.native("f.shx"));
+    if (shx) dir.write("f.shx", *shx);
+    reporter.findings.clear();
+    layer = open("f");
+    ASSERT_TRUE(layer);
+    EXPECT_FALSE(layer->shapes().indexed());
+    EXPECT_TRUE(saidSomething(reporter, shx ? fmt::Severity::Irregularity : fmt::Severity::Note,
+                              "walking the main file"))
+        << ::testing::PrintToString(said(reporter));
+    EXPECT_EQ(shapesOf(*layer), want);
+  }
+}
+
+TEST_F(LayerTest, OpensEveryFileForReadingOnly) {
+  writeSet(dir, sampleFiles(1), "f");
+  auto layer = open();
+  ASSERT_TRUE(layer);
+  int files = 0;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    auto target = std::filesystem::read_symlink(fd.path(), ec);
+    if (ec || target.string().rfind(dir.str(), 0) != 0) continue;
+    std::ifstream info("/proc/self/fdinfo/" + fd.path().filename().string());
+    std::string key;
+    int flags = -1;
+    while (info >> key) {
+      if (key == "flags:") info >> std::oct >> flags;
+    }
+    EXPECT_EQ(flags & O_ACCMODE, O_RDONLY) << target;
+    ++files;
+  }
+  EXPECT_EQ(files, 3);  // the main file, the index and the table stay open
+}
+
+TEST_F(LayerTest, ReadsMoreShapesThanSixteenBitsCount) {
+  std::vector<Bytes> points(40000, shapeContent(1, {{1, 2}}));
+  writeSet(dir,
+           shapefileOf(1, points,
+                       dbfFile(40000, {{"N", 'N', 5}}, std::vector<std::string>(40000, "    42"))),
+           "f");
+  auto layer = open();
+  ASSERT_TRUE(layer);
+  EXPECT_EQ(layer->count(), 40000);
+  fmt::ShapeView v;
+  ASSERT_TRUE(layer->shapes().read(39999, v));
+  EXPECT_EQ(v.points[0].x, 1);
+  fmt::RowView row = layer->table()->read(39999);
+  EXPECT_EQ(layer->table()->value(row, 0), fmt::Value(std::int64_t{42}));
+  EXPECT_THROW(layer->shapes().read(40000, v), std::out_of_range);
+}
+
+TEST_F(LayerTest, TakesTheEncodingFromTheCodePageFileTheMarkOrTheCaller) {
+  std::string greek = "\xC1\xE8\xDE\xED\xE1";  // Athens in Windows-1253
+  File dbf = dbfFile(1, {{"NAME", 'C', 10}}, {" " + greek + "     "});
+  writeSet(dir, shapefileOf(1, {shapeContent(1, {{0, 0}})}, dbf), "f");
+  auto nameRead = [&](fmt::OpenOptions o = {}) {
+    auto layer = open("f", o);
+    return std::get<std::string>(layer->table()->value(layer->table()->read(0), 0));
+  };
+  const std::string athens = "\xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1";
+  EXPECT_EQ(nameRead(), "\xC3\x81\xC3\xA8\xC3\x9E\xC3\xAD\xC3\xA1");  // Windows-1252 by default
+  dbf[29] = 0xCB;  // the language driver of Windows-1253
+  dir.write("f.dbf", dbf);
+  EXPECT_EQ(nameRead(), athens);
+  dir.write("f.cpg", std::string("1253\n"));
+  dbf[29] = 0;
+  dir.write("f.dbf", dbf);
+  EXPECT_EQ(nameRead(), athens);
+  EXPECT_TRUE(saidSomething(reporter, fmt::Severity::Note, "CP1253, as the .cpg file says"));
+  EXPECT_EQ(nameRead({"ISO-8859-7"}), athens);
+  dir.write("f.cpg", std::string("UTF-8"));
+  reporter.findings.clear();
+  auto layer = open();
+  EXPECT_EQ(layer->encoding(), "UTF-8");
+  layer->table()->value(layer->table()->read(0), 0);
+  EXPECT_TRUE(saidSomething(reporter, fmt::Severity::Irregularity, "no characters"));
+}
+
+TEST_F(LayerTest, SaysWhatItCouldNotReadAndWhere) {
+  ShapefileFiles files = sampleFiles(3);
+  std::size_t second = 2 * ((std::size_t{files.shx[108]} << 24 | std::size_t{files.shx[109]} << 16 |
+                             std::size_t{files.shx[110]} << 8 | files.shx[111]));
+  files.shp[second + 8 + 40 + 3] = 0x10;    // the second record's point count, far too large
+  files.shp.resize(files.shp.size() - 10);  // and the last record runs past the end
+  writeSet(dir, files, "f");
+  std::filesystem::remove(dir.native("f.dbf"));
+  auto layer = open();
+  ASSERT_TRUE(layer);
+  EXPECT_EQ(layer->table(), nullptr);
+  EXPECT_TRUE(saidSomething(reporter, fmt::Severity::Note, "no table"));
+  EXPECT_TRUE(saidSomething(reporter, fmt::Severity::Irregularity, "walking the main file"));
+  EXPECT_TRUE(saidSomething(reporter, fmt::Severity::Error, "runs past the end of the file"));
+  ASSERT_EQ(layer->count(), 2);
+  fmt::ShapeView v;
+  EXPECT_TRUE(layer->shapes().read(0, v));
+  EXPECT_FALSE(layer->shapes().read(1, v));
+  EXPECT_EQ(v.type, fmt::ShapeType::Null);
+  const fmt::Finding& last = reporter.findings.back();
+  EXPECT_EQ(last.severity, fmt::Severity::Error);
+  EXPECT_EQ(last.record, 1);
+  EXPECT_EQ(last.offset, static_cast<std::int64_t>(second + 8 + 36));
+  EXPECT_NE(last.sentence.find("points need"), std::string::npos) << last.sentence;
+
+  reporter.findings.clear();
+  EXPECT_FALSE(open("missing"));
+  ASSERT_EQ(reporter.findings.size(), 1u);
+  EXPECT_TRUE(reporter.findings[0].missingFile);
+  dir.write("bad.shp", std::string(100, 'x'));
+  EXPECT_FALSE(open("bad.shp"));
+  EXPECT_NE(reporter.findings.back().sentence.find("not 9994"), std::string::npos);
+  EXPECT_FALSE(fmt::Layer::open(dir.native("f") + std::string(1, '\0') + "x", reporter));
+}
