@@ -1,42 +1,25 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 
-// The layout of the main file (.shp) and the index file (.shx), described once for the readers
-// and the writers. Both files open with the same 100-byte header; its first seven words are
-// big-endian and everything from the version on is little-endian. Lengths and offsets count 16-bit
-// words.
-//
-//   header      offset  size  order
-//   fileCode         0     4  BE    always 9994
-//   unused1..5       4    20  BE    zero
-//   fileLength      24     4  BE    whole file in words, header included
-//   version         28     4  LE    1000
-//   shapeType       32     4  LE
-//   xMin yMin       36    16  LE doubles
-//   xMax yMax       52    16  LE doubles
-//   zMin zMax       68    16  LE doubles (zero: no Z values here)
-//   mMin mMax       84    16  LE doubles (zero: no M values here)
-//
-// The main file then holds the records back to back: an 8-byte record header (record number and
-// content length in words, both BE) and the contents, whose first word is the shape type (LE):
+#include "format/MainFile.h"
+
+// The object model's view of the main and index files, whose layout format/MainFile.h and
+// format/ShapeRecord.h describe: the record layouts it reads and writes (Point, MultiPoint,
+// PolyLine and Polygon without Z or M) and their lengths in its checked 32-bit arithmetic.
 //
 //   Point       type, X, Y                                      20 bytes
 //   MultiPoint  type, box (4 doubles), n, n points              40 + 16n bytes
 //   PolyLine,   type, box (4 doubles), p, n, p part starts,     44 + 4p + 16n bytes
 //   Polygon       n points
-//
-// The index file holds one 8-byte entry per record: the record's offset in the main file and its
-// content length, both in words and BE.
 namespace kel::shp {
 
-constexpr std::int32_t kFileCode = 9994;
-constexpr std::int32_t kVersion = 1000;
-constexpr std::int32_t kHeaderBytes = 100;
+using format::kFileCode;
+using format::kHeaderBytes;
+using format::kIndexEntryBytes;
+using format::kRecordHeaderBytes;
+using format::kVersion;
 constexpr std::int32_t kHeaderWords = kHeaderBytes / 2;
-constexpr std::int32_t kRecordHeaderBytes = 8;
-constexpr std::int32_t kIndexEntryBytes = 8;
 constexpr std::int32_t kIndexEntryWords = kIndexEntryBytes / 2;
 constexpr std::int32_t kPointBytes = 16;  // one X/Y pair
 
@@ -61,20 +44,7 @@ constexpr std::int32_t swapBytes(std::int32_t value) noexcept {
                                    (u << 24));
 }
 
-// The 100-byte header of either file, its words in host order.
-struct ShapefileHeader {
-  std::int32_t fileCode = 0;
-  std::int32_t unused[5] = {};
-  std::int32_t fileLength = 0;
-  std::int32_t version = 0;
-  std::int32_t shapeType = 0;
-  double xMin = 0, yMin = 0, xMax = 0, yMax = 0;
-  double zMin = 0, zMax = 0, mMin = 0, mMax = 0;
-
-  using Bytes = std::array<unsigned char, kHeaderBytes>;
-  static ShapefileHeader decode(const Bytes& bytes) noexcept;
-  Bytes encode() const noexcept;
-};
+using ShapefileHeader = format::MainHeader;
 
 // The record header that opens every record of the main file, in host order.
 struct RecordHeader {
