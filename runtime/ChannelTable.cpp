@@ -20,10 +20,10 @@ std::int16_t ChannelTable::freeFile() const {
   raise(ErrorNumber::TooManyFiles);
 }
 
-void ChannelTable::open(std::int16_t channel, std::u16string_view path) {
+void ChannelTable::open(std::int16_t channel, std::u16string_view path, LinkRule links) {
   if (!validNumber(channel)) raise(ErrorNumber::BadFileNameOrNumber);
   if (isOpen(channel)) raise(ErrorNumber::FileAlreadyOpen);
-  auto file = std::make_unique<FileChannel>(nativePath(path));
+  auto file = std::make_unique<FileChannel>(nativePath(path), links);
   if (channels_.size() <= static_cast<std::size_t>(channel)) channels_.resize(channel + 1);
   channels_[channel] = std::move(file);
 }

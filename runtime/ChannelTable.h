@@ -20,9 +20,10 @@ class ChannelTable {
   std::int16_t freeFile() const;
 
   // Opens the file that a Windows path names on the channel (see FileSystem.h for the mapping),
-  // creating it when missing. "Bad file name or number" for a number outside 1..511, "file already
-  // open" when the channel is in use, and the open errors of FileChannel.
-  void open(std::int16_t channel, std::u16string_view path);
+  // creating it when missing. "Bad file name or number" for a number outside 1..511 or a path
+  // with a NUL character, "file already open" when the channel is in use, and the open errors of
+  // FileChannel.
+  void open(std::int16_t channel, std::u16string_view path, LinkRule links = LinkRule::Follow);
 
   // The open file of a channel; "bad file name or number" when the channel is not open.
   FileChannel& channel(std::int16_t channel);

@@ -20,10 +20,10 @@ bool ChannelFaults::failsNow(Operation op) noexcept {
   return armed_ && ++counts_[op] == failAt_ && op == failOp_;
 }
 
-FileChannel::FileChannel(const std::string& nativePath) {
+FileChannel::FileChannel(const std::string& nativePath, LinkRule links) {
   if (ChannelFaults::failsNow(ChannelFaults::kOpen)) raise(ErrorNumber::PathFileAccessError);
   unbuffered_ = ChannelFaults::armed();
-  fd_ = systemfile::open(nativePath, size_);
+  fd_ = systemfile::open(nativePath, links, size_);
   buf_.reset(new unsigned char[kBufferSize]);
 }
 

@@ -12,6 +12,11 @@
 
 namespace kel {
 
+// What opening a file does with a symbolic link that the path's last component names. A reader
+// follows it to the file it names; a writer refuses it (path/file access error), so that no link,
+// dangling or not, can make it create or empty a file somewhere else.
+enum class LinkRule { Follow, Refuse };
+
 // ---- Test seam: fault injection -------------------------------------------------------------
 // Lets a test make the k-th open, get, put or close of the channels fail, to walk a driver through
 // every failure point. Channels opened while a plan is armed keep nothing in their buffer between
@@ -49,10 +54,11 @@ class FileChannel {
  public:
   static constexpr std::size_t kBufferSize = 64 * 1024;
 
-  // Opens or creates the file at a native path, keeping an existing file's bytes; raises "path not
-  // found" for a missing directory and "path/file access error" when the file cannot be opened
-  // for reading and writing.
-  explicit FileChannel(const std::string& nativePath);
+  // Opens or creates the file at a native path, keeping an existing file's bytes; raises "bad file
+  // name or number" for a path with a NUL character, "path not found" for a missing directory and
+  // "path/file access error" when the file cannot be opened for reading and writing, or is a
+  // symbolic link that the rule refuses.
+  explicit FileChannel(const std::string& nativePath, LinkRule links = LinkRule::Follow);
   ~FileChannel();  // closes without reporting; close() is the way to hear about a failed flush
 
   FileChannel(const FileChannel&) = delete;

@@ -98,6 +98,7 @@ std::string resolvePrefix(const SplitPath& parts, std::size_t n) {
 }  // namespace
 
 std::string nativePath(std::u16string_view path) {
+  if (path.find(u'\0') != std::u16string_view::npos) raise(ErrorNumber::BadFileNameOrNumber);
   SplitPath parts = split(path);
   std::string native = resolvePrefix(parts, parts.components.size());
   if (parts.trailingSeparator && !native.empty() && native.back() != '/') native += '/';

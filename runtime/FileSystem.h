@@ -9,7 +9,10 @@
 // - an existing file or directory is found whatever the letter case of its name, the exact name
 //   first and otherwise the first match in byte order; a name that matches nothing is used as
 //   given, so that a new file is created under that name;
-// - names that begin with "." are hidden files.
+// - names that begin with "." are hidden files;
+// - a NUL character has no place in a path: every call here raises "bad file name or number" for
+//   a path that holds one, before it looks at the disk, as the system calls would otherwise take
+//   the path up to the NUL for the whole of it.
 namespace kel {
 
 std::string nativePath(std::u16string_view path);

@@ -39,10 +39,13 @@ ErrorNumber writeError(int err) {
 
 }  // namespace
 
-int open(const std::string& nativePath, std::int64_t& size) {
+int open(const std::string& nativePath, LinkRule links, std::int64_t& size) {
+  // The system would take the path up to the NUL for the whole of it.
+  if (nativePath.find('\0') != std::string::npos) raise(ErrorNumber::BadFileNameOrNumber);
+  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (links == LinkRule::Refuse ? O_NOFOLLOW : 0);
   int fd;
   do {
-    fd = ::open(nativePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    fd = ::open(nativePath.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) raise(openError(errno));
   struct stat st;

@@ -5,14 +5,16 @@
 #include <string>
 
 #include "runtime/Error.h"
+#include "runtime/FileChannel.h"
 
 // The few system calls behind a FileChannel, one implementation per system (SystemFile.cpp for
 // POSIX, windows/SystemFile.cpp for Win32), so that the channel's buffering is written once.
 namespace kel::systemfile {
 
-// Opens or creates a regular file for reading and writing and gives its length; raises "path not
-// found", "too many files", "permission denied" or "path/file access error".
-int open(const std::string& nativePath, std::int64_t& size);
+// Opens or creates a regular file for reading and writing and gives its length; raises "bad file
+// name or number" for a path with a NUL character, "path not found", "too many files", "permission
+// denied" or "path/file access error" (also for a link that `links` refuses).
+int open(const std::string& nativePath, LinkRule links, std::int64_t& size);
 
 // Reads up to n bytes at offset: how many, 0 at the end of the file. Raises "device I/O error".
 std::size_t readAt(int fd, void* out, std::size_t n, std::int64_t offset);

@@ -7,14 +7,14 @@
 
 namespace kel {
 
-void Shapefile::openFileSet(ChannelTable& channels, const std::u16string& stem) {
+void Shapefile::openFileSet(ChannelTable& channels, const std::u16string& stem, LinkRule links) {
   // Each free number is asked for after the previous file was opened, so the three differ.
   shpChannel_ = channels.freeFile();
-  channels.open(toInt16(std::int64_t{shpChannel_}), stem + u".shp");
+  channels.open(toInt16(std::int64_t{shpChannel_}), stem + u".shp", links);
   shxChannel_ = channels.freeFile();
-  channels.open(toInt16(std::int64_t{shxChannel_}), stem + u".shx");
+  channels.open(toInt16(std::int64_t{shxChannel_}), stem + u".shx", links);
   dbfChannel_ = channels.freeFile();
-  channels.open(toInt16(std::int64_t{dbfChannel_}), stem + u".dbf");
+  channels.open(toInt16(std::int64_t{dbfChannel_}), stem + u".dbf", links);
 }
 
 void Shapefile::closeFileSet(ChannelTable& channels) {

@@ -13,7 +13,7 @@ bool Shapefile::readShapefile(std::u16string& basepath, std::u16string& filename
     for (std::u16string_view extension : {u".shp", u".shx", u".dbf"}) {
       if (!shapefileMemberExists(basepath, filename, extension)) return false;
     }
-    openFileSet(channels, basepath + filename);
+    openFileSet(channels, basepath + filename, LinkRule::Follow);
     if (readHeaders(channels) && readShapes(channels) && readTable(channels)) {
       closeFileSet(channels);
       return true;

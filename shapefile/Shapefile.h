@@ -67,8 +67,9 @@ class Shapefile final : public Object {
   bool accepts(const ShapeObject& shape) const noexcept;
 
   // The file set that both drivers open and close, in the order main, index, table. The failure
-  // path abandons it: it closes what this call opened and hears no complaint.
-  void openFileSet(ChannelTable& channels, const std::u16string& stem);
+  // path abandons it: it closes what this call opened and hears no complaint. The reader follows
+  // symbolic links; the writer refuses them.
+  void openFileSet(ChannelTable& channels, const std::u16string& stem, LinkRule links);
   void closeFileSet(ChannelTable& channels);
   void abandonFileSet(ChannelTable& channels) noexcept;
 

@@ -19,7 +19,9 @@ bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filenam
         deleteFile(stem + std::u16string(extension));
       }
     }
-    openFileSet(channels, stem);
+    // A symbolic link left in a file's place (dangling, or hidden from the look-up) is refused,
+    // so that the write cannot create or empty a file elsewhere.
+    openFileSet(channels, stem, LinkRule::Refuse);
     // A file the look-up cannot see (a hidden one) is opened with its old bytes; empty it, so
     // that nothing old is left behind the new end.
     for (std::int32_t channel : {shpChannel_, shxChannel_, dbfChannel_}) {

@@ -11,17 +11,25 @@ namespace kel {
 
 namespace {
 
+// The system would take the path up to a NUL for the whole of it.
+std::u16string_view checked(std::u16string_view path) {
+  if (path.find(u'\0') != std::u16string_view::npos) raise(ErrorNumber::BadFileNameOrNumber);
+  return path;
+}
+
 std::wstring wide(std::u16string_view path) {
+  checked(path);
   return std::wstring(path.begin(), path.end());
 }
 
 }  // namespace
 
 std::string nativePath(std::u16string_view path) {
-  return toUtf8(path);
+  return toUtf8(checked(path));
 }
 
 std::u16string findFile(std::u16string_view path) {
+  checked(path);
   if (path.empty() || path.back() == u'\\' || path.back() == u'/') return {};
   // No wildcards: a name with one can name no file.
   std::size_t start = path.find_last_of(u"\\/:");

@@ -45,15 +45,25 @@ ErrorNumber openError(DWORD err) {
 
 }  // namespace
 
-int open(const std::string& nativePath, std::int64_t& size) {
+int open(const std::string& nativePath, LinkRule links, std::int64_t& size) {
+  // The system would take the path up to the NUL for the whole of it.
+  if (nativePath.find('\0') != std::string::npos) raise(ErrorNumber::BadFileNameOrNumber);
   std::u16string path = toUtf16(nativePath);
   std::wstring wide(path.begin(), path.end());
+  // Refusing links, the open takes a reparse point (a symbolic link, a junction) as the file
+  // itself, and a file that turns out to be one is closed untouched.
+  DWORD flags =
+      FILE_ATTRIBUTE_NORMAL | (links == LinkRule::Refuse ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
   HANDLE h =
       ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                    nullptr, OPEN_ALWAYS, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) raise(openError(::GetLastError()));
   LARGE_INTEGER length;
-  if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &length)) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &length) ||
+      (links == LinkRule::Refuse &&
+       (!::GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0))) {
     ::CloseHandle(h);
     raise(ErrorNumber::PathFileAccessError);
   }

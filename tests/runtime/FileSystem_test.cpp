@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/ChannelTable.h"
 #include "support/ErrorOf.h"
 #include "support/TempDir.h"
 
@@ -29,4 +30,32 @@ TEST(FileSystem, NamesResolveWhateverTheirCaseAndOnlyNormalFilesAreFound) {
   deleteFile(dir.win("DATA/roads.shp"));
   EXPECT_FALSE(std::filesystem::exists(dir.native("Data/Roads.SHP")));
   EXPECT_EQ(errorOf([&] { deleteFile(dir.win("Data/Roads.SHP")); }), 53);
+}
+
+// A NUL character cannot be part of a path: every call refuses it (52, bad file name) before it
+// touches the disk, rather than acting on the path in front of it. A channel that writes refuses
+// a symbolic link in its last component, so that it never creates or empties a file elsewhere.
+TEST(FileSystem, NulCharactersAndWritersLinksAreRefused) {
+  kel::testing::TempDir dir;
+  dir.write("victim.txt", "keep");
+  std::filesystem::create_symlink(dir.native("victim.txt"), dir.native("link.txt"));
+  std::filesystem::create_symlink(dir.native("elsewhere.txt"), dir.native("dangling.txt"));
+  using namespace std::string_literals;
+  for (std::u16string nul : {dir.win("victim.txt") + u'\0', dir.u16() + u"\0\\x"s + u"\\victim.txt",
+                             dir.win("victim.txt\0.shp"s)}) {
+    EXPECT_EQ(errorOf([&] { nativePath(nul); }), 52);
+    EXPECT_EQ(errorOf([&] { findFile(nul); }), 52);
+    EXPECT_EQ(errorOf([&] { deleteFile(nul); }), 52);
+    ChannelTable channels;
+    EXPECT_EQ(errorOf([&] { channels.open(1, nul); }), 52);
+  }
+  EXPECT_EQ(errorOf([&] { FileChannel(dir.native("victim.txt") + '\0' + "x"); }), 52);
+  ChannelTable channels;
+  for (const char* link : {"link.txt", "dangling.txt"}) {
+    EXPECT_EQ(errorOf([&] { channels.open(1, dir.win(link), LinkRule::Refuse); }), 75) << link;
+  }
+  EXPECT_EQ(dir.read("victim.txt"), kel::testing::File({'k', 'e', 'e', 'p'}));
+  EXPECT_FALSE(std::filesystem::exists(dir.native("elsewhere.txt")));
+  channels.open(1, dir.win("link.txt"));  // a reader follows the link
+  EXPECT_EQ(channels.channel(1).length(), 4);
 }

@@ -178,17 +178,30 @@ TEST(WriteShapefileDriver, FailuresReportFalseAndLeakNoDescriptors) {
   TempDir dir;
   auto refused = sampleModel(kelPoint);  // refused once every file is open
   refused->getShapeObject(1)->get_Record()->setField(u"NAME", u"\u4E2D");
+  // Neither a NUL character, which ends a path in the system's calls, nor a symbolic link where a
+  // file is to be made, dangling or hidden from the look-up, may steer the write to another file.
+  dir.write("victim.txt", "keep");
+  std::filesystem::create_symlink(dir.native("elsewhere"), dir.native("link.shp"));
+  std::filesystem::create_symlink(dir.native("victim.txt"), dir.native(".shx"));
+  const std::u16string d = dir.u16();
+  using namespace std::string_literals;
   // Root may write wherever only permissions guard, so /proc refuses root as well.
-  const std::pair<std::string, Ref<Shapefile>> cases[] = {
-      {dir.str() + "/missing/", sampleModel(kelPoint)},
-      {"/proc/", sampleModel(kelPoint)},
-      {dir.str(), refused}};
+  const std::tuple<std::u16string, std::u16string, Ref<Shapefile>> cases[] = {
+      {d + u"/missing/", u"kelwr", sampleModel(kelPoint)},
+      {u"/proc/", u"kelwr", sampleModel(kelPoint)},
+      {d, u"kelwr", refused},
+      {d, u"victim.txt\0"s, sampleModel(kelPoint)},
+      {d + u"\\victim.txt\0"s, u"x", sampleModel(kelPoint)},
+      {d, u"link", sampleModel(kelPoint)},
+      {d, u"", sampleModel(kelPoint)}};
   long before = openFds();
-  for (const auto& [base, file] : cases) {
-    EXPECT_FALSE(file->writeShapefile(std::u16string(base.begin(), base.end()), u"kelwr")) << base;
+  for (const auto& [base, name, file] : cases) {
+    EXPECT_FALSE(file->writeShapefile(base, name)) << toUtf8(base + u"|" + name);
   }
   EXPECT_EQ(openFds(), before);
   EXPECT_FALSE(std::filesystem::exists(dir.native("missing")));
+  EXPECT_FALSE(std::filesystem::exists(dir.native("elsewhere")));
+  EXPECT_EQ(dir.read("victim.txt"), File({'k', 'e', 'e', 'p'}));
 }
 
 TEST(WriteShapefileDriver, FullDiskReportsFalse) {

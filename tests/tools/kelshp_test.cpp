@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -24,6 +25,16 @@ std::vector<std::vector<std::string>> grep(const std::string& text, const std::s
   for (std::string line; std::getline(lines, line);)
     if (std::regex_match(line, m, std::regex(pattern))) found.emplace_back(m.begin() + 1, m.end());
   return found;
+}
+
+// Whether text holds a control character other than a line end: C0, DEL, or C1 in UTF-8.
+bool hasControl(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto b = static_cast<unsigned char>(text[i]);
+    if ((b < 0x20 && b != '\n') || b == 0x7F) return true;
+    if (b == 0xC2 && i + 1 < text.size() && (text[i + 1] & 0xE0) == 0x80) return true;
+  }
+  return false;
 }
 
 // Heads of command lines: run() with them wants success, execute() reports whatever happens.
@@ -132,6 +143,77 @@ assert all(len(v) == 80 for v in values), values
 assert [ord(c) for c in "".join(values)[:128]] == list(range(128)), values
 )";
   run(python + quote(check) + " " + path("raw.json"));
+  EXPECT_FALSE(hasControl(run(kelshp + "dump " + path("lin"))));  // C1 escaped as well
+}
+
+// Whatever comes from a file or a path reaches the terminal escaped (\u{1b} a control character,
+// \xNN a byte that is not UTF-8, \\ a backslash); dump escapes as JSON does.
+TEST_F(Kelshp, ControlCharactersNeverReachTheTerminal) {
+  const std::string stem = "ctl\x1b]0;x\x07";  // ESC and BEL in the file name
+  // Column 2's name holds 0x9D (U+009D in Windows-1252) and its type letter is ESC.
+  writeSet(dir,
+           shapefileOf(1, {shapeContent(1, {{1, 2}})},
+                       dbfFile(1, {{"A\x1b[2J", 'C', 1}, {"B\x9d\\", '\x1b', 1}}, {" xy"})),
+           stem);
+  std::string info = run(kelshp + "info " + path(stem));
+  std::string check = execute(kelshp + "check " + path(stem)).out;
+  std::string dump = run(kelshp + "dump " + path(stem));
+  std::string failed = execute(kelshp + "info " + path(stem + "\x9b" + "x")).err;
+  for (const std::string& out : {info, check, dump, failed}) EXPECT_FALSE(hasControl(out)) << out;
+  EXPECT_NE(info.find("ctl\\u{1b}]0;x\\u{07}.shp\n"), std::string::npos) << info;
+  EXPECT_NE(info.find(" A\\u{1b}[2J "), std::string::npos) << info;
+  EXPECT_NE(info.find(" B\\u{9d}\\\\ "), std::string::npos) << info;
+  EXPECT_NE(check.find("type letter '\\u{1b}'"), std::string::npos) << check;
+  EXPECT_NE(failed.find("ctl\\u{1b}]0;x\\u{07}\\x9bx.shp: no such file"), std::string::npos)
+      << failed;
+  EXPECT_NE(dump.find(R"("A\u001b[2J":"x","B\u009d\\":"y")"), std::string::npos) << dump;
+}
+
+// A coordinate that GeoJSON cannot hold, or that the picture cannot place, leaves neither output
+// invalid: dump gives the shape a null geometry and says why; render draws what it can and says
+// on one line what it left out or pulled in.
+TEST_F(Kelshp, OutputsStayValidForCoordinatesNoNumberCanShow) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<Pts> shapes = {{{0, 0}, {2, 2}},
+                             {{0, 0}, {1e305, 1}, {1e308, -1e308}},  // far beyond the picture
+                             {{0, 0}, {nan, 1}, {2, 2}},
+                             {{inf, 0}, {1, 1}}};
+  const char* dumped = R"(
+import json, sys
+def refuse(token): raise ValueError(token)
+features = json.load(open(sys.argv[1]), parse_constant=refuse)["features"]
+flat = lambda c: [v for x in c for v in flat(x)] if isinstance(c, list) else [c]
+assert [f["geometry"] and f["geometry"]["type"] for f in features] == [sys.argv[2]] * 2 + [None] * 2
+assert all(type(v) in (int, float) for f in features[:2] for v in flat(f["geometry"]["coordinates"]))
+assert all(isinstance(f["kelshp:invalid"], str) for f in features[2:]), features
+assert all("kelshp:invalid" not in f for f in features[:2]), features
+)";
+  const char* drawn = R"(
+import math, re, sys, xml.etree.ElementTree as ET
+svg = ET.parse(sys.argv[1]).getroot()
+numbers = [svg.get(a) for a in ("width", "height")]
+paths = list(svg.iter("{http://www.w3.org/2000/svg}path"))
+circles = list(svg.iter("{http://www.w3.org/2000/svg}circle"))
+for p in paths: numbers += re.split("[MLZ,]", p.get("d"))
+for c in circles: numbers += [c.get("cx"), c.get("cy")]
+assert all(math.isfinite(float(n)) and abs(float(n)) < 1e9 for n in numbers if n), numbers
+print(len(paths), len(circles))
+)";
+  // The type, its GeoJSON name, the paths and circles drawn (every vertex that is a number).
+  std::tuple<std::int32_t, std::string, std::string> cases[] = {{3, "LineString", "4 0\n"},
+                                                                {8, "MultiPoint", "0 8\n"}};
+  for (auto& [type, geometry, elements] : cases) {
+    std::vector<Bytes> records;
+    for (const Pts& pts : shapes) records.push_back(shapeContent(type, pts));
+    writeSet(dir, shapefileOf(type, records, dbfFile(4), {0, 0, 2, 2}), "far");
+    dir.write("far.json", run(kelshp + "dump " + path("far")));
+    run(python + quote(dumped) + " " + path("far.json") + " " + geometry);
+    Outcome render = execute(kelshp + "render " + path("far") + " -o " + path("far.svg"));
+    EXPECT_EQ(render.status, 0);
+    EXPECT_EQ(std::count(render.err.begin(), render.err.end(), '\n'), 1) << render.err;
+    EXPECT_EQ(run(python + quote(drawn) + " " + path("far.svg")), elements) << geometry;
+  }
 }
 
 TEST_F(Kelshp, CopyWritesPeerFilesBackByteForByte) {

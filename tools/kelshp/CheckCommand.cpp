@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Output.h"
 #include "Tool.h"
 #include "runtime/FileSystem.h"
 #include "runtime/Text.h"
@@ -85,7 +86,8 @@ class Findings {
   void add(const std::string& file, std::int64_t offset, const std::string& what,
            const char* kind) {
     std::string where = offset >= 0 ? ": offset " + std::to_string(offset) : "";
-    std::printf("%s%s: %s (%s)\n", file.c_str(), where.c_str(), what.c_str(), kind);
+    std::printf("%s%s: %s (%s)\n", visible(file).c_str(), where.c_str(), visible(what).c_str(),
+                kind);
   }
   int errors_ = 0;
   int irregularities_ = 0;
@@ -389,10 +391,10 @@ int runCheck(const Args& args) {
   checkIndex(findings, names[1], files[1], records);
   checkTable(findings, names[2], files[2], records.size());
   if (findings.errors() + findings.irregularities() == 0) {
-    std::printf("%s: regular\n", path.stem.c_str());
+    std::printf("%s: regular\n", visible(path.stem).c_str());
     return 0;
   }
-  std::printf("%s: %d errors, %d irregularities\n", path.stem.c_str(), findings.errors(),
+  std::printf("%s: %d errors, %d irregularities\n", visible(path.stem).c_str(), findings.errors(),
               findings.irregularities());
   return 1;
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include "Output.h"
 #include "Tool.h"
 #include "runtime/Text.h"
 
@@ -135,8 +136,8 @@ void print(const Shapefile& file) {
     const Record& record = *shape->get_Record();
     for (std::int16_t f = 1; f <= record.get_FieldCount(); ++f) {
       Ref<RecordField> value = record.getFieldByIndex(f);
-      std::printf("      %-8s \"%s\"\n", toUtf8(value->get_name()).c_str(),
-                  toUtf8(value->get_value()).c_str());
+      std::printf("      %-8s \"%s\"\n", visible(toUtf8(value->get_name())).c_str(),
+                  visible(toUtf8(value->get_value())).c_str());
     }
   }
 }
@@ -169,7 +170,7 @@ int runDemo(const Args& args) {
       return fail(directory + "/" + sample.name + ".shp: the library could not write it");
     }
   }
-  std::printf("Wrote roads and places into %s\n", directory.c_str());
+  std::printf("Wrote roads and places into %s\n", visible(directory).c_str());
   for (Sample& sample : samples) {
     std::printf("\n");
     std::string path = directory + "/" + sample.name;

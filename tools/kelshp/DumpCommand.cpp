@@ -1,9 +1,11 @@
+#include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "Output.h"
 #include "Tool.h"
 #include "geojson/Geometry.h"
+#include "runtime/Text.h"
 
 namespace kelshp {
 
@@ -20,7 +22,8 @@ constexpr const char* kUsage =
     "Writes the whole shapefile as RFC 7946 GeoJSON to standard output: a\n"
     "FeatureCollection with one Feature per shape, in file order. Polygon rings are\n"
     "grouped into polygons with their holes; every record's fields become the\n"
-    "feature's properties, as raw text with blanks kept.\n";
+    "feature's properties, as raw text with blanks kept. A shape with a coordinate\n"
+    "that is NaN or infinite has a null geometry and says why in \"kelshp:invalid\".\n";
 
 std::string position(const Point& p) {
   return "[" + number(p.x) + "," + number(p.y) + "]";
@@ -45,9 +48,29 @@ std::string list(const std::vector<T>& items, F&& each) {
   return out + "]";
 }
 
-// The geometry of a shape of the given type; null when the shape has nothing to draw.
-std::string geometry(std::int32_t type, const kel::ShapeObject& shape) {
-  kel::geojson::Geometry g = kel::geojson::geometryOf(type, shape);
+// Why a geometry cannot be written: GeoJSON positions hold finite numbers only. Empty when it can.
+std::string whyInvalid(const kel::geojson::Geometry& g) {
+  std::size_t vertices = 0, bad = 0;
+  auto count = [&](const Ring& ring) {
+    for (const Point& p : ring) {
+      ++vertices;
+      bad += std::isfinite(p.x) && std::isfinite(p.y) ? 0 : 1;
+    }
+  };
+  for (const Ring& line : g.lines) count(line);
+  for (const Polygon& p : g.polygons) {
+    count(p.outer);
+    for (const Ring& hole : p.holes) count(hole);
+  }
+  if (bad == 0) return {};
+  std::string which = vertices == 1 ? "its vertex has"
+                                    : std::to_string(bad) + " of its " + std::to_string(vertices) +
+                                          (bad == 1 ? " vertices has" : " vertices have");
+  return which + " a coordinate that is NaN or infinite, which GeoJSON cannot hold";
+}
+
+// The geometry of a shape as GeoJSON; null when the shape has nothing to draw.
+std::string geometry(const kel::geojson::Geometry& g) {
   std::string coordinates;
   switch (g.type) {
     case GeometryType::Null:
@@ -81,6 +104,16 @@ std::string properties(const kel::ShapeObject& shape) {
   return out + "}";
 }
 
+// A shape's feature. Its geometry is null, with a "kelshp:invalid" member that says why, when its
+// coordinates cannot be written.
+std::string feature(std::int32_t type, const kel::ShapeObject& shape) {
+  kel::geojson::Geometry g = kel::geojson::geometryOf(type, shape);
+  std::string why = whyInvalid(g);
+  std::string out = R"({"type":"Feature","geometry":)" + (why.empty() ? geometry(g) : "null");
+  if (!why.empty()) out += R"(,"kelshp:invalid":)" + jsonString(kel::toUtf16(why));
+  return out + R"(,"properties":)" + properties(shape) + "}";
+}
+
 }  // namespace
 
 int runDump(const Args& args) {
@@ -94,10 +127,8 @@ int runDump(const Args& args) {
   for (const kel::Variant& item : *file->get_ShapeObjects()) {
     const kel::ShapeObject& shape = item.deref<kel::ShapeObject>();
     std::int32_t type = kel::geojson::drawnType(shape, file->get_ShapeType());
-    std::string feature = first ? "\n" : ",\n";
-    feature += R"({"type":"Feature","geometry":)" + geometry(type, shape) + R"(,"properties":)" +
-               properties(shape) + "}";
-    std::fwrite(feature.data(), 1, feature.size(), stdout);
+    std::string text = (first ? "\n" : ",\n") + feature(type, shape);
+    std::fwrite(text.data(), 1, text.size(), stdout);
     first = false;
   }
   std::fputs("\n]}\n", stdout);

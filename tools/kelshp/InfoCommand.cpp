@@ -24,7 +24,7 @@ int runInfo(const Args& args) {
   if (!file) return 1;
 
   const kel::BoundingBox& box = *file->get_BoundingBox();
-  std::printf("%s\n", path.file(".shp").c_str());
+  std::printf("%s\n", visible(path.file(".shp")).c_str());
   std::printf("  shape type  %s\n", shapeTypeName(file->get_ShapeType()).c_str());
   std::printf("  records     %d\n", file->get_ShapeObjectCount());
   std::printf("  extent      (%s, %s) - (%s, %s)\n", number(box.get_xMin()).c_str(),
@@ -35,7 +35,7 @@ int runInfo(const Args& args) {
   for (std::int16_t i = 1; i <= table.get_DescriptorCount(); ++i) {
     kel::Ref<kel::TableDescriptor> column = table.getTableDescriptorByIndex(i);
     std::printf("    %-12s %-10s width %-3d precision %d\n",
-                kel::toUtf8(column->get_name()).c_str(),
+                visible(kel::toUtf8(column->get_name())).c_str(),
                 fieldTypeName(column->get_fieldType()).c_str(), column->get_width(),
                 column->get_precision());
   }

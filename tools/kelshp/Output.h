@@ -3,15 +3,23 @@
 #include <string>
 #include <string_view>
 
-// Text for the tool's outputs: numbers that read back to the same double, and JSON strings.
+// Text for the tool's outputs: numbers that read back to the same double, JSON strings, and text
+// from files and paths made safe for a terminal.
 namespace kelshp {
 
 // The shortest text that reads back to the same double; "null" for NaN and the infinities,
 // which JSON has no words for.
 std::string number(double value);
 
-// A JSON string literal of UTF-16 text, quotes included; control characters escaped.
+// A JSON string literal of UTF-16 text, quotes included; control characters (C0, DEL and C1)
+// escaped as \u00XX.
 std::string jsonString(std::u16string_view text);
+
+// UTF-8 text as the terminal gets it: a control character (U+0000 to U+001F, U+007F to U+009F)
+// as \u{XX}, its code point in two hex digits, a byte that is not part of valid UTF-8 as \xXX, and
+// a backslash as \\, so that nothing a file or a file name holds can steer the terminal and every
+// escape reads one way.
+std::string visible(std::string_view utf8);
 
 // Text for XML attributes and content: the five special characters escaped.
 std::string xmlEscaped(std::string_view utf8);

@@ -2,6 +2,8 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <limits>
+#include <optional>
 #include <string>
 
 #include "Output.h"
@@ -24,15 +26,17 @@ constexpr const char* kUsage =
 
 // Maps map coordinates onto the picture: the extents fitted into the width with a margin,
 // centred, y pointing up. Extents that are empty, inverted or not finite draw as one point.
+// Differences are taken of halves, so that none overflows anywhere in the range of doubles.
 class Viewport {
  public:
   Viewport(const kel::BoundingBox& box, double width) : width_(width) {
     xMin_ = finite(box.get_xMin());
     yMax_ = finite(box.get_yMax());
-    double w = span(box.get_xMax() - box.get_xMin());
-    double h = span(box.get_yMax() - box.get_yMin());
+    double w = span(box.get_xMax() / 2 - box.get_xMin() / 2);  // half the extents' width
+    double h = span(box.get_yMax() / 2 - box.get_yMin() / 2);
     double inner = width - 2 * kMargin;
-    scale_ = std::max(w, h) > 0 ? inner / std::max(w, h) : 1;
+    scale_ = std::max(w, h) > 0 ? inner / std::max(w, h) : 1;  // pixels per half unit
+    if (!std::isfinite(scale_)) scale_ = std::numeric_limits<double>::max();
     height_ = std::max(h * scale_, 2 * kMargin) + 2 * kMargin;
     left_ = kMargin + (inner - w * scale_) / 2;
     top_ = (height_ - h * scale_) / 2;
@@ -40,15 +44,42 @@ class Viewport {
 
   double width() const { return width_; }
   double height() const { return height_; }
-  double x(const Point& p) const { return round2(left_ + (p.x - xMin_) * scale_); }
-  double y(const Point& p) const { return round2(top_ + (yMax_ - p.y) * scale_); }
-  std::string at(const Point& p) const { return number(x(p)) + "," + number(y(p)); }
+
+  // Where a vertex goes on the picture; none for a vertex with a NaN or infinite coordinate,
+  // which is left out. A vertex so far outside the extents that it lies more than kFar pixels
+  // away is drawn at kFar, which every SVG reader can hold. Both are counted.
+  std::optional<Point> place(const Point& p) {
+    if (!std::isfinite(p.x) || !std::isfinite(p.y)) {
+      ++leftOut_;
+      return std::nullopt;
+    }
+    double x = left_ + (p.x / 2 - xMin_ / 2) * scale_;
+    double y = top_ + (yMax_ / 2 - p.y / 2) * scale_;
+    if (!(std::fabs(x) <= kFar && std::fabs(y) <= kFar)) ++pulledIn_;
+    return Point{round2(std::clamp(x, -kFar, kFar)), round2(std::clamp(y, -kFar, kFar))};
+  }
+
+  // What place() did not draw where it lies, in one sentence; empty when it drew everything.
+  std::string report() const {
+    auto vertices = [](std::size_t n) {
+      return std::to_string(n) + (n == 1 ? " vertex" : " vertices");
+    };
+    std::string out;
+    if (leftOut_ > 0) out = "left out " + vertices(leftOut_) + " with a NaN or infinite coordinate";
+    if (pulledIn_ > 0) {
+      out += (out.empty() ? "drew " : "; drew ") + vertices(pulledIn_) +
+             (pulledIn_ == 1 ? " that lies" : " that lie") +
+             " too far outside the file's extents at the edge of the drawable range";
+    }
+    return out;
+  }
 
  private:
   static constexpr double kMargin = 10;
+  static constexpr double kFar = 1e7;
   static double finite(double v) { return std::isfinite(v) ? v : 0; }
   static double span(double v) { return std::isfinite(v) && v > 0 ? v : 0; }
-  static double round2(double v) { return std::isfinite(v) ? std::round(v * 100) / 100 : 0; }
+  static double round2(double v) { return std::round(v * 100) / 100; }
 
   double width_;
   double height_ = 0;
@@ -57,13 +88,21 @@ class Viewport {
   double scale_ = 1;
   double left_ = 0;
   double top_ = 0;
+  std::size_t leftOut_ = 0;
+  std::size_t pulledIn_ = 0;
 };
 
-std::string pathData(const Viewport& view, const std::vector<Ring>& rings, bool close) {
+std::string pathData(Viewport& view, const std::vector<Ring>& rings, bool close) {
   std::string d;
   for (const Ring& ring : rings) {
-    for (std::size_t i = 0; i < ring.size(); ++i) d += (i ? "L" : "M") + view.at(ring[i]);
-    if (close) d += "Z";
+    bool first = true;
+    for (const Point& p : ring) {
+      std::optional<Point> at = view.place(p);
+      if (!at) continue;
+      d += (first ? "M" : "L") + number(at->x) + "," + number(at->y);
+      first = false;
+    }
+    if (close && !first) d += "Z";
   }
   return d;
 }
@@ -88,7 +127,8 @@ int runRender(const Args& args) {
   if (input.empty() || output.empty() || !(width >= 50 && width <= 100000)) {
     return std::fputs(kUsage, stderr), 2;
   }
-  kel::Ref<kel::Shapefile> file = load(ShapefilePath::parse(input));
+  ShapefilePath path = ShapefilePath::parse(input);
+  kel::Ref<kel::Shapefile> file = load(path);
   if (!file) return 1;
 
   Viewport view(*file->get_BoundingBox(), width);
@@ -100,23 +140,23 @@ int runRender(const Args& args) {
     const kel::ShapeObject& shape = item.deref<kel::ShapeObject>();
     std::int32_t type = kel::geojson::drawnType(shape, file->get_ShapeType());
     std::vector<Ring> parts = kel::geojson::partsOf(shape);
-    if (parts.empty()) continue;
-    if (type == kel::kelPolygon) {
+    if (type == kel::kelPolygon || type == kel::kelPolyLine) {
+      std::string d = pathData(view, parts, type == kel::kelPolygon);
+      if (d.empty()) continue;
       // Even-odd filling leaves the holes open whichever way their rings run.
-      svg +=
-          "<path fill=\"#9cc3a4\" fill-opacity=\"0.8\" fill-rule=\"evenodd\" stroke=\"#35613f\" "
-          "stroke-width=\"0.8\" d=\"" +
-          pathData(view, parts, true) + "\"/>\n";
-    } else if (type == kel::kelPolyLine) {
-      svg +=
-          "<path fill=\"none\" stroke=\"#b5452f\" stroke-width=\"1.5\" "
-          "stroke-linejoin=\"round\" d=\"" +
-          pathData(view, parts, false) + "\"/>\n";
+      svg += type == kel::kelPolygon
+                 ? "<path fill=\"#9cc3a4\" fill-opacity=\"0.8\" fill-rule=\"evenodd\" "
+                   "stroke=\"#35613f\" stroke-width=\"0.8\" d=\""
+                 : "<path fill=\"none\" stroke=\"#b5452f\" stroke-width=\"1.5\" "
+                   "stroke-linejoin=\"round\" d=\"";
+      svg += d + "\"/>\n";
     } else {
       for (const Ring& part : parts) {
         for (const Point& p : part) {
-          svg += "<circle r=\"3\" fill=\"#2f5fb5\" cx=\"" + number(view.x(p)) + "\" cy=\"" +
-                 number(view.y(p)) + "\"/>\n";
+          if (std::optional<Point> at = view.place(p)) {
+            svg += "<circle r=\"3\" fill=\"#2f5fb5\" cx=\"" + number(at->x) + "\" cy=\"" +
+                   number(at->y) + "\"/>\n";
+          }
         }
       }
     }
@@ -127,6 +167,7 @@ int runRender(const Args& args) {
   out << svg;
   out.close();
   if (!out) return fail(output + ": cannot be written");
+  if (std::string what = view.report(); !what.empty()) warn(path.file(".shp") + ": " + what);
   return 0;
 }
 

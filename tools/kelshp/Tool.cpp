@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "Output.h"
 #include "runtime/FileSystem.h"
 #include "runtime/Text.h"
 
@@ -23,8 +24,12 @@ ShapefilePath ShapefilePath::parse(const std::string& argument) {
   return {directory + name, kel::toUtf16(directory), kel::toUtf16(name)};
 }
 
+void warn(const std::string& what) {
+  std::fprintf(stderr, "kelshp: %s\n", visible(what).c_str());
+}
+
 int fail(const std::string& what) {
-  std::fprintf(stderr, "kelshp: %s\n", what.c_str());
+  warn(what);
   return 1;
 }
 

@@ -21,8 +21,11 @@ struct ShapefilePath {
   std::string file(const char* extension) const { return stem + extension; }
 };
 
-// Reports a failure in one line on standard error, "kelshp: <what>", and gives exit status 1.
+// Reports a failure in one line on standard error, "kelshp: <what>", and gives exit status 1. The
+// text is shown as visible() shows it: paths and names in it may hold anything.
 int fail(const std::string& what);
+// The same line for a command that goes on: a warning.
+void warn(const std::string& what);
 
 // Reads a shapefile through the library. On failure it reports which file is missing or
 // unreadable, or that the library refused the set, and returns null.

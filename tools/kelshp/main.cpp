@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "Output.h"
 #include "Tool.h"
 
 namespace {
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
       return kelshp::fail(std::string(argv[1]) + ": " + e.what());
     }
   }
-  std::fprintf(stderr, "kelshp: unknown command '%s'\n\n%s", argv[1], kUsage);
+  std::fprintf(stderr, "kelshp: unknown command '%s'\n\n%s", kelshp::visible(argv[1]).c_str(),
+               kUsage);
   return 2;
 }
