@@ -70,14 +70,12 @@ bool Shapefile::readTable(ChannelTable& channels) {
         describedKnown = true;
       }
       if (described.insert(descriptor->name()).second) descriptors.addObject(descriptor.get());
+      // A column of width 0 takes no bytes of a row, and its values are empty.
       std::uint8_t width = descriptor->get_width();
       if (inFile.insert(descriptor->name()).second) {
         rows->addField(descriptor->name(), static_cast<std::size_t>(recordBytes), width);
       }
       recordBytes += width;
-      // A field of no bytes is malformed, and a table of them could make a few bytes of file
-      // stand for billions of empty fields.
-      if (width == 0) return false;
     }
 
     // The records keep the table's bytes, and each makes its fields from its own row when it is

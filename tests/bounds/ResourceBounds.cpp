@@ -193,6 +193,12 @@ const std::pair<const char*, Maker> kCases[] = {
                           dbfFile(s, columns(n / 10, 1),
                                   std::vector<std::string>(n, std::string(n / 10 + 1, 'x'))));
      }},
+    {"records of scale/10 width-0 columns",
+     [](int s) {
+       auto n = static_cast<std::size_t>(s);
+       return shapefileOf(1, std::vector<Bytes>(n, shapeContent(1, {{1, 2}})),
+                          dbfFile(s, columns(n / 10, 0), std::vector<std::string>(n, " ")));
+     }},
     // The lies: counts far beyond what the bytes behind them hold.
     {"a MultiPoint announcing 32000 points",
      [](int s) {

@@ -60,13 +60,16 @@ TEST(ReadTableTest, ColumnNamesFollowTheDbaseRuleAndValuesAreRawWindows1252) {
 }
 
 TEST(ReadTableTest, RecordsFollowTheFileColumns) {
-  // A repeated name is one column and one field, but its bytes still take their room.
+  // A repeated name is one column and one field, but its bytes still take their room; a column
+  // of width 0 takes none, and its values are empty.
   Shapefile f;
-  File dbf = dbfFile(2, {{"A", 'C', 2}, {"A", 'N', 3}, {"B", 'C', 1}}, {" 11222Z", " 33444Y"});
+  File dbf = dbfFile(2, {{"A", 'C', 2}, {"A", 'N', 3}, {"E", 'C', 0}, {"B", 'C', 1}},
+                     {" 11222Z", " 33444Y"});
   ASSERT_TRUE(readWithTable(f, dbf, 2));
-  EXPECT_EQ(f.get_TableDescription()->get_DescriptorCount(), 2);
-  EXPECT_EQ(fieldsAt(f, 1), (Fields{{u"A", u"11"}, {u"B", u"Z"}}));
-  EXPECT_EQ(fieldsAt(f, 2), (Fields{{u"A", u"33"}, {u"B", u"Y"}}));
+  EXPECT_EQ(f.get_TableDescription()->get_DescriptorCount(), 3);
+  EXPECT_EQ(f.get_TableDescription()->getTableDescriptorByName(u"E")->get_width(), 0);
+  EXPECT_EQ(fieldsAt(f, 1), (Fields{{u"A", u"11"}, {u"E", u""}, {u"B", u"Z"}}));
+  EXPECT_EQ(fieldsAt(f, 2), (Fields{{u"A", u"33"}, {u"E", u""}, {u"B", u"Y"}}));
 }
 
 // A read record makes its fields when it is first reached; whichever member reaches them first,
@@ -118,12 +121,10 @@ TEST(ReadTableTest, EveryMemberReachesTheFieldsOfARecordNotYetUsed) {
 }
 
 TEST(ReadTableTest, FailuresHandOverNoRecord) {
-  // Record counts other than the shape count, a zero width, and too few bytes for the records:
-  // two records of 5 bytes need 10, and with the end-of-file mark there are 9.
-  const std::pair<File, int> cases[] = {
-      {dbfFile(1, {{"A", 'C', 1}}, {" x"}), 2},
-      {dbfFile(2, {{"A", 'C', 2}, {"B", 'C', 0}}, {" xx", " xx"}), 2},
-      {dbfFile(2, {{"A", 'C', 4}}, {" abcd", " ab"}), 2}};
+  // Record counts other than the shape count, and too few bytes for the records: two records of
+  // 5 bytes need 10, and with the end-of-file mark there are 9.
+  const std::pair<File, int> cases[] = {{dbfFile(1, {{"A", 'C', 1}}, {" x"}), 2},
+                                        {dbfFile(2, {{"A", 'C', 4}}, {" abcd", " ab"}), 2}};
   for (const auto& [dbf, shapes] : cases) {
     Shapefile f;
     EXPECT_FALSE(readWithTable(f, dbf, shapes));
