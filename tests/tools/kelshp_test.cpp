@@ -223,6 +223,20 @@ TEST_F(Kelshp, CopyWritesPeerFilesBackByteForByte) {
     for (std::string ext : {".shp", ".shx"})
       EXPECT_TRUE(dir.read(name + ext) == dir.read("copy-" + name + ext)) << name + ext;
   }
+  // A column of empty values, which the library writes with width 0, is copied as it is.
+  ShapefileFiles blank =
+      shapefileOf(1, {shapeContent(1, {{1, 2}})},
+                  dbfFile(1, {{"A", 'C', 1}, {"E", 'C', 0}}, {" x"}), {1, 2, 1, 2});
+  writeSet(dir, blank, "blank");
+  run(kelshp + "copy " + path("blank") + " " + path("copy-blank"));
+  EXPECT_EQ(dir.read("copy-blank.shp"), blank.shp);
+  File dbf = dir.read("copy-blank.dbf");
+  EXPECT_EQ(dbf, withDateOf(blank.dbf, dbf));
+  Outcome check = execute(kelshp + "check " + path("copy-blank"));
+  EXPECT_EQ(check.out,
+            dir.native("copy-blank.dbf") +
+                ": offset 80: column 2 has width 0, so its values are empty (irregular)\n" +
+                dir.native("copy-blank") + ": 0 errors, 1 irregularities\n");
   Outcome copy = execute(kelshp + "copy " + path("poly") + " " + path("no-such-dir/poly"));
   EXPECT_NE(copy.status, 0);
   EXPECT_NE(copy.err.find(dir.native("no-such-dir/poly")), std::string::npos) << copy.err;
@@ -247,16 +261,18 @@ print(*(len(list(svg.iter("{http://www.w3.org/2000/svg}" + e))) for e in ("path"
 TEST_F(Kelshp, CheckNamesTheOffsetOfEachFault) {
   File dbf = dir.read("lin.dbf");
   std::size_t shpSize = dir.read("lin.shp").size(), firstRecord = dbf[8] | dbf[9] << 8;
-  // The file, the byte patched (at or past the end the file grows), its value, the offset reported.
-  std::tuple<std::string, std::size_t, unsigned char, std::size_t> cases[] = {
-      {".shp", 3, 0x0B, 0},                     // file code 9995
-      {".shx", 103, 0x36, 100},                 // entry 1 points 4 words past record 1
-      {".shp", 108, 5, 108},                    // a Polygon record in a PolyLine file
-      {".dbf", 4, 3, 4},                        // 3 table records for 2 shapes
-      {".dbf", firstRecord, '*', firstRecord},  // record 1 deleted
-      {".shp", shpSize + 3, 0, shpSize},        // 4 bytes behind the last record
+  // The file, the byte patched (at or past the end the file grows), its value, the offset reported
+  // and its kind.
+  std::tuple<std::string, std::size_t, unsigned char, std::size_t, std::string> cases[] = {
+      {".shp", 3, 0x0B, 0, "error"},                         // file code 9995
+      {".shx", 103, 0x36, 100, "irregular"},                 // entry 1 points 4 words past record 1
+      {".shp", 108, 5, 108, "irregular"},                    // a Polygon record in a PolyLine file
+      {".dbf", 4, 3, 4, "error"},                            // 3 table records for 2 shapes
+      {".dbf", firstRecord, '*', firstRecord, "irregular"},  // record 1 deleted
+      {".shp", shpSize + 3, 0, shpSize, "irregular"},        // 4 bytes behind the last record
+      {".dbf", 48, 0, 48, "irregular"},                      // column 1 of width 0
   };
-  for (auto& [patched, at, byte, reported] : cases) {
+  for (auto& [patched, at, byte, reported, kind] : cases) {
     for (std::string ext : {".shp", ".shx", ".dbf"}) {
       File bytes = dir.read("lin" + ext);
       if (ext == patched) bytes.resize(std::max(bytes.size(), at + 1)), bytes[at] = byte;
@@ -265,7 +281,10 @@ TEST_F(Kelshp, CheckNamesTheOffsetOfEachFault) {
     Outcome check = execute(kelshp + "check " + path("bad"));
     std::string where = dir.native("bad") + patched + ": offset " + std::to_string(reported) + ": ";
     EXPECT_EQ(check.status, 1) << where;
-    EXPECT_NE(check.out.find(where), std::string::npos) << where << " missing in\n" << check.out;
+    std::size_t line = check.out.find(where);
+    ASSERT_NE(line, std::string::npos) << where << " missing in\n" << check.out;
+    std::string finding = check.out.substr(line, check.out.find('\n', line) - line);
+    EXPECT_TRUE(finding.ends_with(" (" + kind + ")")) << finding;
   }
 }
 
