@@ -15,25 +15,15 @@ std::string str(std::int64_t n) {
 
 void ShapeReader::report(Severity severity, std::int64_t offset, std::int64_t record,
                          std::string sentence, const std::string* file) {
-  Finding f;
-  f.severity = severity;
-  f.file = file != nullptr ? *file : shpPath_;
-  f.offset = offset;
-  f.record = record;
-  f.sentence = std::move(sentence);
-  reporter_.report(f);
+  tell(reporter_, severity, file != nullptr ? *file : shpPath_, offset, record,
+       std::move(sentence));
 }
 
 std::unique_ptr<ShapeReader> ShapeReader::open(const std::string& shpPath,
                                                const std::string& shxPath, Reporter& reporter) {
   std::unique_ptr<ShapeReader> r(new ShapeReader(reporter, shpPath));
-  ReadOnlyFile::OpenError why;
-  r->shp_ = ReadOnlyFile::open(shpPath, why);
-  if (!r->shp_) {
-    Finding f{Severity::Error, shpPath, -1, -1, "cannot be opened: " + why.sentence, why.missing};
-    reporter.report(f);
-    return nullptr;
-  }
+  r->shp_ = openOrTell(shpPath, reporter);
+  if (!r->shp_) return nullptr;
   std::span<const unsigned char> bytes = r->shp_->view(0, kHeaderBytes);
   if (bytes.size() < static_cast<std::size_t>(kHeaderBytes)) {
     r->report(Severity::Error, -1, -1,
