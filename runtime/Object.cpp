@@ -31,6 +31,14 @@ std::u16string_view className(ClassId id) noexcept {
 }
 
 void Object::destroy() noexcept {
+  if (objectClass().holdsObjects) {
+    ObjectArena::endHolder(this);
+  } else {
+    end();
+  }
+}
+
+void Object::end() noexcept {
   if (arenaOffset() == 0) {
     objectClass().deleteObject(this);
   } else {
