@@ -34,7 +34,7 @@ struct NestedEnds {
 constinit thread_local NestedEnds nestedEnds{};
 
 // Puts an object on the list; false when there is no memory for it.
-bool addWaiting(NestedEnds& ends, Object* object) noexcept {
+[[gnu::noinline]] bool addWaiting(NestedEnds& ends, Object* object) noexcept {
   if (ends.waiting == ends.capacity) {
     std::size_t capacity = std::max<std::size_t>(64, 2 * ends.capacity);
     void* grown = std::realloc(ends.list, capacity * sizeof(Object*));
@@ -82,23 +82,51 @@ void ObjectArena::dispose(Object* object) noexcept {
   releaseChunk(chunk);
 }
 
-bool ObjectArena::startEnd(Object* object) noexcept {
+// Inline here: they bracket the end of every object that holds others, a shape and its lists
+// among them, and the first test is almost always all they do.
+inline bool ObjectArena::startEnd(Object* object) noexcept {
   NestedEnds& ends = nestedEnds;
-  // Short of memory for the list, the object ends at once, one level deeper.
-  if (ends.depth >= kMostNestedEnds && addWaiting(ends, object)) return false;
-  ++ends.depth;
+  if (ends.depth < kMostNestedEnds) [[likely]] {
+    ++ends.depth;
+    return true;
+  }
+  if (addWaiting(ends, object)) return false;
+  ++ends.depth;  // short of memory for the list, the object ends at once, one level deeper
   return true;
 }
 
-void ObjectArena::finishEnd() noexcept {
+inline void ObjectArena::finishEnd() noexcept {
   NestedEnds& ends = nestedEnds;
-  if (--ends.depth != 0 || ends.waiting == 0) return;
-  // The outermost end is done: the waiting objects end one after another, each with the whole
-  // depth for what it holds, and what they put on the list ends in the same loop.
+  if (--ends.depth == 0 && ends.waiting != 0) [[unlikely]]
+    endWaiting();
+}
+
+// The outermost end is done: the waiting objects end one after another, each with the whole
+// depth for what it holds, and what they put on the list ends in the same loop.
+void ObjectArena::endWaiting() noexcept {
+  NestedEnds& ends = nestedEnds;
   ends.depth = 1;
   while (ends.waiting != 0) ends.list[--ends.waiting]->end();
   std::free(ends.list);
   ends = {};
+}
+
+// Objects end here, beside the arenas that most of them come from, so that the steps of an end
+// are one function.
+void Object::destroy() noexcept {
+  if (objectClass().holdsObjects) {
+    ObjectArena::endHolder(this);
+  } else {
+    end();
+  }
+}
+
+void Object::end() noexcept {
+  if (arenaOffset() == 0) {
+    objectClass().deleteObject(this);
+  } else {
+    ObjectArena::dispose(this);
+  }
 }
 
 void ObjectArena::endHolder(Object* object) noexcept {
@@ -109,9 +137,16 @@ void ObjectArena::endHolder(Object* object) noexcept {
 
 void ObjectArena::releaseRow(Object* first, std::size_t n, std::size_t stride) noexcept {
   if (n == 0) return;
+  if (first->objectClass().holdsObjects) {
+    // Rows are made of vertices and fields; a row of objects that hold others would end as its
+    // objects' own releases end them.
+    for (std::size_t i = 0; i < n; ++i) {
+      reinterpret_cast<Object*>(reinterpret_cast<unsigned char*>(first) + i * stride)->release();
+    }
+    return;
+  }
   Chunk* chunk = chunkOf(first);  // makeRow took the whole row from one chunk
   auto destruct = first->objectClass().destruct;
-  bool holds = first->objectClass().holdsObjects;
   std::size_t ended = 0;
   for (std::size_t i = 0; i < n; ++i) {
     auto* object = reinterpret_cast<Object*>(reinterpret_cast<unsigned char*>(first) + i * stride);
@@ -121,13 +156,7 @@ void ObjectArena::releaseRow(Object* first, std::size_t n, std::size_t stride) n
       --object->refs_;
       continue;
     }
-    if (holds) {
-      if (!startEnd(object)) continue;  // it tells the chunk when it ends
-      destruct(*object);
-      finishEnd();
-    } else if (destruct != nullptr) {
-      destruct(*object);
-    }
+    if (destruct != nullptr) destruct(*object);
     poison(object, stride);
     ++ended;
   }

@@ -169,6 +169,7 @@ class ObjectArena {
   // finishEnd, which ends the waiting objects once the outermost end is done.
   static bool startEnd(Object* object) noexcept;
   static void finishEnd() noexcept;
+  [[gnu::noinline]] static void endWaiting() noexcept;
 
   Chunk* chunk_ = nullptr;
   std::size_t used_ = 0;  // bytes of the current chunk given out, its header included
