@@ -8,15 +8,17 @@
 namespace kel::geojson {
 
 std::vector<Ring> partsOf(const ShapeObject& shape) {
-  std::int32_t count = shape.get_CoordinateCount();
+  Ref<Collection> coordinates = shape.get_Coordinates();
+  std::int32_t count = deref(coordinates).count();
   std::vector<Point> points;
   points.reserve(static_cast<std::size_t>(count));
-  for (const Variant& item : *shape.get_Coordinates()) {
+  for (const Variant& item : *coordinates) {
     Ref<Coordinate> c = item.as<Coordinate>();
     points.push_back(c ? Point{c->get_X(), c->get_Y()} : Point{});
   }
   std::vector<std::int32_t> starts;
-  for (const Variant& item : *shape.get_Parts()) starts.push_back(item.toInt32());
+  Ref<Collection> partStarts = shape.get_Parts();
+  for (const Variant& item : deref(partStarts)) starts.push_back(item.toInt32());
   std::vector<Ring> parts;
   for (std::size_t i = 0; i < starts.size(); ++i) {
     std::int32_t begin = std::clamp(starts[i], 0, count);

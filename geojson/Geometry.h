@@ -25,7 +25,9 @@ struct Polygon {
 };
 
 // The parts of a shape: each runs from its start to the next one's (the last to the end). Starts
-// that fall outside the vertices or do not ascend give empty parts, which are left out.
+// that fall outside the vertices or do not ascend give empty parts, which are left out; a vertex
+// that is Nothing counts as the origin, as in the shape's extents. A list of vertices or part
+// starts that is Nothing raises "object variable not set".
 std::vector<Ring> partsOf(const ShapeObject& shape);
 
 // Twice the signed area: positive for a counter-clockwise ring (y up).

@@ -82,14 +82,16 @@ py::object property(py::object getter, const char* doc) {
 
 void bindGeoInterface(py::module_& module) {
   py::setattr(module.attr("ShapeObject"), "__geo_interface__",
-              property(py::cpp_function([](const kel::ShapeObject& shape) {
+              property(py::cpp_function([](py::handle self) {
+                         const auto& shape = objectOf<kel::ShapeObject>(self);
                          return geometry(shape.get_ShapeType(), shape);
                        }),
                        "The shape's GeoJSON geometry as a dictionary (None for a shape without "
                        "vertices), with Polygon rings grouped as `kelshp dump` groups them."));
   py::setattr(
       module.attr("Shapefile"), "__geo_interface__",
-      property(py::cpp_function([](const kel::Shapefile& file) {
+      property(py::cpp_function([](py::handle self) {
+                 const auto& file = objectOf<kel::Shapefile>(self);
                  py::list features;
                  kel::Ref<kel::Collection> shapes = file.get_ShapeObjects();
                  if (shapes) {

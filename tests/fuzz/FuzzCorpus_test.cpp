@@ -34,3 +34,7 @@ TEST(FuzzCorpus, ReadTargetKeepsItsContractOnSeedsAndRegressions) {
 TEST(FuzzCorpus, RoundTripTargetKeepsItsContractOnSeedsAndRegressions) {
   replay("roundtrip", checkRoundTrip, roundTripSeeds());
 }
+
+TEST(FuzzCorpus, GeoJsonTargetKeepsItsContractOnSeedsAndRegressions) {
+  replay("geojson", checkGeoJson, geoJsonSeeds());
+}

@@ -61,6 +61,21 @@ def test_shapely_takes_shapes_and_groups_rings(tmp_path):
     assert kel.ShapeObject().__geo_interface__ is None  # no vertices, no geometry
 
 
+@pytest.mark.parametrize("unset, in_the_shape", [
+    (lambda s, sf: setattr(s, "Parts", None), True),
+    (lambda s, sf: setattr(s, "Coordinates", None), True),
+    (lambda s, sf: sf.ShapeObjects.Add(None), False),  # a shape that is Nothing
+])
+def test_nothing_where_the_view_needs_an_object_is_error_91(unset, in_the_shape):
+    s = shape(kel.kelPolyLine, [[(0, 0), (1, 1)]])
+    sf = shapefile(kel.kelPolyLine, [s])
+    unset(s, sf)
+    for viewed in [sf, s] if in_the_shape else [sf]:
+        with pytest.raises(kel.Error) as raised:
+            viewed.__geo_interface__
+        assert raised.value.number == 91
+
+
 def test_geopandas_takes_a_shapefile_with_its_records():
     sf = shapefile(kel.kelPolygon, [shape(kel.kelPolygon, [SQUARE, HOLE], NAME="Park", KIND="green"),
                                     shape(kel.kelPolygon, [FAR], NAME="Lake", KIND="blue")])

@@ -124,7 +124,8 @@ int runDump(const Args& args) {
 
   std::fputs(R"({"type":"FeatureCollection","features":[)", stdout);
   bool first = true;
-  for (const kel::Variant& item : *file->get_ShapeObjects()) {
+  kel::Ref<kel::Collection> shapes = file->get_ShapeObjects();
+  for (const kel::Variant& item : kel::deref(shapes)) {
     const kel::ShapeObject& shape = item.deref<kel::ShapeObject>();
     std::int32_t type = kel::geojson::drawnType(shape, file->get_ShapeType());
     std::string text = (first ? "\n" : ",\n") + feature(type, shape);

@@ -131,12 +131,13 @@ int runRender(const Args& args) {
   kel::Ref<kel::Shapefile> file = load(path);
   if (!file) return 1;
 
-  Viewport view(*file->get_BoundingBox(), width);
+  Viewport view(kel::deref(file->get_BoundingBox()), width);
   std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + number(view.width()) +
                     "\" height=\"" + number(view.height()) + "\" viewBox=\"0 0 " +
                     number(view.width()) + " " + number(view.height()) + "\">\n" +
                     "<rect width=\"100%\" height=\"100%\" fill=\"#fbfaf5\"/>\n";
-  for (const kel::Variant& item : *file->get_ShapeObjects()) {
+  kel::Ref<kel::Collection> shapes = file->get_ShapeObjects();
+  for (const kel::Variant& item : kel::deref(shapes)) {
     const kel::ShapeObject& shape = item.deref<kel::ShapeObject>();
     std::int32_t type = kel::geojson::drawnType(shape, file->get_ShapeType());
     std::vector<Ring> parts = kel::geojson::partsOf(shape);
