@@ -19,11 +19,17 @@ std::vector<Ring> partsOf(const ShapeObject& shape) {
   std::vector<std::int32_t> starts;
   Ref<Collection> partStarts = shape.get_Parts();
   for (const Variant& item : deref(partStarts)) starts.push_back(item.toInt32());
+  // Each vertex goes to one part at most, so that starts which go back and forth cannot make the
+  // parts outgrow the vertices.
+  std::vector<std::int32_t> kept;
+  for (std::int32_t start : starts) {
+    start = std::clamp(start, 0, count);
+    if (kept.empty() || start > kept.back()) kept.push_back(start);
+  }
   std::vector<Ring> parts;
-  for (std::size_t i = 0; i < starts.size(); ++i) {
-    std::int32_t begin = std::clamp(starts[i], 0, count);
-    std::int32_t end = i + 1 < starts.size() ? std::clamp(starts[i + 1], 0, count) : count;
-    if (end > begin) parts.emplace_back(points.begin() + begin, points.begin() + end);
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    std::int32_t end = i + 1 < kept.size() ? kept[i + 1] : count;
+    if (end > kept[i]) parts.emplace_back(points.begin() + kept[i], points.begin() + end);
   }
   return parts;
 }

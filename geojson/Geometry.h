@@ -24,10 +24,11 @@ struct Polygon {
   std::vector<Ring> holes;
 };
 
-// The parts of a shape: each runs from its start to the next one's (the last to the end). Starts
-// that fall outside the vertices or do not ascend give empty parts, which are left out; a vertex
-// that is Nothing counts as the origin, as in the shape's extents. A list of vertices or part
-// starts that is Nothing raises "object variable not set".
+// The parts of a shape: each runs from its start to the next one's (the last to the end). A start
+// outside the vertices counts as the nearest end; a start that does not rise above the one before
+// begins no part, so that no vertex is in two parts; empty parts are left out. A vertex that is
+// Nothing counts as the origin, as in the shape's extents. A list of vertices or part starts that
+// is Nothing raises "object variable not set".
 std::vector<Ring> partsOf(const ShapeObject& shape);
 
 // Twice the signed area: positive for a counter-clockwise ring (y up).
