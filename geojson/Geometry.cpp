@@ -99,6 +99,26 @@ Geometry geometryOf(std::int32_t type, const ShapeObject& shape) {
   return g;
 }
 
+std::string whyInvalid(const Geometry& g) {
+  std::size_t vertices = 0, bad = 0;
+  auto count = [&](const Ring& ring) {
+    for (const Point& p : ring) {
+      ++vertices;
+      bad += std::isfinite(p.x) && std::isfinite(p.y) ? 0 : 1;
+    }
+  };
+  for (const Ring& line : g.lines) count(line);
+  for (const Polygon& p : g.polygons) {
+    count(p.outer);
+    for (const Ring& hole : p.holes) count(hole);
+  }
+  if (bad == 0) return {};
+  std::string which = vertices == 1 ? "its vertex has"
+                                    : std::to_string(bad) + " of its " + std::to_string(vertices) +
+                                          (bad == 1 ? " vertices has" : " vertices have");
+  return which + " a coordinate that is NaN or infinite, which GeoJSON cannot hold";
+}
+
 Properties propertiesOf(const ShapeObject& shape) {
   Properties out;
   Ref<Record> record = shape.get_Record();

@@ -81,6 +81,10 @@ struct Geometry {
 
 Geometry geometryOf(std::int32_t type, const ShapeObject& shape);
 
+// Why a geometry cannot stand as GeoJSON, whose positions hold finite numbers only: a sentence
+// ("2 of its 5 vertices have a coordinate that is NaN or infinite, ..."), empty when it can.
+std::string whyInvalid(const Geometry& g);
+
 // A shape's record as a feature's properties: each field's name and raw text, in order, a
 // repeated name keeping its first value as lookups by name do; empty for a shape without record.
 using Properties = std::vector<std::pair<std::u16string, std::u16string>>;

@@ -29,6 +29,8 @@ py::list polygon(const geojson::Polygon& p) {
 // The same geometry that `kelshp dump` writes, as the dictionaries of the geo interface.
 py::object geometry(std::int32_t type, const kel::ShapeObject& shape) {
   geojson::Geometry g = geojson::geometryOf(type, shape);
+  // GeoJSON holds finite numbers only: such a shape has no geometry, as in `kelshp dump`.
+  if (!geojson::whyInvalid(g).empty()) return py::none();
   py::object coordinates;
   switch (g.type) {
     case geojson::GeometryType::Null:

@@ -42,10 +42,13 @@ def peer_file(folder, kind, parts_per_shape):
     (pyshp.POLYLINE, [[[(0, 0), (1, 2)]], [[(0, 0), (1, 1)], [(5, 5), (6, 5), (7, 7)]]]),
     (pyshp.MULTIPOINT, [[[(1, 2), (3, 4), (-5.5, 1e300)]]]),
     (pyshp.POINT, [[[(0.1, -0.2)]], [[(5e-324, -1.7976931348623157e308)]]]),
+    (pyshp.POLYLINE, [[[(0, 0), (float("nan"), 1)]], [[(0, 0), (1, float("inf"))]]]),
 ])
 def test_features_are_what_kelshp_dump_writes(tmp_path, kind, shapes):
     sf = peer_file(tmp_path, kind, shapes)
     dumped = json.loads(kelshp("dump", tmp_path / "peer"))
+    for feature in dumped["features"]:  # what dump says of a geometry that GeoJSON cannot hold
+        assert (feature.pop("kelshp:invalid", None) is None) == (feature["geometry"] is not None)
     assert json.loads(json.dumps(sf.__geo_interface__)) == dumped
     for i, feature in enumerate(dumped["features"], 1):
         assert json.loads(json.dumps(sf.getShapeObject(i).__geo_interface__)) == feature["geometry"]

@@ -48,27 +48,6 @@ std::string list(const std::vector<T>& items, F&& each) {
   return out + "]";
 }
 
-// Why a geometry cannot be written: GeoJSON positions hold finite numbers only. Empty when it can.
-std::string whyInvalid(const kel::geojson::Geometry& g) {
-  std::size_t vertices = 0, bad = 0;
-  auto count = [&](const Ring& ring) {
-    for (const Point& p : ring) {
-      ++vertices;
-      bad += std::isfinite(p.x) && std::isfinite(p.y) ? 0 : 1;
-    }
-  };
-  for (const Ring& line : g.lines) count(line);
-  for (const Polygon& p : g.polygons) {
-    count(p.outer);
-    for (const Ring& hole : p.holes) count(hole);
-  }
-  if (bad == 0) return {};
-  std::string which = vertices == 1 ? "its vertex has"
-                                    : std::to_string(bad) + " of its " + std::to_string(vertices) +
-                                          (bad == 1 ? " vertices has" : " vertices have");
-  return which + " a coordinate that is NaN or infinite, which GeoJSON cannot hold";
-}
-
 // The geometry of a shape as GeoJSON; null when the shape has nothing to draw.
 std::string geometry(const kel::geojson::Geometry& g) {
   std::string coordinates;
@@ -108,7 +87,7 @@ std::string properties(const kel::ShapeObject& shape) {
 // coordinates cannot be written.
 std::string feature(std::int32_t type, const kel::ShapeObject& shape) {
   kel::geojson::Geometry g = kel::geojson::geometryOf(type, shape);
-  std::string why = whyInvalid(g);
+  std::string why = kel::geojson::whyInvalid(g);
   std::string out = R"({"type":"Feature","geometry":)" + (why.empty() ? geometry(g) : "null");
   if (!why.empty()) out += R"(,"kelshp:invalid":)" + jsonString(kel::toUtf16(why));
   return out + R"(,"properties":)" + properties(shape) + "}";
