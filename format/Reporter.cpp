@@ -27,7 +27,7 @@ std::unique_ptr<ReadOnlyFile> openOrTell(const std::string& path, Reporter& repo
   if (!file) {
     Finding f;
     f.file = path;
-    f.sentence = "cannot be opened: " + why.sentence;
+    f.sentence = why.missing ? "no such file" : "cannot be opened: " + why.sentence;
     f.missingFile = why.missing;
     reporter.report(f);
   }

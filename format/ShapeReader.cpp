@@ -62,8 +62,13 @@ bool ShapeReader::useIndex(const std::string& shxPath) {
   ReadOnlyFile::OpenError why;
   std::unique_ptr<ReadOnlyFile> shx = ReadOnlyFile::open(shxPath, why);
   auto refuse = [&](Severity severity, std::string sentence) {
-    report(severity, -1, -1, sentence + "; the records are found by walking the main file",
-           &shxPath_);
+    Finding f{severity,
+              shxPath_,
+              -1,
+              -1,
+              sentence + "; the records are found by walking the main file",
+              !shx && why.missing};
+    reporter_.report(f);
     return false;
   };
   if (!shx) {

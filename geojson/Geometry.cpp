@@ -42,6 +42,10 @@ double signedArea2(const Ring& ring) {
   return sum;
 }
 
+void orient(Ring& ring, bool counterClockwise) {
+  if ((signedArea2(ring) > 0) != counterClockwise) std::reverse(ring.begin(), ring.end());
+}
+
 std::int32_t drawnType(const ShapeObject& shape, std::int32_t fileType) {
   return shape.get_ShapeType() != kelUndefined ? shape.get_ShapeType() : fileType;
 }
@@ -104,7 +108,7 @@ std::string whyInvalid(const Geometry& g) {
   auto count = [&](const Ring& ring) {
     for (const Point& p : ring) {
       ++vertices;
-      bad += std::isfinite(p.x) && std::isfinite(p.y) ? 0 : 1;
+      bad += std::isfinite(p.x) && std::isfinite(p.y) && (!g.hasZ || std::isfinite(p.z)) ? 0 : 1;
     }
   };
   for (const Ring& line : g.lines) count(line);

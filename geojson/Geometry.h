@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "format/ShapeRecord.h"
 #include "geometry/ShapeObject.h"
 
 // A shape's vertices as plain values, split into its parts, a Polygon's rings grouped the way GIS
@@ -16,6 +17,8 @@ namespace kel::geojson {
 struct Point {
   double x = 0;
   double y = 0;
+  double z = 0;  // when the geometry has Z values
+  double m = 0;  // when it has M values; below -1e38, no measure
 };
 using Ring = std::vector<Point>;  // also a line string
 
@@ -33,6 +36,9 @@ std::vector<Ring> partsOf(const ShapeObject& shape);
 
 // Twice the signed area: positive for a counter-clockwise ring (y up).
 double signedArea2(const Ring& ring);
+
+// Turns the ring round unless it already runs the way asked.
+void orient(Ring& ring, bool counterClockwise);
 
 // What a grouping cost: its steps (a box or an edge looked at, an index built), and whether it
 // placed every hole before it ran out of them.
@@ -77,9 +83,17 @@ struct Geometry {
   std::vector<Ring> lines;
   std::vector<Polygon> polygons;
   bool grouped = true;  // false when the ring grouping ran out of steps
+  bool hasZ = false;    // the points' z values are the shape's
+  bool hasM = false;    // the points' m values are the shape's
 };
 
 Geometry geometryOf(std::int32_t type, const ShapeObject& shape);
+
+// A record's GeoJSON geometry as a reader of the files gives it, Z and M values included: a null
+// shape draws nothing; a MultiPatch is a MultiPolygon, its triangle strips and fans split into
+// triangles, each outer or first ring starting a polygon and the inner rings and plain rings
+// after it its holes.
+Geometry geometryOf(const format::ShapeView& shape);
 
 // Why a geometry cannot stand as GeoJSON, whose positions hold finite numbers only: a sentence
 // ("2 of its 5 vertices have a coordinate that is NaN or infinite, ..."), empty when it can.
