@@ -130,9 +130,9 @@ std::optional<CodecError> decodeShape(std::span<const unsigned char> content, Sh
       if (p > 0) loadLEArray(b + fixed + 4 * p, buffer.partTypes.data(), p);
       for (std::size_t i = 0; i < p; ++i) {
         if (buffer.partTypes[i] < 0 || buffer.partTypes[i] > 5) {
-          return CodecError{fixed + 4 * (p + i), "part " + str(i + 1) + " has part type " +
-                                                     std::to_string(buffer.partTypes[i]) +
-                                                     ", none of the six"};
+          return CodecError{static_cast<std::size_t>(fixed + 4 * (p + i)),
+                            "part " + str(i + 1) + " has part type " +
+                                std::to_string(buffer.partTypes[i]) + ", none of the six"};
         }
       }
       view.partTypes = buffer.partTypes;
