@@ -38,3 +38,7 @@ TEST(FuzzCorpus, RoundTripTargetKeepsItsContractOnSeedsAndRegressions) {
 TEST(FuzzCorpus, GeoJsonTargetKeepsItsContractOnSeedsAndRegressions) {
   replay("geojson", checkGeoJson, geoJsonSeeds());
 }
+
+TEST(FuzzCorpus, EngineTargetKeepsItsContractOnSeedsAndRegressions) {
+  replay("engine", checkEngine, engineSeeds());
+}
