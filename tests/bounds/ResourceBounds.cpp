@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "format/Layer.h"
 #include "support/ShapefileFixtures.h"
 
 namespace {
@@ -134,6 +135,42 @@ Cost readCounted(const ShapefileFiles& files) {
   return {files.shp.size() + files.shx.size() + files.dbf.size(),
           static_cast<std::size_t>(peak - before), allocations,
           static_cast<std::size_t>(ChannelFaults::counted(ChannelFaults::kGet)), read};
+}
+
+// Counts what the engine finds, keeping nothing: a crafted file may hold a finding a byte.
+struct Counting final : format::Reporter {
+  void report(const format::Finding&) override { ++findings; }
+  std::size_t findings = 0;
+};
+
+// Reads the files through the engine, every record, row and value visited, with every allocation
+// counted and the peak of what the reading holds.
+Cost engineCounted(const ShapefileFiles& files) {
+  TempDir dir;
+  writeSet(dir, files, "f");
+  Counting reporter;
+  allocations = 0;
+  std::int64_t before = live;
+  peak = live;
+  counting = true;
+  bool read = false;
+  {
+    std::unique_ptr<format::Layer> layer = format::Layer::open(dir.native("f.shp"), reporter);
+    if (layer) {
+      read = true;
+      format::ShapeView view;
+      for (std::int64_t i = 0; i < layer->count(); ++i) layer->shapes().read(i, view);
+      if (format::TableReader* table = layer->table()) {
+        for (std::int64_t i = 0; i < table->count(); ++i) {
+          format::RowView row = table->read(i);
+          for (std::size_t c = 0; c < table->columns().size(); ++c) table->value(row, c);
+        }
+      }
+    }
+  }
+  counting = false;
+  return {files.shp.size() + files.shx.size() + files.dbf.size(),
+          static_cast<std::size_t>(peak - before), allocations, 0, read};
 }
 
 // n columns of distinct names, ten characters long: too long to be kept inside a string object.
@@ -259,6 +296,24 @@ TEST(ResourceBounds, ReadingHoldsAllocatesAndGetsLinearlyInTheInputSize) {
       EXPECT_LE(cost.allocations, kAllocationsPerInputByte * cost.inputBytes + kConstantOps)
           << name << " " << scale;
       EXPECT_LE(cost.gets, cost.inputBytes + kConstantOps) << name << " " << scale;
+    }
+  }
+}
+
+// The engine holds a record or a row at a time, and its windows on the files: a small multiple of
+// the largest record, never of a count that the files announce.
+TEST(ResourceBounds, TheEngineHoldsARecordAtATime) {
+  for (const auto& [name, make] : kCases) {
+    for (int scale : {10, 300, 3000}) {
+      Cost cost = engineCounted(make(scale));
+      std::printf("engine: %-54s %5d: %8zu bytes; %8zu held at the peak, %.2f allocations a byte\n",
+                  name, scale, cost.inputBytes, cost.peakBytes,
+                  static_cast<double>(cost.allocations) / static_cast<double>(cost.inputBytes));
+      EXPECT_TRUE(cost.read) << name;
+      EXPECT_LE(cost.peakBytes, 3 * cost.inputBytes + (std::size_t{2} << 20))
+          << name << " " << scale;
+      EXPECT_LE(cost.allocations, kAllocationsPerInputByte * cost.inputBytes + kConstantOps)
+          << name << " " << scale;
     }
   }
 }
