@@ -21,19 +21,20 @@ void skip(FileChannel& dbf, std::int64_t n) {
 
 // Reads the descriptor that begins with the byte `first`, already read.
 Ref<TableDescriptor> getDescriptor(FileChannel& dbf, std::uint8_t first) {
-  unsigned char rest[dbf::kDescriptorBytes - 1];
-  dbf.get(rest, sizeof rest);
+  unsigned char bytes[dbf::kDescriptorBytes] = {first};
+  dbf.get(bytes + 1, sizeof bytes - 1);
+  format::FieldDescriptor d = format::FieldDescriptor::decode(bytes);
   // The first byte is the name's first character even when it is zero; behind it a zero byte is
   // skipped rather than ending the name.
-  std::u16string name(1, ansiToChar(first));
-  for (int i = 0; i < dbf::kNameBytes - 1; ++i) {
-    if (rest[i] != 0) name += ansiToChar(rest[i]);
+  std::u16string name(1, ansiToChar(d.name[0]));
+  for (int i = 1; i < dbf::kNameBytes; ++i) {
+    if (d.name[i] != 0) name += ansiToChar(d.name[i]);
   }
   auto descriptor = makeRef<TableDescriptor>();
   descriptor->put_name(name);
-  descriptor->put_fieldType(dbf::fieldTypeOfLetter(rest[10]));
-  descriptor->put_width(rest[15]);
-  descriptor->put_precision(rest[16]);
+  descriptor->put_fieldType(dbf::fieldTypeOfLetter(d.type));
+  descriptor->put_width(d.width);
+  descriptor->put_precision(d.decimals);
   return descriptor;
 }
 
