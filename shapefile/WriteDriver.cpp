@@ -19,11 +19,12 @@ bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filenam
     const std::u16string_view extensions[] = {u".shp", u".shx", u".dbf"};
     for (std::u16string_view extension : extensions) {
       file = extension;
-      doing = "the old file cannot be deleted";
       // Names that differ only in letter case are one file where these paths come from; here
       // they may be several, and every one of them is an old file.
       while (shapefileMemberExists(basepath, filename, extension)) {
+        doing = "the old file cannot be deleted";
         deleteFile(stem + std::u16string(extension));
+        doing = "the files cannot be looked up";
       }
     }
     // A symbolic link left in a file's place (dangling, or hidden from the look-up) is refused,
