@@ -16,6 +16,7 @@
 #include "runtime/FileSystem.h"
 #include "runtime/ReadOnlyFile.h"
 #include "runtime/Text.h"
+#include "shapefile/DbaseFormat.h"
 #include "shapefile/ShapefilePaths.h"
 
 namespace kel {
@@ -221,8 +222,10 @@ std::optional<std::int64_t> Contract::walkRecords(std::int64_t count) {
   std::int32_t type = fileType_;
   std::int64_t at = kHeaderBytes;
   for (std::int64_t k = 0; k < count; ++k) {
-    std::span<const unsigned char> head = shp.view(at, kRecordHeaderBytes + 4);
-    if (head.size() < static_cast<std::size_t>(kRecordHeaderBytes + 4)) {
+    // The record header and the shape type.
+    constexpr std::size_t kStart = kRecordHeaderBytes + sizeof(std::int32_t);
+    std::span<const unsigned char> head = shp.view(at, kStart);
+    if (head.size() < kStart) {
       if (!head.empty() || diverged) return fail(at, k, pastTheEnd);
       refuse(shx_.path, kFileLengthAt, -1,
              "the file length counts " + str(count) + " records; the main file holds " + str(k) +
@@ -347,7 +350,7 @@ void Contract::table(std::optional<std::int64_t> shapes) {
       return refuse(dbf_.path, at, -1, unended);
     }
     FieldDescriptor column = FieldDescriptor::decode(d.data());
-    if (std::string_view("CDLN").find(static_cast<char>(column.type)) == std::string_view::npos) {
+    if (column.type != 'C' && dbf::fieldTypeOfLetter(column.type) == kelFieldTypeCharacter) {
       differ(dbf_.path, at + kTypeLetterAt, -1,
              "column " + str(columns) + " has the type letter '" +
                  std::string(1, static_cast<char>(column.type)) +
