@@ -381,8 +381,17 @@ void Contract::table(std::optional<std::int64_t> shapes) {
 void Contract::run(std::u16string_view basepath, std::u16string_view filename, std::int32_t held) {
   openFiles(basepath, filename);
   if (!usable_) return;
+  // The system may fail to read what it opened.
+  auto unreadable = [&](const std::string& file, const Error& e) {
+    refuse(file, -1, -1,
+           std::string("cannot be read (") + e.what() + "): the object model refuses the file");
+  };
   std::optional<std::int64_t> shapes;
-  if (shp_.bytes && shx_.bytes) shapes = records();
+  try {
+    if (shp_.bytes && shx_.bytes) shapes = records();
+  } catch (const Error& e) {
+    return unreadable(shp_.path, e);
+  }
   if (shapes) {
     std::int64_t total = std::int64_t{held} + *shapes;
     if (total > kMostShapes) {
@@ -394,7 +403,11 @@ void Contract::run(std::u16string_view basepath, std::u16string_view filename, s
       shapes = total;
     }
   }
-  if (dbf_.bytes) table(shapes);
+  try {
+    if (dbf_.bytes) table(shapes);
+  } catch (const Error& e) {
+    unreadable(dbf_.path, e);
+  }
 }
 
 }  // namespace

@@ -19,7 +19,8 @@ namespace kel {
 //   that are not back to back, a type it reads no shapes of, column type letters, a header or
 //   record length of the table that it does not follow.
 // `held` is the number of shapes the Shapefile holds before the read; the table's rows must count
-// them too. Nothing is raised for the files' bytes or names; only memory can run out.
+// them too. Nothing is raised for the files' bytes or names, nor when the system fails to read
+// them (that is an error too); only memory can run out.
 void checkReadContract(std::u16string_view basepath, std::u16string_view filename,
                        format::Reporter& reporter, std::int32_t held = 0);
 
