@@ -68,7 +68,8 @@ bool Shapefile::readShapes(ChannelTable& channels) {
       shapeObjects_->addObject(shape.get());
     }
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".shp", "the records cannot be read", e);
     return false;
   }
 }
@@ -93,7 +94,8 @@ Ref<ShapeObject> Shapefile::readPointShape(FileChannel& shp, ObjectArena& arena)
     coordinate->setCoordinate(x, y);
     shape->put_ShapeType(shapeType_);
     return shape;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".shp", "a record cannot be read", e);
     return makeRef<ShapeObject>();
   }
 }
@@ -107,7 +109,8 @@ Ref<ShapeObject> Shapefile::readMultiPointShape(FileChannel& shp, ObjectArena& a
     getPoints(shp, *shape, toInt16(std::int64_t{points}), arena);
     shape->put_ShapeType(shapeType_);
     return shape;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".shp", "a record cannot be read", e);
     return makeRef<ShapeObject>();
   }
 }
@@ -130,7 +133,8 @@ Ref<ShapeObject> Shapefile::readPolyShape(FileChannel& shp, ObjectArena& arena) 
     getPoints(shp, *shape, toInt16(std::int64_t{points}), arena);
     shape->put_ShapeType(shapeType_);
     return shape;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".shp", "a record cannot be read", e);
     return makeRef<ShapeObject>();
   }
 }

@@ -106,7 +106,8 @@ bool Shapefile::readTable(ChannelTable& channels) {
       }
     });
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".dbf", "the table cannot be read", e);
     return false;
   }
 }
