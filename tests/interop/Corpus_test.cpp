@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "support/GdalReading.h"
+#include "support/EngineReading.h"
 
 using namespace kel;
 using namespace kel::testing;
@@ -89,6 +89,12 @@ TEST_P(CorpusTest, ReadsAsGdalAndWritesBackAsItWas) {
   EXPECT_EQ(shapes.size(), gdal.features.size() + 1);  // the file itself comes first
   EXPECT_EQ(shapes, shpdump(dir.native(c.stem + ".shp")));
   EXPECT_EQ(dbfdump(copy + ".dbf"), dbfdump(dir.native(c.stem + ".dbf")));
+}
+
+TEST_P(CorpusTest, ReadsThroughTheEngineAsGdal) {
+  TempDir dir;
+  run(kMakeCorpus + " " + quote(dir.str()) + " " + GetParam().stem);
+  expectEngineReadsAsGdal(dir.native(GetParam().stem + ".shp"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Writers, CorpusTest, ::testing::ValuesIn(kFiles),
