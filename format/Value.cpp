@@ -87,8 +87,11 @@ Value text(std::string_view bytes, Transcoder& transcoder, std::string* odd) {
 
 }  // namespace
 
+// An F column is typed as an N column is: the two letters differ in name only, writers use them
+// alike, and GDAL reads an F column without decimals as integers too.
 bool holdsIntegers(const FieldDescriptor& column) noexcept {
-  return (column.type == 'N' && column.decimals == 0 && column.width <= 18) ||
+  return ((column.type == 'N' || column.type == 'F') && column.decimals == 0 &&
+          column.width <= 18) ||
          (column.type == 'I' && column.width == 4);
 }
 
