@@ -11,6 +11,20 @@ std::string str(std::int64_t n) {
   return std::to_string(n);
 }
 
+// A record's contents where they lie in the main file: each array is copied from the file to the
+// buffer it goes to, a large one without passing through the file's window.
+class FileSource final : public ContentSource {
+ public:
+  FileSource(ReadOnlyFile& file, std::int64_t start) : file_(file), start_(start) {}
+  bool copy(std::size_t offset, std::size_t n, void* dest) override {
+    return file_.copy(start_ + static_cast<std::int64_t>(offset), n, dest);
+  }
+
+ private:
+  ReadOnlyFile& file_;
+  std::int64_t start_;
+};
+
 }  // namespace
 
 void ShapeReader::report(Severity severity, std::int64_t offset, std::int64_t record,
@@ -25,10 +39,12 @@ void ShapeReader::report(Severity severity, std::int64_t offset, std::int64_t re
 }
 
 std::unique_ptr<ShapeReader> ShapeReader::open(const std::string& shpPath,
-                                               const std::string& shxPath, Reporter& reporter) {
+                                               const std::string& shxPath, Reporter& reporter,
+                                               std::unique_ptr<ReadOnlyFile> shp,
+                                               std::unique_ptr<ReadOnlyFile> shx) {
   std::unique_ptr<ShapeReader> r(new ShapeReader(reporter, shpPath));
   ReadOnlyFile::OpenError why;
-  r->shp_ = ReadOnlyFile::open(shpPath, why);
+  r->shp_ = shp ? std::move(shp) : ReadOnlyFile::open(shpPath, why);
   if (!r->shp_) {
     Finding f{Severity::Error, shpPath, -1, -1, "cannot be opened: " + why.sentence, why.missing};
     reporter.report(f);
@@ -62,15 +78,15 @@ std::unique_ptr<ShapeReader> ShapeReader::open(const std::string& shpPath,
               "the header gives a length of " + str(std::int64_t{h.fileLength} * 2) +
                   " bytes; the file holds " + str(r->shp_->size()));
   }
-  if (shxPath.empty() || !r->useIndex(shxPath)) r->walk();
+  if (shxPath.empty() || !r->useIndex(shxPath, std::move(shx))) r->walk();
   return r;
 }
 
 // Takes the index file when it is there and sound in its header and its ends; otherwise says so.
-bool ShapeReader::useIndex(const std::string& shxPath) {
+bool ShapeReader::useIndex(const std::string& shxPath, std::unique_ptr<ReadOnlyFile> shx) {
   shxPath_ = shxPath;
   ReadOnlyFile::OpenError why;
-  std::unique_ptr<ReadOnlyFile> shx = ReadOnlyFile::open(shxPath, why);
+  if (!shx) shx = ReadOnlyFile::open(shxPath, why);
   auto refuse = [&](Severity severity, std::string sentence) {
     report(severity, -1, -1, sentence + "; the records are found by walking the main file",
            &shxPath_);
@@ -162,14 +178,14 @@ bool ShapeReader::read(std::int64_t i, ShapeView& view) {
                str(length),
            &shxPath_);
   }
-  std::span<const unsigned char> content = shp_->view(
-      at + kRecordHeaderBytes, static_cast<std::size_t>(std::max<std::int64_t>(length, 0)));
-  if (length < 0 || static_cast<std::int64_t>(content.size()) < length) {
+  if (length < 0 || at + kRecordHeaderBytes + length > shp_->size()) {
     report(Severity::Error, at, i,
            "the record's " + str(length) + " bytes of contents run past the end of the file");
     return false;
   }
-  if (std::optional<CodecError> e = decodeShape(content, buffer_, view)) {
+  FileSource content(*shp_, at + kRecordHeaderBytes);
+  if (std::optional<CodecError> e =
+          decodeShape(static_cast<std::size_t>(length), content, buffer_, view)) {
     report(Severity::Error, at + kRecordHeaderBytes + static_cast<std::int64_t>(e->offset), i,
            e->sentence);
     view = ShapeView{};

@@ -1,6 +1,9 @@
 #include "format/ShapeRecord.h"
 
+#include <algorithm>
+#include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #include "format/Endian.h"
 
@@ -24,19 +27,42 @@ std::size_t pointRecordBytes(const ShapeTypeTraits& t) {
   return t.z ? 36 : t.m ? 28 : 20;
 }
 
-void loadPoints(const unsigned char* at, std::vector<XY>& out, std::size_t n) {
-  out.resize(n);
-  if (n == 0) return;
-  std::memcpy(out.data(), at, n * sizeof(XY));
-  if constexpr (std::endian::native == std::endian::big) {
-    for (XY& p : out) p = {byteSwapped(p.x), byteSwapped(p.y)};
-  }
+// A source that cannot give its bytes: the file ended early, or shrank since it was opened.
+CodecError unreadable(std::size_t offset) {
+  return CodecError{offset, "the record's bytes cannot be read: the file ends before them"};
 }
 
-void loadDoubles(const unsigned char* at, std::vector<double>& out, std::size_t n) {
+// n values of T at `offset` of the contents, little-endian, into `out`.
+template <class T>
+bool loadArray(ContentSource& source, std::size_t offset, std::vector<T>& out, std::size_t n) {
   out.resize(n);
-  if (n > 0) loadLEArray(at, out.data(), n);
+  if (n == 0) return true;
+  if (!source.copy(offset, n * sizeof(T), out.data())) return false;
+  if constexpr (std::endian::native == std::endian::big) {
+    for (T& v : out) {
+      if constexpr (std::is_same_v<T, XY>) {
+        v = {byteSwapped(v.x), byteSwapped(v.y)};
+      } else {
+        v = byteSwapped(v);
+      }
+    }
+  }
+  return true;
 }
+
+// Contents that lie in memory.
+class SpanSource final : public ContentSource {
+ public:
+  explicit SpanSource(std::span<const unsigned char> bytes) : bytes_(bytes) {}
+  bool copy(std::size_t offset, std::size_t n, void* dest) override {
+    if (offset > bytes_.size() || n > bytes_.size() - offset) return false;
+    if (n > 0) std::memcpy(dest, bytes_.data() + offset, n);
+    return true;
+  }
+
+ private:
+  std::span<const unsigned char> bytes_;
+};
 
 std::string str(std::uint64_t n) {
   return std::to_string(n);
@@ -46,40 +72,48 @@ std::string str(std::uint64_t n) {
 
 std::optional<CodecError> decodeShape(std::span<const unsigned char> content, ShapeBuffer& buffer,
                                       ShapeView& view) {
+  SpanSource source(content);
+  return decodeShape(content.size(), source, buffer, view);
+}
+
+std::optional<CodecError> decodeShape(std::size_t size, ContentSource& source, ShapeBuffer& buffer,
+                                      ShapeView& view) {
   view = ShapeView{};
-  const unsigned char* b = content.data();
-  std::size_t size = content.size();
   if (size < 4) {
     return CodecError{0, "the record holds " + str(size) + " bytes, too few for a shape type"};
   }
+  // The fixed part: the type, and the box and counts of the types that have them.
+  unsigned char b[44];
+  if (!source.copy(0, std::min<std::size_t>(size, sizeof b), b)) return unreadable(0);
   std::int32_t code = loadLE<std::int32_t>(b);
   std::optional<ShapeTypeTraits> traits = traitsOf(code);
   if (!traits)
     return CodecError{0, "shape type " + std::to_string(code) + " is no type of the format"};
   view.type = static_cast<ShapeType>(code);
-  std::string name(traits->name);
   if (traits->geometry == Geometry::Null) return std::nullopt;
+  std::string_view name(traits->name);
 
   if (traits->geometry == Geometry::Point) {
     // A PointZ may leave its M off.
     std::size_t need = traits->z ? 28 : pointRecordBytes(*traits);
     if (size < need) {
-      return CodecError{
-          0, "a " + name + " record needs " + str(need) + " bytes; this one holds " + str(size)};
+      return CodecError{0, "a " + std::string(name) + " record needs " + str(need) +
+                               " bytes; this one holds " + str(size)};
     }
-    loadPoints(b + 4, buffer.points, 1);
+    buffer.points.resize(1);
+    buffer.points[0] = {loadLE<double>(b + 4), loadLE<double>(b + 12)};
     view.points = buffer.points;
     const XY& p = buffer.points[0];
     view.box = {p.x, p.y, p.x, p.y};
     std::size_t at = 20;
     if (traits->z) {
-      loadDoubles(b + at, buffer.z, 1);
+      buffer.z.assign(1, loadLE<double>(b + at));
       view.z = buffer.z;
       view.zRange = {buffer.z[0], buffer.z[0]};
       at += 8;
     }
     if (traits->m && size >= at + 8) {
-      loadDoubles(b + at, buffer.m, 1);
+      buffer.m.assign(1, loadLE<double>(b + at));
       view.m = buffer.m;
       view.mRange = {buffer.m[0], buffer.m[0]};
     }
@@ -88,7 +122,7 @@ std::optional<CodecError> decodeShape(std::span<const unsigned char> content, Sh
 
   std::size_t fixed = fixedBytes(traits->geometry);
   if (size < fixed) {
-    return CodecError{0, "a " + name + " record needs at least " + str(fixed) +
+    return CodecError{0, "a " + std::string(name) + " record needs at least " + str(fixed) +
                              " bytes; this one holds " + str(size)};
   }
   view.box = {loadLE<double>(b + 4), loadLE<double>(b + 12), loadLE<double>(b + 20),
@@ -110,8 +144,7 @@ std::optional<CodecError> decodeShape(std::span<const unsigned char> content, Sh
   }
   if (poly) {
     if (n > 0 && p == 0) return CodecError{36, "the record has points but no parts"};
-    buffer.parts.resize(p);
-    if (p > 0) loadLEArray(b + fixed, buffer.parts.data(), p);
+    if (!loadArray(source, fixed, buffer.parts, p)) return unreadable(fixed);
     for (std::size_t i = 0; i < p; ++i) {
       std::int32_t start = buffer.parts[i];
       std::size_t at = fixed + 4 * i;
@@ -126,8 +159,7 @@ std::optional<CodecError> decodeShape(std::span<const unsigned char> content, Sh
     }
     view.parts = buffer.parts;
     if (patch) {
-      buffer.partTypes.resize(p);
-      if (p > 0) loadLEArray(b + fixed + 4 * p, buffer.partTypes.data(), p);
+      if (!loadArray(source, fixed + 4 * p, buffer.partTypes, p)) return unreadable(fixed + 4 * p);
       for (std::size_t i = 0; i < p; ++i) {
         if (buffer.partTypes[i] < 0 || buffer.partTypes[i] > 5) {
           return CodecError{fixed + 4 * (p + i), "part " + str(i + 1) + " has part type " +
@@ -138,18 +170,23 @@ std::optional<CodecError> decodeShape(std::span<const unsigned char> content, Sh
       view.partTypes = buffer.partTypes;
     }
   }
-  loadPoints(b + xyAt, buffer.points, n);
+  if (!loadArray(source, xyAt, buffer.points, n)) return unreadable(xyAt);
   view.points = buffer.points;
   std::uint64_t at = xyAt + 16 * n;
+  unsigned char range[16];
   if (traits->z) {
-    view.zRange = {loadLE<double>(b + at), loadLE<double>(b + at + 8)};
-    loadDoubles(b + at + 16, buffer.z, n);
+    if (!source.copy(at, 16, range) || !loadArray(source, at + 16, buffer.z, n)) {
+      return unreadable(at);
+    }
+    view.zRange = {loadLE<double>(range), loadLE<double>(range + 8)};
     view.z = buffer.z;
     at += 16 + 8 * n;
   }
   if (traits->m && size >= at + 16 + 8 * n) {
-    view.mRange = {loadLE<double>(b + at), loadLE<double>(b + at + 8)};
-    loadDoubles(b + at + 16, buffer.m, n);
+    if (!source.copy(at, 16, range) || !loadArray(source, at + 16, buffer.m, n)) {
+      return unreadable(at);
+    }
+    view.mRange = {loadLE<double>(range), loadLE<double>(range + 8)};
     view.m = buffer.m;
   }
   return std::nullopt;

@@ -26,10 +26,11 @@ void TableReader::report(Severity severity, std::int64_t offset, std::int64_t re
 }
 
 std::unique_ptr<TableReader> TableReader::open(const std::string& dbfPath,
-                                               std::string_view encoding, Reporter& reporter) {
+                                               std::string_view encoding, Reporter& reporter,
+                                               std::unique_ptr<ReadOnlyFile> file) {
   std::unique_ptr<TableReader> t(new TableReader(reporter, dbfPath));
   ReadOnlyFile::OpenError why;
-  t->file_ = ReadOnlyFile::open(dbfPath, why);
+  t->file_ = file ? std::move(file) : ReadOnlyFile::open(dbfPath, why);
   if (!t->file_) {
     Finding f{Severity::Error, dbfPath, -1, -1, "cannot be opened: " + why.sentence, why.missing};
     reporter.report(f);
