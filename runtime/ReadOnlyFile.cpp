@@ -33,14 +33,11 @@ std::size_t ReadOnlyFile::readAt(std::int64_t offset, std::size_t n, unsigned ch
   return got;
 }
 
-std::span<const unsigned char> ReadOnlyFile::view(std::int64_t offset, std::size_t n) {
+std::span<const unsigned char> ReadOnlyFile::moveWindow(std::int64_t offset, std::size_t n) {
   if (offset < 0 || offset >= size_) return {};
   n = static_cast<std::size_t>(
       std::min<std::int64_t>(static_cast<std::int64_t>(n), size_ - offset));
-  bool inside =
-      offset >= bufferStart_ && offset + static_cast<std::int64_t>(n) <=
-                                    bufferStart_ + static_cast<std::int64_t>(bufferLength_);
-  if (!inside) {
+  if (!inWindow(offset, n)) {
     std::size_t wanted = std::max(n, window_);
     window_ = std::min(2 * window_, kWindow);
     wanted = static_cast<std::size_t>(
@@ -62,7 +59,7 @@ std::span<const unsigned char> ReadOnlyFile::view(std::int64_t offset, std::size
   return {buffer_.get() + (offset - bufferStart_), n};
 }
 
-bool ReadOnlyFile::copy(std::int64_t offset, std::size_t n, void* dest) {
+bool ReadOnlyFile::copyOutside(std::int64_t offset, std::size_t n, void* dest) {
   if (n == 0) return offset >= 0 && offset <= size_;
   if (n < kWindow) {
     std::span<const unsigned char> bytes = view(offset, n);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -33,16 +34,29 @@ class ReadOnlyFile {
 
   // The bytes [offset, offset + n), fewer where the file ends, none past it: a view that stays
   // valid until the next call. Raises "device I/O error" when the system cannot read.
-  std::span<const unsigned char> view(std::int64_t offset, std::size_t n);
+  std::span<const unsigned char> view(std::int64_t offset, std::size_t n) {
+    if (inWindow(offset, n)) return {buffer_.get() + (offset - bufferStart_), n};
+    return moveWindow(offset, n);
+  }
   // Copies the bytes [offset, offset + n) to `dest`; false when the file ends before them. A run
   // of at least the window's size goes from the system straight to `dest`, through no window.
-  bool copy(std::int64_t offset, std::size_t n, void* dest);
+  bool copy(std::int64_t offset, std::size_t n, void* dest) {
+    if (!inWindow(offset, n)) return copyOutside(offset, n, dest);
+    if (n > 0) std::memcpy(dest, buffer_.get() + (offset - bufferStart_), n);
+    return true;
+  }
 
  private:
   ReadOnlyFile(int fd, std::int64_t size) noexcept : fd_(fd), size_(size) {}
   // The system's side, one per system: a descriptor open for reading, or -1 with `error` set.
   static int openForReading(const std::string& nativePath, std::int64_t& size, OpenError& error);
 
+  bool inWindow(std::int64_t offset, std::size_t n) const noexcept {
+    return offset >= bufferStart_ && n <= bufferLength_ &&
+           offset - bufferStart_ <= static_cast<std::int64_t>(bufferLength_ - n);
+  }
+  std::span<const unsigned char> moveWindow(std::int64_t offset, std::size_t n);
+  bool copyOutside(std::int64_t offset, std::size_t n, void* dest);
   // Reads up to n bytes at offset into dest, fewer where the file ends.
   std::size_t readAt(std::int64_t offset, std::size_t n, unsigned char* dest);
 
