@@ -1,15 +1,26 @@
 #include "attributes/Record.h"
 
+#include <exception>
+
+#include "attributes/TableRows.h"
 #include "runtime/Checked.h"
 
 namespace kel {
 
 Record::Record() : Object(this), fields_(makeRef<Collection>()) {}
 
-Record::Record(ObjectArena& arena) : Object(this), fields_(arena.make<Collection>()) {}
+Record::Record(std::shared_ptr<const TableRows> rows, std::size_t row) noexcept
+    : Object(this), rows_(std::move(rows)), row_(row) {}
+
+void Record::makeFields() const {
+  auto fields = makeRef<Collection>();
+  rows_->makeFields(row_, *fields);
+  fields_ = std::move(fields);
+  rows_.reset();
+}
 
 bool Record::setField(std::u16string_view name, std::u16string_view value) {
-  for (const Variant& item : deref(fields_)) {
+  for (const Variant& item : deref(fields())) {
     RecordField& field = item.deref<RecordField>();
     if (field.name() == name) {
       field.put_value(value);
@@ -20,22 +31,22 @@ bool Record::setField(std::u16string_view name, std::u16string_view value) {
 }
 
 bool Record::addField(const Ref<RecordField>& fld) {
-  Collection& fields = deref(fields_);
-  for (const Variant& item : fields) {
+  Collection& list = deref(fields());
+  for (const Variant& item : list) {
     // The new field's name is read again for every comparison, so a null field fails here.
     if (item.deref<RecordField>().name() == deref(fld).name()) return false;
   }
-  fields.addObject(fld.get());
+  list.addObject(fld.get());
   return true;
 }
 
 bool Record::removeFieldByName(std::u16string_view name) {
-  Collection& fields = deref(fields_);
-  std::int16_t count = toInt16(std::int64_t{fields.count()});
+  Collection& list = deref(fields());
+  std::int16_t count = toInt16(std::int64_t{list.count()});
   bool removed = false;
   loop16(1, count, [&](std::int16_t i) {
-    if (fields.objectAt<RecordField>(i).name() != name) return true;
-    fields.remove(i);
+    if (list.objectAt<RecordField>(i).name() != name) return true;
+    list.remove(i);
     removed = true;
     return false;
   });
@@ -44,15 +55,15 @@ bool Record::removeFieldByName(std::u16string_view name) {
 
 bool Record::removeFieldByIndex(std::int16_t index) noexcept {
   try {
-    deref(fields_).remove(index);
+    deref(fields()).remove(index);
     return true;
-  } catch (const Error&) {
+  } catch (const std::exception&) {  // making a read record's fields may run out of memory
     return false;
   }
 }
 
 Ref<RecordField> Record::getFieldByName(std::u16string_view name) const {
-  for (const Variant& item : deref(fields_)) {
+  for (const Variant& item : deref(fields())) {
     RecordField& field = item.deref<RecordField>();
     if (field.name() == name) return Ref<RecordField>(&field);
   }
@@ -60,13 +71,13 @@ Ref<RecordField> Record::getFieldByName(std::u16string_view name) const {
 }
 
 Ref<RecordField> Record::getFieldByIndex(std::int16_t index) const {
-  const Collection& fields = deref(fields_);
-  if (index > 0 && index <= fields.count()) return fields.item(index).as<RecordField>();
+  const Collection& list = deref(fields());
+  if (index > 0 && index <= list.count()) return list.item(index).as<RecordField>();
   return makeRef<RecordField>();
 }
 
 std::int16_t Record::get_FieldCount() const {
-  return toInt16(std::int64_t{deref(fields_).count()});
+  return toInt16(std::int64_t{deref(fields()).count()});
 }
 
 }  // namespace kel

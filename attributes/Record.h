@@ -1,25 +1,30 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "attributes/RecordField.h"
 #include "runtime/Collection.h"
-#include "runtime/ObjectArena.h"
 #include "runtime/Ref.h"
 
 namespace kel {
 
+class TableRows;
+
 // The attributes of one shape: an ordered list of RecordFields. Names are compared exactly
 // (letter case counts) and the first match wins. Lookups that miss answer with a new field that
 // belongs to no record; refusals answer false, never an error.
+//
+// A record of a table read makes its fields from its row of the file when it is first reached,
+// by any member: until then it holds only its place in the read's rows.
 class Record final : public Object {
  public:
   static constexpr ClassId kClassId = ClassId::Record;
 
   Record();
-  // A record whose list of fields is made in the arena, as a reader makes it.
-  explicit Record(ObjectArena& arena);
+  // The record of row `row` (0-based) of a table read.
+  Record(std::shared_ptr<const TableRows> rows, std::size_t row) noexcept;
 
   // Sets the value of the first field of that name; false, and no new field, when there is none.
   bool setField(std::u16string_view name, std::u16string_view value);
@@ -34,11 +39,22 @@ class Record final : public Object {
   Ref<RecordField> getFieldByIndex(std::int16_t index) const;
   std::int16_t get_FieldCount() const;
 
-  Ref<Collection> get_Fields() const noexcept { return fields_; }
-  void putref_Fields(Ref<Collection> fields) noexcept { fields_ = std::move(fields); }
+  Ref<Collection> get_Fields() const { return fields(); }
+  void putref_Fields(Ref<Collection> fields) noexcept {
+    rows_.reset();  // the read's row is no longer wanted
+    fields_ = std::move(fields);
+  }
 
  private:
-  Ref<Collection> fields_;
+  const Ref<Collection>& fields() const {
+    if (rows_ != nullptr) makeFields();
+    return fields_;
+  }
+  void makeFields() const;
+
+  mutable Ref<Collection> fields_;
+  mutable std::shared_ptr<const TableRows> rows_;  // until the fields are made
+  std::size_t row_ = 0;
 };
 
 }  // namespace kel

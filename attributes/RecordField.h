@@ -13,6 +13,7 @@ namespace kel {
 class RecordField final : public Object {
  public:
   static constexpr ClassId kClassId = ClassId::RecordField;
+  static constexpr bool kHoldsObjects = false;  // texts only
 
   RecordField() noexcept : Object(this) {}
 

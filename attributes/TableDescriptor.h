@@ -16,6 +16,7 @@ namespace kel {
 class TableDescriptor final : public Object {
  public:
   static constexpr ClassId kClassId = ClassId::TableDescriptor;
+  static constexpr bool kHoldsObjects = false;  // texts only
 
   TableDescriptor() noexcept : Object(this) {}
 

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "runtime/ReadOnlyFile.h"
 
 namespace kel::format {
 
@@ -53,5 +56,12 @@ class FirstErrorReporter final : public Reporter {
 
 // "file: offset 120: record 3: sentence", the parts that are known.
 std::string describe(const Finding& finding);
+
+// Tells the reporter a finding in one call.
+void tell(Reporter& reporter, Severity severity, const std::string& file, std::int64_t offset,
+          std::int64_t record, std::string sentence);
+
+// Opens a file for reading only; null, and the reporter told why as an error, when it cannot.
+std::unique_ptr<ReadOnlyFile> openOrTell(const std::string& path, Reporter& reporter);
 
 }  // namespace kel::format

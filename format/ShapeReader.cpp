@@ -29,13 +29,8 @@ class FileSource final : public ContentSource {
 
 void ShapeReader::report(Severity severity, std::int64_t offset, std::int64_t record,
                          std::string sentence, const std::string* file) {
-  Finding f;
-  f.severity = severity;
-  f.file = file != nullptr ? *file : shpPath_;
-  f.offset = offset;
-  f.record = record;
-  f.sentence = std::move(sentence);
-  reporter_.report(f);
+  tell(reporter_, severity, file != nullptr ? *file : shpPath_, offset, record,
+       std::move(sentence));
 }
 
 std::unique_ptr<ShapeReader> ShapeReader::open(const std::string& shpPath,
@@ -43,13 +38,8 @@ std::unique_ptr<ShapeReader> ShapeReader::open(const std::string& shpPath,
                                                std::unique_ptr<ReadOnlyFile> shp,
                                                std::unique_ptr<ReadOnlyFile> shx) {
   std::unique_ptr<ShapeReader> r(new ShapeReader(reporter, shpPath));
-  ReadOnlyFile::OpenError why;
-  r->shp_ = shp ? std::move(shp) : ReadOnlyFile::open(shpPath, why);
-  if (!r->shp_) {
-    Finding f{Severity::Error, shpPath, -1, -1, "cannot be opened: " + why.sentence, why.missing};
-    reporter.report(f);
-    return nullptr;
-  }
+  r->shp_ = shp ? std::move(shp) : openOrTell(shpPath, reporter);
+  if (!r->shp_) return nullptr;
   std::span<const unsigned char> bytes = r->shp_->view(0, kHeaderBytes);
   if (bytes.size() < static_cast<std::size_t>(kHeaderBytes)) {
     r->report(Severity::Error, -1, -1,
@@ -88,8 +78,13 @@ bool ShapeReader::useIndex(const std::string& shxPath, std::unique_ptr<ReadOnlyF
   ReadOnlyFile::OpenError why;
   if (!shx) shx = ReadOnlyFile::open(shxPath, why);
   auto refuse = [&](Severity severity, std::string sentence) {
-    report(severity, -1, -1, sentence + "; the records are found by walking the main file",
-           &shxPath_);
+    Finding f{severity,
+              shxPath_,
+              -1,
+              -1,
+              sentence + "; the records are found by walking the main file",
+              !shx && why.missing};
+    reporter_.report(f);
     return false;
   };
   if (!shx) {

@@ -162,9 +162,9 @@ std::optional<CodecError> decodeShape(std::size_t size, ContentSource& source, S
       if (!loadArray(source, fixed + 4 * p, buffer.partTypes, p)) return unreadable(fixed + 4 * p);
       for (std::size_t i = 0; i < p; ++i) {
         if (buffer.partTypes[i] < 0 || buffer.partTypes[i] > 5) {
-          return CodecError{fixed + 4 * (p + i), "part " + str(i + 1) + " has part type " +
-                                                     std::to_string(buffer.partTypes[i]) +
-                                                     ", none of the six"};
+          return CodecError{static_cast<std::size_t>(fixed + 4 * (p + i)),
+                            "part " + str(i + 1) + " has part type " +
+                                std::to_string(buffer.partTypes[i]) + ", none of the six"};
         }
       }
       view.partTypes = buffer.partTypes;

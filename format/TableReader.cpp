@@ -16,26 +16,15 @@ std::string str(std::int64_t n) {
 
 void TableReader::report(Severity severity, std::int64_t offset, std::int64_t record,
                          std::string sentence) {
-  Finding f;
-  f.severity = severity;
-  f.file = path_;
-  f.offset = offset;
-  f.record = record;
-  f.sentence = std::move(sentence);
-  reporter_.report(f);
+  tell(reporter_, severity, path_, offset, record, std::move(sentence));
 }
 
 std::unique_ptr<TableReader> TableReader::open(const std::string& dbfPath,
                                                std::string_view encoding, Reporter& reporter,
                                                std::unique_ptr<ReadOnlyFile> file) {
   std::unique_ptr<TableReader> t(new TableReader(reporter, dbfPath));
-  ReadOnlyFile::OpenError why;
-  t->file_ = file ? std::move(file) : ReadOnlyFile::open(dbfPath, why);
-  if (!t->file_) {
-    Finding f{Severity::Error, dbfPath, -1, -1, "cannot be opened: " + why.sentence, why.missing};
-    reporter.report(f);
-    return nullptr;
-  }
+  t->file_ = file ? std::move(file) : openOrTell(dbfPath, reporter);
+  if (!t->file_) return nullptr;
   std::span<const unsigned char> head = t->file_->view(0, kDbfHeaderBytes);
   if (head.size() < static_cast<std::size_t>(kDbfHeaderBytes)) {
     t->report(Severity::Error, -1, -1,

@@ -97,7 +97,7 @@ void editShape(Shapefile& file, FuzzBytes& bytes, std::uint32_t edit) {
     case 9: {
       Record& record = deref(shape->get_Record());
       std::u16string name =
-          record.getFieldByIndex(pickIndex(deref(record.get_Fields()), bytes))->get_name();
+          deref(record.getFieldByIndex(pickIndex(deref(record.get_Fields()), bytes))).get_name();
       record.setField(name, bytes.text(300));
       break;
     }
@@ -178,20 +178,79 @@ void editOddly(Shapefile& file, FuzzBytes& bytes) {
   }
 }
 
+// Nothing in each list and item of the model that editOddly leaves alone, and entries of a class
+// that the list does not take.
+void editEverywhere(Shapefile& file, FuzzBytes& bytes) {
+  ShapeObject* shape = pickShape(file, bytes);
+  Ref<Record> record = shape ? shape->get_Record() : nullptr;
+  Ref<TableDescription> table = file.get_TableDescription();
+  switch (bytes.below(12)) {
+    case 0:
+      if (shape) shape->putref_Coordinates(nullptr);
+      break;
+    case 1:
+      if (shape) shape->putref_Parts(nullptr);
+      break;
+    case 2:  // a vertex that is Nothing
+      if (shape) deref(shape->get_Coordinates()).add(Variant(nullptr));
+      break;
+    case 3:  // a part start that is Nothing, or text
+      if (shape) {
+        deref(shape->get_Parts())
+            .add(bytes.byte() < 128 ? Variant(nullptr) : Variant(bytes.text(3)));
+      }
+      break;
+    case 4:
+      if (record) record->putref_Fields(nullptr);
+      break;
+    case 5:
+      if (record) deref(record->get_Fields()).add(Variant(nullptr));
+      break;
+    case 6:
+      if (table) table->putref_TableDescriptors(nullptr);
+      break;
+    case 7:
+      if (table) deref(table->get_TableDescriptors()).add(Variant(nullptr));
+      break;
+    case 8:  // a shape that is Nothing
+      deref(file.get_ShapeObjects()).add(Variant(nullptr));
+      break;
+    case 9:
+      file.put_ShapeObjects(nullptr);  // refused
+      break;
+    case 10:  // a list of another shape's, shared
+      if (ShapeObject* other = pickShape(file, bytes); shape && other) {
+        shape->putref_Parts(other->get_Coordinates());
+      }
+      break;
+    case 11: {  // an object of a class that the list does not take
+      Ref<Collection> lists[] = {
+          shape ? shape->get_Coordinates() : nullptr, shape ? shape->get_Parts() : nullptr,
+          record ? record->get_Fields() : nullptr, table ? table->get_TableDescriptors() : nullptr};
+      Ref<Collection> list = lists[bytes.below(4)];
+      if (list) list->add(Variant(makeRef<RecordField>()));
+      if (list && bytes.byte() < 128) list->add(Variant(makeRef<Coordinate>()));
+      break;
+    }
+  }
+}
+
 }  // namespace
 
-void applyEdits(Shapefile& file, FuzzBytes& bytes) {
+void applyEdits(Shapefile& file, FuzzBytes& bytes, Nothing nothing) {
   for (int n = 0; n < kMaxEdits && !bytes.empty(); ++n) {
     try {
-      std::uint32_t edit = bytes.below(18);
+      std::uint32_t edit = bytes.below(nothing == Nothing::Everywhere ? 19 : 18);
       if (edit < 10) {
         editShape(file, bytes, edit);
       } else if (edit < 14) {
         editShapes(file, bytes, edit - 10);
       } else if (edit < 17) {
         editColumns(file, bytes, edit - 14);
-      } else {
+      } else if (edit < 18) {
         editOddly(file, bytes);
+      } else {
+        editEverywhere(file, bytes);
       }
     } catch (const std::exception&) {
       // The model refused the edit, as it may; the next one goes on.

@@ -7,6 +7,7 @@
 #include "fuzz/ModelEdits.h"
 #include "fuzz/Scratch.h"
 #include "fuzz/WriteContract.h"
+#include "geojson/Geometry.h"
 #include "support/ShapefileFixtures.h"
 
 namespace kel::fuzz {
@@ -74,6 +75,39 @@ const std::vector<ShapefileFiles>& roundTripBases() {
   return bases;
 }
 
+// One of the round trip's shapefiles, as the input's first byte picks it, read.
+Ref<Shapefile> readBase(FuzzBytes& bytes) {
+  const Scratch& scratch = Scratch::instance();
+  const auto& bases = roundTripBases();
+  const ShapefileFiles& base = bases[bytes.below(static_cast<std::uint32_t>(bases.size()))];
+  scratch.write("base.shp", str(base.shp));
+  scratch.write("base.shx", str(base.shx));
+  scratch.write("base.dbf", str(base.dbf));
+  auto file = makeRef<Shapefile>();
+  if (!file->readShapefile(scratch.basePath(), u"base")) return nullptr;
+  return file;
+}
+
+// Whether a geometry has what its readers take without looking: the first point of a Point, the
+// line of a MultiPoint or LineString, the polygon of a Polygon.
+bool whole(const geojson::Geometry& g) {
+  using geojson::GeometryType;
+  switch (g.type) {
+    case GeometryType::Null:
+      return true;
+    case GeometryType::Point:
+      return !g.lines.empty() && !g.lines[0].empty();
+    case GeometryType::MultiPoint:
+    case GeometryType::LineString:
+    case GeometryType::MultiLineString:
+      return !g.lines.empty();
+    case GeometryType::Polygon:
+    case GeometryType::MultiPolygon:
+      return !g.polygons.empty();
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string checkRead(std::string_view input) {
@@ -100,17 +134,36 @@ std::string checkRead(std::string_view input) {
 
 std::string checkRoundTrip(std::string_view input) {
   try {
-    const Scratch& scratch = Scratch::instance();
     FuzzBytes bytes(input);
-    const auto& bases = roundTripBases();
-    const ShapefileFiles& base = bases[bytes.below(static_cast<std::uint32_t>(bases.size()))];
-    scratch.write("base.shp", str(base.shp));
-    scratch.write("base.shx", str(base.shx));
-    scratch.write("base.dbf", str(base.dbf));
-    auto file = makeRef<Shapefile>();
-    if (!file->readShapefile(scratch.basePath(), u"base")) return "a sample did not read";
+    Ref<Shapefile> file = readBase(bytes);
+    if (!file) return "a sample did not read";
     applyEdits(*file, bytes);
     return writeAndCheck(*file);
+  } catch (const std::exception& e) {
+    return std::string("raised to the caller: ") + e.what();
+  }
+}
+
+std::string checkGeoJson(std::string_view input) {
+  try {
+    FuzzBytes bytes(input);
+    Ref<Shapefile> file = readBase(bytes);
+    if (!file) return "a sample did not read";
+    applyEdits(*file, bytes, Nothing::Everywhere);
+    for (const Variant& item : deref(file->get_ShapeObjects())) {
+      try {
+        const ShapeObject& shape = item.deref<ShapeObject>();
+        std::int32_t type = geojson::drawnType(shape, file->get_ShapeType());
+        if (!whole(geojson::geometryOf(type, shape))) return "a geometry without its parts";
+        geojson::propertiesOf(shape);
+      } catch (const Error&) {
+        // The shape cannot be drawn, as a caller is told.
+      }
+    }
+    long fds = openDescriptors();
+    file->writeShapefile(Scratch::instance().basePath(), u"geo");
+    if (openDescriptors() != fds) return "the write left a descriptor open";
+    return "";
   } catch (const std::exception& e) {
     return std::string("raised to the caller: ") + e.what();
   }
@@ -165,6 +218,24 @@ std::vector<Seed> roundTripSeeds() {
                                           "\x07\x00\x03\x41\x42\x43\x04\x78\x79\x7a\x7a\x0e\x02"
                                           "\x4e\x4d\x00\x05\x00",
                                           31));
+  return seeds;
+}
+
+std::vector<Seed> geoJsonSeeds() {
+  std::vector<Seed> seeds;
+  for (std::size_t base = 0; base < roundTripBases().size(); ++base) {
+    seeds.emplace_back("base-" + std::to_string(base), std::string(1, static_cast<char>(base)));
+  }
+  // Each edit that puts Nothing or a wrong entry somewhere, on the first shape of the PolyLine
+  // and the Polygon sample: the edit (18), the shape, what is set, and what that edit reads.
+  for (char base : {'\x01', '\x02'}) {
+    for (char what = 0; what < 12; ++what) {
+      std::string input = {base, '\x12', '\x00', what};
+      if (what == 10) input += '\x01';                      // the other shape
+      if (what == 11) input += std::string("\x01\x00", 2);  // the parts, and a second entry
+      seeds.emplace_back("nothing-" + std::to_string(base) + "-" + std::to_string(what), input);
+    }
+  }
   return seeds;
 }
 

@@ -1,5 +1,6 @@
-// Writes the seed corpus of both fuzzers: make_seeds DIR gives DIR/read and DIR/roundtrip, and
-// the read seeds once more as shapefiles, DIR/files/<name>.shp, .shx and .dbf.
+// Writes the seed corpus of the fuzzers: make_seeds DIR gives DIR/read, DIR/roundtrip,
+// DIR/geojson and DIR/engine, and the read seeds once more as shapefiles,
+// DIR/files/<name>.shp, .shx and .dbf.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,8 +14,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   namespace fs = std::filesystem;
-  for (const auto& [target, seeds] :
-       {std::pair{"read", kel::fuzz::readSeeds()}, {"roundtrip", kel::fuzz::roundTripSeeds()}}) {
+  for (const auto& [target, seeds] : {std::pair{"read", kel::fuzz::readSeeds()},
+                                      {"roundtrip", kel::fuzz::roundTripSeeds()},
+                                      {"geojson", kel::fuzz::geoJsonSeeds()},
+                                      {"engine", kel::fuzz::engineSeeds()}}) {
     fs::path dir = fs::path(argv[1]) / target;
     fs::create_directories(dir);
     for (const auto& [name, bytes] : seeds) {

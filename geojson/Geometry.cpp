@@ -8,20 +8,28 @@
 namespace kel::geojson {
 
 std::vector<Ring> partsOf(const ShapeObject& shape) {
-  std::int32_t count = shape.get_CoordinateCount();
+  Ref<Collection> coordinates = shape.get_Coordinates();
+  std::int32_t count = deref(coordinates).count();
   std::vector<Point> points;
   points.reserve(static_cast<std::size_t>(count));
-  for (const Variant& item : *shape.get_Coordinates()) {
+  for (const Variant& item : *coordinates) {
     Ref<Coordinate> c = item.as<Coordinate>();
     points.push_back(c ? Point{c->get_X(), c->get_Y()} : Point{});
   }
   std::vector<std::int32_t> starts;
-  for (const Variant& item : *shape.get_Parts()) starts.push_back(item.toInt32());
+  Ref<Collection> partStarts = shape.get_Parts();
+  for (const Variant& item : deref(partStarts)) starts.push_back(item.toInt32());
+  // Each vertex goes to one part at most, so that starts which go back and forth cannot make the
+  // parts outgrow the vertices.
+  std::vector<std::int32_t> kept;
+  for (std::int32_t start : starts) {
+    start = std::clamp(start, 0, count);
+    if (kept.empty() || start > kept.back()) kept.push_back(start);
+  }
   std::vector<Ring> parts;
-  for (std::size_t i = 0; i < starts.size(); ++i) {
-    std::int32_t begin = std::clamp(starts[i], 0, count);
-    std::int32_t end = i + 1 < starts.size() ? std::clamp(starts[i + 1], 0, count) : count;
-    if (end > begin) parts.emplace_back(points.begin() + begin, points.begin() + end);
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    std::int32_t end = i + 1 < kept.size() ? kept[i + 1] : count;
+    if (end > kept[i]) parts.emplace_back(points.begin() + kept[i], points.begin() + end);
   }
   return parts;
 }
@@ -32,6 +40,10 @@ double signedArea2(const Ring& ring) {
     sum += (ring[j].x - ring[i].x) * (ring[j].y + ring[i].y);
   }
   return sum;
+}
+
+void orient(Ring& ring, bool counterClockwise) {
+  if ((signedArea2(ring) > 0) != counterClockwise) std::reverse(ring.begin(), ring.end());
 }
 
 std::int32_t drawnType(const ShapeObject& shape, std::int32_t fileType) {
@@ -89,6 +101,26 @@ Geometry geometryOf(std::int32_t type, const ShapeObject& shape) {
       break;
   }
   return g;
+}
+
+std::string whyInvalid(const Geometry& g) {
+  std::size_t vertices = 0, bad = 0;
+  auto count = [&](const Ring& ring) {
+    for (const Point& p : ring) {
+      ++vertices;
+      bad += std::isfinite(p.x) && std::isfinite(p.y) && (!g.hasZ || std::isfinite(p.z)) ? 0 : 1;
+    }
+  };
+  for (const Ring& line : g.lines) count(line);
+  for (const Polygon& p : g.polygons) {
+    count(p.outer);
+    for (const Ring& hole : p.holes) count(hole);
+  }
+  if (bad == 0) return {};
+  std::string which = vertices == 1 ? "its vertex has"
+                                    : std::to_string(bad) + " of its " + std::to_string(vertices) +
+                                          (bad == 1 ? " vertices has" : " vertices have");
+  return which + " a coordinate that is NaN or infinite, which GeoJSON cannot hold";
 }
 
 Properties propertiesOf(const ShapeObject& shape) {

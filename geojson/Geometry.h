@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "format/ShapeRecord.h"
 #include "geometry/ShapeObject.h"
 
 // A shape's vertices as plain values, split into its parts, a Polygon's rings grouped the way GIS
@@ -16,6 +17,8 @@ namespace kel::geojson {
 struct Point {
   double x = 0;
   double y = 0;
+  double z = 0;  // when the geometry has Z values
+  double m = 0;  // when it has M values; below -1e38, no measure
 };
 using Ring = std::vector<Point>;  // also a line string
 
@@ -24,12 +27,18 @@ struct Polygon {
   std::vector<Ring> holes;
 };
 
-// The parts of a shape: each runs from its start to the next one's (the last to the end). Starts
-// that fall outside the vertices or do not ascend give empty parts, which are left out.
+// The parts of a shape: each runs from its start to the next one's (the last to the end). A start
+// outside the vertices counts as the nearest end; a start that does not rise above the one before
+// begins no part, so that no vertex is in two parts; empty parts are left out. A vertex that is
+// Nothing counts as the origin, as in the shape's extents. A list of vertices or part starts that
+// is Nothing raises "object variable not set".
 std::vector<Ring> partsOf(const ShapeObject& shape);
 
 // Twice the signed area: positive for a counter-clockwise ring (y up).
 double signedArea2(const Ring& ring);
+
+// Turns the ring round unless it already runs the way asked.
+void orient(Ring& ring, bool counterClockwise);
 
 // What a grouping cost: its steps (a box or an edge looked at, an index built), and whether it
 // placed every hole before it ran out of them.
@@ -74,9 +83,21 @@ struct Geometry {
   std::vector<Ring> lines;
   std::vector<Polygon> polygons;
   bool grouped = true;  // false when the ring grouping ran out of steps
+  bool hasZ = false;    // the points' z values are the shape's
+  bool hasM = false;    // the points' m values are the shape's
 };
 
 Geometry geometryOf(std::int32_t type, const ShapeObject& shape);
+
+// A record's GeoJSON geometry as a reader of the files gives it, Z and M values included: a null
+// shape draws nothing; a MultiPatch is a MultiPolygon, its triangle strips and fans split into
+// triangles, each outer or first ring starting a polygon and the inner rings and plain rings
+// after it its holes.
+Geometry geometryOf(const format::ShapeView& shape);
+
+// Why a geometry cannot stand as GeoJSON, whose positions hold finite numbers only: a sentence
+// ("2 of its 5 vertices have a coordinate that is NaN or infinite, ..."), empty when it can.
+std::string whyInvalid(const Geometry& g);
 
 // A shape's record as a feature's properties: each field's name and raw text, in order, a
 // repeated name keeping its first value as lookups by name do; empty for a shape without record.

@@ -256,10 +256,6 @@ class BoxTree {
   std::vector<Node> nodes_;
 };
 
-void orient(Ring& ring, bool counterClockwise) {
-  if ((signedArea2(ring) > 0) != counterClockwise) std::reverse(ring.begin(), ring.end());
-}
-
 // An outer ring, with what the grouping learns of it.
 struct Outer {
   const Ring* ring;

@@ -27,6 +27,22 @@ py::object toPython(const kel::Variant& value, const kel::automation::TypeRef& t
 // The wrapper of a library object of any class; the same wrapper while Python holds one.
 py::object wrap(kel::Object* object);
 
+// The library object that a wrapper of class T holds. Anything else raises TypeError, and so does
+// a wrapper that holds none, which T.__new__ makes when __init__ is never called: pybind11 would
+// hand out raw memory in its place.
+[[noreturn]] void raiseNoObject(kel::ClassId expected, py::handle given, bool isWrapper);
+template <class T>
+T& objectOf(py::handle wrapper) {
+  py::detail::type_info* type = py::detail::get_type_info(typeid(T));
+  if (type == nullptr || !PyObject_TypeCheck(wrapper.ptr(), type->type)) {
+    raiseNoObject(T::kClassId, wrapper, false);
+  }
+  py::detail::value_and_holder held =
+      reinterpret_cast<py::detail::instance*>(wrapper.ptr())->get_value_and_holder(type);
+  if (!held.holder_constructed()) raiseNoObject(T::kClassId, wrapper, true);
+  return *held.template holder<kel::Ref<T>>();
+}
+
 // The Python enumerations (IntEnum) made from the type library's, their constants also named in
 // the module itself.
 void bindEnumerations(py::module_& module);

@@ -206,26 +206,27 @@ void addMembers(py::object cls, const ClassInfo& info, Unwrap unwrap) {
 
 template <class T>
 Object& unwrapAs(py::handle self) {
-  return self.cast<T&>();
+  return objectOf<T>(self);
 }
 
 // Python's list protocol on the 1-based lists: len() is Count, c[i] is Item(i), and iteration
 // yields the items as they are when it starts.
 void addListProtocol(py::class_<kel::Collection, kel::Ref<kel::Collection>>& cls) {
+  using kel::Collection;
   cls.def(
-      "__len__", [](kel::Collection& c) { return c.count(); },
+      "__len__", [](py::handle self) { return objectOf<Collection>(self).count(); },
       "__len__() -> int\n\nThe number of items, as Count.");
   cls.def(
       "__getitem__",
-      [](kel::Collection& c, py::handle index) {
-        return toPython(c.item(toVariant(index).toInt32()));
+      [](py::handle self, py::handle index) {
+        return toPython(objectOf<Collection>(self).item(toVariant(index).toInt32()));
       },
       "__getitem__(index: int) -> object\n\nThe item at a position from 1 to Count, as Item.");
   cls.def(
       "__iter__",
-      [](kel::Collection& c) {
+      [](py::handle self) {
         py::list items;
-        for (const Variant& item : c) items.append(toPython(item));
+        for (const Variant& item : objectOf<Collection>(self)) items.append(toPython(item));
         return py::iter(items);
       },
       "__iter__() -> iterator\n\nThe items in order, as they are when the iteration starts.");

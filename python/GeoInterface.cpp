@@ -29,6 +29,8 @@ py::list polygon(const geojson::Polygon& p) {
 // The same geometry that `kelshp dump` writes, as the dictionaries of the geo interface.
 py::object geometry(std::int32_t type, const kel::ShapeObject& shape) {
   geojson::Geometry g = geojson::geometryOf(type, shape);
+  // GeoJSON holds finite numbers only: such a shape has no geometry, as in `kelshp dump`.
+  if (!geojson::whyInvalid(g).empty()) return py::none();
   py::object coordinates;
   switch (g.type) {
     case geojson::GeometryType::Null:
@@ -82,14 +84,16 @@ py::object property(py::object getter, const char* doc) {
 
 void bindGeoInterface(py::module_& module) {
   py::setattr(module.attr("ShapeObject"), "__geo_interface__",
-              property(py::cpp_function([](const kel::ShapeObject& shape) {
+              property(py::cpp_function([](py::handle self) {
+                         const auto& shape = objectOf<kel::ShapeObject>(self);
                          return geometry(shape.get_ShapeType(), shape);
                        }),
                        "The shape's GeoJSON geometry as a dictionary (None for a shape without "
                        "vertices), with Polygon rings grouped as `kelshp dump` groups them."));
   py::setattr(
       module.attr("Shapefile"), "__geo_interface__",
-      property(py::cpp_function([](const kel::Shapefile& file) {
+      property(py::cpp_function([](py::handle self) {
+                 const auto& file = objectOf<kel::Shapefile>(self);
                  py::list features;
                  kel::Ref<kel::Collection> shapes = file.get_ShapeObjects();
                  if (shapes) {

@@ -22,7 +22,7 @@ py::object wrapAs(Object* object) {
 
 template <class T>
 Object* unwrapAs(py::handle value) {
-  return &value.cast<T&>();
+  return &objectOf<T>(value);
 }
 
 // How the wrappers of each class are made and opened, indexed by ClassId.
@@ -90,6 +90,14 @@ Variant toVariant(py::handle value) {
     }
   }
   kel::raise(kel::ErrorNumber::TypeMismatch);
+}
+
+void raiseNoObject(kel::ClassId expected, py::handle given, bool isWrapper) {
+  std::string name = "kelshapelib." + kel::toUtf8(kel::className(expected));
+  if (!isWrapper) {
+    throw py::type_error(name + " expected, not " + Py_TYPE(given.ptr())->tp_name);
+  }
+  throw py::type_error("this " + name + " holds no object: it was made without __init__");
 }
 
 py::object wrap(Object* object) {

@@ -1,7 +1,6 @@
 #include "runtime/Object.h"
 
 #include "runtime/Error.h"
-#include "runtime/ObjectArena.h"
 #include "runtime/Variant.h"
 
 namespace kel {
@@ -28,14 +27,6 @@ std::u16string_view className(ClassId id) noexcept {
       return u"Shapefile";
   }
   return u"";
-}
-
-void Object::destroy() noexcept {
-  if (arenaOffset() == 0) {
-    objectClass().deleteObject(this);
-  } else {
-    ObjectArena::dispose(this);
-  }
 }
 
 void Object::raiseNoSuchMember() {

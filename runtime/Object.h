@@ -40,6 +40,10 @@ struct ObjectClass {
   Variant (*getProperty)(const Object& object, std::u16string_view name);  // null: none
   void (*putProperty)(Object& object, std::u16string_view name, const Variant& value);
   std::size_t size;  // of an object
+  // Whether the destructor may release references to other objects, and so end them in turn:
+  // such ends are nested on the stack only so deep (ObjectArena::endHolder). A class whose
+  // destructor releases no reference says so with `static constexpr bool kHoldsObjects = false`.
+  bool holdsObjects;
 };
 
 template <class T>
@@ -97,8 +101,11 @@ class alignas(8) Object {
     return *classes_[tag_ & 0xFFu].load(std::memory_order_relaxed);
   }
   void setArenaOffset(std::uint32_t offset) noexcept { tag_ = (tag_ & 0xFFu) | (offset << 8); }
-  // Deletes the object, or gives it back to its arena.
+  // Ends the object whose last reference went: at once, or, for one that holds others while
+  // many ends are nested already, once those are done (ObjectArena::endHolder).
   void destroy() noexcept;
+  // Deletes the object, or gives it back to its arena, now.
+  void end() noexcept;
 
   std::uint32_t refs_ = 0;
   std::uint32_t tag_;  // the class in the low byte, the arena offset above it
@@ -110,10 +117,16 @@ static_assert(alignof(Object) == Object::kArenaUnit);
 
 template <class T>
 constexpr ObjectClass makeObjectClass() noexcept {
-  ObjectClass c{nullptr, [](Object* object) noexcept { delete static_cast<T*>(object); }, nullptr,
-                nullptr, sizeof(T)};
+  ObjectClass c{};
+  c.deleteObject = [](Object* object) noexcept { delete static_cast<T*>(object); };
+  c.size = sizeof(T);
   if constexpr (!std::is_trivially_destructible_v<T>) {
     c.destruct = [](Object& object) noexcept { static_cast<T&>(object).~T(); };
+    if constexpr (requires { T::kHoldsObjects; }) {
+      c.holdsObjects = T::kHoldsObjects;
+    } else {
+      c.holdsObjects = true;
+    }
   }
   if constexpr (requires(const T& t) { t.getLateBound(std::u16string_view()); }) {
     c.getProperty = [](const Object& object, std::u16string_view name) {

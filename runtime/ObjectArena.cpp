@@ -1,6 +1,7 @@
 #include "runtime/ObjectArena.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "runtime/Error.h"
 
@@ -19,6 +20,30 @@ constexpr std::size_t kMostChunkBytes = Object::kMostArenaOffset * kUnit;
 
 std::size_t roundUp(std::size_t n, std::size_t to) {
   return (n + to - 1) / to * to;
+}
+
+// The ends of objects that hold others under way on this thread, and the objects waiting for them
+// to finish. Trivially destructible, so that objects may end up to the thread's very end; the
+// list is allocated only while objects wait on it.
+struct NestedEnds {
+  unsigned depth;
+  std::size_t waiting;
+  std::size_t capacity;
+  Object** list;
+};
+constinit thread_local NestedEnds nestedEnds{};
+
+// Puts an object on the list; false when there is no memory for it.
+[[gnu::noinline]] bool addWaiting(NestedEnds& ends, Object* object) noexcept {
+  if (ends.waiting == ends.capacity) {
+    std::size_t capacity = std::max<std::size_t>(64, 2 * ends.capacity);
+    void* grown = std::realloc(ends.list, capacity * sizeof(Object*));
+    if (grown == nullptr) return false;
+    ends.list = static_cast<Object**>(grown);
+    ends.capacity = capacity;
+  }
+  ends.list[ends.waiting++] = object;
+  return true;
 }
 
 }  // namespace
@@ -57,8 +82,69 @@ void ObjectArena::dispose(Object* object) noexcept {
   releaseChunk(chunk);
 }
 
+// Inline here: they bracket the end of every object that holds others, a shape and its lists
+// among them, and the first test is almost always all they do.
+inline bool ObjectArena::startEnd(Object* object) noexcept {
+  NestedEnds& ends = nestedEnds;
+  if (ends.depth < kMostNestedEnds) [[likely]] {
+    ++ends.depth;
+    return true;
+  }
+  if (addWaiting(ends, object)) return false;
+  ++ends.depth;  // short of memory for the list, the object ends at once, one level deeper
+  return true;
+}
+
+inline void ObjectArena::finishEnd() noexcept {
+  NestedEnds& ends = nestedEnds;
+  if (--ends.depth == 0 && ends.waiting != 0) [[unlikely]]
+    endWaiting();
+}
+
+// The outermost end is done: the waiting objects end one after another, each with the whole
+// depth for what it holds, and what they put on the list ends in the same loop.
+void ObjectArena::endWaiting() noexcept {
+  NestedEnds& ends = nestedEnds;
+  ends.depth = 1;
+  while (ends.waiting != 0) ends.list[--ends.waiting]->end();
+  std::free(ends.list);
+  ends = {};
+}
+
+// Objects end here, beside the arenas that most of them come from, so that the steps of an end
+// are one function.
+void Object::destroy() noexcept {
+  if (objectClass().holdsObjects) {
+    ObjectArena::endHolder(this);
+  } else {
+    end();
+  }
+}
+
+void Object::end() noexcept {
+  if (arenaOffset() == 0) {
+    objectClass().deleteObject(this);
+  } else {
+    ObjectArena::dispose(this);
+  }
+}
+
+void ObjectArena::endHolder(Object* object) noexcept {
+  if (!startEnd(object)) return;
+  object->end();
+  finishEnd();
+}
+
 void ObjectArena::releaseRow(Object* first, std::size_t n, std::size_t stride) noexcept {
   if (n == 0) return;
+  if (first->objectClass().holdsObjects) {
+    // Rows are made of vertices and fields; a row of objects that hold others would end as its
+    // objects' own releases end them.
+    for (std::size_t i = 0; i < n; ++i) {
+      reinterpret_cast<Object*>(reinterpret_cast<unsigned char*>(first) + i * stride)->release();
+    }
+    return;
+  }
   Chunk* chunk = chunkOf(first);  // makeRow took the whole row from one chunk
   auto destruct = first->objectClass().destruct;
   std::size_t ended = 0;
@@ -88,14 +174,23 @@ void ObjectArena::releaseAll(Object* const* objects, std::size_t n) noexcept {
       continue;
     }
     if (object->arenaOffset() == 0) {
-      object->objectClass().deleteObject(object);
+      object->destroy();
       continue;
     }
     // What the destructor releases in turn is told at once; only these objects wait, and their
     // count keeps the pending chunk alive meanwhile.
     Chunk* chunk = chunkOf(object);
     const ObjectClass& objectClass = object->objectClass();
-    if (objectClass.destruct != nullptr) objectClass.destruct(*object);
+    if (objectClass.destruct != nullptr) {
+      if (!objectClass.holdsObjects) {
+        objectClass.destruct(*object);
+      } else if (startEnd(object)) {
+        objectClass.destruct(*object);
+        finishEnd();
+      } else {
+        continue;  // it tells its chunk when it ends
+      }
+    }
     poison(object, objectClass.size);
     if (chunk != pending) {
       if (ended != 0) releaseChunk(pending, ended);

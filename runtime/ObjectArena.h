@@ -101,6 +101,13 @@ class ObjectArena {
 
   // Ends an object of an arena whose last reference went.
   static void dispose(Object* object) noexcept;
+  // Ends an object, of any arena or none, whose class holds others (ObjectClass::holdsObjects)
+  // and whose last reference went. Its end releases what it holds and may end that in turn; once
+  // such ends are nested kMostNestedEnds deep on this thread, the object waits on the thread's
+  // list and ends when the outermost end is done, so that a chain of lists of any length ends
+  // in bounded stack. Objects that hold nothing, such as vertices, never wait.
+  static void endHolder(Object* object) noexcept;
+  static constexpr unsigned kMostNestedEnds = 32;
   // Drops one reference to each object of a row from makeRow, ending those it held last: the
   // whole row at once, as a list of a file's vertices goes.
   static void releaseRow(Object* first, std::size_t n, std::size_t stride) noexcept;
@@ -157,6 +164,12 @@ class ObjectArena {
   static void releaseChunk(Chunk* chunk, std::size_t objects = 1) noexcept;
   // Gives back the current chunk's reserve, less the objects made in it.
   void retire() noexcept;
+  // Brackets the destructor of an object that holds others. False when the object was put on the
+  // thread's list instead, to end later by itself; otherwise the destructor runs, and then
+  // finishEnd, which ends the waiting objects once the outermost end is done.
+  static bool startEnd(Object* object) noexcept;
+  static void finishEnd() noexcept;
+  [[gnu::noinline]] static void endWaiting() noexcept;
 
   Chunk* chunk_ = nullptr;
   std::size_t used_ = 0;  // bytes of the current chunk given out, its header included

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "runtime/Text.h"
 #include "runtime/Transcoder.h"
 
 namespace kel {
@@ -26,7 +27,7 @@ class Iconv final : public Transcoder {
       out.append(buffer, static_cast<std::size_t>(to - buffer));
       if (r != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
       // A byte that starts no character, or a character cut off at the end: replace one byte.
-      appendUtf8(0xFFFD, out);
+      appendUtf8(out, 0xFFFD);
       ++bad;
       ++in;
       --inLeft;

@@ -9,6 +9,8 @@ namespace kel {
 // fails: an unpaired surrogate or a bad UTF-8 sequence becomes U+FFFD.
 std::string toUtf8(std::u16string_view text);
 std::u16string toUtf16(std::string_view utf8);
+// Appends one code point as UTF-8.
+void appendUtf8(std::string& out, char32_t cp);
 
 // Upper-cases one UTF-16 code unit with the simple (one-to-one) case mapping of the Latin, Greek
 // and Cyrillic letters; every other code unit is returned as it is.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "runtime/CodePage.h"
+#include "runtime/Text.h"
 
 namespace kel {
 
@@ -31,7 +32,7 @@ class Windows1252 final : public Transcoder {
     std::size_t ascii = asciiPrefix(bytes);
     out.append(bytes.substr(0, ascii));
     for (std::size_t i = ascii; i < bytes.size(); ++i) {
-      appendUtf8(ansiToChar(static_cast<std::uint8_t>(bytes[i])), out);
+      appendUtf8(out, ansiToChar(static_cast<std::uint8_t>(bytes[i])));
     }
     return 0;
   }
@@ -50,7 +51,7 @@ class Utf8 final : public Transcoder {
       if (i == bytes.size()) break;
       std::size_t length = sequenceAt(bytes, i);
       if (length == 0) {
-        appendUtf8(kReplacement, out);
+        appendUtf8(out, kReplacement);
         ++bad;
         ++i;
       } else {
@@ -90,24 +91,6 @@ std::string upper(std::string_view s) {
 }
 
 }  // namespace
-
-void appendUtf8(char32_t c, std::string& out) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 std::unique_ptr<Transcoder> Transcoder::open(std::string_view encoding) {
   std::string name = upper(encoding);

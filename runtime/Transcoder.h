@@ -26,7 +26,4 @@ class Transcoder {
   static std::unique_ptr<Transcoder> openSystem(const std::string& encoding);
 };
 
-// Appends a code point as UTF-8.
-void appendUtf8(char32_t c, std::string& out);
-
 }  // namespace kel

@@ -132,14 +132,16 @@ bool Shapefile::writeTable(ChannelTable& channels) {
     dbf.put(zeros, sizeof zeros);
 
     for (const TableDescriptor* column : columns) {
-      unsigned char descriptor[dbf::kDescriptorBytes] = {};
+      format::FieldDescriptor d;
       const std::u16string& name = column->name();
       for (std::size_t k = 0; k < name.size() && k < dbf::kNameBytes; ++k) {
-        descriptor[k] = byteOf(name[k]);  // longer names lose the rest
+        d.name[k] = byteOf(name[k]);  // longer names lose the rest
       }
-      descriptor[11] = toUInt8(std::int64_t{column->get_fieldType()});
-      descriptor[16] = column->get_width();
-      descriptor[17] = column->get_precision();
+      d.type = toUInt8(std::int64_t{column->get_fieldType()});
+      d.width = column->get_width();
+      d.decimals = column->get_precision();
+      unsigned char descriptor[dbf::kDescriptorBytes];
+      d.encode(descriptor);
       dbf.put(descriptor, sizeof descriptor);
     }
     dbf.put(dbf::kHeaderTerminator);

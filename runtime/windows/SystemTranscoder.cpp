@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "runtime/Text.h"
 #include "runtime/Transcoder.h"
 
 namespace kel {
@@ -36,7 +37,7 @@ class CodePage final : public Transcoder {
     if (!convert(bytes, out)) {
       for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (!convert(bytes.substr(i, 1), out)) {
-          appendUtf8(0xFFFD, out);
+          appendUtf8(out, 0xFFFD);
           ++bad;
         }
       }

@@ -34,3 +34,11 @@ TEST(FuzzCorpus, ReadTargetKeepsItsContractOnSeedsAndRegressions) {
 TEST(FuzzCorpus, RoundTripTargetKeepsItsContractOnSeedsAndRegressions) {
   replay("roundtrip", checkRoundTrip, roundTripSeeds());
 }
+
+TEST(FuzzCorpus, GeoJsonTargetKeepsItsContractOnSeedsAndRegressions) {
+  replay("geojson", checkGeoJson, geoJsonSeeds());
+}
+
+TEST(FuzzCorpus, EngineTargetKeepsItsContractOnSeedsAndRegressions) {
+  replay("engine", checkEngine, engineSeeds());
+}

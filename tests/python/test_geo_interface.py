@@ -42,10 +42,13 @@ def peer_file(folder, kind, parts_per_shape):
     (pyshp.POLYLINE, [[[(0, 0), (1, 2)]], [[(0, 0), (1, 1)], [(5, 5), (6, 5), (7, 7)]]]),
     (pyshp.MULTIPOINT, [[[(1, 2), (3, 4), (-5.5, 1e300)]]]),
     (pyshp.POINT, [[[(0.1, -0.2)]], [[(5e-324, -1.7976931348623157e308)]]]),
+    (pyshp.POLYLINE, [[[(0, 0), (float("nan"), 1)]], [[(0, 0), (1, float("inf"))]]]),
 ])
 def test_features_are_what_kelshp_dump_writes(tmp_path, kind, shapes):
     sf = peer_file(tmp_path, kind, shapes)
-    dumped = json.loads(kelshp("dump", tmp_path / "peer"))
+    dumped = json.loads(kelshp("dump", "--raw", tmp_path / "peer"))  # the model holds text
+    for feature in dumped["features"]:  # what dump says of a geometry that GeoJSON cannot hold
+        assert (feature.pop("kelshp:invalid", None) is None) == (feature["geometry"] is not None)
     assert json.loads(json.dumps(sf.__geo_interface__)) == dumped
     for i, feature in enumerate(dumped["features"], 1):
         assert json.loads(json.dumps(sf.getShapeObject(i).__geo_interface__)) == feature["geometry"]
@@ -59,6 +62,21 @@ def test_shapely_takes_shapes_and_groups_rings(tmp_path):
     made = shapely.geometry.shape(shape(kel.kelPolyLine, [[(0, 0), (3, 4)], [(0, 0), (0, 1)]]))
     assert (made.geom_type, made.length) == ("MultiLineString", 6)
     assert kel.ShapeObject().__geo_interface__ is None  # no vertices, no geometry
+
+
+@pytest.mark.parametrize("unset, in_the_shape", [
+    (lambda s, sf: setattr(s, "Parts", None), True),
+    (lambda s, sf: setattr(s, "Coordinates", None), True),
+    (lambda s, sf: sf.ShapeObjects.Add(None), False),  # a shape that is Nothing
+])
+def test_nothing_where_the_view_needs_an_object_is_error_91(unset, in_the_shape):
+    s = shape(kel.kelPolyLine, [[(0, 0), (1, 1)]])
+    sf = shapefile(kel.kelPolyLine, [s])
+    unset(s, sf)
+    for viewed in [sf, s] if in_the_shape else [sf]:
+        with pytest.raises(kel.Error) as raised:
+            viewed.__geo_interface__
+        assert raised.value.number == 91
 
 
 def test_geopandas_takes_a_shapefile_with_its_records():

@@ -3,7 +3,10 @@ library, converting values as automation does, raising kelshapelib.Error."""
 
 import gc
 import inspect
+import os
 import re
+import subprocess
+import sys
 
 import pytest
 
@@ -88,6 +91,42 @@ def test_an_object_lives_while_python_holds_it():
     del sf
     gc.collect()
     assert kept.getCoord(1).Y == 6
+
+
+def test_a_chain_of_many_nested_lists_ends_without_a_crash():
+    # Each list holds the next: ending the first ends them all, one after another.
+    script = """if True:
+        import kelshapelib as kel
+        fields = head = kel.Record().Fields
+        for _ in range(150_000):
+            inner = kel.Record().Fields
+            fields.Add(inner)
+            fields = inner
+        del fields, inner, head
+        print("ended")"""
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    done = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True)
+    assert (done.returncode, done.stdout) == (0, "ended\n"), done.stderr
+
+
+@pytest.mark.parametrize("name", ["Collection", "BoundingBox", "Coordinate", "ShapeObject", "Record",
+                                  "RecordField", "TableDescriptor", "TableDescription", "Shapefile"])
+def test_a_wrapper_made_without_init_raises_type_error(name):
+    cls = getattr(kel, name)
+    blank = cls.__new__(cls)  # holds no library object
+    uses = [lambda: kel.Record().Fields.Add(blank)]  # as an argument
+    for member, value in vars(cls).items():
+        if isinstance(value, property) and member not in ("basepath", "filename"):
+            uses.append(lambda m=member: getattr(blank, m))
+            if value.fset:
+                uses.append(lambda m=member: setattr(blank, m, 1))
+        elif callable(value) and not member.startswith("_"):
+            uses.append(lambda m=member: getattr(blank, m)())
+    if name == "Collection":
+        uses += [lambda: len(blank), lambda: blank[1], lambda: list(blank)]
+    for use in uses:
+        with pytest.raises(TypeError, match="made without __init__"):
+            use()
 
 
 def test_optional_arguments_positional_and_by_name():

@@ -169,6 +169,32 @@ TEST(ObjectArena, AListEndsItsItemsTogetherWhereverTheyWereMade) {
   }
 }
 
+// Each end releases what the object held, which may end in turn: a chain of a million objects,
+// each holding the next (lists of objects and of variants, shapes, records, from the thread's
+// arena and from the heap), ends whole when its head goes, in bounded stack.
+TEST(ObjectArena, ALongChainOfHoldersEndsWhole) {
+  auto last = makeRef<Coordinate>();
+  Ref<Object> chain = last;
+  for (int i = 0; i < 1000000; ++i) {
+    auto list = i % 100 == 3 ? Ref<Collection>(new Collection) : makeRef<Collection>();
+    list->addObject(chain.get());
+    if (i % 10 == 5) list->add(Variant(std::int32_t{i}));
+    chain = list;
+    if (i % 100 == 1) {
+      auto shape = makeRef<ShapeObject>();
+      shape->putref_Coordinates(list);
+      chain = shape;
+    } else if (i % 100 == 2) {
+      auto record = makeRef<Record>();
+      record->putref_Fields(list);
+      chain = record;
+    }
+  }
+  EXPECT_EQ(last->refCount(), 2u);
+  chain = nullptr;
+  EXPECT_EQ(last->refCount(), 1u);
+}
+
 #if defined(KEL_ADDRESS_SANITIZER)
 // An object's memory stays in its chunk after the object ends; the sanitizer runs must still see
 // a use after the end, whichever arena made the object and however it ended.

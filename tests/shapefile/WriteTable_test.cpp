@@ -66,16 +66,26 @@ TEST(WriteTableDbf, RecordsAreCompletedAgainstTheColumns) {
 }
 
 TEST(WriteTableDbf, WidthZeroTakesTheLongestValueAndTheDateIsTodays) {
-  const Fields v = {{u"v", u"abc"}}, w = {{u"v", u"abcdefg"}}, x = {{u"v", u"abcde"}};
+  // A column of empty values keeps width 0, and the table reads back as it was written.
+  std::vector<Fields> rows;
+  for (std::u16string value : {u"abc", u"abcdefg", u"abcde"})
+    rows.push_back({{u"v", value}, {u"e", u""}});
+  const std::vector<std::string> written = {"     abc", " abcdefg", "   abcde"};
   auto today = [t = std::tm{}]() mutable {
     std::time_t now = std::time(nullptr);
     localtime_r(&now, &t);
     return File{static_cast<unsigned char>(t.tm_year % 100),
                 static_cast<unsigned char>(t.tm_mon + 1), static_cast<unsigned char>(t.tm_mday)};
   };
-  File before = today(), dbf = writtenTable({{"v", 'C', 0}}, {v, w, x}), after = today();
-  EXPECT_EQ(dbf,
-            withDateOf(dbfFile(3, {{"v", 'C', 7}}, {"     abc", " abcdefg", "   abcde"}), dbf));
+  File before = today(), dbf = writtenTable({{"v", 'C', 0}, {"e", 'C', 0}}, rows), after = today();
+  EXPECT_EQ(dbf, withDateOf(dbfFile(3, {{"v", 'C', 7}, {"e", 'C', 0}}, written), dbf));
+  Shapefile back;
+  ASSERT_TRUE(
+      readFiles(back, shapefileOf(1, std::vector<Bytes>(3, shapeContent(1, {{1, 1}})), dbf)));
+  for (std::int16_t k = 1; k <= 3; ++k) {
+    EXPECT_EQ(fieldsOf(back.getShapeObject(k)->get_Record()),
+              (Fields{{u"v", toUtf16(written[k - 1].substr(1))}, {u"e", u""}}));
+  }
   File date(dbf.begin() + 1, dbf.begin() + 4);
   EXPECT_TRUE(date == before || date == after)  // a write across midnight may carry either day
       << int(date.at(0)) << "-" << int(date.at(1)) << "-" << int(date.at(2));

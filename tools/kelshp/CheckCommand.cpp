@@ -320,7 +320,8 @@ void checkTable(Findings& f, const std::string& name, const Bytes& b, std::size_
           column + " has the type letter '" + std::string(1, letter) + "', read as Character");
     }
     if (b[at + 16] == 0) {
-      f.error(name, static_cast<std::int64_t>(at + 16), column + " has width 0");
+      f.irregular(name, static_cast<std::int64_t>(at + 16),
+                  column + " has width 0, so its values are empty");
     }
     recordLength += b[at + 16];
   }

@@ -123,21 +123,25 @@ Ref<Shapefile> places() {
 
 void print(const Shapefile& file) {
   for (std::int16_t i = 1; i <= file.get_ShapeObjectCount(); ++i) {
-    Ref<ShapeObject> shape = file.getShapeObject(i);
-    std::int32_t vertices = shape->get_CoordinateCount();
-    std::int32_t parts = shape->get_PartCount();
-    std::printf("  #%d %s, %d %s in %d %s:", i, shapeTypeName(shape->get_ShapeType()).c_str(),
+    Ref<ShapeObject> kept = file.getShapeObject(i);
+    const ShapeObject& shape = deref(kept);
+    std::int32_t vertices = shape.get_CoordinateCount();
+    std::int32_t parts = shape.get_PartCount();
+    std::printf("  #%d %s, %d %s in %d %s:", i, shapeTypeName(shape.get_ShapeType()).c_str(),
                 vertices, vertices == 1 ? "vertex" : "vertices", parts,
                 parts == 1 ? "part" : "parts");
-    for (std::int16_t c = 1; c <= shape->get_CoordinateCount(); ++c) {
-      std::printf(" (%g %g)", shape->getCoord(c)->get_X(), shape->getCoord(c)->get_Y());
+    for (std::int16_t c = 1; c <= shape.get_CoordinateCount(); ++c) {
+      Ref<Coordinate> held = shape.getCoord(c);
+      const Coordinate& vertex = deref(held);
+      std::printf(" (%g %g)", vertex.get_X(), vertex.get_Y());
     }
     std::printf("\n");
-    const Record& record = *shape->get_Record();
-    for (std::int16_t f = 1; f <= record.get_FieldCount(); ++f) {
-      Ref<RecordField> value = record.getFieldByIndex(f);
-      std::printf("      %-8s \"%s\"\n", visible(toUtf8(value->get_name())).c_str(),
-                  visible(toUtf8(value->get_value())).c_str());
+    Ref<Record> record = shape.get_Record();
+    for (std::int16_t f = 1; f <= deref(record).get_FieldCount(); ++f) {
+      Ref<RecordField> held = record->getFieldByIndex(f);
+      const RecordField& value = deref(held);
+      std::printf("      %-8s \"%s\"\n", visible(toUtf8(value.get_name())).c_str(),
+                  visible(toUtf8(value.get_value())).c_str());
     }
   }
 }

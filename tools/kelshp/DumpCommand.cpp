@@ -1,9 +1,12 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <variant>
 
+#include "Layers.h"
 #include "Output.h"
 #include "Tool.h"
+#include "format/ShapeType.h"
 #include "geojson/Geometry.h"
 #include "runtime/Text.h"
 
@@ -11,35 +14,28 @@ namespace kelshp {
 
 namespace {
 
+namespace format = kel::format;
+using kel::geojson::Geometry;
 using kel::geojson::GeometryType;
 using kel::geojson::Point;
 using kel::geojson::Polygon;
 using kel::geojson::Ring;
 
 constexpr const char* kUsage =
-    "usage: kelshp dump PATH\n"
+    "usage: kelshp dump [--raw] PATH\n"
     "\n"
     "Writes the whole shapefile as RFC 7946 GeoJSON to standard output: a\n"
-    "FeatureCollection with one Feature per shape, in file order. Polygon rings are\n"
-    "grouped into polygons with their holes; every record's fields become the\n"
-    "feature's properties, as raw text with blanks kept. A shape with a coordinate\n"
-    "that is NaN or infinite has a null geometry and says why in \"kelshp:invalid\".\n";
-
-std::string position(const Point& p) {
-  return "[" + number(p.x) + "," + number(p.y) + "]";
-}
-
-std::string line(const Ring& points) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < points.size(); ++i) out += (i ? "," : "") + position(points[i]);
-  return out + "]";
-}
-
-std::string polygon(const Polygon& p) {
-  std::string out = "[" + line(p.outer);
-  for (const Ring& hole : p.holes) out += "," + line(hole);
-  return out + "]";
-}
+    "FeatureCollection with one Feature per record, in file order. Polygon rings are\n"
+    "grouped into polygons with their holes, and a MultiPatch is a MultiPolygon of its\n"
+    "triangles and rings. Z values are the third coordinate; M values go into the\n"
+    "feature's \"measures\", nested as its coordinates, null for no measure. A null\n"
+    "shape has a null geometry; so has a record that cannot be read or that has a\n"
+    "coordinate that is NaN or infinite, and its \"kelshp:invalid\" says why.\n"
+    "\n"
+    "Every record's fields become the feature's properties, typed: numbers, true and\n"
+    "false, dates as \"YYYY-MM-DD\", text without its padding, null for a blank or\n"
+    "starred value. With --raw every value is the text that lies in the file, blanks\n"
+    "kept.\n";
 
 template <class T, class F>
 std::string list(const std::vector<T>& items, F&& each) {
@@ -48,88 +44,146 @@ std::string list(const std::vector<T>& items, F&& each) {
   return out + "]";
 }
 
-// Why a geometry cannot be written: GeoJSON positions hold finite numbers only. Empty when it can.
-std::string whyInvalid(const kel::geojson::Geometry& g) {
-  std::size_t vertices = 0, bad = 0;
-  auto count = [&](const Ring& ring) {
-    for (const Point& p : ring) {
-      ++vertices;
-      bad += std::isfinite(p.x) && std::isfinite(p.y) ? 0 : 1;
-    }
+// The geometry's coordinates nested as GeoJSON nests them, each vertex as `vertex` writes it.
+template <class F>
+std::string nested(const Geometry& g, F&& vertex) {
+  auto ring = [&](const Ring& r) { return list(r, vertex); };
+  auto polygon = [&](const Polygon& p) {
+    std::string out = "[" + ring(p.outer);
+    for (const Ring& hole : p.holes) out += "," + ring(hole);
+    return out + "]";
   };
-  for (const Ring& line : g.lines) count(line);
-  for (const Polygon& p : g.polygons) {
-    count(p.outer);
-    for (const Ring& hole : p.holes) count(hole);
-  }
-  if (bad == 0) return {};
-  std::string which = vertices == 1 ? "its vertex has"
-                                    : std::to_string(bad) + " of its " + std::to_string(vertices) +
-                                          (bad == 1 ? " vertices has" : " vertices have");
-  return which + " a coordinate that is NaN or infinite, which GeoJSON cannot hold";
-}
-
-// The geometry of a shape as GeoJSON; null when the shape has nothing to draw.
-std::string geometry(const kel::geojson::Geometry& g) {
-  std::string coordinates;
   switch (g.type) {
     case GeometryType::Null:
       return "null";
     case GeometryType::Point:
-      coordinates = position(g.lines[0][0]);
-      break;
+      return vertex(g.lines[0][0]);
     case GeometryType::MultiPoint:
     case GeometryType::LineString:
-      coordinates = line(g.lines[0]);
-      break;
+      return ring(g.lines[0]);
     case GeometryType::MultiLineString:
-      coordinates = list(g.lines, line);
-      break;
+      return list(g.lines, ring);
     case GeometryType::Polygon:
-      coordinates = polygon(g.polygons[0]);
-      break;
+      return polygon(g.polygons[0]);
     case GeometryType::MultiPolygon:
-      coordinates = list(g.polygons, polygon);
-      break;
+      return list(g.polygons, polygon);
   }
-  return R"({"type":")" + std::string(kel::geojson::nameOf(g.type)) + R"(","coordinates":)" +
-         coordinates + "}";
+  return "null";
 }
 
-std::string properties(const kel::ShapeObject& shape) {
-  std::string out = "{";
-  for (const auto& [name, value] : kel::geojson::propertiesOf(shape)) {
-    out += (out.size() > 1 ? "," : "") + jsonString(name) + ":" + jsonString(value);
-  }
-  return out + "}";
+std::string json(const format::Value& value) {
+  struct Visitor {
+    std::string operator()(format::Null) const { return "null"; }
+    std::string operator()(std::int64_t i) const { return std::to_string(i); }
+    std::string operator()(double d) const { return number(d); }
+    std::string operator()(bool b) const { return b ? "true" : "false"; }
+    std::string operator()(const format::Date& d) const {
+      char text[16];
+      std::snprintf(text, sizeof text, "\"%04d-%02d-%02d\"", d.year, d.month, d.day);
+      return text;
+    }
+    std::string operator()(const std::string& s) const { return jsonString(kel::toUtf16(s)); }
+    std::string operator()(const format::RawBytes& r) const {
+      return jsonString(kel::toUtf16(r.bytes));
+    }
+  };
+  return std::visit(Visitor{}, value);
 }
 
-// A shape's feature. Its geometry is null, with a "kelshp:invalid" member that says why, when its
-// coordinates cannot be written.
-std::string feature(std::int32_t type, const kel::ShapeObject& shape) {
-  kel::geojson::Geometry g = kel::geojson::geometryOf(type, shape);
-  std::string why = whyInvalid(g);
-  std::string out = R"({"type":"Feature","geometry":)" + (why.empty() ? geometry(g) : "null");
-  if (!why.empty()) out += R"(,"kelshp:invalid":)" + jsonString(kel::toUtf16(why));
-  return out + R"(,"properties":)" + properties(shape) + "}";
-}
+// Writes the layer's features, one a record.
+class Dump {
+ public:
+  Dump(format::Layer& layer, Warnings& warnings, bool raw)
+      : layer_(layer), warnings_(warnings), raw_(raw) {
+    if (format::TableReader* table = layer.table()) {
+      // A repeated name keeps its first value.
+      for (std::size_t c = 0; c < table->columns().size(); ++c) {
+        std::string name = jsonString(kel::toUtf16(table->columns()[c].name));
+        bool repeated = false;
+        for (const auto& [earlier, at] : columns_) repeated = repeated || earlier == name;
+        if (!repeated) columns_.emplace_back(name, c);
+      }
+    }
+  }
+
+  std::string feature(std::int64_t i) {
+    std::string geometry = "null", measures, why;
+    if (!layer_.shapes().read(i, view_)) {
+      why = warnings_.lastError() ? warnings_.lastError()->sentence : "the record cannot be read";
+    } else {
+      Geometry g = kel::geojson::geometryOf(view_);
+      why = kel::geojson::whyInvalid(g);
+      if (!g.grouped) {
+        warn(layer_.basePath() + ".shp: record " + std::to_string(i + 1) +
+             ": ring grouping stopped at its budget; the holes left stand as polygons");
+      }
+      if (why.empty() && g.type != GeometryType::Null) {
+        bool z = g.hasZ;
+        geometry = R"({"type":")" + std::string(kel::geojson::nameOf(g.type)) +
+                   R"(","coordinates":)" +
+                   nested(g,
+                          [z](const Point& p) {
+                            return "[" + number(p.x) + "," + number(p.y) +
+                                   (z ? "," + number(p.z) : "") + "]";
+                          }) +
+                   "}";
+        if (g.hasM) {
+          measures = nested(g, [](const Point& p) {
+            return p.m < format::kNoMeasureBelow ? std::string("null") : number(p.m);
+          });
+        }
+      }
+    }
+    std::string out = R"({"type":"Feature","geometry":)" + geometry;
+    if (!measures.empty()) out += R"(,"measures":)" + measures;
+    if (!why.empty()) out += R"(,"kelshp:invalid":)" + jsonString(kel::toUtf16(why));
+    return out + R"(,"properties":)" + properties(i) + "}";
+  }
+
+ private:
+  std::string properties(std::int64_t i) {
+    format::TableReader* table = layer_.table();
+    if (table == nullptr || i >= table->count()) return "{}";
+    format::RowView row = table->read(i);
+    std::string out = "{";
+    for (const auto& [name, c] : columns_) {
+      out += (out.size() > 1 ? "," : "") + name + ":";
+      out += raw_ ? jsonString(kel::toUtf16(table->text(row.field(table->columns()[c]))))
+                  : json(table->value(row, c));
+    }
+    return out + "}";
+  }
+
+  format::Layer& layer_;
+  Warnings& warnings_;
+  bool raw_;
+  std::vector<std::pair<std::string, std::size_t>> columns_;  // JSON name and column
+  format::ShapeView view_;
+};
 
 }  // namespace
 
 int runDump(const Args& args) {
   if (wantsHelp(args)) return std::fputs(kUsage, stdout), 0;
-  if (args.size() != 1) return std::fputs(kUsage, stderr), 2;
-  kel::Ref<kel::Shapefile> file = load(ShapefilePath::parse(args[0]));
-  if (!file) return 1;
+  Args paths;
+  bool raw = false;
+  for (const std::string& a : args) {
+    if (a == "--raw") {
+      raw = true;
+    } else {
+      paths.push_back(a);
+    }
+  }
+  if (paths.size() != 1) return std::fputs(kUsage, stderr), 2;
+  Warnings warnings;
+  std::unique_ptr<kel::format::Layer> layer = openLayer(ShapefilePath::parse(paths[0]), warnings);
+  if (!layer) return 1;
 
+  Dump dump(*layer, warnings, raw);
   std::fputs(R"({"type":"FeatureCollection","features":[)", stdout);
-  bool first = true;
-  for (const kel::Variant& item : *file->get_ShapeObjects()) {
-    const kel::ShapeObject& shape = item.deref<kel::ShapeObject>();
-    std::int32_t type = kel::geojson::drawnType(shape, file->get_ShapeType());
-    std::string text = (first ? "\n" : ",\n") + feature(type, shape);
+  for (std::int64_t i = 0; i < layer->count(); ++i) {
+    std::string text = (i > 0 ? ",\n" : "\n") + dump.feature(i);
     std::fwrite(text.data(), 1, text.size(), stdout);
-    first = false;
   }
   std::fputs("\n]}\n", stdout);
   return std::fflush(stdout) == 0 ? 0 : fail("standard output: write failed");

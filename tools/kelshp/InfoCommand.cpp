@@ -1,18 +1,43 @@
 #include <cstdio>
 
+#include "Layers.h"
 #include "Output.h"
 #include "Tool.h"
-#include "runtime/Text.h"
 
 namespace kelshp {
 
 namespace {
 
+namespace format = kel::format;
+
 constexpr const char* kUsage =
     "usage: kelshp info PATH\n"
     "\n"
-    "Prints a shapefile's shape type, record count, whole-file extents and columns\n"
-    "(name, type, width, precision). PATH is a directory plus name, with or without .shp.\n";
+    "Prints a shapefile's shape type, record count, whole-file extents (and Z and M\n"
+    "ranges, for the types that have them), the encoding of its text, whether it has\n"
+    "a .prj file, and its columns (name, type, width, precision). PATH is a directory\n"
+    "plus name, with or without .shp.\n";
+
+std::string columnTypeName(std::uint8_t letter) {
+  switch (letter) {
+    case 'C':
+      return "Character";
+    case 'N':
+      return "Number";
+    case 'F':
+      return "Float";
+    case 'L':
+      return "Logical";
+    case 'D':
+      return "Date";
+    case 'I':
+      return "Integer";
+    case 'M':
+      return "Memo";
+    default:
+      return "type " + visible(std::string(1, static_cast<char>(letter)));
+  }
+}
 
 }  // namespace
 
@@ -20,24 +45,33 @@ int runInfo(const Args& args) {
   if (wantsHelp(args)) return std::fputs(kUsage, stdout), 0;
   if (args.size() != 1) return std::fputs(kUsage, stderr), 2;
   ShapefilePath path = ShapefilePath::parse(args[0]);
-  kel::Ref<kel::Shapefile> file = load(path);
-  if (!file) return 1;
+  Warnings warnings;
+  std::unique_ptr<format::Layer> layer = openLayer(path, warnings);
+  if (!layer) return 1;
 
-  const kel::BoundingBox& box = *file->get_BoundingBox();
+  const format::MainHeader& h = layer->shapes().header();
+  std::optional<format::ShapeTypeTraits> traits = format::traitsOf(h.shapeType);
   std::printf("%s\n", visible(path.file(".shp")).c_str());
-  std::printf("  shape type  %s\n", shapeTypeName(file->get_ShapeType()).c_str());
-  std::printf("  records     %d\n", file->get_ShapeObjectCount());
-  std::printf("  extent      (%s, %s) - (%s, %s)\n", number(box.get_xMin()).c_str(),
-              number(box.get_yMin()).c_str(), number(box.get_xMax()).c_str(),
-              number(box.get_yMax()).c_str());
-  const kel::TableDescription& table = *file->get_TableDescription();
-  std::printf("  columns     %d\n", table.get_DescriptorCount());
-  for (std::int16_t i = 1; i <= table.get_DescriptorCount(); ++i) {
-    kel::Ref<kel::TableDescriptor> column = table.getTableDescriptorByIndex(i);
-    std::printf("    %-12s %-10s width %-3d precision %d\n",
-                visible(kel::toUtf8(column->get_name())).c_str(),
-                fieldTypeName(column->get_fieldType()).c_str(), column->get_width(),
-                column->get_precision());
+  std::printf("  shape type  %s\n", layerTypeName(h.shapeType).c_str());
+  std::printf("  records     %lld\n", static_cast<long long>(layer->count()));
+  std::printf("  extent      (%s, %s) - (%s, %s)\n", number(h.xMin).c_str(), number(h.yMin).c_str(),
+              number(h.xMax).c_str(), number(h.yMax).c_str());
+  if (traits && traits->z) {
+    std::printf("  z range     %s - %s\n", number(h.zMin).c_str(), number(h.zMax).c_str());
+  }
+  if (traits && traits->m) {
+    std::printf("  m range     %s - %s\n", number(h.mMin).c_str(), number(h.mMax).c_str());
+  }
+  std::printf("  encoding    %s\n", layer->encoding().c_str());
+  std::printf("  projection  %s\n", layer->projection() ? ".prj file" : "none");
+  format::TableReader* table = layer->table();
+  std::size_t columns = table ? table->columns().size() : 0;
+  std::printf("  columns     %zu\n", columns);
+  for (std::size_t i = 0; i < columns; ++i) {
+    const format::Column& c = table->columns()[i];
+    std::printf("    %-12s %-10s width %-3d precision %d\n", visible(c.name).c_str(),
+                columnTypeName(c.descriptor.type).c_str(), c.descriptor.width,
+                c.descriptor.decimals);
   }
   return 0;
 }

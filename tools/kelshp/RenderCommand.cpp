@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "Layers.h"
 #include "Output.h"
 #include "Tool.h"
 #include "geojson/Geometry.h"
@@ -14,26 +15,29 @@ namespace kelshp {
 
 namespace {
 
+using kel::geojson::Geometry;
+using kel::geojson::GeometryType;
 using kel::geojson::Point;
+using kel::geojson::Polygon;
 using kel::geojson::Ring;
 
 constexpr const char* kUsage =
     "usage: kelshp render PATH -o FILE.svg [--width PIXELS]\n"
     "\n"
     "Draws the shapes of a shapefile as an SVG picture fitted to the file's extents,\n"
-    "north up: polygons filled with their holes left open, lines stroked, points as\n"
-    "dots. The picture is PIXELS wide (default 800).\n";
+    "north up: polygons and patches filled with their holes left open, lines\n"
+    "stroked, points as dots. The picture is PIXELS wide (default 800).\n";
 
 // Maps map coordinates onto the picture: the extents fitted into the width with a margin,
 // centred, y pointing up. Extents that are empty, inverted or not finite draw as one point.
 // Differences are taken of halves, so that none overflows anywhere in the range of doubles.
 class Viewport {
  public:
-  Viewport(const kel::BoundingBox& box, double width) : width_(width) {
-    xMin_ = finite(box.get_xMin());
-    yMax_ = finite(box.get_yMax());
-    double w = span(box.get_xMax() / 2 - box.get_xMin() / 2);  // half the extents' width
-    double h = span(box.get_yMax() / 2 - box.get_yMin() / 2);
+  Viewport(const kel::format::MainHeader& box, double width) : width_(width) {
+    xMin_ = finite(box.xMin);
+    yMax_ = finite(box.yMax);
+    double w = span(box.xMax / 2 - box.xMin / 2);  // half the extents' width
+    double h = span(box.yMax / 2 - box.yMin / 2);
     double inner = width - 2 * kMargin;
     scale_ = std::max(w, h) > 0 ? inner / std::max(w, h) : 1;  // pixels per half unit
     if (!std::isfinite(scale_)) scale_ = std::numeric_limits<double>::max();
@@ -128,30 +132,36 @@ int runRender(const Args& args) {
     return std::fputs(kUsage, stderr), 2;
   }
   ShapefilePath path = ShapefilePath::parse(input);
-  kel::Ref<kel::Shapefile> file = load(path);
-  if (!file) return 1;
+  Warnings warnings;
+  std::unique_ptr<kel::format::Layer> layer = openLayer(path, warnings);
+  if (!layer) return 1;
 
-  Viewport view(*file->get_BoundingBox(), width);
+  Viewport view(layer->shapes().header(), width);
   std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + number(view.width()) +
                     "\" height=\"" + number(view.height()) + "\" viewBox=\"0 0 " +
                     number(view.width()) + " " + number(view.height()) + "\">\n" +
                     "<rect width=\"100%\" height=\"100%\" fill=\"#fbfaf5\"/>\n";
-  for (const kel::Variant& item : *file->get_ShapeObjects()) {
-    const kel::ShapeObject& shape = item.deref<kel::ShapeObject>();
-    std::int32_t type = kel::geojson::drawnType(shape, file->get_ShapeType());
-    std::vector<Ring> parts = kel::geojson::partsOf(shape);
-    if (type == kel::kelPolygon || type == kel::kelPolyLine) {
-      std::string d = pathData(view, parts, type == kel::kelPolygon);
+  kel::format::ShapeView shape;
+  for (std::int64_t i = 0; i < layer->count(); ++i) {
+    if (!layer->shapes().read(i, shape)) continue;
+    Geometry g = kel::geojson::geometryOf(shape);
+    std::vector<Ring> rings = g.lines;
+    for (const Polygon& p : g.polygons) {
+      rings.push_back(p.outer);
+      rings.insert(rings.end(), p.holes.begin(), p.holes.end());
+    }
+    bool filled = !g.polygons.empty();
+    if (filled || g.type == GeometryType::LineString || g.type == GeometryType::MultiLineString) {
+      std::string d = pathData(view, rings, filled);
       if (d.empty()) continue;
       // Even-odd filling leaves the holes open whichever way their rings run.
-      svg += type == kel::kelPolygon
-                 ? "<path fill=\"#9cc3a4\" fill-opacity=\"0.8\" fill-rule=\"evenodd\" "
-                   "stroke=\"#35613f\" stroke-width=\"0.8\" d=\""
-                 : "<path fill=\"none\" stroke=\"#b5452f\" stroke-width=\"1.5\" "
-                   "stroke-linejoin=\"round\" d=\"";
+      svg += filled ? "<path fill=\"#9cc3a4\" fill-opacity=\"0.8\" fill-rule=\"evenodd\" "
+                      "stroke=\"#35613f\" stroke-width=\"0.8\" d=\""
+                    : "<path fill=\"none\" stroke=\"#b5452f\" stroke-width=\"1.5\" "
+                      "stroke-linejoin=\"round\" d=\"";
       svg += d + "\"/>\n";
     } else {
-      for (const Ring& part : parts) {
+      for (const Ring& part : rings) {
         for (const Point& p : part) {
           if (std::optional<Point> at = view.place(p)) {
             svg += "<circle r=\"3\" fill=\"#2f5fb5\" cx=\"" + number(at->x) + "\" cy=\"" +

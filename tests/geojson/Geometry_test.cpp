@@ -1,11 +1,11 @@
+#include "geojson/Geometry.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <numbers>
 #include <random>
-
-#include "geojson/Geometry.h"
 
 using namespace kel::geojson;
 
@@ -178,5 +178,27 @@ TEST(RingGrouping, WorkIsBoundedByNLogN) {
     std::size_t ringsOut = 0;
     for (const Polygon& p : polygons) ringsOut += 1 + p.holes.size();
     EXPECT_EQ(ringsOut, rings.size());
+  }
+}
+
+// Part starts that go back and forth, as a crafted file may hold them, put no vertex in two parts.
+TEST(Parts, EachVertexGoesToOnePartAtMost) {
+  auto shape = kel::makeRef<kel::ShapeObject>();
+  for (int i = 0; i < 10; ++i) shape->addCoord(kel::makeRef<kel::Coordinate>());
+  struct Case {
+    std::vector<std::int32_t> starts;
+    std::vector<std::size_t> sizes;
+  } cases[] = {
+      {{0, 5, 0, 5, 0, 5}, {5, 5}},
+      {{0, 5, 3, 8}, {5, 3, 2}},
+      {{-4, 3, 12, 6}, {3, 7}},
+  };
+  for (const Case& c : cases) {
+    auto parts = kel::makeRef<kel::Collection>();
+    for (std::int32_t s : c.starts) parts->add(kel::Variant(s));
+    shape->putref_Parts(parts);
+    std::vector<std::size_t> sizes;
+    for (const Ring& part : partsOf(*shape)) sizes.push_back(part.size());
+    EXPECT_EQ(sizes, c.sizes);
   }
 }

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Tool.h"
+#include "format/Layer.h"
+
+// The commands that read a layer and nothing else read it through the format engine, which takes
+// every shape type, any number of records and read-only files.
+namespace kelshp {
+
+// Tells the user of the errors a reading command meets on its way, the first few one line each,
+// and then how many more there were: a layer that cannot be opened at all is one such line. A
+// missing index or table is told too, since the output lacks what it would have given.
+// Irregularities and notes are `check`'s business.
+class Warnings final : public kel::format::Reporter {
+ public:
+  static constexpr int kShown = 10;
+  ~Warnings() override;
+  void report(const kel::format::Finding& finding) override;
+  // The last error, for a feature that says why it has no geometry.
+  const std::optional<kel::format::Finding>& lastError() const { return lastError_; }
+
+ private:
+  int errors_ = 0;
+  std::optional<kel::format::Finding> lastError_;
+};
+
+// Opens the layer that the path names; null when it cannot be read, which the warnings told.
+std::unique_ptr<kel::format::Layer> openLayer(const ShapefilePath& path, Warnings& warnings);
+
+// "PolyLineZ (13)", or "unknown (7)" for a code that names no type.
+std::string layerTypeName(std::int32_t code);
+
+}  // namespace kelshp
