@@ -69,12 +69,14 @@ const CorpusFile kFiles[] = {
     {"gdal_multipointm", 0, false, 28},
 };
 
-class CorpusTest : public ::testing::TestWithParam<CorpusFile> {};
+class CorpusTest : public ::testing::TestWithParam<CorpusFile> {
+ protected:
+  void SetUp() override { run(kMakeCorpus + " " + quote(dir.str()) + " " + GetParam().stem); }
+  TempDir dir;
+};
 
 TEST_P(CorpusTest, ReadsAsGdalAndWritesBackAsItWas) {
   const CorpusFile& c = GetParam();
-  TempDir dir;
-  run(kMakeCorpus + " " + quote(dir.str()) + " " + c.stem);
   GdalLayer gdal = gdalRead(dir.native(c.stem + ".shp"));
   auto file = makeRef<Shapefile>();
   bool read = file->readShapefile(dir.u16(), toUtf16(c.stem));
@@ -129,8 +131,6 @@ TEST_P(CorpusTest, ReadsAsGdalAndWritesBackAsItWas) {
 }
 
 TEST_P(CorpusTest, ReadsThroughTheEngineAsGdal) {
-  TempDir dir;
-  run(kMakeCorpus + " " + quote(dir.str()) + " " + GetParam().stem);
   expectEngineReadsAsGdal(dir.native(GetParam().stem + ".shp"));
 }
 

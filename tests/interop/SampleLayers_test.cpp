@@ -45,11 +45,15 @@ const SampleLayer kLayers[] = {
     {"r-cran-spdata", "wheat"},
 };
 
-class SampleLayerTest : public ::testing::TestWithParam<SampleLayer> {};
+class SampleLayerTest : public ::testing::TestWithParam<SampleLayer> {
+ protected:
+  void SetUp() override {
+    run(quote(kSourceDir + "/scripts/fetch-sample-shapefiles") + " " + quote(KEL_SAMPLE_CACHE));
+  }
+};
 
 TEST_P(SampleLayerTest, ReadsAsGdal) {
   const SampleLayer& s = GetParam();
-  run(quote(kSourceDir + "/scripts/fetch-sample-shapefiles") + " " + quote(KEL_SAMPLE_CACHE));
   TempDir dir;  // a copy, so that nothing we do can touch the cache
   for (const char* ext : {".shp", ".shx", ".dbf"}) {
     std::filesystem::copy_file(KEL_SAMPLE_CACHE "/" + s.package + "/" + s.layer + ext,
@@ -78,7 +82,6 @@ TEST_P(SampleLayerTest, ReadsAsGdal) {
 // read-only, so it reads them in the cache, beside their .cpg files.
 TEST_P(SampleLayerTest, ReadsThroughTheEngineAsGdal) {
   const SampleLayer& s = GetParam();
-  run(quote(kSourceDir + "/scripts/fetch-sample-shapefiles") + " " + quote(KEL_SAMPLE_CACHE));
   expectEngineReadsAsGdal(KEL_SAMPLE_CACHE "/" + s.package + "/" + s.layer + ".shp");
 }
 
