@@ -68,7 +68,7 @@ void writeRecords(const TempDir& dir, const std::string& stem, std::int32_t type
 
 }  // namespace
 
-TEST(ReadMemoryTest, ManyShapesAndHalfAGigabyteReadInLittleMemory) {
+TEST(EngineMemoryTest, ManyShapesAndHalfAGigabyteReadInLittleMemory) {
   TempDir dir;
 
   // 100,000 PolyLines of two parts, and a table of every column type but I.
