@@ -15,8 +15,19 @@ struct Contender {
   void (*write)(const Workload& workload, const std::string& dir, const std::string& stem);
 };
 
+// A library's walk over a file through its lowest-level reader: every shape's type, parts, box
+// and vertices with their Z and M values, and every attribute value decoded by its column's type
+// (numbers as numbers, dates as dates, text as text).
+struct Walker {
+  const char* name;
+  Digest (*walk)(const std::string& dir, const std::string& stem);
+};
+
 extern const Contender kOurs;
 extern const Contender kShapelib;
 extern const Contender kGdal;
+extern const Walker kEngineWalk;
+extern const Walker kShapelibWalk;
+extern const Walker kGdalWalk;
 
 }  // namespace kelbench

@@ -58,6 +58,74 @@ Digest read(const std::string& dir, const std::string& stem) {
   return d;
 }
 
+// Leaves hand out their vertices with Z and M values.
+void visitZM(OGRGeometryH g, long first, Digest& d, std::vector<double> (&xyzm)[4]) {
+  int children = OGR_G_GetGeometryCount(g);
+  if (children > 0) {
+    for (int i = 0; i < children; ++i) visitZM(OGR_G_GetGeometryRef(g, i), first, d, xyzm);
+    return;
+  }
+  int n = OGR_G_GetPointCount(g);
+  for (auto& axis : xyzm) axis.resize(static_cast<std::size_t>(n));
+  OGR_G_GetPointsZM(g, xyzm[0].data(), sizeof(double), xyzm[1].data(), sizeof(double),
+                    xyzm[2].data(), sizeof(double), xyzm[3].data(), sizeof(double));
+  d.partStarts += d.vertices - first;
+  for (int v = 0; v < n; ++v) {
+    d.coordinateBits +=
+        bitsOf(xyzm[0][v]) + bitsOf(xyzm[1][v]) + bitsOf(xyzm[2][v]) + bitsOf(xyzm[3][v]);
+  }
+  d.vertices += n;
+}
+
+Digest walk(const std::string& dir, const std::string& stem) {
+  registerDrivers();
+  Digest d;
+  std::string path = dir + "/" + stem + ".shp";
+  GDALDatasetH ds =
+      GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
+  if (ds == nullptr) throw std::runtime_error("GDAL open failed");
+  OGRLayerH layer = GDALDatasetGetLayer(ds, 0);
+  OGRFeatureDefnH schema = OGR_L_GetLayerDefn(layer);
+  std::vector<OGRFieldType> types;
+  for (int i = 0, n = OGR_FD_GetFieldCount(schema); i < n; ++i) {
+    types.push_back(OGR_Fld_GetType(OGR_FD_GetFieldDefn(schema, i)));
+  }
+  std::vector<double> xyzm[4];
+  while (OGRFeatureH f = OGR_L_GetNextFeature(layer)) {
+    ++d.shapes;
+    OGRGeometryH g = OGR_F_GetGeometryRef(f);
+    d.typeCodes += OGR_G_GetGeometryType(g);
+    OGREnvelope box;
+    OGR_G_GetEnvelope(g, &box);
+    d.boxSum += box.MinX + box.MinY + box.MaxX + box.MaxY;
+    visitZM(g, d.vertices, d, xyzm);
+    for (int i = 0; i < static_cast<int>(types.size()); ++i) {
+      if (!OGR_F_IsFieldSetAndNotNull(f, i)) continue;
+      switch (types[i]) {
+        case OFTInteger:
+        case OFTInteger64:
+          d.numberSum += static_cast<double>(OGR_F_GetFieldAsInteger64(f, i));
+          break;
+        case OFTReal:
+          d.numberSum += OGR_F_GetFieldAsDouble(f, i);
+          break;
+        case OFTDate: {
+          int year, month, day, hour, minute, zone;
+          float second;
+          OGR_F_GetFieldAsDateTimeEx(f, i, &year, &month, &day, &hour, &minute, &second, &zone);
+          d.numberSum += year * 10000 + month * 100 + day;
+          break;
+        }
+        default:
+          d.textBytes += static_cast<long>(std::strlen(OGR_F_GetFieldAsString(f, i)));
+      }
+    }
+    OGR_F_Destroy(f);
+  }
+  GDALClose(ds);
+  return d;
+}
+
 OGRGeometryH points(OGRwkbGeometryType type, const Shape& s, int from, int to) {
   OGRGeometryH g = OGR_G_CreateGeometry(type);
   for (int v = from; v < to; ++v) OGR_G_SetPoint_2D(g, v - from, s.xy[2 * v], s.xy[2 * v + 1]);
@@ -131,5 +199,6 @@ void write(const Workload& w, const std::string& dir, const std::string& stem) {
 }  // namespace
 
 const Contender kGdal{"GDAL", read, write};
+const Walker kGdalWalk{"GDAL", walk};
 
 }  // namespace kelbench

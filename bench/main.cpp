@@ -1,10 +1,13 @@
 // Times kelShapeLib, shapelib and GDAL reading and writing the standard workloads, side by side in
-// one run, and prints one table of medians, ratios and the peak memory of a read.
+// one run, and prints one table of medians, ratios and the peak memory of a read; then the format
+// engine's walk of the same files beside shapelib's and GDAL's (Walker in Contender.h), in a
+// second table.
 //
 //   kelbench [DIR] [google-benchmark flags]   the whole comparison; files go to DIR (default: a
 //                                             new folder under /tmp)
-//   kelbench --once OP WORKLOAD LIBRARY DIR   one read or write, for callgrind and for memory
-//                                             figures; prints the peak resident growth in bytes
+//   kelbench --once OP WORKLOAD LIBRARY DIR   one read, write or walk, for callgrind and for
+//                                             memory figures; prints the peak resident growth in
+//                                             bytes (a walk's LIBRARY: engine, shapelib, GDAL)
 
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
@@ -25,12 +28,20 @@
 namespace kelbench {
 
 const Contender* const kContenders[] = {&kOurs, &kShapelib, &kGdal};
+const Walker* const kWalkers[] = {&kEngineWalk, &kShapelibWalk, &kGdalWalk};
 
 const Contender& contenderNamed(const std::string& name) {
   for (const Contender* c : kContenders) {
     if (name == c->name) return *c;
   }
   throw std::runtime_error("no library " + name);
+}
+
+const Walker& walkerNamed(const std::string& name) {
+  for (const Walker* w : kWalkers) {
+    if (name == w->name) return *w;
+  }
+  throw std::runtime_error("no walker " + name);
 }
 
 std::string inputDir(const std::string& dir) {
@@ -45,6 +56,10 @@ std::string outputDir(const std::string& dir, const Contender& c) {
 [[gnu::noinline]] Digest measureRead(const Contender& c, const std::string& dir,
                                      const std::string& stem) {
   return c.read(inputDir(dir), stem);
+}
+[[gnu::noinline]] Digest measureWalk(const Walker& w, const std::string& dir,
+                                     const std::string& stem) {
+  return w.walk(inputDir(dir), stem);
 }
 [[gnu::noinline]] void measureWrite(const Contender& c, const Workload& w, const std::string& dir) {
   c.write(w, outputDir(dir, c), w.name);
@@ -61,8 +76,15 @@ long statusKiB(const char* key) {
 
 int once(const std::string& op, const std::string& workload, const std::string& library,
          const std::string& dir) {
-  const Contender& c = contenderNamed(library);
   long before = 0;
+  if (op == "walk") {
+    const Walker& w = walkerNamed(library);
+    before = statusKiB("VmRSS:");
+    benchmark::DoNotOptimize(measureWalk(w, dir, workload));
+    std::printf("%ld\n", (statusKiB("VmHWM:") - before) * 1024);
+    return 0;
+  }
+  const Contender& c = contenderNamed(library);
   if (op == "read") {
     before = statusKiB("VmRSS:");
     benchmark::DoNotOptimize(measureRead(c, dir, workload));
@@ -153,6 +175,32 @@ int compare(const char* self, const std::string& dir, int argc, char** argv) {
       }
     }
   }
+  for (const Workload& w : workloads) {
+    // The walks must agree on every coordinate, Z and M value and number.
+    Digest reference = kShapelibWalk.walk(inputDir(dir), w.name);
+    for (const Walker* walker : kWalkers) {
+      Digest d = walker->walk(inputDir(dir), w.name);
+      if (d.coordinateBits != reference.coordinateBits || d.vertices != reference.vertices ||
+          d.shapes != reference.shapes || d.numberSum != reference.numberSum) {
+        std::fprintf(stderr, "%s walks %s differently\n", walker->name, w.name.c_str());
+        return 1;
+      }
+    }
+    for (const Walker* walker : kWalkers) {
+      std::string name = w.name + "/walk/" + walker->name;
+      std::string stem = w.name;
+      benchmark::RegisterBenchmark(name.c_str(),
+                                   [=](benchmark::State& state) {
+                                     for (auto _ : state) {
+                                       benchmark::DoNotOptimize(measureWalk(*walker, dir, stem));
+                                     }
+                                   })
+          ->Unit(benchmark::kMillisecond)
+          ->MinTime(0.2)
+          ->Repetitions(5)
+          ->ReportAggregatesOnly(true);
+    }
+  }
   benchmark::Initialize(&argc, argv);
   MedianCollector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
@@ -182,6 +230,20 @@ int compare(const char* self, const std::string& dir, int argc, char** argv) {
         std::printf(" | |\n");
       }
     }
+  }
+
+  std::printf(
+      "\n| workload | walk: engine ms | shapelib ms | GDAL ms | engine/shapelib | engine/GDAL |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|\n");
+  for (const Workload& w : workloads) {
+    double ms[3];
+    for (int i = 0; i < 3; ++i) {
+      auto found = collector.medianMs.find(w.name + "/walk/" + kWalkers[i]->name);
+      ms[i] = found == collector.medianMs.end() ? 0 : found->second;
+    }
+    if (ms[0] == 0) continue;  // left out by a filter
+    std::printf("| %s | %.3g | %.3g | %.3g | %.2f | %.2f |\n", w.name.c_str(), ms[0], ms[1], ms[2],
+                ms[0] / ms[1], ms[0] / ms[2]);
   }
   return 0;
 }

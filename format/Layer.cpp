@@ -21,23 +21,28 @@ std::string upper(std::string s) {
   return s;
 }
 
-// The file beside the main file with that extension (".shx"): in the main file's letter case
-// first, then in the other; the first spelling when neither is there.
-std::string sibling(const std::string& base, std::string_view ext, bool upperFirst) {
+// The file beside the main file with that extension (".shx"), opened when it can be: in the main
+// file's letter case first, then in the other; the first spelling when neither is there.
+struct Sibling {
+  std::string path;
+  std::unique_ptr<ReadOnlyFile> file;  // null when missing or not to be opened
+  bool missing = true;
+};
+Sibling sibling(const std::string& base, std::string_view ext, bool upperFirst) {
   std::string lower(ext), up = upper(std::string(ext));
   std::string first = base + (upperFirst ? up : lower), second = base + (upperFirst ? lower : up);
-  ReadOnlyFile::OpenError why;
-  if (ReadOnlyFile::open(first, why) || !why.missing) return first;
-  if (ReadOnlyFile::open(second, why) || !why.missing) return second;
-  return first;
+  for (const std::string* path : {&first, &second}) {
+    ReadOnlyFile::OpenError why;
+    std::unique_ptr<ReadOnlyFile> f = ReadOnlyFile::open(*path, why);
+    if (f || !why.missing) return {*path, std::move(f), false};
+  }
+  return {first, nullptr, true};
 }
 
 // The whole of a small file, or none when it is missing or unreadable.
-std::optional<std::string> wholeFile(const std::string& path, std::size_t limit) {
-  ReadOnlyFile::OpenError why;
-  std::unique_ptr<ReadOnlyFile> f = ReadOnlyFile::open(path, why);
-  if (!f) return std::nullopt;
-  std::span<const unsigned char> bytes = f->view(0, limit);
+std::optional<std::string> wholeFile(const Sibling& s, std::size_t limit) {
+  if (!s.file) return std::nullopt;
+  std::span<const unsigned char> bytes = s.file->view(0, limit);
   return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
@@ -47,36 +52,40 @@ std::unique_ptr<Layer> Layer::open(std::string_view path, Reporter& reporter,
                                    const OpenOptions& options) {
   std::string main(path);
   bool upperFirst = false;
+  std::unique_ptr<ReadOnlyFile> mainFile;
   if (main.size() >= 4 && upper(main.substr(main.size() - 4)) == ".SHP") {
     upperFirst = isUpper(main.substr(main.size() - 3));
   } else {
-    main = sibling(main, ".shp", false);
+    Sibling shp = sibling(main, ".shp", false);
+    main = std::move(shp.path);
+    mainFile = std::move(shp.file);
   }
   auto layer = std::make_unique<Layer>();
   layer->base_ = main.substr(0, main.size() - 4);
   const std::string& base = layer->base_;
-  layer->shapes_ = ShapeReader::open(main, sibling(base, ".shx", upperFirst), reporter);
+  Sibling shx = sibling(base, ".shx", upperFirst);
+  layer->shapes_ =
+      ShapeReader::open(main, shx.path, reporter, std::move(mainFile), std::move(shx.file));
   if (!layer->shapes_) return nullptr;
 
   constexpr std::size_t kSmallFile = 1 << 20;
   layer->projection_ = wholeFile(sibling(base, ".prj", upperFirst), kSmallFile);
-  std::string cpgPath = sibling(base, ".cpg", upperFirst);
-  std::optional<std::string> cpg = wholeFile(cpgPath, 256);
+  std::optional<std::string> cpg = wholeFile(sibling(base, ".cpg", upperFirst), 256);
   std::string encoding = options.encoding;
   std::string why = "as the caller asked";
   if (encoding.empty() && cpg) {
     encoding = encodingOfCodePageFile(*cpg);
     why = "as the .cpg file says";
   }
-  std::string dbfPath = sibling(base, ".dbf", upperFirst);
-  ReadOnlyFile::OpenError missing;
-  if (!ReadOnlyFile::open(dbfPath, missing) && missing.missing) {
+  Sibling dbf = sibling(base, ".dbf", upperFirst);
+  const std::string& dbfPath = dbf.path;
+  if (dbf.missing) {
     reporter.report(
         {Severity::Note, dbfPath, -1, -1, "there is no table: shapes without attributes", true});
     layer->encoding_ = encoding.empty() ? std::string(kDefaultEncoding) : encoding;
     return layer;
   }
-  layer->table_ = TableReader::open(dbfPath, encoding, reporter);
+  layer->table_ = TableReader::open(dbfPath, encoding, reporter, std::move(dbf.file));
   if (!layer->table_) {
     layer->encoding_ = encoding.empty() ? std::string(kDefaultEncoding) : encoding;
     return layer;

@@ -11,6 +11,20 @@ std::string str(std::int64_t n) {
   return std::to_string(n);
 }
 
+// A record's contents where they lie in the main file: each array is copied from the file to the
+// buffer it goes to, a large one without passing through the file's window.
+class FileSource final : public ContentSource {
+ public:
+  FileSource(ReadOnlyFile& file, std::int64_t start) : file_(file), start_(start) {}
+  bool copy(std::size_t offset, std::size_t n, void* dest) override {
+    return file_.copy(start_ + static_cast<std::int64_t>(offset), n, dest);
+  }
+
+ private:
+  ReadOnlyFile& file_;
+  std::int64_t start_;
+};
+
 }  // namespace
 
 void ShapeReader::report(Severity severity, std::int64_t offset, std::int64_t record,
@@ -20,9 +34,11 @@ void ShapeReader::report(Severity severity, std::int64_t offset, std::int64_t re
 }
 
 std::unique_ptr<ShapeReader> ShapeReader::open(const std::string& shpPath,
-                                               const std::string& shxPath, Reporter& reporter) {
+                                               const std::string& shxPath, Reporter& reporter,
+                                               std::unique_ptr<ReadOnlyFile> shp,
+                                               std::unique_ptr<ReadOnlyFile> shx) {
   std::unique_ptr<ShapeReader> r(new ShapeReader(reporter, shpPath));
-  r->shp_ = openOrTell(shpPath, reporter);
+  r->shp_ = shp ? std::move(shp) : openOrTell(shpPath, reporter);
   if (!r->shp_) return nullptr;
   std::span<const unsigned char> bytes = r->shp_->view(0, kHeaderBytes);
   if (bytes.size() < static_cast<std::size_t>(kHeaderBytes)) {
@@ -53,7 +69,7 @@ std::unique_ptr<ShapeReader> ShapeReader::open(const std::string& shpPath,
               "the header gives a length of " + str(std::int64_t{h.fileLength} * 2) +
                   " bytes; the file holds " + str(r->shp_->size()));
   }
-  if (shxPath.empty() || !r->useIndex(shxPath)) {
+  if (shxPath.empty() || !r->useIndex(shxPath, std::move(shx))) {
     r->walk();
     r->count_ = static_cast<std::int64_t>(r->walked_.size());
   }
@@ -62,10 +78,10 @@ std::unique_ptr<ShapeReader> ShapeReader::open(const std::string& shpPath,
 
 // Takes the index file when it is there and sound in its header and its ends; otherwise says so.
 // An index with a whole header stays open for those who compare it with the main file.
-bool ShapeReader::useIndex(const std::string& shxPath) {
+bool ShapeReader::useIndex(const std::string& shxPath, std::unique_ptr<ReadOnlyFile> shx) {
   shxPath_ = shxPath;
   ReadOnlyFile::OpenError why;
-  std::unique_ptr<ReadOnlyFile> shx = ReadOnlyFile::open(shxPath, why);
+  if (!shx) shx = ReadOnlyFile::open(shxPath, why);
   auto refuse = [&](Severity severity, std::string sentence) {
     Finding f{severity,
               shxPath_,
@@ -181,14 +197,14 @@ bool ShapeReader::read(std::int64_t i, ShapeView& view) {
                str(length),
            &shxPath_);
   }
-  std::span<const unsigned char> content = shp_->view(
-      at + kRecordHeaderBytes, static_cast<std::size_t>(std::max<std::int64_t>(length, 0)));
-  if (length < 0 || static_cast<std::int64_t>(content.size()) < length) {
+  if (length < 0 || at + kRecordHeaderBytes + length > shp_->size()) {
     report(Severity::Error, at, i,
            "the record's " + str(length) + " bytes of contents run past the end of the file");
     return false;
   }
-  if (std::optional<CodecError> e = decodeShape(content, buffer_, view)) {
+  FileSource content(*shp_, at + kRecordHeaderBytes);
+  if (std::optional<CodecError> e =
+          decodeShape(static_cast<std::size_t>(length), content, buffer_, view)) {
     report(Severity::Error, at + kRecordHeaderBytes + static_cast<std::int64_t>(e->offset), i,
            e->sentence);
     view = ShapeView{};

@@ -20,9 +20,12 @@ namespace kel::format {
 class ShapeReader {
  public:
   // Opens the main file and, when shxPath is not empty, its index. Null when the main file cannot
-  // be read at all; the reporter has heard why.
+  // be read at all; the reporter has heard why. A file that the caller has opened already may be
+  // handed in beside its path, and is then taken rather than opened again.
   static std::unique_ptr<ShapeReader> open(const std::string& shpPath, const std::string& shxPath,
-                                           Reporter& reporter);
+                                           Reporter& reporter,
+                                           std::unique_ptr<ReadOnlyFile> shp = nullptr,
+                                           std::unique_ptr<ReadOnlyFile> shx = nullptr);
 
   const MainHeader& header() const noexcept { return header_; }
   ShapeType type() const noexcept { return static_cast<ShapeType>(header_.shapeType); }
@@ -62,7 +65,7 @@ class ShapeReader {
       : reporter_(reporter), shpPath_(std::move(shpPath)) {}
   void report(Severity severity, std::int64_t offset, std::int64_t record, std::string sentence,
               const std::string* file = nullptr);
-  bool useIndex(const std::string& shxPath);
+  bool useIndex(const std::string& shxPath, std::unique_ptr<ReadOnlyFile> shx);
   void walk();
 
   Reporter& reporter_;

@@ -1,6 +1,9 @@
 #include "format/ShapeRecord.h"
 
+#include <algorithm>
+#include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #include "format/Endian.h"
 
@@ -16,19 +19,42 @@ bool isPoly(Geometry g) {
   return g == Geometry::PolyLine || g == Geometry::Polygon || g == Geometry::MultiPatch;
 }
 
-void loadPoints(const unsigned char* at, std::vector<XY>& out, std::size_t n) {
-  out.resize(n);
-  if (n == 0) return;
-  std::memcpy(out.data(), at, n * sizeof(XY));
-  if constexpr (std::endian::native == std::endian::big) {
-    for (XY& p : out) p = {byteSwapped(p.x), byteSwapped(p.y)};
-  }
+// A source that cannot give its bytes: the file ended early, or shrank since it was opened.
+CodecError unreadable(std::size_t offset) {
+  return CodecError{offset, "the record's bytes cannot be read: the file ends before them"};
 }
 
-void loadDoubles(const unsigned char* at, std::vector<double>& out, std::size_t n) {
+// n values of T at `offset` of the contents, little-endian, into `out`.
+template <class T>
+bool loadArray(ContentSource& source, std::size_t offset, std::vector<T>& out, std::size_t n) {
   out.resize(n);
-  if (n > 0) loadLEArray(at, out.data(), n);
+  if (n == 0) return true;
+  if (!source.copy(offset, n * sizeof(T), out.data())) return false;
+  if constexpr (std::endian::native == std::endian::big) {
+    for (T& v : out) {
+      if constexpr (std::is_same_v<T, XY>) {
+        v = {byteSwapped(v.x), byteSwapped(v.y)};
+      } else {
+        v = byteSwapped(v);
+      }
+    }
+  }
+  return true;
 }
+
+// Contents that lie in memory.
+class SpanSource final : public ContentSource {
+ public:
+  explicit SpanSource(std::span<const unsigned char> bytes) : bytes_(bytes) {}
+  bool copy(std::size_t offset, std::size_t n, void* dest) override {
+    if (offset > bytes_.size() || n > bytes_.size() - offset) return false;
+    if (n > 0) std::memcpy(dest, bytes_.data() + offset, n);
+    return true;
+  }
+
+ private:
+  std::span<const unsigned char> bytes_;
+};
 
 std::string str(std::uint64_t n) {
   return std::to_string(n);
@@ -66,39 +92,47 @@ ContentLayout contentLayout(const ShapeTypeTraits& t, std::uint64_t parts,
 
 std::optional<CodecError> decodeShape(std::span<const unsigned char> content, ShapeBuffer& buffer,
                                       ShapeView& view) {
+  SpanSource source(content);
+  return decodeShape(content.size(), source, buffer, view);
+}
+
+std::optional<CodecError> decodeShape(std::size_t size, ContentSource& source, ShapeBuffer& buffer,
+                                      ShapeView& view) {
   view = ShapeView{};
-  const unsigned char* b = content.data();
-  std::size_t size = content.size();
   if (size < 4) {
     return CodecError{0, "the record holds " + str(size) + " bytes, too few for a shape type"};
   }
+  // The fixed part: the type, and the box and counts of the types that have them.
+  unsigned char b[44];
+  if (!source.copy(0, std::min<std::size_t>(size, sizeof b), b)) return unreadable(0);
   std::int32_t code = loadLE<std::int32_t>(b);
   std::optional<ShapeTypeTraits> traits = traitsOf(code);
   if (!traits)
     return CodecError{0, "shape type " + std::to_string(code) + " is no type of the format"};
   view.type = static_cast<ShapeType>(code);
-  std::string name(traits->name);
   if (traits->geometry == Geometry::Null) return std::nullopt;
+  std::string_view name(traits->name);
 
   if (traits->geometry == Geometry::Point) {
     ContentLayout l = contentLayout(*traits, 0, 1);
     // A PointZ may leave its M off.
     std::size_t need = traits->z ? l.m : l.end;
     if (size < need) {
-      return CodecError{
-          0, "a " + name + " record needs " + str(need) + " bytes; this one holds " + str(size)};
+      return CodecError{0, "a " + std::string(name) + " record needs " + str(need) +
+                               " bytes; this one holds " + str(size)};
     }
-    loadPoints(b + l.points, buffer.points, 1);
+    buffer.points.resize(1);
+    buffer.points[0] = {loadLE<double>(b + l.points), loadLE<double>(b + l.points + 8)};
     view.points = buffer.points;
     const XY& p = buffer.points[0];
     view.box = {p.x, p.y, p.x, p.y};
     if (traits->z) {
-      loadDoubles(b + l.z, buffer.z, 1);
+      buffer.z.assign(1, loadLE<double>(b + l.z));
       view.z = buffer.z;
       view.zRange = {buffer.z[0], buffer.z[0]};
     }
     if (traits->m && size >= l.end) {
-      loadDoubles(b + l.m, buffer.m, 1);
+      buffer.m.assign(1, loadLE<double>(b + l.m));
       view.m = buffer.m;
       view.mRange = {buffer.m[0], buffer.m[0]};
     }
@@ -108,7 +142,7 @@ std::optional<CodecError> decodeShape(std::span<const unsigned char> content, Sh
   const ContentLayout counts = contentLayout(*traits, 0, 0);
   std::size_t fixed = counts.points;
   if (size < fixed) {
-    return CodecError{0, "a " + name + " record needs at least " + str(fixed) +
+    return CodecError{0, "a " + std::string(name) + " record needs at least " + str(fixed) +
                              " bytes; this one holds " + str(size)};
   }
   view.box = {loadLE<double>(b + counts.box), loadLE<double>(b + counts.box + 8),
@@ -128,8 +162,7 @@ std::optional<CodecError> decodeShape(std::span<const unsigned char> content, Sh
   }
   if (poly) {
     if (n > 0 && p == 0) return CodecError{counts.partCount, "the record has points but no parts"};
-    buffer.parts.resize(p);
-    if (p > 0) loadLEArray(b + l.partStarts, buffer.parts.data(), p);
+    if (!loadArray(source, l.partStarts, buffer.parts, p)) return unreadable(l.partStarts);
     for (std::size_t i = 0; i < p; ++i) {
       std::int32_t start = buffer.parts[i];
       std::size_t at = l.partStarts + 4 * i;
@@ -144,8 +177,7 @@ std::optional<CodecError> decodeShape(std::span<const unsigned char> content, Sh
     }
     view.parts = buffer.parts;
     if (traits->geometry == Geometry::MultiPatch) {
-      buffer.partTypes.resize(p);
-      if (p > 0) loadLEArray(b + l.partTypes, buffer.partTypes.data(), p);
+      if (!loadArray(source, l.partTypes, buffer.partTypes, p)) return unreadable(l.partTypes);
       for (std::size_t i = 0; i < p; ++i) {
         if (buffer.partTypes[i] < 0 || buffer.partTypes[i] > 5) {
           return CodecError{l.partTypes + 4 * i, "part " + str(i + 1) + " has part type " +
@@ -156,16 +188,21 @@ std::optional<CodecError> decodeShape(std::span<const unsigned char> content, Sh
       view.partTypes = buffer.partTypes;
     }
   }
-  loadPoints(b + l.points, buffer.points, n);
+  if (!loadArray(source, l.points, buffer.points, n)) return unreadable(l.points);
   view.points = buffer.points;
+  unsigned char range[16];
   if (traits->z) {
-    view.zRange = {loadLE<double>(b + l.z), loadLE<double>(b + l.z + 8)};
-    loadDoubles(b + l.z + 16, buffer.z, n);
+    if (!source.copy(l.z, 16, range) || !loadArray(source, l.z + 16, buffer.z, n)) {
+      return unreadable(l.z);
+    }
+    view.zRange = {loadLE<double>(range), loadLE<double>(range + 8)};
     view.z = buffer.z;
   }
   if (traits->m && size >= l.end) {
-    view.mRange = {loadLE<double>(b + l.m), loadLE<double>(b + l.m + 8)};
-    loadDoubles(b + l.m + 16, buffer.m, n);
+    if (!source.copy(l.m, 16, range) || !loadArray(source, l.m + 16, buffer.m, n)) {
+      return unreadable(l.m);
+    }
+    view.mRange = {loadLE<double>(range), loadLE<double>(range + 8)};
     view.m = buffer.m;
   }
   return std::nullopt;

@@ -90,6 +90,22 @@ struct CodecError {
 std::optional<CodecError> decodeShape(std::span<const unsigned char> content, ShapeBuffer& buffer,
                                       ShapeView& view);
 
+// Contents that are not all in memory, such as a record in a file: copied piece by piece, each
+// array straight into the buffer it goes to.
+class ContentSource {
+ public:
+  // Copies the contents' bytes [offset, offset + n) to dest; false when they cannot be had.
+  virtual bool copy(std::size_t offset, std::size_t n, void* dest) = 0;
+
+ protected:
+  ~ContentSource() = default;
+};
+
+// decodeShape of `size` bytes of contents that `source` holds; fails as well when the source
+// cannot give bytes that `size` says are there.
+std::optional<CodecError> decodeShape(std::size_t size, ContentSource& source, ShapeBuffer& buffer,
+                                      ShapeView& view);
+
 // The contents' length in bytes that encodeShape writes for the view.
 std::uint64_t encodedSize(const ShapeView& view);
 

@@ -20,9 +20,10 @@ void TableReader::report(Severity severity, std::int64_t offset, std::int64_t re
 }
 
 std::unique_ptr<TableReader> TableReader::open(const std::string& dbfPath,
-                                               std::string_view encoding, Reporter& reporter) {
+                                               std::string_view encoding, Reporter& reporter,
+                                               std::unique_ptr<ReadOnlyFile> file) {
   std::unique_ptr<TableReader> t(new TableReader(reporter, dbfPath));
-  t->file_ = openOrTell(dbfPath, reporter);
+  t->file_ = file ? std::move(file) : openOrTell(dbfPath, reporter);
   if (!t->file_) return nullptr;
   std::span<const unsigned char> head = t->file_->view(0, kDbfHeaderBytes);
   if (head.size() < static_cast<std::size_t>(kDbfHeaderBytes)) {

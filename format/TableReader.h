@@ -38,9 +38,11 @@ class TableReader {
  public:
   // Opens the table, its text read in `encoding` (a name Transcoder::open takes) or, when that
   // is empty, in the encoding its language driver mark names, else Windows-1252. Null when the
-  // table cannot be read at all; the reporter has heard why.
+  // table cannot be read at all; the reporter has heard why. A file that the caller has opened
+  // already may be handed in beside its path, and is then taken rather than opened again.
   static std::unique_ptr<TableReader> open(const std::string& dbfPath, std::string_view encoding,
-                                           Reporter& reporter);
+                                           Reporter& reporter,
+                                           std::unique_ptr<ReadOnlyFile> file = nullptr);
 
   const DbfHeader& header() const noexcept { return header_; }
   const std::vector<Column>& columns() const noexcept { return columns_; }

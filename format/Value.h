@@ -27,9 +27,9 @@ struct RawBytes {
   bool operator==(const RawBytes&) const = default;
 };
 
-// A field's value by its column's type: C and M give text (UTF-8), N an integer when the column
-// has no decimals and at most 18 digits and otherwise a double, F a double, L a bool, D a date,
-// I an integer; any other letter the raw bytes.
+// A field's value by its column's type: C and M give text (UTF-8), N and F an integer when the
+// column has no decimals and at most 18 digits and otherwise a double, L a bool, D a date, I an
+// integer; any other letter the raw bytes.
 using Value = std::variant<Null, std::int64_t, double, bool, Date, std::string, RawBytes>;
 
 // Decodes a field's bytes as its column says, text through `text`. A value that its bytes do not
@@ -39,7 +39,7 @@ using Value = std::variant<Null, std::int64_t, double, bool, Date, std::string, 
 Value decodeValue(const FieldDescriptor& column, std::string_view bytes, Transcoder& text,
                   std::string* odd = nullptr);
 
-// Whether a column's values are integers (N without decimals, at most 18 digits wide, or I).
+// Whether a column's values are integers (N or F without decimals, at most 18 digits wide, or I).
 bool holdsIntegers(const FieldDescriptor& column) noexcept;
 
 }  // namespace kel::format

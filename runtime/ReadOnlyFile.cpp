@@ -1,6 +1,7 @@
 #include "runtime/ReadOnlyFile.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "runtime/SystemFile.h"
 
@@ -21,30 +22,53 @@ ReadOnlyFile::~ReadOnlyFile() {
   systemfile::close(fd_);
 }
 
-std::span<const unsigned char> ReadOnlyFile::view(std::int64_t offset, std::size_t n) {
+std::size_t ReadOnlyFile::readAt(std::int64_t offset, std::size_t n, unsigned char* dest) {
+  std::size_t got = 0;
+  while (got < n) {
+    std::size_t r =
+        systemfile::readAt(fd_, dest + got, n - got, offset + static_cast<std::int64_t>(got));
+    if (r == 0) break;  // the file grew shorter since it was opened
+    got += r;
+  }
+  return got;
+}
+
+std::span<const unsigned char> ReadOnlyFile::moveWindow(std::int64_t offset, std::size_t n) {
   if (offset < 0 || offset >= size_) return {};
   n = static_cast<std::size_t>(
       std::min<std::int64_t>(static_cast<std::int64_t>(n), size_ - offset));
-  bool inside =
-      offset >= bufferStart_ && offset + static_cast<std::int64_t>(n) <=
-                                    bufferStart_ + static_cast<std::int64_t>(bufferLength_);
-  if (!inside) {
-    std::size_t wanted = std::max(n, kWindow);
+  if (!inWindow(offset, n)) {
+    std::size_t wanted = std::max(n, window_);
+    window_ = std::min(2 * window_, kWindow);
     wanted = static_cast<std::size_t>(
         std::min<std::int64_t>(static_cast<std::int64_t>(wanted), size_ - offset));
-    if (buffer_.size() < wanted) buffer_.resize(wanted);
-    std::size_t got = 0;
-    while (got < wanted) {
-      std::size_t r = systemfile::readAt(fd_, buffer_.data() + got, wanted - got,
-                                         offset + static_cast<std::int64_t>(got));
-      if (r == 0) break;  // the file grew shorter since it was opened
-      got += r;
+    if (bufferCapacity_ < wanted) {
+      // Nothing of the old window is kept, so the new one is neither copied nor cleared.
+      buffer_.reset();
+      bufferCapacity_ = 0;
+      bufferLength_ = 0;
+      buffer_.reset(new unsigned char[wanted]);
+      bufferCapacity_ = wanted;
     }
+    bufferLength_ = 0;
+    std::size_t got = readAt(offset, wanted, buffer_.get());
     bufferStart_ = offset;
     bufferLength_ = got;
     n = std::min(n, got);
   }
-  return {buffer_.data() + (offset - bufferStart_), n};
+  return {buffer_.get() + (offset - bufferStart_), n};
+}
+
+bool ReadOnlyFile::copyOutside(std::int64_t offset, std::size_t n, void* dest) {
+  if (n == 0) return offset >= 0 && offset <= size_;
+  if (n < kWindow) {
+    std::span<const unsigned char> bytes = view(offset, n);
+    if (bytes.size() < n) return false;
+    std::memcpy(dest, bytes.data(), n);
+    return true;
+  }
+  if (offset < 0 || offset > size_ || static_cast<std::int64_t>(n) > size_ - offset) return false;
+  return readAt(offset, n, static_cast<unsigned char*>(dest)) == n;
 }
 
 }  // namespace kel

@@ -2,18 +2,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
-#include <vector>
 
 namespace kel {
 
 // A file opened for reading only, read through a window that follows the reader: a reader takes
 // views of its bytes and the file never holds more memory than the largest view asked for, or the
-// window, whatever its size.
+// window, whatever its size. The window starts small, so that a reader of a header or of a small
+// file reads little, and doubles with every move up to its full size.
 class ReadOnlyFile {
  public:
+  static constexpr std::size_t kFirstWindow = 16 * 1024;
   static constexpr std::size_t kWindow = 256 * 1024;
 
   struct OpenError {
@@ -32,16 +34,38 @@ class ReadOnlyFile {
 
   // The bytes [offset, offset + n), fewer where the file ends, none past it: a view that stays
   // valid until the next call. Raises "device I/O error" when the system cannot read.
-  std::span<const unsigned char> view(std::int64_t offset, std::size_t n);
+  std::span<const unsigned char> view(std::int64_t offset, std::size_t n) {
+    if (inWindow(offset, n)) return {buffer_.get() + (offset - bufferStart_), n};
+    return moveWindow(offset, n);
+  }
+  // Copies the bytes [offset, offset + n) to `dest`; false when the file ends before them. A run
+  // of at least the window's size goes from the system straight to `dest`, through no window.
+  bool copy(std::int64_t offset, std::size_t n, void* dest) {
+    if (!inWindow(offset, n)) return copyOutside(offset, n, dest);
+    if (n > 0) std::memcpy(dest, buffer_.get() + (offset - bufferStart_), n);
+    return true;
+  }
 
  private:
   ReadOnlyFile(int fd, std::int64_t size) noexcept : fd_(fd), size_(size) {}
   // The system's side, one per system: a descriptor open for reading, or -1 with `error` set.
   static int openForReading(const std::string& nativePath, std::int64_t& size, OpenError& error);
 
+  bool inWindow(std::int64_t offset, std::size_t n) const noexcept {
+    return offset >= bufferStart_ && n <= bufferLength_ &&
+           offset - bufferStart_ <= static_cast<std::int64_t>(bufferLength_ - n);
+  }
+  std::span<const unsigned char> moveWindow(std::int64_t offset, std::size_t n);
+  bool copyOutside(std::int64_t offset, std::size_t n, void* dest);
+  // Reads up to n bytes at offset into dest, fewer where the file ends.
+  std::size_t readAt(std::int64_t offset, std::size_t n, unsigned char* dest);
+
   int fd_;
   std::int64_t size_;
-  std::vector<unsigned char> buffer_;
+  // The window: bytes of the file from bufferStart_, uninitialised beyond bufferLength_.
+  std::unique_ptr<unsigned char[]> buffer_;
+  std::size_t bufferCapacity_ = 0;
+  std::size_t window_ = kFirstWindow;  // the size of the next move
   std::int64_t bufferStart_ = 0;
   std::size_t bufferLength_ = 0;
 };

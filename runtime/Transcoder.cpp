@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <cstring>
 
 #include "runtime/CodePage.h"
 #include "runtime/Text.h"
@@ -12,9 +14,14 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// The ASCII run at the front of bytes, which every supported encoding reads as itself.
+// The ASCII run at the front of bytes, which every supported encoding reads as itself; eight
+// bytes at a time, as every text of a table passes here.
 std::size_t asciiPrefix(std::string_view bytes) {
   std::size_t i = 0;
+  for (std::uint64_t word; i + 8 <= bytes.size(); i += 8) {
+    std::memcpy(&word, bytes.data() + i, 8);
+    if ((word & 0x8080808080808080u) != 0) break;
+  }
   while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
   return i;
 }

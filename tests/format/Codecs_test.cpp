@@ -198,6 +198,7 @@ TEST(ValueDecoding, EachTypeLetterAsItsValues) {
       {column('N', 20), "  12345678901234567890", 12345678901234567890.0, false},
       {column('N', 5), " 1.5x", Null{}, true},
       {column('F', 8, 2), "  1e3", 1000.0, false},
+      {column('F', 8), "     -12", std::int64_t{-12}, false},
       {column('L', 1), "y", true, false},
       {column('L', 1), "F", false, false},
       {column('L', 1), "?", Null{}, false},

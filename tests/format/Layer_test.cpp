@@ -177,3 +177,19 @@ TEST_F(LayerTest, SaysWhatItCouldNotReadAndWhere) {
   EXPECT_NE(reporter.findings.back().sentence.find("not 9994"), std::string::npos);
   EXPECT_FALSE(fmt::Layer::open(dir.native("f") + std::string(1, '\0') + "x", reporter));
 }
+
+TEST_F(LayerTest, ARecordCutOffAfterTheLayerOpenedIsAnErrorNotACrash) {
+  // A record of 20,000 points, whose coordinates are read straight from the file rather than
+  // through its window; the file is cut short inside them after the layer was opened.
+  Pts pts;
+  for (int i = 0; i < 20000; ++i) pts.emplace_back(i, -i);
+  writeSet(dir, shapefileOf(3, {shapeContent(3, pts, {0}, extentsOf(pts))}, dbfFile(1)), "f");
+  auto layer = open();
+  ASSERT_TRUE(layer);
+  std::filesystem::resize_file(dir.native("f.shp"), 100 + 8 + 44 + 4 + 8 * pts.size());
+  reporter.findings.clear();
+  fmt::ShapeView v;
+  EXPECT_FALSE(layer->shapes().read(0, v));
+  EXPECT_EQ(v.type, fmt::ShapeType::Null);
+  EXPECT_EQ(reporter.count(fmt::Severity::Error), 1u) << ::testing::PrintToString(said(reporter));
+}

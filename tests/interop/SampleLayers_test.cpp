@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "support/GdalReading.h"
+#include "support/EngineReading.h"
 
 using namespace kel;
 using namespace kel::testing;
@@ -45,11 +45,15 @@ const SampleLayer kLayers[] = {
     {"r-cran-spdata", "wheat"},
 };
 
-class SampleLayerTest : public ::testing::TestWithParam<SampleLayer> {};
+class SampleLayerTest : public ::testing::TestWithParam<SampleLayer> {
+ protected:
+  void SetUp() override {
+    run(quote(kSourceDir + "/scripts/fetch-sample-shapefiles") + " " + quote(KEL_SAMPLE_CACHE));
+  }
+};
 
 TEST_P(SampleLayerTest, ReadsAsGdal) {
   const SampleLayer& s = GetParam();
-  run(quote(kSourceDir + "/scripts/fetch-sample-shapefiles") + " " + quote(KEL_SAMPLE_CACHE));
   TempDir dir;  // a copy, so that nothing we do can touch the cache
   for (const char* ext : {".shp", ".shx", ".dbf"}) {
     std::filesystem::copy_file(KEL_SAMPLE_CACHE "/" + s.package + "/" + s.layer + ext,
@@ -72,6 +76,13 @@ TEST_P(SampleLayerTest, ReadsAsGdal) {
   // Every sample's main and index files are regular, and come back to the byte. Their tables
   // are not held to that: we write an F column as the Character column we read it as.
   expectWrittenBackAsItWas(*file, dir, s.layer, false);
+}
+
+// The format engine reads every layer, the Z and M ones included, as GDAL does. It opens the files
+// read-only, so it reads them in the cache, beside their .cpg files.
+TEST_P(SampleLayerTest, ReadsThroughTheEngineAsGdal) {
+  const SampleLayer& s = GetParam();
+  expectEngineReadsAsGdal(KEL_SAMPLE_CACHE "/" + s.package + "/" + s.layer + ".shp");
 }
 
 INSTANTIATE_TEST_SUITE_P(DebianPackages, SampleLayerTest, ::testing::ValuesIn(kLayers),

@@ -1,5 +1,10 @@
 #!/usr/bin/python3
-"""Prints what GDAL reads from a shapefile, in lines the interop tests parse:
+"""Prints what GDAL reads from a shapefile, in lines the interop tests parse.
+
+    gdal_dump.py PATH                          as the object model sees a file (below)
+    gdal_dump.py --typed [--encoding E] PATH   as the format engine sees it (further below)
+
+The object model's view:
 
     column NAMEHEX WIDTH PRECISION KIND      one per column; KIND s, i, r or d
     feature TYPE PARTS                        TYPE the shapefile type of the geometry, 0 for none
@@ -10,6 +15,19 @@ Doubles are printed with repr(), which reads back to the very same double. Text 
 bytes as they lie (GDAL trims the blanks around them): the library reads every table as
 Windows-1252 whatever a .cpg or language byte says, so the bytes are what both sides must agree
 on. Polygon rings are not regrouped into outer rings and holes, so they come in file order.
+
+The format engine's view, with GDAL's own settings: text decoded as the .cpg file or the language
+driver mark says (--encoding E sets SHAPE_ENCODING to E instead), values typed as GDAL types them,
+and every coordinate with the dimensions GDAL gives it:
+
+    encoding NAME                             the encoding GDAL read the table in, - for none
+    column NAMEHEX WIDTH PRECISION KIND       KIND s String, i Integer, l Integer64, r Real, d Date
+    feature NAME DIMS LEAVES                  NAME the geometry's WKT name or none; DIMS xy, xyz,
+                                              xym or xyzm; LEAVES lines of these:
+    part X Y [Z] [M] ...                      a leaf's vertices: a point's, a multipoint's, a line,
+                                              a ring (a triangle's included), in GDAL's order
+    values VALUE ...                          s and the UTF-8 bytes in hex, i INT, r REAL,
+                                              d YEAR-MONTH-DAY, - null
 """
 import sys
 
@@ -63,5 +81,56 @@ def dump(path, out):
         out.write(' '.join(['values'] + [value(f, i, k) for i, k in enumerate(kinds)]) + '\n')
 
 
+TYPED_KINDS = {ogr.OFTInteger: 'i', ogr.OFTInteger64: 'l', ogr.OFTReal: 'r', ogr.OFTDate: 'd'}
+
+
+def leaves(g):
+    if g.GetGeometryCount() == 0 or ogr.GT_Flatten(g.GetGeometryType()) == ogr.wkbMultiPoint:
+        points = [g] if g.GetGeometryCount() == 0 else list(g)
+        return [[p.GetPointZM(i) for p in points for i in range(p.GetPointCount())]]
+    return [leaf for member in g for leaf in leaves(member)]
+
+
+def typed_value(f, i, kind):
+    if not f.IsFieldSetAndNotNull(i):
+        return '-'
+    if kind == 's':
+        return 's' + bytes(f.GetFieldAsBinary(i)).hex()
+    if kind == 'd':
+        return 'd%d-%d-%d' % tuple(f.GetFieldAsDateTime(i)[:3])
+    return kind + repr(f.GetField(i))
+
+
+def dump_typed(path, out):
+    source = ogr.Open(path)
+    layer = source.GetLayer(0)
+    out.write('encoding %s\n' % (layer.GetMetadataItem('SOURCE_ENCODING', 'SHAPEFILE') or '-'))
+    defn = layer.GetLayerDefn()
+    kinds = []
+    for i in range(defn.GetFieldCount()):
+        d = defn.GetFieldDefn(i)
+        kinds.append(TYPED_KINDS.get(d.GetType(), 's'))
+        out.write('column %s %d %d %s\n' % (d.GetName().encode().hex(), d.GetWidth(),
+                                            d.GetPrecision(), kinds[-1]))
+    for f in layer:
+        g = f.GetGeometryRef()
+        ls = leaves(g) if g is not None and not g.IsEmpty() else []
+        dims = 'xy' + ('z' if g is not None and g.Is3D() else '') + (
+            'm' if g is not None and g.IsMeasured() else '')
+        out.write('feature %s %s %d\n' % (g.GetGeometryName() if g is not None else 'none', dims,
+                                          len(ls)))
+        axes = [0, 1] + ([2] if 'z' in dims else []) + ([3] if 'm' in dims else [])
+        for leaf in ls:
+            out.write('part ' + ' '.join(repr(v[a]) for v in leaf for a in axes) + '\n')
+        out.write(' '.join(['values'] + [typed_value(f, i, k) for i, k in enumerate(kinds)]) + '\n')
+
+
 if __name__ == '__main__':
-    dump(sys.argv[1], sys.stdout)
+    if sys.argv[1] == '--typed':
+        if sys.argv[2] == '--encoding':
+            gdal.SetConfigOption('SHAPE_ENCODING', sys.argv[3])
+        else:
+            gdal.SetConfigOption('SHAPE_ENCODING', None)
+        dump_typed(sys.argv[-1], sys.stdout)
+    else:
+        dump(sys.argv[1], sys.stdout)

@@ -1,0 +1,92 @@
+// Field bytes that no writer of the corpus lays down, read by the format engine and by GDAL: where
+// they agree, and where the engine parts from GDAL on purpose.
+
+#include <gtest/gtest.h>
+
+#include "support/EngineReading.h"
+
+using namespace kel::testing;
+
+namespace {
+
+struct ValueCase {
+  std::size_t column;  // in kColumns
+  std::string bytes;
+  std::string engine;  // in gdalReadTyped's form: i12, r1.5, d2024-1-31, sTEXT, true, -
+  std::string gdal;    // GDAL's value where it differs; empty when it is the engine's
+};
+
+const std::vector<Column> kColumns = {{"N9", 'N', 9},   {"N18", 'N', 18}, {"N19", 'N', 19},
+                                      {"R", 'N', 8, 3}, {"F", 'F', 5},    {"D", 'D', 8},
+                                      {"L", 'L', 1},    {"C", 'C', 6},    {"I", 'I', 4}};
+
+// GDAL reads a number as far as it can (12.5 in an integer column is 12, "1,5" is 1, "12*" 12,
+// "0x10" 0) and says so in a warning; the engine takes a number whole or not at all: a decimal
+// in an integer column stays a double, anything else is null and reported as an irregularity.
+// GDAL reads a date's digits whatever they make (month 13); the engine makes null of them. GDAL 3.6
+// has no binary integer (I) column and hands its bytes on as text, up to the first zero byte.
+const ValueCase kCases[] = {
+    {0, "      -12", "i-12", ""},
+    {0, "*********", "-", ""},
+    {0, "     +007", "i7", ""},
+    {0, "     12.5", "r12.5", "i12"},
+    {0, "      12*", "-", "i12"},
+    {0, "     0x10", "-", "i0"},
+    {1, "123456789012345678", "i123456789012345678", ""},
+    {2, "1234567890123456789", realValue(1234567890123456789.0), ""},
+    {3, "  -0.000", realValue(-0.0), ""},
+    {3, "     1,5", "-", realValue(1)},
+    {4, "   12", "i12", ""},
+    {5, "20240131", "d2024-1-31", ""},
+    {5, "00000000", "-", ""},
+    {5, "20241301", "-", "d2024-13-1"},
+    {5, "        ", "-", ""},
+    {6, "T", "true", ""},
+    {6, "n", "false", ""},
+    {6, "?", "-", ""},
+    {6, " ", "-", ""},
+    {6, "X", "-", "sX"},
+    {7, "  ab  ", "sab", ""},
+    {7, std::string("a\0b   ", 6), "sa", ""},
+    {7, "\tx    ", "s\tx", ""},
+    {7, "      ", "-", ""},
+    {8, std::string("\x07\0\0\0", 4), "i7", "s\x07"},
+};
+
+}  // namespace
+
+TEST(EngineValuesTest, ReadAsGdalReadsThemOrAsDescribed) {
+  // One row a case, its value in its column and blanks elsewhere; every shape is null.
+  std::size_t rowWidth = 0;
+  for (const Column& c : kColumns) rowWidth += c.width;
+  std::vector<std::string> rows;
+  for (const ValueCase& c : kCases) {
+    std::string row(rowWidth, ' ');
+    std::size_t at = 0;
+    for (std::size_t k = 0; k < c.column; ++k) at += kColumns[k].width;
+    row.replace(at, c.bytes.size(), c.bytes);
+    rows.push_back(" " + row);
+  }
+  const auto n = static_cast<std::int32_t>(rows.size());
+  TempDir dir;
+  writeSet(
+      dir,
+      shapefileOf(1, std::vector<Bytes>(rows.size(), Bytes().i32le(0)), dbfFile(n, kColumns, rows)),
+      "values");
+  kel::format::CollectingReporter reporter;
+  auto layer = kel::format::Layer::open(dir.native("values.shp"), reporter);
+  ASSERT_TRUE(layer && layer->table());
+  TypedLayer gdal = gdalReadTyped(dir.native("values.shp"), layer->encoding());
+  ASSERT_EQ(gdal.features.size(), rows.size());
+
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const ValueCase& c = kCases[i];
+    SCOPED_TRACE(kColumns[c.column].name + " '" + c.bytes + "'");
+    kel::format::RowView row = layer->table()->read(static_cast<std::int64_t>(i));
+    std::string ours = typedValue(layer->table()->value(row, c.column));
+    std::string theirs = gdal.features[i].values.at(c.column);
+    if (kColumns[c.column].type == 'L') theirs = logicalOf(theirs);
+    EXPECT_EQ(ours, c.engine);
+    EXPECT_EQ(theirs, c.gdal.empty() ? ours : c.gdal);
+  }
+}

@@ -1,0 +1,257 @@
+#pragma once
+
+// GDAL's typed reading of a shapefile, through tests/interop/gdal_dump.py --typed, and the check
+// that the format engine (format/Layer.h) reads the same: feature for feature, every coordinate
+// with its Z and M bit for bit, and every value as GDAL types it, its text decoded as GDAL
+// decodes it.
+//
+// Where the two part on purpose, the engine's side is the one described here:
+// - A table that names no encoding (no .cpg, no language driver mark) GDAL hands on undecoded;
+//   the language driver mark 0x57 GDAL reads as ISO-8859-1. The engine reads both as
+//   Windows-1252, which such tables are written in and which gives 0x80 to 0x9F their letters
+//   (the euro sign, the ligatures) rather than control characters. The comparison then asks GDAL
+//   for Windows-1252 too.
+// - GDAL leaves out a layer's M values when the first record holds none but "no data" (or is
+//   null), and a MultiPatch's always; the engine hands on the M values each record holds.
+// - A Logical value is GDAL's one-letter text: T, t, Y, y are the engine's true; F, f, N, n its
+//   false; ? its null.
+// - GDAL widens a Date column to 10 for its own YYYY/MM/DD text; the engine keeps the file's 8.
+// - A MultiPatch GDAL turns into triangles and polygons: every triangle strip and fan of the
+//   record, part by part, then the rings, which it groups into polygons. The engine gives the
+//   record's parts as they lie; the comparison makes GDAL's leaves of them.
+
+#include <bit>
+#include <cinttypes>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "format/Layer.h"
+#include "support/GdalReading.h"
+
+namespace kel::testing {
+
+struct TypedColumn {
+  std::string name;
+  int width = 0, precision = 0;
+  char kind = 's';  // s String, i Integer, l Integer64, r Real, d Date
+};
+struct TypedFeature {
+  std::string geometry = "none";  // the WKT name
+  std::string dims = "xy";
+  std::vector<std::vector<double>> leaves;  // each vertex's coordinates in `dims` order
+  std::vector<std::string> values;          // kind letter and value, "-" for null
+  bool operator==(const TypedFeature&) const = default;
+};
+struct TypedLayer {
+  std::string encoding;  // "-" for none
+  std::vector<TypedColumn> columns;
+  std::vector<TypedFeature> features;
+};
+
+// GDAL's reading with its own settings; `encoding`, when given, is the one GDAL is told to use.
+inline TypedLayer gdalReadTyped(const std::string& shp, const std::string& encoding = "") {
+  std::string command = "/usr/bin/python3 " + quote(kSourceDir + "/tests/interop/gdal_dump.py") +
+                        " --typed " + (encoding.empty() ? "" : "--encoding " + encoding + " ") +
+                        quote(shp);
+  std::istringstream out(run(command));
+  TypedLayer layer;
+  for (std::string word, line, hex; out >> word && std::getline(out, line);) {
+    std::istringstream rest(line);
+    if (word == "encoding") {
+      rest >> layer.encoding;
+    } else if (word == "column") {
+      TypedColumn& c = layer.columns.emplace_back();
+      rest >> hex >> c.width >> c.precision >> c.kind;
+      c.name = unhex(hex);
+    } else if (word == "feature") {
+      TypedFeature& f = layer.features.emplace_back();
+      rest >> f.geometry >> f.dims;
+    } else if (word == "part") {
+      std::vector<double>& leaf = layer.features.back().leaves.emplace_back();
+      for (char* at = line.data();;) {  // strtod, not >>, which refuses the subnormals
+        char* end;
+        double v = std::strtod(at, &end);
+        if (at == end) break;
+        leaf.push_back(v);
+        at = end;
+      }
+    } else if (word == "values") {
+      for (std::string v; rest >> v;) {
+        layer.features.back().values.push_back(
+            v[0] == 's'   ? "s" + unhex(v.substr(1))
+            : v[0] == 'r' ? realValue(std::strtod(v.c_str() + 1, nullptr))
+            : v[0] == 'l' ? "i" + v.substr(1)  // the engine has one integer type
+                          : v);
+      }
+    }
+  }
+  return layer;
+}
+
+// A value of the engine in the form gdalReadTyped gives GDAL's.
+inline std::string typedValue(const format::Value& v) {
+  struct {
+    std::string operator()(format::Null) const { return "-"; }
+    std::string operator()(std::int64_t i) const { return "i" + std::to_string(i); }
+    std::string operator()(double d) const { return realValue(d); }
+    std::string operator()(bool b) const { return b ? "true" : "false"; }
+    std::string operator()(const format::Date& d) const {
+      return "d" + std::to_string(d.year) + "-" + std::to_string(d.month) + "-" +
+             std::to_string(d.day);
+    }
+    std::string operator()(const std::string& s) const { return "s" + s; }
+    std::string operator()(const format::RawBytes& r) const { return "raw" + r.bytes; }
+  } visit;
+  return std::visit(visit, v);
+}
+
+// GDAL's Logical text as the engine's values.
+inline std::string logicalOf(const std::string& gdal) {
+  if (gdal == "s?") return "-";
+  if (gdal.size() != 2 || gdal[0] != 's') return gdal;
+  std::string_view yes = "TtYy", no = "FfNn";
+  return yes.find(gdal[1]) != yes.npos ? "true" : no.find(gdal[1]) != no.npos ? "false" : gdal;
+}
+
+// The leaves GDAL makes of a MultiPatch: the triangles of each strip (0) and fan (1) in part
+// order, then the rings in part order, with X, Y and Z.
+inline std::vector<std::vector<double>> patchLeaves(const format::ShapeView& v) {
+  std::vector<std::vector<double>> triangles, rings;
+  auto vertex = [&](std::vector<double>& leaf, std::size_t i) {
+    leaf.insert(leaf.end(), {v.points[i].x, v.points[i].y, v.z[i]});
+  };
+  for (std::size_t k = 0; k < v.parts.size(); ++k) {
+    std::size_t from = static_cast<std::size_t>(v.parts[k]);
+    std::size_t to =
+        k + 1 < v.parts.size() ? static_cast<std::size_t>(v.parts[k + 1]) : v.points.size();
+    if (v.partTypes[k] > 1) {
+      vertex(rings.emplace_back(), from);
+      for (std::size_t i = from + 1; i < to; ++i) vertex(rings.back(), i);
+      continue;
+    }
+    for (std::size_t i = from; i + 2 < to; ++i) {
+      std::vector<double>& t = triangles.emplace_back();
+      std::size_t a = v.partTypes[k] == 0 ? i : from;  // a fan turns about its first vertex
+      for (std::size_t j : {a, i + 1, i + 2, a}) vertex(t, j);
+    }
+  }
+  triangles.insert(triangles.end(), rings.begin(), rings.end());
+  return triangles;
+}
+
+// The engine's record in GDAL's form. `gdal` is GDAL's feature: its geometry's name is taken
+// when it is one that GDAL gives the record's type, and its M values when the record has them.
+inline TypedFeature typedFeature(const format::ShapeView& v, const TypedFeature& gdal) {
+  TypedFeature f;
+  if (v.type == format::ShapeType::Null) return f;
+  format::ShapeTypeTraits t = *format::traitsOf(static_cast<std::int32_t>(v.type));
+  using G = format::Geometry;
+  std::vector<std::string> names =
+      t.geometry == G::Point        ? std::vector<std::string>{"POINT"}
+      : t.geometry == G::MultiPoint ? std::vector<std::string>{"MULTIPOINT"}
+      : t.geometry == G::PolyLine   ? std::vector<std::string>{"LINESTRING", "MULTILINESTRING"}
+      : t.geometry == G::Polygon
+          ? std::vector<std::string>{"POLYGON", "MULTIPOLYGON"}
+          : std::vector<std::string>{"TIN", "POLYGON", "MULTIPOLYGON", "GEOMETRYCOLLECTION"};
+  f.geometry = std::find(names.begin(), names.end(), gdal.geometry) != names.end() ? gdal.geometry
+                                                                                   : names[0];
+  bool m = t.m && !v.m.empty() && gdal.dims.find('m') != std::string::npos;
+  f.dims = std::string("xy") + (t.z ? "z" : "") + (m ? "m" : "");
+  if (t.geometry == G::MultiPatch) {
+    f.leaves = patchLeaves(v);
+    return f;
+  }
+  auto leaf = [&](std::size_t from, std::size_t to) {
+    std::vector<double>& l = f.leaves.emplace_back();
+    for (std::size_t i = from; i < to; ++i) {
+      l.insert(l.end(), {v.points[i].x, v.points[i].y});
+      if (t.z) l.push_back(v.z[i]);
+      if (m) l.push_back(v.m[i]);
+    }
+  };
+  if (v.points.empty()) return f;
+  if (v.parts.empty()) leaf(0, v.points.size());
+  for (std::size_t k = 0; k < v.parts.size(); ++k) {
+    leaf(static_cast<std::size_t>(v.parts[k]),
+         k + 1 < v.parts.size() ? static_cast<std::size_t>(v.parts[k + 1]) : v.points.size());
+  }
+  return f;
+}
+
+// Bit for bit, so that -0.0, subnormals and NaNs count.
+inline bool sameBits(const std::vector<std::vector<double>>& a,
+                     const std::vector<std::vector<double>>& b) {
+  auto bits = [](const std::vector<std::vector<double>>& leaves) {
+    std::vector<std::vector<std::uint64_t>> out;
+    for (const auto& l : leaves) {
+      auto& o = out.emplace_back();
+      for (double d : l) o.push_back(std::bit_cast<std::uint64_t>(d));
+    }
+    return out;
+  };
+  return bits(a) == bits(b);
+}
+
+// Whether GDAL types a column as the engine does: integers, reals, dates, or text.
+inline bool sameKind(const format::FieldDescriptor& d, char gdal) {
+  char engine = format::holdsIntegers(d)         ? 'i'
+                : d.type == 'N' || d.type == 'F' ? 'r'
+                : d.type == 'D'                  ? 'd'
+                                                 : 's';
+  return engine == (gdal == 'l' ? 'i' : gdal);
+}
+
+// The engine's reading of the layer at `shp` against GDAL's, with the differences described at
+// the top of this file.
+inline void expectEngineReadsAsGdal(const std::string& shp) {
+  format::CollectingReporter reporter;
+  std::unique_ptr<format::Layer> layer = format::Layer::open(shp, reporter);
+  ASSERT_TRUE(layer) << ::testing::PrintToString(reporter.findings.size());
+  format::TableReader* table = layer->table();
+  TypedLayer gdal = gdalReadTyped(shp);
+  if (gdal.encoding != layer->encoding()) {
+    bool cpg = std::filesystem::exists(layer->basePath() + ".cpg");
+    std::uint8_t mark = table != nullptr ? table->header().languageDriver : 0;
+    EXPECT_EQ(layer->encoding(), "CP1252");
+    EXPECT_TRUE(gdal.encoding == "-" || (gdal.encoding == "ISO-8859-1" && mark == 0x57 && !cpg))
+        << "GDAL reads the text as " << gdal.encoding << ", the engine as " << layer->encoding();
+    gdal = gdalReadTyped(shp, layer->encoding());
+  }
+
+  const std::size_t columns = table != nullptr ? table->columns().size() : 0;
+  ASSERT_EQ(columns, gdal.columns.size());
+  for (std::size_t c = 0; c < columns; ++c) {
+    const format::Column& ours = table->columns()[c];
+    const TypedColumn& theirs = gdal.columns[c];
+    EXPECT_EQ(ours.name, theirs.name);
+    EXPECT_EQ(ours.descriptor.width, theirs.kind == 'd' ? 8 : theirs.width) << ours.name;
+    EXPECT_EQ(ours.descriptor.decimals, theirs.precision) << ours.name;
+    EXPECT_TRUE(sameKind(ours.descriptor, theirs.kind))
+        << ours.name << ": " << ours.descriptor.type << " column, GDAL's kind " << theirs.kind;
+  }
+
+  ASSERT_EQ(layer->count(), static_cast<std::int64_t>(gdal.features.size()));
+  format::ShapeView view;
+  for (std::int64_t i = 0; i < layer->count() && !::testing::Test::HasFailure(); ++i) {
+    SCOPED_TRACE("record " + std::to_string(i));
+    TypedFeature theirs = gdal.features[static_cast<std::size_t>(i)];
+    ASSERT_TRUE(layer->shapes().read(i, view));
+    TypedFeature ours = typedFeature(view, theirs);
+    EXPECT_EQ(ours.geometry, theirs.geometry);
+    EXPECT_EQ(ours.dims, theirs.dims);
+    EXPECT_TRUE(sameBits(ours.leaves, theirs.leaves))
+        << ::testing::PrintToString(ours.leaves) << "\nGDAL "
+        << ::testing::PrintToString(theirs.leaves);
+    if (table == nullptr || i >= table->count()) continue;
+    format::RowView row = table->read(i);
+    for (std::size_t c = 0; c < columns; ++c) {
+      ours.values.push_back(typedValue(table->value(row, c)));
+      if (table->columns()[c].descriptor.type == 'L')
+        theirs.values[c] = logicalOf(theirs.values[c]);
+    }
+    EXPECT_EQ(ours.values, theirs.values);
+  }
+}
+
+}  // namespace kel::testing
