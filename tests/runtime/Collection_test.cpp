@@ -75,14 +75,16 @@ TEST(Collection, EveryFormAnswersAlikeThroughTheChangesThatTurnItIntoTheNext) {
           {Variant(makeRef<Collection>()), 13, 0},
           {Variant(std::int32_t{7}), 13, 13}};
       for (const auto& [stop, error, peekError] : stops) {
+        auto after = makeRef<Coordinate>();
         list->add(stop);
-        list->add(Variant(makeRef<Coordinate>()));
+        list->add(Variant(after));
         EXPECT_EQ(walk(*list), (Walk{error, {1, 2, 3}}));
         EXPECT_EQ(errorOf([&] { list->objectAt<Coordinate>(4); }), error);
         EXPECT_EQ(errorOf([&] { list->peek(4); }), peekError);
         EXPECT_EQ(list->item(4).isNothing(), error == 91);
         list->remove(5);
         list->remove(4);
+        EXPECT_EQ(after->refCount(), 1u);  // a removed item is let go
         EXPECT_EQ(walk(*list), (Walk{0, {1, 2, 3}}));
       }
       // Removal shifts the later items down; an item added again is shared, never copied.
