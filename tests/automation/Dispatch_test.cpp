@@ -166,15 +166,7 @@ TEST(Dispatch, RefusalsAndErrorsComeBackAsAutomationGivesThem) {
   EXPECT_EQ(refusal([&] { shape.call(u"getCoord"); }), Refused::BadParamCount);
   EXPECT_EQ(errorOf([&] { shape.call(u"getPart", {std::int16_t{1}, std::int16_t{2}}); }), 450);
   EXPECT_EQ(dispatchIdOf(*shape.object, u"coordinatecount"), 0x68030001);
-
-  try {
-    shape.call(u"getCoord", {std::int16_t{1}});
-    ADD_FAILURE() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), 9);
-    EXPECT_EQ(e.source(), u"kelShapeLib");
-    EXPECT_EQ(e.description(), u"Subscript out of range");
-  }
+  EXPECT_EQ(errorOf([&] { shape.call(u"getCoord", {std::int16_t{1}}); }), 9);
   EXPECT_EQ(errorOf([] { createObject(u"kelShapeLib.Collection"); }), 429);
   EXPECT_EQ(errorOf([] { createObject(u"Shapefile"); }), 429);
   EXPECT_EQ(createObject(u"KELSHAPELIB.recordfield")->classId(), ClassId::RecordField);

@@ -53,40 +53,20 @@ void release(void* p) noexcept {
 
 }  // namespace
 
+// The array and sized forms call these by default.
 void* operator new(std::size_t size) {
-  return allocate(size);
-}
-void* operator new[](std::size_t size) {
   return allocate(size);
 }
 void* operator new(std::size_t size, std::align_val_t a) {
   return allocate(size, static_cast<std::size_t>(a));
 }
-void* operator new[](std::size_t size, std::align_val_t a) {
-  return allocate(size, static_cast<std::size_t>(a));
-}
 void operator delete(void* p) noexcept {
-  release(p);
-}
-void operator delete[](void* p) noexcept {
   release(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
   release(p);
 }
-void operator delete[](void* p, std::size_t) noexcept {
-  release(p);
-}
 void operator delete(void* p, std::align_val_t) noexcept {
-  release(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-  release(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-  release(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
   release(p);
 }
 
@@ -114,27 +94,23 @@ using namespace kel::testing;
 namespace {
 
 struct Cost {
-  std::size_t inputBytes, peakBytes, allocations, gets;
-  bool read;
+  std::size_t inputBytes, peakBytes, allocations;
 };
 
-// Reads the files with every allocation and every channel get counted, and the peak of what the
-// read holds beyond what was held before it.
-Cost readCounted(const ShapefileFiles& files) {
+// Writes the files as f.*, then has `read` read them with every allocation counted, and the peak
+// of what it holds beyond what was held before it.
+template <class Read>
+Cost measure(const ShapefileFiles& files, Read&& read) {
   TempDir dir;
   writeSet(dir, files, "f");
-  Shapefile f;
   allocations = 0;
-  ChannelFaults::arm(ChannelFaults::kGet, 0);  // counts gets, fails none
   std::int64_t before = live;
   peak = live;
   counting = true;
-  bool read = f.readShapefile(dir.u16(), u"f");
+  read(dir);
   counting = false;
-  ChannelFaults::disarm();
   return {files.shp.size() + files.shx.size() + files.dbf.size(),
-          static_cast<std::size_t>(peak - before), allocations,
-          static_cast<std::size_t>(ChannelFaults::counted(ChannelFaults::kGet)), read};
+          static_cast<std::size_t>(peak - before), allocations};
 }
 
 // Counts what the engine finds, keeping nothing: a crafted file may hold a finding a byte.
@@ -142,36 +118,6 @@ struct Counting final : format::Reporter {
   void report(const format::Finding&) override { ++findings; }
   std::size_t findings = 0;
 };
-
-// Reads the files through the engine, every record, row and value visited, with every allocation
-// counted and the peak of what the reading holds.
-Cost engineCounted(const ShapefileFiles& files) {
-  TempDir dir;
-  writeSet(dir, files, "f");
-  Counting reporter;
-  allocations = 0;
-  std::int64_t before = live;
-  peak = live;
-  counting = true;
-  bool read = false;
-  {
-    std::unique_ptr<format::Layer> layer = format::Layer::open(dir.native("f.shp"), reporter);
-    if (layer) {
-      read = true;
-      format::ShapeView view;
-      for (std::int64_t i = 0; i < layer->count(); ++i) layer->shapes().read(i, view);
-      if (format::TableReader* table = layer->table()) {
-        for (std::int64_t i = 0; i < table->count(); ++i) {
-          format::RowView row = table->read(i);
-          for (std::size_t c = 0; c < table->columns().size(); ++c) table->value(row, c);
-        }
-      }
-    }
-  }
-  counting = false;
-  return {files.shp.size() + files.shx.size() + files.dbf.size(),
-          static_cast<std::size_t>(peak - before), allocations, 0, read};
-}
 
 // n columns of distinct names, ten characters long: too long to be kept inside a string object.
 std::vector<Column> columns(std::size_t n, std::uint8_t width) {
@@ -182,96 +128,77 @@ std::vector<Column> columns(std::size_t n, std::uint8_t width) {
   }
   return cols;
 }
+std::vector<Bytes> points(std::size_t n) {
+  return std::vector<Bytes>(n, shapeContent(1, {{1, 2}}));
+}
+std::vector<std::string> rows(std::size_t n, const std::string& row) {
+  return std::vector<std::string>(n, row);
+}
 
-// Files of about `scale` units of whatever each case is made of, honest or lying.
-using Maker = ShapefileFiles (*)(int scale);
+// Files of about `n` units of whatever each case is made of, honest or lying.
+using Maker = ShapefileFiles (*)(std::size_t n);
 const std::pair<const char*, Maker> kCases[] = {
     {"points of one MultiPoint",
-     [](int s) {
-       return shapefileOf(8, {shapeContent(8, Pts(static_cast<std::size_t>(s), {1, 2}))},
-                          dbfFile(1));
+     [](std::size_t n) {
+       return shapefileOf(8, {shapeContent(8, Pts(n, {1, 2}))}, dbfFile(1));
      }},
-    {"Point records",
-     [](int s) {
-       return shapefileOf(
-           1, std::vector<Bytes>(static_cast<std::size_t>(s), shapeContent(1, {{1, 2}})),
-           dbfFile(s));
-     }},
+    {"Point records", [](std::size_t n) { return shapefileOf(1, points(n), dbfFile(int(n))); }},
     {"parts of one PolyLine",
-     [](int s) {
-       Starts starts;
-       for (int i = 0; i < s; ++i) starts.push_back(i);
-       return shapefileOf(3, {shapeContent(3, Pts(static_cast<std::size_t>(s), {0, 0}), starts)},
-                          dbfFile(1));
+     [](std::size_t n) {
+       Starts starts(n);
+       for (std::size_t i = 0; i < n; ++i) starts[i] = std::int32_t(i);
+       return shapefileOf(3, {shapeContent(3, Pts(n, {0, 0}), starts)}, dbfFile(1));
      }},
     {"columns of width 1 with long names",
-     [](int s) {
-       return shapefileOf(1, {shapeContent(1, {{0, 0}})},
-                          dbfFile(1, columns(static_cast<std::size_t>(s), 1),
-                                  {std::string(static_cast<std::size_t>(s) + 1, 'x')}));
+     [](std::size_t n) {
+       return shapefileOf(1, points(1), dbfFile(1, columns(n, 1), {std::string(n + 1, 'x')}));
      }},
     {"columns of one repeated name",
-     [](int s) {
-       std::vector<Column> cols(static_cast<std::size_t>(s), {"SAME", 'C', 1});
-       return shapefileOf(1, {shapeContent(1, {{0, 0}})},
-                          dbfFile(1, cols, {std::string(static_cast<std::size_t>(s) + 1, 'x')}));
+     [](std::size_t n) {
+       std::vector<Column> cols(n, {"SAME", 'C', 1});
+       return shapefileOf(1, points(1), dbfFile(1, cols, {std::string(n + 1, 'x')}));
      }},
     {"records of one width-1 column",
-     [](int s) {
+     [](std::size_t n) {
+       return shapefileOf(1, points(n), dbfFile(int(n), {{"A", 'C', 1}}, rows(n, " a")));
+     }},
+    {"records of n/10 width-1 columns with long names",
+     [](std::size_t n) {
        return shapefileOf(
-           1, std::vector<Bytes>(static_cast<std::size_t>(s), shapeContent(1, {{1, 2}})),
-           dbfFile(s, {{"A", 'C', 1}},
-                   std::vector<std::string>(static_cast<std::size_t>(s), " a")));
+           1, points(n),
+           dbfFile(int(n), columns(n / 10, 1), rows(n, std::string(n / 10 + 1, 'x'))));
      }},
-    {"records of scale/10 width-1 columns with long names",
-     [](int s) {
-       auto n = static_cast<std::size_t>(s);
-       return shapefileOf(1, std::vector<Bytes>(n, shapeContent(1, {{1, 2}})),
-                          dbfFile(s, columns(n / 10, 1),
-                                  std::vector<std::string>(n, std::string(n / 10 + 1, 'x'))));
-     }},
-    {"records of scale/10 width-0 columns",
-     [](int s) {
-       auto n = static_cast<std::size_t>(s);
-       return shapefileOf(1, std::vector<Bytes>(n, shapeContent(1, {{1, 2}})),
-                          dbfFile(s, columns(n / 10, 0), std::vector<std::string>(n, " ")));
+    {"records of n/10 width-0 columns",
+     [](std::size_t n) {
+       return shapefileOf(1, points(n), dbfFile(int(n), columns(n / 10, 0), rows(n, " ")));
      }},
     // The lies: counts far beyond what the bytes behind them hold.
     {"a MultiPoint announcing 32000 points",
-     [](int s) {
-       return shapefileOf(8, {shapeRaw(8, 0, 32000, {}, Pts(static_cast<std::size_t>(s), {1, 1}))},
-                          dbfFile(1));
+     [](std::size_t n) {
+       return shapefileOf(8, {shapeRaw(8, 0, 32000, {}, Pts(n, {1, 1}))}, dbfFile(1));
      }},
     {"a PolyLine announcing 32000 parts and points",
-     [](int s) {
-       return shapefileOf(
-           3, {shapeRaw(3, 32000, 32000, Starts(static_cast<std::size_t>(s), 1), {})}, dbfFile(1));
+     [](std::size_t n) {
+       return shapefileOf(3, {shapeRaw(3, 32000, 32000, Starts(n, 1), {})}, dbfFile(1));
      }},
     {"an index announcing 2^29 records",
-     [](int s) {
-       ShapefileFiles f = shapefileOf(
-           1, std::vector<Bytes>(static_cast<std::size_t>(s), shapeContent(1, {{1, 2}})),
-           dbfFile(s));
+     [](std::size_t n) {
+       ShapefileFiles f = shapefileOf(1, points(n), dbfFile(int(n)));
        putBigEndian(f.shx, 24, 0x7FFFFFFF);
        return f;
      }},
     {"a table announcing 30000 records of 200 columns of width 255",
-     [](int s) {
-       ShapefileFiles f =
-           shapefileOf(1, std::vector<Bytes>(30000, shapeContent(1, {{1, 2}})),
-                       dbfFile(30000, columns(200, 255),
-                               std::vector<std::string>(static_cast<std::size_t>(s), " ")));
-       return f;
+     [](std::size_t n) {
+       return shapefileOf(1, points(30000), dbfFile(30000, columns(200, 255), rows(n, " ")));
      }},
     // The most shapes and columns that a read takes, whose objects the constant must hold.
     {"32766 Points, a table of 32767 columns announcing their rows",
-     [](int) {
-       return shapefileOf(1, std::vector<Bytes>(32766, shapeContent(1, {{1, 2}})),
-                          dbfFile(32766, columns(32767, 1), {" "}));
+     [](std::size_t) {
+       return shapefileOf(1, points(32766), dbfFile(32766, columns(32767, 1), {" "}));
      }},
     {"a header without terminator",
-     [](int s) {
-       File dbf = dbfFile(0, columns(static_cast<std::size_t>(s), 7));
+     [](std::size_t n) {
+       File dbf = dbfFile(0, columns(n, 7));
        dbf.resize(dbf.size() - 2);  // no terminator, no end mark
        return shapefileOf(1, {}, dbf);
      }},
@@ -279,41 +206,47 @@ const std::pair<const char*, Maker> kCases[] = {
 
 }  // namespace
 
+// The object model's read, and the engine's, which holds a record or a row at a time and its
+// windows on the files: a small multiple of the largest record, never of a count announced.
 TEST(ResourceBounds, ReadingHoldsAllocatesAndGetsLinearlyInTheInputSize) {
   for (const auto& [name, make] : kCases) {
-    for (int scale : {10, 300, 3000}) {
-      Cost cost = readCounted(make(scale));
-      auto perByte = [&](std::size_t v) {
-        return static_cast<double>(v) / static_cast<double>(cost.inputBytes);
-      };
+    for (std::size_t scale : {10, 300, 3000}) {
+      SCOPED_TRACE(std::string(name) + " " + std::to_string(scale));
+      const ShapefileFiles files = make(scale);
+      ChannelFaults::arm(ChannelFaults::kGet, 0);  // counts gets, fails none
+      Cost read = measure(files, [](const TempDir& dir) {
+        Shapefile f;
+        f.readShapefile(dir.u16(), u"f");
+      });
+      auto gets = static_cast<std::size_t>(ChannelFaults::counted(ChannelFaults::kGet));
+      ChannelFaults::disarm();
+      bool opened = false;
+      Cost engine = measure(files, [&](const TempDir& dir) {
+        Counting reporter;
+        std::unique_ptr<format::Layer> layer = format::Layer::open(dir.native("f.shp"), reporter);
+        if (!(opened = layer != nullptr)) return;
+        format::ShapeView view;
+        for (std::int64_t i = 0; i < layer->count(); ++i) layer->shapes().read(i, view);
+        if (format::TableReader* table = layer->table()) {
+          for (std::int64_t i = 0; i < table->count(); ++i) {
+            format::RowView row = table->read(i);
+            for (std::size_t c = 0; c < table->columns().size(); ++c) table->value(row, c);
+          }
+        }
+      });
+      const std::size_t n = read.inputBytes;
       std::printf(
-          "%-62s %5d: %8zu bytes; a byte: %6.1f held at the peak, %.2f allocations, "
-          "%.2f gets\n",
-          name, scale, cost.inputBytes, perByte(cost.peakBytes), perByte(cost.allocations),
-          perByte(cost.gets));
-      EXPECT_LE(cost.peakBytes, kPeakPerInputByte * cost.inputBytes + kConstantBytes)
-          << name << " " << scale;
-      EXPECT_LE(cost.allocations, kAllocationsPerInputByte * cost.inputBytes + kConstantOps)
-          << name << " " << scale;
-      EXPECT_LE(cost.gets, cost.inputBytes + kConstantOps) << name << " " << scale;
-    }
-  }
-}
-
-// The engine holds a record or a row at a time, and its windows on the files: a small multiple of
-// the largest record, never of a count that the files announce.
-TEST(ResourceBounds, TheEngineHoldsARecordAtATime) {
-  for (const auto& [name, make] : kCases) {
-    for (int scale : {10, 300, 3000}) {
-      Cost cost = engineCounted(make(scale));
-      std::printf("engine: %-54s %5d: %8zu bytes; %8zu held at the peak, %.2f allocations a byte\n",
-                  name, scale, cost.inputBytes, cost.peakBytes,
-                  static_cast<double>(cost.allocations) / static_cast<double>(cost.inputBytes));
-      EXPECT_TRUE(cost.read) << name;
-      EXPECT_LE(cost.peakBytes, 3 * cost.inputBytes + (std::size_t{2} << 20))
-          << name << " " << scale;
-      EXPECT_LE(cost.allocations, kAllocationsPerInputByte * cost.inputBytes + kConstantOps)
-          << name << " " << scale;
+          "%-60s %4zu: %7zu bytes; a byte: %5.1f held at the peak, %.2f allocations, "
+          "%.2f gets; the engine: %5.1f, %.2f\n",
+          name, scale, n, double(read.peakBytes) / double(n), double(read.allocations) / double(n),
+          double(gets) / double(n), double(engine.peakBytes) / double(n),
+          double(engine.allocations) / double(n));
+      EXPECT_LE(read.peakBytes, kPeakPerInputByte * n + kConstantBytes);
+      EXPECT_LE(read.allocations, kAllocationsPerInputByte * n + kConstantOps);
+      EXPECT_LE(gets, n + kConstantOps);
+      EXPECT_TRUE(opened);
+      EXPECT_LE(engine.peakBytes, 3 * n + (std::size_t{2} << 20));
+      EXPECT_LE(engine.allocations, kAllocationsPerInputByte * n + kConstantOps);
     }
   }
 }

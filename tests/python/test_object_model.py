@@ -60,7 +60,7 @@ def test_enumerations_and_their_constants():
     assert s.ShapeType == 13 and not isinstance(s.ShapeType, kel.ShapeTypeConstants)
 
 
-def test_two_names_for_one_object_see_each_others_changes():
+def test_an_object_is_shared_not_copied_and_lives_while_python_holds_it():
     sf = kel.Shapefile()
     a, b = sf.BoundingBox, sf.BoundingBox
     assert a is b
@@ -68,18 +68,14 @@ def test_two_names_for_one_object_see_each_others_changes():
     assert b.xMin == -7.5 and sf.BoundingBox.xMin == -7.5
     # A setter stores the caller's object itself.
     box = kel.BoundingBox()
-    s = kel.ShapeObject()
+    s = shape(kel.kelPolyLine, [[(0, 0), (1, 1)]], NAME="a")
     s.BoundingBox = box
     box.setBoundingBox(1, 2, 3, 4)
     assert s.BoundingBox is box and (s.BoundingBox.xMax, s.BoundingBox.yMax) == (3, 4)
     c = coordinate(1, 2)
     s.addCoord(c)
-    s.getCoord(1).X = 9
-    assert c.X == 9 and s.Coordinates[1] is c
-
-
-def test_an_object_lives_while_python_holds_it():
-    s = shape(kel.kelPolyLine, [[(0, 0), (1, 1)]], NAME="a")
+    s.getCoord(3).X = 9
+    assert c.X == 9 and s.Coordinates[3] is c
     sf = shapefile(kel.kelPolyLine, [s])
     c, record = s.getCoord(2), s.Record
     del s, sf
@@ -130,18 +126,6 @@ def test_a_wrapper_made_without_init_raises_type_error(name):
             use()
 
 
-def test_optional_arguments_positional_and_by_name():
-    d = kel.TableDescriptor()
-    d.setTableDescriptor("NAME")
-    assert (d.fieldType, d.width, d.precision) == (kel.kelFieldTypeCharacter, 0, 0)
-    d.setTableDescriptor("AREA", kel.kelFieldTypeNumber, precision=3)
-    assert (d.name, d.fieldType, d.width, d.precision) == ("AREA", kel.kelFieldTypeNumber, 0, 3)
-    f = kel.RecordField()
-    f.setRecordField("EMPTY")
-    assert (f.name, f.value) == ("EMPTY", "")
-    assert "fieldType: FieldTypeConstants = kelFieldTypeCharacter" in kel.TableDescriptor.setTableDescriptor.__doc__
-
-
 @pytest.mark.parametrize("call, number", [
     (lambda: kel.ShapeObject().getCoord(1), 9),                 # subscript out of range
     (lambda: kel.ShapeObject().getCoord(40000), 6),             # overflow of a 16-bit index
@@ -162,13 +146,21 @@ def test_errors_carry_number_and_description(call, number):
     assert e.description and str(e) == f"{e.description} (error {number})"
 
 
-def test_values_convert_as_automation_converts_them():
+def test_values_convert_as_automation_converts_them_and_optional_arguments_take_defaults():
+    d = kel.TableDescriptor()
+    d.setTableDescriptor("NAME")
+    assert (d.fieldType, d.width, d.precision) == (kel.kelFieldTypeCharacter, 0, 0)
+    d.setTableDescriptor("AREA", kel.kelFieldTypeNumber, precision=3)  # by name
+    assert (d.name, d.fieldType, d.width, d.precision) == ("AREA", kel.kelFieldTypeNumber, 0, 3)
+    f = kel.RecordField()
+    f.setRecordField("EMPTY")
+    assert (f.name, f.value) == ("EMPTY", "")
+    assert "fieldType: FieldTypeConstants = kelFieldTypeCharacter" in kel.TableDescriptor.setTableDescriptor.__doc__
     c = kel.Coordinate()
     c.setCoordinate("12.5", True)  # text that spells a number, a Boolean is -1
     assert (c.X, c.Y) == (12.5, -1.0)
     s = shape(kel.kelMultiPoint, [[(0, 0), (1, 1), (2, 2)]])
     assert s.getCoord(2.5) is s.getCoord(1.5) is s.getCoord(2)  # rounds half to even
-    f = kel.RecordField()
     f.value = "Straße €"
     assert f.value == "Straße €" and isinstance(f.value, str)
 

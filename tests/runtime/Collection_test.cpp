@@ -5,106 +5,99 @@
 #include <vector>
 
 #include "geometry/Coordinate.h"
+#include "geometry/ShapeObject.h"
 #include "runtime/ObjectArena.h"
 #include "support/ErrorOf.h"
 
 using namespace kel;
 using kel::testing::errorOf;
 
-TEST(Collection, OneBasedPositionsShiftingRemovalAndSharedItems) {
-  Collection c;
-  Ref<Coordinate> p = makeRef<Coordinate>();
-  for (Variant v : {Variant(std::int32_t{10}), Variant(p), Variant(std::int32_t{30}), Variant(p)}) {
-    c.add(v);
-  }
-  EXPECT_EQ(p->refCount(), 3u);  // held by reference, not copied
-  for (std::int32_t bad : {0, -1, 5}) {
-    EXPECT_EQ(errorOf([&] { c.item(bad); }), 9) << bad;
-    EXPECT_EQ(errorOf([&] { c.remove(bad); }), 9) << bad;
-  }
-  c.remove(2);
-  c.remove(3);
-  EXPECT_EQ(p->refCount(), 1u);
-  EXPECT_EQ(c.count(), 2);
-  EXPECT_EQ(c.item(2).toInt32(), 30);
-}
+namespace {
 
-// A list of objects and Nothing answers the same before and after its first item of another
-// kind, and holds exactly one reference to each object all along.
-TEST(Collection, ObjectsThenOtherItemsKeepPositionsAndReferences) {
-  Ref<Coordinate> a = makeRef<Coordinate>(), b = makeRef<Coordinate>();
-  Ref<Coordinate> gone = makeRef<Coordinate>();
-  {
-    Collection c;
-    for (Variant v : {Variant(a), Variant(nullptr), Variant(b), Variant(a), Variant(gone)}) {
-      c.add(v);
-    }
-    EXPECT_EQ(a->refCount(), 3u);
-    c.remove(5);
-    EXPECT_EQ(gone->refCount(), 1u);
-    EXPECT_TRUE(c.item(2).isNothing());
-    EXPECT_EQ(c.peek(2), nullptr);
-    EXPECT_EQ(c.peek(3), b.get());
-    EXPECT_EQ(errorOf([&] { c.objectAt<Coordinate>(2); }), 91);
-
-    c.add(Variant(std::int32_t{7}));  // the first item that is no object
-    ASSERT_EQ(c.count(), 5);
-    EXPECT_EQ(c.item(1).as<Coordinate>(), a);
-    EXPECT_TRUE(c.item(2).isNothing());
-    EXPECT_EQ(&c.objectAt<Coordinate>(3), b.get());
-    EXPECT_EQ(c.item(4).as<Coordinate>(), a);
-    EXPECT_EQ(c.item(5).toInt32(), 7);
-    EXPECT_EQ(errorOf([&] { c.peek(5); }), 13);
-    EXPECT_EQ(a->refCount(), 3u);
-    EXPECT_EQ(b->refCount(), 2u);
-    c.remove(1);
-    EXPECT_EQ(a->refCount(), 2u);
-  }
-  EXPECT_EQ(a->refCount(), 1u);
-  EXPECT_EQ(b->refCount(), 1u);
-}
-
-// A walk visits the items in order whatever form the list is in, and at the first item that is
-// no T it raises what objectAt raises there, having visited every item before it.
-TEST(Collection, AWalkVisitsInOrderAndStopsWhereObjectAtWouldRaise) {
-  auto walk = [](const Collection& c, std::vector<double>& xs) {
-    xs.clear();
-    return errorOf([&] {
-      c.forEachObject<Coordinate>([&](const Coordinate& p) { xs.push_back(p.get_X()); });
-    });
-  };
-  auto at = [](double x) {
-    auto p = makeRef<Coordinate>();
-    p->setCoordinate(x, 0);
-    return p;
-  };
+// The error a walk over the list's coordinates raises (0 for none), and the X of each visited.
+using Walk = std::pair<std::int32_t, std::vector<double>>;
+Walk walk(const Collection& c) {
   std::vector<double> xs;
+  std::int32_t error = errorOf(
+      [&] { c.forEachObject<Coordinate>([&](const Coordinate& p) { xs.push_back(p.get_X()); }); });
+  return {error, xs};
+}
 
-  ObjectArena arena;
-  Collection row;
-  Coordinate* first = arena.makeRow<Coordinate>(3);
-  for (int i = 0; i < 3; ++i) first[i].setCoordinate(i + 1, 0);
-  row.adoptRow(first, 3, sizeof(Coordinate));
-  EXPECT_EQ(walk(row, xs), 0);
-  EXPECT_EQ(xs, (std::vector<double>{1, 2, 3}));
+}  // namespace
 
-  Collection objects;
-  for (Variant v : {Variant(at(1)), Variant(at(2)), Variant(nullptr), Variant(at(4))})
-    objects.add(v);
-  EXPECT_EQ(walk(objects, xs), 91);
-  EXPECT_EQ(xs, (std::vector<double>{1, 2}));
-  objects.remove(3);
-  EXPECT_EQ(walk(objects, xs), 0);
-  EXPECT_EQ(xs, (std::vector<double>{1, 2, 4}));
-  objects.add(Variant(makeRef<Collection>()));  // an object of another class
-  EXPECT_EQ(walk(objects, xs), 13);
-  EXPECT_EQ(xs, (std::vector<double>{1, 2, 4}));
+// A list holds its items as a row of an arena's objects, as objects and Nothing, or as any
+// variants, and no caller can tell: the same three coordinates answer alike in each form, and
+// through the changes that turn one form into the next, positions, objects and references hold.
+TEST(Collection, EveryFormAnswersAlikeThroughTheChangesThatTurnItIntoTheNext) {
+  for (int form : {0, 1, 2}) {
+    SCOPED_TRACE(form);
+    Ref<Coordinate> kept;
+    {
+      ObjectArena arena;
+      auto list = makeRef<Collection>();
+      std::vector<Coordinate*> items;
+      if (form == 0) {
+        Coordinate* row = arena.makeRow<Coordinate>(3);
+        for (int i = 0; i < 3; ++i) items.push_back(&row[i]);
+        list->adoptRow(row, 3, sizeof(Coordinate));
+        EXPECT_EQ(errorOf([&] { list->adoptRow(row, 3, sizeof(Coordinate)); }), 5);  // not empty
+      } else {
+        if (form == 2) list->reserveValues(3);  // the form of variants from the start
+        for (int i = 0; i < 3; ++i) {
+          auto c = makeRef<Coordinate>();
+          items.push_back(c.get());
+          list->add(Variant(c));
+        }
+      }
+      for (int i = 0; i < 3; ++i) items[i]->setCoordinate(i + 1, 0);
+      ASSERT_EQ(list->count(), 3);
+      for (std::int32_t i = 1; i <= 3; ++i) {
+        EXPECT_EQ(list->item(i).as<Coordinate>().get(), items[i - 1]);
+        EXPECT_EQ(&list->objectAt<Coordinate>(i), items[i - 1]);
+        EXPECT_EQ(list->peek(i), items[i - 1]);
+      }
+      for (std::int32_t bad : {0, -1, 4}) {
+        EXPECT_EQ(errorOf([&] { list->item(bad); }), 9) << bad;
+        EXPECT_EQ(errorOf([&] { list->peek(bad); }), 9) << bad;
+        EXPECT_EQ(errorOf([&] { list->remove(bad); }), 9) << bad;
+      }
+      EXPECT_EQ(errorOf([&] { list->objectAt<ShapeObject>(1); }), 13);
+      double sum = 0;
+      for (const Variant& item : *list) sum += item.deref<Coordinate>().get_X();
+      EXPECT_EQ(sum, 6);
+      EXPECT_EQ(walk(*list), (Walk{0, {1, 2, 3}}));
+      EXPECT_EQ(items[0]->refCount(), 1u);  // lookups, enumeration and walks leave it be
 
-  Collection variants;
-  for (Variant v : {Variant(at(1)), Variant(std::int32_t{2}), Variant(at(3))}) variants.add(v);
-  EXPECT_EQ(walk(variants, xs), 13);
-  EXPECT_EQ(xs, (std::vector<double>{1}));
-  variants.remove(2);
-  EXPECT_EQ(walk(variants, xs), 0);
-  EXPECT_EQ(xs, (std::vector<double>{1, 3}));
+      // A walk stops where objectAt raises, having visited every item before: at Nothing, at an
+      // object of another class, at an item that is no object (which turns objects into variants).
+      const std::tuple<Variant, std::int32_t, std::int32_t> stops[] = {
+          {Variant(nullptr), 91, 0},
+          {Variant(makeRef<Collection>()), 13, 0},
+          {Variant(std::int32_t{7}), 13, 13}};
+      for (const auto& [stop, error, peekError] : stops) {
+        auto after = makeRef<Coordinate>();
+        list->add(stop);
+        list->add(Variant(after));
+        EXPECT_EQ(walk(*list), (Walk{error, {1, 2, 3}}));
+        EXPECT_EQ(errorOf([&] { list->objectAt<Coordinate>(4); }), error);
+        EXPECT_EQ(errorOf([&] { list->peek(4); }), peekError);
+        EXPECT_EQ(list->item(4).isNothing(), error == 91);
+        list->remove(5);
+        list->remove(4);
+        EXPECT_EQ(after->refCount(), 1u);  // a removed item is let go
+        EXPECT_EQ(walk(*list), (Walk{0, {1, 2, 3}}));
+      }
+      // Removal shifts the later items down; an item added again is shared, never copied.
+      kept = list->item(1).as<Coordinate>();
+      list->remove(2);
+      list->add(Variant(kept));
+      ASSERT_EQ(list->count(), 3);
+      EXPECT_EQ(list->item(1).as<Coordinate>(), kept);
+      EXPECT_EQ(list->peek(2), items[2]);
+      EXPECT_EQ(list->item(3).as<Coordinate>(), kept);
+      EXPECT_EQ(kept->refCount(), 3u);
+    }
+    EXPECT_EQ(kept->refCount(), 1u);  // it outlives its list and the arena that made it
+    EXPECT_EQ(kept->get_X(), 1);
+  }
 }

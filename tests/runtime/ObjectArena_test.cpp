@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -52,62 +49,12 @@ TEST(ObjectArena, ObjectsLiveByTheirOwnReferencesAcrossChunks) {
   EXPECT_GT(coordinates, 1000);
 }
 
-// A list that took a row answers like any list, and the first change turns it into an ordinary
-// list of the very same objects.
-TEST(ObjectArena, ARowBehavesAsAListOfItsObjects) {
-  Ref<Coordinate> outlives;
-  {
-    ObjectArena arena;
-    Collection list;
-    Coordinate* row = arena.makeRow<Coordinate>(3);
-    for (int i = 0; i < 3; ++i) row[i].setCoordinate(i, 10 * i);
-    list.adoptRow(row, 3, sizeof(Coordinate));
-    EXPECT_EQ(errorOf([&] { list.adoptRow(row, 3, sizeof(Coordinate)); }), 5);  // not empty
-
-    EXPECT_EQ(list.count(), 3);
-    EXPECT_EQ(list.item(2).as<Coordinate>().get(), &row[1]);
-    EXPECT_EQ(&list.objectAt<Coordinate>(3), &row[2]);
-    EXPECT_EQ(errorOf([&] { list.item(4); }), 9);
-    EXPECT_EQ(errorOf([&] { list.objectAt<ShapeObject>(1); }), 13);
-    double sum = 0;
-    for (const Variant& item : list) sum += item.deref<Coordinate>().get_Y();
-    EXPECT_EQ(sum, 30);
-    EXPECT_EQ(row[0].refCount(), 1u);  // enumeration and lookups leave the counts as they were
-
-    outlives = list.item(1).as<Coordinate>();
-    list.remove(2);
-    list.add(Variant(std::int32_t{7}));
-    ASSERT_EQ(list.count(), 3);
-    EXPECT_EQ(list.item(1).as<Coordinate>(), outlives);
-    EXPECT_EQ(list.item(2).as<Coordinate>().get(), &row[2]);
-    EXPECT_EQ(list.item(3).toInt32(), 7);
-    EXPECT_EQ(errorOf([&] { list.objectAt<Coordinate>(3); }), 13);
-    EXPECT_EQ(outlives->refCount(), 2u);
-  }
-  EXPECT_EQ(outlives->refCount(), 1u);
-  EXPECT_EQ(outlives->get_Y(), 0);
-}
-
 // What one thread makes, another may end while the first goes on making objects in the same
 // chunks: the chunk counts must neither free a chunk early (the sanitizer runs catch the write
 // into freed memory) nor lose the values of the objects that stay.
 TEST(ObjectArena, ObjectsMadeOnOneThreadMayEndOnAnother) {
-  std::mutex mutex;
-  std::condition_variable ready;
-  std::deque<std::vector<Ref<Coordinate>>> batches;
-  bool done = false;
   std::vector<Ref<Coordinate>> kept;
-  std::thread releaser([&] {
-    for (;;) {
-      std::unique_lock lock(mutex);
-      ready.wait(lock, [&] { return done || !batches.empty(); });
-      if (batches.empty()) return;
-      std::vector<Ref<Coordinate>> batch = std::move(batches.front());
-      batches.pop_front();
-      lock.unlock();
-      batch.clear();  // ends them here, on this thread
-    }
-  });
+  std::thread releaser;
   for (int b = 0; b < 400; ++b) {
     std::vector<Ref<Coordinate>> batch;
     for (int i = 0; i < 1000; ++i) {
@@ -115,14 +62,9 @@ TEST(ObjectArena, ObjectsMadeOnOneThreadMayEndOnAnother) {
       c->setCoordinate(b, i);
       (i == 0 ? kept : batch).push_back(std::move(c));
     }
-    std::lock_guard lock(mutex);
-    batches.push_back(std::move(batch));
-    ready.notify_one();
-  }
-  {
-    std::lock_guard lock(mutex);
-    done = true;
-    ready.notify_one();
+    if (releaser.joinable()) releaser.join();
+    // Ends the batch there while this thread goes on making the next one.
+    releaser = std::thread([batch = std::move(batch)]() mutable { batch.clear(); });
   }
   releaser.join();
   for (std::size_t b = 0; b < kept.size(); ++b) {

@@ -79,16 +79,3 @@ TEST(ReadRecordsTest, DoublesSurviveBitForBit) {
   EXPECT_EQ(std::bit_cast<Bits>(Box{pts[0].first, pts[0].second, pts[1].first, pts[1].second}),
             bits);
 }
-
-TEST(ReadRecordsTest, PointCountsStopAtThe16BitLimit) {
-  for (auto [n, ok] : {std::pair{32766, true}, std::pair{32767, false}}) {
-    Pts pts(static_cast<std::size_t>(n), {1.5, -2.5});
-    pts.back() = {4, 8};
-    Shapefile f;
-    EXPECT_EQ(readFiles(f, shapefileOf(8, {shapeContent(8, pts)}, dbfFile(ok ? 1 : 0))), ok);
-    ASSERT_EQ(f.get_ShapeObjectCount(), ok ? 1 : 0) << n;
-    if (ok) {
-      EXPECT_EQ(coordsOf(f.getShapeObject(1)), pts);
-    }
-  }
-}

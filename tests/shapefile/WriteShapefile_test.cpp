@@ -3,8 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <bit>
 #include <csignal>
-#include <cstring>
 #include <limits>
 
 #include "support/ShapefileFixtures.h"
@@ -95,10 +95,7 @@ TEST(WriteShapefileExtents, UnsetShapeBoxesAreTheShapesOwnExtents) {
        {{2, 2}, {7, 7}}},  // a shape that calls itself a point is boxed by its first vertex
       {kelPolyLine, {}}};
   auto bitsOf = [](const Ref<BoundingBox>& b) {
-    std::array<std::uint64_t, 4> bits{};
-    Box box = boxOf(b);
-    std::memcpy(bits.data(), box.data(), sizeof bits);
-    return bits;
+    return std::bit_cast<std::array<std::uint64_t, 4>>(boxOf(b));
   };
   for (bool fileBoxSet : {false, true}) {
     SCOPED_TRACE(fileBoxSet);

@@ -55,6 +55,19 @@ const char* kLines = R"({"type":"FeatureCollection","features":[
 {"type":"Feature","properties":{"NAME":"two","KIND":"b"},"geometry":{"type":"MultiLineString",
  "coordinates":[[[0,5],[1,6]],[[3,5],[4,6],[5,5]]]}}]})";
 
+// The paths and circles of an SVG picture, each of whose numbers must be finite and in reach.
+const char* kDrawn = R"(
+import math, re, sys, xml.etree.ElementTree as ET
+svg = ET.parse(sys.argv[1]).getroot()
+numbers = [svg.get(a) for a in ("width", "height")]
+paths = list(svg.iter("{http://www.w3.org/2000/svg}path"))
+circles = list(svg.iter("{http://www.w3.org/2000/svg}circle"))
+for p in paths: numbers += re.split("[MLZ,]", p.get("d"))
+for c in circles: numbers += [c.get("cx"), c.get("cy")]
+assert all(math.isfinite(float(n)) and abs(float(n)) < 1e9 for n in numbers if n), numbers
+print(len(paths), len(circles))
+)";
+
 class Kelshp : public ::testing::Test {
  protected:
   // poly.* and lin.* as GDAL writes them.
@@ -191,17 +204,6 @@ assert all(type(v) in (int, float) for f in features[:2] for v in flat(f["geomet
 assert all(isinstance(f["kelshp:invalid"], str) for f in features[2:]), features
 assert all("kelshp:invalid" not in f for f in features[:2]), features
 )";
-  const char* drawn = R"(
-import math, re, sys, xml.etree.ElementTree as ET
-svg = ET.parse(sys.argv[1]).getroot()
-numbers = [svg.get(a) for a in ("width", "height")]
-paths = list(svg.iter("{http://www.w3.org/2000/svg}path"))
-circles = list(svg.iter("{http://www.w3.org/2000/svg}circle"))
-for p in paths: numbers += re.split("[MLZ,]", p.get("d"))
-for c in circles: numbers += [c.get("cx"), c.get("cy")]
-assert all(math.isfinite(float(n)) and abs(float(n)) < 1e9 for n in numbers if n), numbers
-print(len(paths), len(circles))
-)";
   // The type, its GeoJSON name, the paths and circles drawn (every vertex that is a number).
   std::tuple<std::int32_t, std::string, std::string> cases[] = {{3, "LineString", "4 0\n"},
                                                                 {8, "MultiPoint", "0 8\n"}};
@@ -214,7 +216,7 @@ print(len(paths), len(circles))
     Outcome render = execute(kelshp + "render " + path("far") + " -o " + path("far.svg"));
     EXPECT_EQ(render.status, 0);
     EXPECT_EQ(std::count(render.err.begin(), render.err.end(), '\n'), 1) << render.err;
-    EXPECT_EQ(run(python + quote(drawn) + " " + path("far.svg")), elements) << geometry;
+    EXPECT_EQ(run(python + quote(kDrawn) + " " + path("far.svg")), elements) << geometry;
   }
 }
 
@@ -246,16 +248,11 @@ TEST_F(Kelshp, CopyWritesPeerFilesBackByteForByte) {
 
 TEST_F(Kelshp, RenderDrawsOneElementPerShape) {
   run(kelshp + "demo " + path("demo"));
-  const char* count = R"(
-import sys, xml.etree.ElementTree as ET
-svg = ET.parse(sys.argv[1]).getroot()
-print(*(len(list(svg.iter("{http://www.w3.org/2000/svg}" + e))) for e in ("path", "circle")))
-)";
   std::pair<std::string, std::string> cases[] = {
       {"poly", "2 0\n"}, {"lin", "2 0\n"}, {"demo/roads", "3 0\n"}, {"demo/places", "0 3\n"}};
   for (auto& [file, pathsAndCircles] : cases) {
     run(kelshp + "render " + path(file) + " -o " + path("out.svg"));
-    EXPECT_EQ(run(python + quote(count) + " " + path("out.svg")), pathsAndCircles) << file;
+    EXPECT_EQ(run(python + quote(kDrawn) + " " + path("out.svg")), pathsAndCircles) << file;
   }
   EXPECT_EQ(execute(kelshp + "render " + path("poly")).status, 2);
 }

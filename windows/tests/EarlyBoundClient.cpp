@@ -120,15 +120,30 @@ std::wstring fieldValue(_ShapeObject* shape, const wchar_t* name) {
   Com<_Record> record;
   shape->get_Record(record.out());
   Com<_RecordField> field;
-  Bstr n(name);
+  Bstr n(name), value;
   record->getFieldByName(n.in(), field.out());
-  Bstr value;
   field->get_value(value.in());
   return value.text();
 }
 
-std::u16string utf16(BSTR text) {
-  return std::u16string(reinterpret_cast<const char16_t*>(text), ::SysStringLen(text));
+// The text of a BSTR that the callee allocated, which this frees.
+std::u16string taken(BSTR text) {
+  std::u16string result(reinterpret_cast<const char16_t*>(text), ::SysStringLen(text));
+  ::SysFreeString(text);
+  return result;
+}
+
+// The type of that name in the library, or none (a failed check).
+Com<ITypeInfo> findType(ITypeLib* library, std::u16string_view name) {
+  std::wstring wide(name.begin(), name.end());
+  ITypeInfo* types[1];
+  MEMBERID id;
+  USHORT found = 1;
+  Com<ITypeInfo> type;
+  bool ok = SUCCEEDED(library->FindName(wide.data(), 0, types, &id, &found)) && found == 1;
+  check("a type in the type library", ok);
+  if (ok) *type.out() = types[0];
+  return type;
 }
 
 // The registered type library, member for member, against the automation layer's description.
@@ -141,72 +156,53 @@ void checkTypeLibrary(IDispatch* object) {
         info.get() != nullptr && SUCCEEDED(info->GetContainingTypeLib(library.out(), &index)));
   if (library.get() == nullptr) return;
   const kel::automation::TypeLibrary& described = kel::automation::typeLibrary();
-  int members = 0, same = 0;
+  const INVOKEKIND kinds[] = {INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT,
+                              INVOKE_PROPERTYPUTREF};
+  std::size_t members = 0, same = 0;
   for (const kel::automation::ClassInfo* c : described.classes) {
-    std::wstring name(c->interfaceName.begin(), c->interfaceName.end());
-    Com<ITypeInfo> type;
-    MEMBERID id;
-    USHORT found = 1;
-    ITypeInfo* types[1];
-    if (FAILED(library->FindName(name.data(), 0, types, &id, &found)) || found == 0) {
-      check("interface in the type library", false);
-      continue;
-    }
-    *type.out() = types[0];
+    Com<ITypeInfo> type = findType(library.get(), c->interfaceName), vtable;
+    if (type.get() == nullptr) continue;
     TYPEATTR* attributes = nullptr;
     type->GetTypeAttr(&attributes);
     // A dual interface is found as its dispatch side; its vtable side carries the slots.
-    Com<ITypeInfo> vtable;
     HREFTYPE ref;
     if (attributes->typekind == TKIND_DISPATCH &&
         SUCCEEDED(type->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref))) {
       type->GetRefTypeInfo(ref, vtable.out());
     }
     check("interfaces are dual", (attributes->wTypeFlags & TYPEFLAG_FDUAL) != 0);
+    type->ReleaseTypeAttr(attributes);
     BSTR documentation = nullptr;
     type->GetDocumentation(MEMBERID_NIL, nullptr, &documentation, nullptr, nullptr);
-    check("interface documentation", utf16(documentation) == c->documentation);
-    ::SysFreeString(documentation);
-    type->ReleaseTypeAttr(attributes);
+    check("interface documentation", taken(documentation) == c->documentation);
     ITypeInfo* slots = vtable.get() != nullptr ? vtable.get() : type.get();
-    for (std::size_t i = 0; i < c->members.size(); ++i) {
+    for (std::size_t i = 0; i < c->members.size(); ++i, ++members) {
       const kel::automation::Member& m = c->members[i];
-      ++members;
       FUNCDESC* f = nullptr;
       if (FAILED(slots->GetFuncDesc(static_cast<UINT>(i), &f))) continue;
       BSTR help = nullptr;
       slots->GetDocumentation(f->memid, nullptr, &help, nullptr, nullptr);
-      std::u16string helpText = utf16(help);
-      INVOKEKIND kinds[] = {INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT,
-                            INVOKE_PROPERTYPUTREF};
       // Slot i comes after IUnknown's three and IDispatch's four.
       bool ok =
           f->memid == m.dispatchId && f->invkind == kinds[static_cast<int>(m.kind)] &&
-          helpText == m.help && f->oVft == static_cast<SHORT>((7 + i) * sizeof(void*)) &&
+          taken(help) == m.help && f->oVft == static_cast<SHORT>((7 + i) * sizeof(void*)) &&
           f->cParams == static_cast<SHORT>(m.parameters.size() +
                                            (m.result.type != kel::automation::ValueType::Void));
       same += ok ? 1 : 0;
-      if (!ok) std::printf("  differs: %ls slot %u\n", name.c_str(), static_cast<unsigned>(i));
-      ::SysFreeString(help);
+      if (!ok) {
+        std::wstring name(c->interfaceName.begin(), c->interfaceName.end());
+        std::printf("  differs: %ls slot %u\n", name.c_str(), static_cast<unsigned>(i));
+      }
       slots->ReleaseFuncDesc(f);
     }
   }
   check("every member's slot, dispatch id, kind and help string", members > 50 && same == members);
   for (const kel::automation::EnumInfo* e : described.enumerations) {
-    std::wstring name(e->name.begin(), e->name.end());
-    ITypeInfo* types[1];
-    MEMBERID id;
-    USHORT found = 1;
-    if (FAILED(library->FindName(name.data(), 0, types, &id, &found)) || found == 0) {
-      check("enumeration in the type library", false);
-      continue;
-    }
-    Com<ITypeInfo> type;
-    *type.out() = types[0];
+    Com<ITypeInfo> type = findType(library.get(), e->name);
+    if (type.get() == nullptr) continue;
     BSTR documentation = nullptr;
     type->GetDocumentation(MEMBERID_NIL, nullptr, &documentation, nullptr, nullptr);
-    check("enumeration documentation", utf16(documentation) == e->documentation);
-    ::SysFreeString(documentation);
+    check("enumeration documentation", taken(documentation) == e->documentation);
     std::size_t same = 0;
     for (std::size_t i = 0; i < e->constants.size(); ++i) {
       VARDESC* v = nullptr;
@@ -216,8 +212,7 @@ void checkTypeLibrary(IDispatch* object) {
       VARIANT value;
       ::VariantInit(&value);
       ::VariantChangeType(&value, v->lpvarValue, 0, VT_I4);
-      same += utf16(constant) == e->constants[i].name && value.lVal == e->constants[i].value;
-      ::SysFreeString(constant);
+      same += taken(constant) == e->constants[i].name && value.lVal == e->constants[i].value;
       type->ReleaseVarDesc(v);
     }
     check("enumeration constants and values", same == e->constants.size());
