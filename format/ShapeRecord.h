@@ -80,7 +80,7 @@ ContentLayout contentLayout(const ShapeTypeTraits& traits, std::uint64_t parts,
 
 // Why bytes are no record: where in the contents, and a sentence.
 struct CodecError {
-  std::size_t offset = 0;
+  std::uint64_t offset = 0;
   std::string sentence;
 };
 
