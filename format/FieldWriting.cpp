@@ -118,7 +118,18 @@ std::string shown(const Value& value) {
         ++end;
         while (end < s.size() && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) ++end;
       }
-      return "'" + s.substr(0, end) + (end < s.size() ? "...'" : "'");
+      // Control characters as \xNN: a NUL would end the sentence for a C caller.
+      std::string out = "'";
+      for (char c : std::string_view(s).substr(0, end)) {
+        auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b != 0x7F) {
+          out += c;
+        } else {
+          static const char kHex[] = "0123456789ABCDEF";
+          out += {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
+        }
+      }
+      return out + (end < s.size() ? "...'" : "'");
     }
     std::string operator()(const RawBytes& r) const {
       return std::to_string(r.bytes.size()) + " raw bytes";

@@ -12,6 +12,7 @@ namespace kel {
 
 void FileSetFaults::arm(Operation op, std::int64_t failAt) noexcept {
   armed_ = true;
+  noLinks_ = false;
   failOp_ = op;
   failAt_ = failAt;
   for (std::int64_t& count : counts_) count = 0;
@@ -177,7 +178,8 @@ void AtomicFileSet::commit(const std::vector<std::string>& stale) {
     if (!systemfileset::exists(path)) return true;
     for (int attempt = 0; attempt < 100; ++attempt) {
       std::string name = besides(path, ".old");
-      auto linked = systemfileset::link(path, name, failure);
+      auto linked = FileSetFaults::linksRefused() ? systemfileset::LinkResult::Unsupported
+                                                  : systemfileset::link(path, name, failure);
       if (linked == systemfileset::LinkResult::Done) {
         b.backup = name;
         return true;

@@ -9,7 +9,8 @@ namespace kel {
 
 // ---- Test seam: fault injection -------------------------------------------------------------
 // Lets a test make the k-th creation of a temporary file, write, flush to disk (fsync), rename of
-// a new file over its target or removal of a stale file fail, as ChannelFaults does for channels.
+// a new file over its target or removal of a stale file fail, as ChannelFaults does for channels,
+// and take hard links away.
 class FileSetFaults {
  public:
   enum Operation { kCreate, kWrite, kSync, kRename, kRemove, kOperations };
@@ -17,12 +18,16 @@ class FileSetFaults {
   // Counts every operation from now on and fails the failAt-th (1-based) of kind `op`; a failAt
   // of 0 only counts. The operation fails before it reaches the system.
   static void arm(Operation op, std::int64_t failAt) noexcept;
-  static void disarm() noexcept { armed_ = false; }
+  static void disarm() noexcept { armed_ = noLinks_ = false; }
   static std::int64_t counted(Operation op) noexcept { return counts_[op]; }
   static bool failsNow(Operation op) noexcept;
+  // After arm(): the file system has no second names (hard links), as FAT has none.
+  static void withoutLinks() noexcept { noLinks_ = true; }
+  static bool linksRefused() noexcept { return armed_ && noLinks_; }
 
  private:
   static inline bool armed_ = false;
+  static inline bool noLinks_ = false;
   static inline Operation failOp_ = kCreate;
   static inline std::int64_t failAt_ = 0;
   static inline std::int64_t counts_[kOperations] = {};
