@@ -127,6 +127,29 @@ TEST_F(LayerWriterTest, EveryTypeAndColumnReadsBackThroughTheEngine) {
       EXPECT_EQ(std::tuple(h.zMin, h.zMax, h.mMin, h.mMax), std::tuple(z.min, z.max, m.min, m.max));
     }
   }
+  // Through the system's converter: Greek in ISO-8859-7, a name of five letters in five bytes,
+  // and a letter the encoding lacks refused.
+  const std::string athens = "\xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1";
+  const std::vector<fmt::ColumnSpec> greek = {{"\xCE\x9F\xCE\x9D\xCE\x9F\xCE\x9C\xCE\x91", 'C', 5}};
+  fmt::WriteOptions iso;
+  iso.encoding = "ISO-8859-7";
+  {
+    fmt::LayerWriter writer(path(), fmt::ShapeType::Null, greek, iso);
+    std::vector<fmt::Value> row = {athens};
+    writer.add(fmt::ShapeView{}, row);
+    row[0] = std::string("\xC3\x86");
+    EXPECT_THROW(writer.add(fmt::ShapeView{}, row), fmt::WriteError);
+    writer.close();
+  }
+  File cpg = dir.read("f.cpg");
+  EXPECT_EQ(std::string(cpg.begin(), cpg.end()), "88597");
+  fmt::CollectingReporter reporter;
+  auto layer = fmt::Layer::open(path(), reporter);
+  ASSERT_EQ(layer->count(), 1);
+  EXPECT_EQ(layer->table()->columns()[0].name, greek[0].name);
+  EXPECT_EQ(layer->table()->read(0).bytes, "\xC1\xE8\xDE\xED\xE1");
+  EXPECT_EQ(layer->table()->value(layer->table()->read(0), 0), fmt::Value(athens));
+
   // An M type given no M values holds "no measure"; a Z type holds none.
   std::vector<fmt::ColumnSpec> none;
   for (auto type : {fmt::ShapeType::PolyLineM, fmt::ShapeType::PolyLineZ}) {
@@ -134,8 +157,7 @@ TEST_F(LayerWriterTest, EveryTypeAndColumnReadsBackThroughTheEngine) {
     records[0].m.clear();
     for (EngineRecord& r : records) r.row.clear();
     writeLayer(path(), type, records, {}, none);
-    fmt::CollectingReporter reporter;
-    auto layer = fmt::Layer::open(path(), reporter);
+    layer = fmt::Layer::open(path(), reporter);
     fmt::ShapeView got;
     ASSERT_TRUE(layer->shapes().read(0, got));
     if (type == fmt::ShapeType::PolyLineZ) {

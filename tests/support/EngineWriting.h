@@ -61,8 +61,9 @@ inline std::vector<EngineRecord> engineRecords(fmt::ShapeType type) {
     std::size_t n = t.geometry == fmt::Geometry::Point ? 1 : r == 0 ? 10 : 5;
     e.points.assign(ring.begin(), ring.begin() + static_cast<std::ptrdiff_t>(n));
     for (fmt::XY& p : e.points) p = {p.x * 1.5 + static_cast<double>(r) - 3, p.y - 0.25};
-    for (std::size_t i = 0; i < n && t.z; ++i) e.z.push_back(100.0 + static_cast<double>(i));
-    for (std::size_t i = 0; i < n && t.m; ++i) e.m.push_back(static_cast<double>(i) / 2);
+    // Z and M follow the position, so that a ring closes in them too.
+    for (std::size_t i = 0; i < n && t.z; ++i) e.z.push_back(100 + e.points[i].x);
+    for (std::size_t i = 0; i < n && t.m; ++i) e.m.push_back(e.points[i].y / 2);
     if (r == 2 && t.m) e.m.back() = -1e39;
     bool poly = t.geometry == fmt::Geometry::PolyLine || t.geometry == fmt::Geometry::Polygon ||
                 t.geometry == fmt::Geometry::MultiPatch;
