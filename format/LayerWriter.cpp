@@ -217,12 +217,17 @@ struct LayerWriter::State {
     }
   }
 
-  void flush(Sink& sink, bool always) {
-    if (sink.buffer.empty() || (!always && sink.buffer.size() < kBufferBytes)) return;
+  void flush(Sink& sink) {
+    if (sink.buffer.empty()) return;
     files.write(sink.member, static_cast<std::int64_t>(sink.flushed), sink.buffer.data(),
                 sink.buffer.size());
     sink.flushed += sink.buffer.size();
     sink.buffer.clear();
+  }
+  // Writes the buffer out first when `more` bytes would not fit in it: a buffer grows past its
+  // size only for a record larger than it.
+  void makeRoom(Sink& sink, std::uint64_t more) {
+    if (sink.buffer.size() + more > kBufferBytes) flush(sink);
   }
 
   void checkColumns(std::span<const ColumnSpec> specs);
@@ -351,7 +356,10 @@ LayerWriter::LayerWriter(std::string_view path, ShapeType type, std::span<const 
   }
 
   s.writing(3, [&] {
-    for (FileIndex i : {kShp, kShx, kDbf}) s.sinks[i].member = s.files.add(s.paths[i]);
+    for (FileIndex i : {kShp, kShx, kDbf}) {
+      s.sinks[i].member = s.files.add(s.paths[i]);
+      s.sinks[i].buffer.reserve(kBufferBytes);
+    }
     s.sinks[kShp].flushed = s.sinks[kShx].flushed = kHeaderBytes;
     s.sinks[kDbf].flushed = s.headerLength;
     std::string cpg = codePageFileWord(s.encoding);
@@ -448,6 +456,9 @@ void LayerWriter::State::add(const ShapeView& shape, std::span<const Value> valu
 
   writing(kShp, [&] {
     Sink& shp = sinks[kShp];
+    makeRoom(shp, kRecordHeaderBytes + content);
+    makeRoom(sinks[kShx], kIndexEntryBytes);
+    makeRoom(sinks[kDbf], row.size());
     const std::uint64_t offset = shp.size();
     const auto words = static_cast<std::int32_t>(content / 2);
     std::size_t at = shp.buffer.size();
@@ -459,7 +470,6 @@ void LayerWriter::State::add(const ShapeView& shape, std::span<const Value> valu
     shx.buffer.resize(at + kIndexEntryBytes);
     IndexEntry{static_cast<std::int32_t>(offset / 2), words}.encode(shx.buffer.data() + at);
     sinks[kDbf].buffer.insert(sinks[kDbf].buffer.end(), row.begin(), row.end());
-    for (Sink& sink : sinks) flush(sink, false);
   });
   if (bx.any) x.add(bx.min), x.add(bx.max), y.add(by.min), y.add(by.max);
   if (bz.any) z.add(bz.min), z.add(bz.max);
@@ -472,7 +482,7 @@ void LayerWriter::close() {
   s.usable();
   s.writing(3, [&] {
     s.sinks[kDbf].buffer.push_back(kEndOfFileMark);
-    for (Sink& sink : s.sinks) s.flush(sink, true);
+    for (Sink& sink : s.sinks) s.flush(sink);
     for (FileIndex i : {kShp, kShx}) {
       MainHeader::Bytes header = s.mainHeader(s.sinks[i].size()).encode();
       s.files.write(s.sinks[i].member, 0, header.data(), header.size());
