@@ -1,5 +1,6 @@
 #include "runtime/AtomicFileSet.h"
 
+#include <atomic>
 #include <chrono>
 #include <random>
 
@@ -42,7 +43,7 @@ bool injected(FileSetFaults::Operation op, Failure& failure) {
 }
 
 std::uint64_t randomBits() {
-  static std::uint64_t state = [] {
+  static std::atomic<std::uint64_t> state = [] {
     std::uint64_t seed =
         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     try {
@@ -53,7 +54,7 @@ std::uint64_t randomBits() {
     return seed;
   }();
   // splitmix64
-  std::uint64_t z = (state += 0x9E3779B97F4A7C15u);
+  std::uint64_t z = (state += 0x9E3779B97F4A7C15u);  // atomic: writers on several threads
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
   return z ^ (z >> 31);
@@ -173,9 +174,17 @@ void AtomicFileSet::commit(const std::vector<std::string>& stale) {
   // The old files stay under second names until the new ones are in place.
   std::vector<Backup> backups;
   std::string what;
-  auto keep = [&](const std::string& path) {
+  auto keep = [&](const std::string& path, bool target) {
+    systemfileset::Kind kind = systemfileset::kindOf(path);
+    if (kind == systemfileset::Kind::Directory) {
+      // A directory by a stale file's name is no file of the layer's; none is replaced.
+      if (!target) return true;
+      failure = {ErrorNumber::PathFileAccessError, "it is a directory"};
+      what = "cannot replace " + path;
+      return false;
+    }
     Backup& b = backups.emplace_back(Backup{path, {}, false, false});
-    if (!systemfileset::exists(path)) return true;
+    if (kind == systemfileset::Kind::None) return true;
     for (int attempt = 0; attempt < 100; ++attempt) {
       std::string name = besides(path, ".old");
       auto linked = FileSetFaults::linksRefused() ? systemfileset::LinkResult::Unsupported
@@ -184,7 +193,8 @@ void AtomicFileSet::commit(const std::vector<std::string>& stale) {
         b.backup = name;
         return true;
       }
-      if (linked == systemfileset::LinkResult::Unsupported && !systemfileset::exists(name)) {
+      if (linked == systemfileset::LinkResult::Unsupported &&
+          systemfileset::kindOf(name) == systemfileset::Kind::None) {
         if (!systemfileset::rename(path, name, failure)) break;
         b.backup = name;
         b.movedAside = b.changed = true;
@@ -196,8 +206,8 @@ void AtomicFileSet::commit(const std::vector<std::string>& stale) {
     return false;
   };
   bool ok = true;
-  for (const Member& m : members_) ok = ok && keep(m.target);
-  for (const std::string& path : stale) ok = ok && keep(path);
+  for (const Member& m : members_) ok = ok && keep(m.target, true);
+  for (const std::string& path : stale) ok = ok && keep(path, false);
 
   for (std::size_t i = 0; ok && i < members_.size(); ++i) {
     Member& m = members_[i];

@@ -87,9 +87,10 @@ bool remove(const std::string& path, Failure& failure) noexcept {
   return ::unlink(path.c_str()) == 0 || errno == ENOENT || fail(failure, errno);
 }
 
-bool exists(const std::string& path) noexcept {
+Kind kindOf(const std::string& path) noexcept {
   struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
+  if (::lstat(path.c_str(), &st) != 0) return Kind::None;
+  return S_ISDIR(st.st_mode) ? Kind::Directory : Kind::Other;
 }
 
 void syncDirectoryOf(const std::string& path) noexcept {

@@ -32,8 +32,9 @@ LinkResult link(const std::string& existing, const std::string& name, Failure& f
 // Removes the name; a name that is not there counts as removed.
 bool remove(const std::string& path, Failure& failure) noexcept;
 
-// Whether the path names anything, a dangling link included.
-bool exists(const std::string& path) noexcept;
+// What the path names: nothing, a directory, or anything else (a file, a link, dangling or not).
+enum class Kind { None, Directory, Other };
+Kind kindOf(const std::string& path) noexcept;
 
 // Makes the directory's entries (the renames in it) durable, where the system can; best effort.
 void syncDirectoryOf(const std::string& path) noexcept;

@@ -100,8 +100,10 @@ bool remove(const std::string& path, Failure& failure) noexcept {
   return err == ERROR_FILE_NOT_FOUND || fail(failure, err);
 }
 
-bool exists(const std::string& path) noexcept {
-  return ::GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+Kind kindOf(const std::string& path) noexcept {
+  DWORD attributes = ::GetFileAttributesW(wide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Kind::None;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::Directory : Kind::Other;
 }
 
 void syncDirectoryOf(const std::string&) noexcept {

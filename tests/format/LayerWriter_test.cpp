@@ -457,8 +457,16 @@ TEST_F(LayerWriterTest, AFullDiskLeavesTheOldLayer) {
 }
 
 // The new files take the place of the names, links included, and never write through a link;
-// a path in capitals gives files in capitals.
+// a path in capitals gives files in capitals; a directory by a file's name is never moved: the
+// write fails when it stands where a new file goes, and it stays where a stale file would be.
 TEST_F(LayerWriterTest, ReplacesNamesNotWhatLinksPointAt) {
+  std::filesystem::create_directory(dir.native("F.QIX"));
+  std::filesystem::create_directory(dir.native("g.dbf"));
+  DirectoryPicture before = pictureOf(dir);
+  EXPECT_THROW(writeLayer(path("g"), fmt::ShapeType::Point, engineRecords(fmt::ShapeType::Point)),
+               fmt::WriteError);
+  EXPECT_EQ(pictureOf(dir), before);
+  std::filesystem::remove(dir.native("g.dbf"));
   dir.write("victim", std::string("keep"));
   std::filesystem::create_symlink(dir.native("victim"), dir.native("F.SHX"));
   std::filesystem::create_symlink(dir.native("victim"), dir.native("F.PRJ"));
@@ -466,7 +474,9 @@ TEST_F(LayerWriterTest, ReplacesNamesNotWhatLinksPointAt) {
   writeLayer(path("F.SHP"), fmt::ShapeType::Point, engineRecords(fmt::ShapeType::Point));
   std::vector<std::string> names;
   for (const auto& [name, bytes] : pictureOf(dir)) names.push_back(name);
-  EXPECT_EQ(names, (std::vector<std::string>{"F.CPG", "F.DBF", "F.SHP", "F.SHX", "victim"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"F.CPG", "F.DBF", "F.QIX", "F.SHP", "F.SHX", "victim"}));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.native("F.QIX")));
   EXPECT_FALSE(std::filesystem::is_symlink(dir.native("F.SHX")));
   EXPECT_EQ(dir.read("victim"), File({'k', 'e', 'e', 'p'}));
 }
