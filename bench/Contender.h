@@ -15,8 +15,15 @@ struct Contender {
   void (*write)(const Workload& workload, const std::string& dir, const std::string& stem);
 };
 
+// A writer alone: the format engine's, which streams the workload to the files (EngineWriter.cpp).
+struct Writer {
+  const char* name;
+  void (*write)(const Workload& workload, const std::string& dir, const std::string& stem);
+};
+
 extern const Contender kOurs;
 extern const Contender kShapelib;
 extern const Contender kGdal;
+extern const Writer kEngineWriter;
 
 }  // namespace kelbench

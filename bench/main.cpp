@@ -1,10 +1,12 @@
 // Times kelShapeLib, shapelib and GDAL reading and writing the standard workloads, side by side in
-// one run, and prints one table of medians, ratios and the peak memory of a read.
+// one run, and prints one table of medians, ratios and the peak memory of a read; then the format
+// engine's streaming writer beside shapelib's and GDAL's writers, in a second table.
 //
 //   kelbench [DIR] [google-benchmark flags]   the whole comparison; files go to DIR (default: a
 //                                             new folder under /tmp)
 //   kelbench --once OP WORKLOAD LIBRARY DIR   one read or write, for callgrind and for memory
 //                                             figures; prints the peak resident growth in bytes
+//                                             (the engine's writer: write ... engine)
 
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
@@ -49,6 +51,12 @@ std::string outputDir(const std::string& dir, const Contender& c) {
 [[gnu::noinline]] void measureWrite(const Contender& c, const Workload& w, const std::string& dir) {
   c.write(w, outputDir(dir, c), w.name);
 }
+std::string engineDir(const std::string& dir) {
+  return dir + "/out-engine";
+}
+[[gnu::noinline]] void measureEngineWrite(const Workload& w, const std::string& dir) {
+  kEngineWriter.write(w, engineDir(dir), w.name);
+}
 
 long statusKiB(const char* key) {
   std::ifstream status("/proc/self/status");
@@ -61,8 +69,17 @@ long statusKiB(const char* key) {
 
 int once(const std::string& op, const std::string& workload, const std::string& library,
          const std::string& dir) {
-  const Contender& c = contenderNamed(library);
   long before = 0;
+  if (op == "write" && library == kEngineWriter.name) {
+    for (const Workload& w : standardWorkloads()) {
+      if (w.name != workload) continue;
+      before = statusKiB("VmRSS:");
+      measureEngineWrite(w, dir);
+    }
+    std::printf("%ld\n", (statusKiB("VmHWM:") - before) * 1024);
+    return 0;
+  }
+  const Contender& c = contenderNamed(library);
   if (op == "read") {
     before = statusKiB("VmRSS:");
     benchmark::DoNotOptimize(measureRead(c, dir, workload));
@@ -118,6 +135,7 @@ int compare(const char* self, const std::string& dir, int argc, char** argv) {
   std::vector<Workload> workloads = standardWorkloads();
   std::filesystem::create_directories(inputDir(dir));
   for (const Contender* c : kContenders) std::filesystem::create_directories(outputDir(dir, *c));
+  std::filesystem::create_directories(engineDir(dir));
   // The files to read are shapelib's, so that no contender reads its own output.
   for (const Workload& w : workloads) kShapelib.write(w, inputDir(dir), w.name);
 
@@ -152,6 +170,23 @@ int compare(const char* self, const std::string& dir, int argc, char** argv) {
             ->ReportAggregatesOnly(true);
       }
     }
+    // The engine's files must read as the workload: shapelib reads them back.
+    measureEngineWrite(w, dir);
+    Digest d = kShapelib.read(engineDir(dir), w.name);
+    if (d.coordinateSum != reference.coordinateSum || d.vertices != reference.vertices ||
+        d.shapes != reference.shapes || d.partStarts != reference.partStarts) {
+      std::fprintf(stderr, "the engine writes %s differently\n", w.name.c_str());
+      return 1;
+    }
+    const Workload* wp = &w;
+    benchmark::RegisterBenchmark((w.name + "/write/engine").c_str(),
+                                 [=](benchmark::State& state) {
+                                   for (auto _ : state) measureEngineWrite(*wp, dir);
+                                 })
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(0.2)
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true);
   }
   benchmark::Initialize(&argc, argv);
   MedianCollector collector;
@@ -182,6 +217,21 @@ int compare(const char* self, const std::string& dir, int argc, char** argv) {
         std::printf(" | |\n");
       }
     }
+  }
+
+  std::printf(
+      "\n| workload | write: engine ms | shapelib ms | GDAL ms | kelShapeLib ms | engine/shapelib |"
+      " engine/GDAL |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
+  for (const Workload& w : workloads) {
+    auto ms = [&](const std::string& library) {
+      auto found = collector.medianMs.find(w.name + "/write/" + library);
+      return found == collector.medianMs.end() ? 0.0 : found->second;
+    };
+    double engine = ms(kEngineWriter.name), shapelib = ms(kShapelib.name), gdal = ms(kGdal.name);
+    if (engine == 0) continue;  // left out by a filter
+    std::printf("| %s | %.3g | %.3g | %.3g | %.3g | %.2f | %.2f |\n", w.name.c_str(), engine,
+                shapelib, gdal, ms(kOurs.name), engine / shapelib, engine / gdal);
   }
   return 0;
 }
