@@ -52,10 +52,6 @@ std::string str(std::uint64_t n) {
   return std::to_string(n);
 }
 
-std::string quoted(std::string_view s) {
-  return "'" + std::string(s) + "'";
-}
-
 bool isPoly(Geometry g) {
   return g == Geometry::PolyLine || g == Geometry::Polygon || g == Geometry::MultiPatch;
 }
@@ -63,7 +59,10 @@ bool isPoly(Geometry g) {
 // Why the shape cannot go into a layer of the type; none when it can.
 std::optional<std::string> unwritableShape(const ShapeView& v, ShapeType layerType) {
   if (v.type == ShapeType::Null) {
-    if (!v.points.empty() || !v.parts.empty()) return "a Null shape has no points and no parts";
+    if (!v.points.empty() || !v.parts.empty() || !v.partTypes.empty() || !v.z.empty() ||
+        !v.m.empty()) {
+      return "a Null shape has no points, parts or values";
+    }
     return std::nullopt;
   }
   ShapeTypeTraits layer = *traitsOf(static_cast<std::int32_t>(layerType));
@@ -91,7 +90,9 @@ std::optional<std::string> unwritableShape(const ShapeView& v, ShapeType layerTy
     if (n == 0 && p > 0) return "the shape has parts but no points";
     for (std::size_t i = 0; i < p; ++i) {
       std::int32_t start = v.parts[i];
-      if (i == 0 && start != 0) return "the first part starts at point " + str(start) + ", not 0";
+      if (i == 0 && start != 0) {
+        return "the first part starts at point " + std::to_string(start) + ", not 0";
+      }
       if (i > 0 && (start <= v.parts[i - 1] || static_cast<std::uint64_t>(start) >= n)) {
         return "part " + str(i + 1) + " starts at point " + std::to_string(start) +
                ", not after the part before it and within the " + str(n) + " points";
@@ -240,7 +241,7 @@ void LayerWriter::State::checkColumns(std::span<const ColumnSpec> specs) {
     Finding f;
     f.file = paths[kDbf];
     f.offset = kDbfHeaderBytes + kDescriptorBytes * static_cast<std::int64_t>(i);
-    f.sentence = "column " + str(i + 1) + " (" + quoted(specs[i].name) + "): " + sentence;
+    f.sentence = "column " + str(i + 1) + " (" + shown(specs[i].name) + "): " + sentence;
     throw WriteError(std::move(f), static_cast<std::int64_t>(i));
   };
   if (specs.size() > kMaxColumns) {
@@ -345,7 +346,7 @@ LayerWriter::LayerWriter(std::string_view path, ShapeType type, std::span<const 
   s.options = options;
   s.encoding = encodingOfCodePageFile(options.encoding);
   s.encoder = TextEncoder::open(s.encoding);
-  if (!s.encoder) refuse(s.paths[kDbf], "no encoding is named " + quoted(options.encoding));
+  if (!s.encoder) refuse(s.paths[kDbf], "no encoding is named " + shown(options.encoding));
   if (options.maxFileBytes > kFourGigabytes) {
     refuse(s.paths[kShp], "a file holds at most 4 GB (" + str(kFourGigabytes) + " bytes)");
   }
@@ -397,7 +398,7 @@ void LayerWriter::add(const ShapeArrays& shape, std::span<const Value> row) {
   s.points.resize(shape.x.size());
   for (std::size_t i = 0; i < shape.x.size(); ++i) s.points[i] = {shape.x[i], shape.y[i]};
   ShapeView v;
-  v.type = s.type;
+  v.type = shape.x.empty() ? ShapeType::Null : s.type;
   v.points = s.points;
   v.z = shape.z;
   v.m = shape.m;
@@ -446,7 +447,7 @@ void LayerWriter::State::add(const ShapeView& shape, std::span<const Value> valu
   for (std::size_t c = 0; c < columns.size(); ++c) {
     if (auto why = encodeField(columns[c], values[c], *encoder, options.cut, field)) {
       refuse(kDbf, index,
-             "column " + quoted(names[c]) + " (" + str(c + 1) + " of " + str(columns.size()) +
+             "column " + shown(names[c]) + " (" + str(c + 1) + " of " + str(columns.size()) +
                  "): " + *why,
              static_cast<std::int64_t>(c));
     }

@@ -57,7 +57,8 @@ class WriteError : public std::runtime_error {
 };
 
 // A shape as plain arrays, of the layer's type: X and Y, Z for the Z types, M where wanted, the
-// 0-based part starts of lines, polygons and patches, and a patch's part types.
+// 0-based part starts of lines, polygons and patches, and a patch's part types. Without X values
+// it is a Null shape.
 struct ShapeArrays {
   std::span<const double> x, y, z, m;
   std::span<const std::int32_t> parts, partTypes;

@@ -76,6 +76,19 @@ TEST_F(LayerWriterTest, EveryTypeAndColumnReadsBackThroughTheEngine) {
         for (EngineRecord& r : records) r = {fmt::ShapeType::Null, {}, {}, {}, {}, {}, r.row};
       }
       writeLayer(path(), type, records, options);
+      // The same records as plain arrays make the same files.
+      {
+        fmt::LayerWriter arrays(path("g"), type, kEngineColumns, options);
+        for (const EngineRecord& r : records) {
+          std::vector<double> x, y;
+          for (const fmt::XY& p : r.points) x.push_back(p.x), y.push_back(p.y);
+          arrays.add(fmt::ShapeArrays{x, y, r.z, r.m, r.parts, r.partTypes}, r.row);
+        }
+        arrays.close();
+      }
+      for (const char* ext : {".shp", ".shx", ".dbf"}) {
+        EXPECT_EQ(dir.read(std::string("g") + ext), dir.read(std::string("f") + ext)) << ext;
+      }
       File cpg = dir.read("f.cpg");
       EXPECT_EQ(std::string(cpg.begin(), cpg.end()), encoding == "UTF-8" ? "UTF-8" : "1252");
       EXPECT_EQ(dir.read("f.dbf").at(29), encoding == "UTF-8" ? 0x00 : 0x57);
