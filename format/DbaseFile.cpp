@@ -12,10 +12,10 @@ DbfHeader DbfHeader::decode(const unsigned char* b) noexcept {
   h.year = b[1];
   h.month = b[2];
   h.day = b[3];
-  h.recordCount = loadLE<std::uint32_t>(b + 4);
-  h.headerLength = loadLE<std::uint16_t>(b + 8);
-  h.recordLength = loadLE<std::uint16_t>(b + 10);
-  h.languageDriver = b[29];
+  h.recordCount = loadLE<std::uint32_t>(b + kRecordCountAt);
+  h.headerLength = loadLE<std::uint16_t>(b + kHeaderLengthAt);
+  h.recordLength = loadLE<std::uint16_t>(b + kRecordLengthAt);
+  h.languageDriver = b[kLanguageDriverAt];
   return h;
 }
 
@@ -25,10 +25,10 @@ void DbfHeader::encode(unsigned char* b) const noexcept {
   b[1] = year;
   b[2] = month;
   b[3] = day;
-  storeLE(b + 4, recordCount);
-  storeLE(b + 8, headerLength);
-  storeLE(b + 10, recordLength);
-  b[29] = languageDriver;
+  storeLE(b + kRecordCountAt, recordCount);
+  storeLE(b + kHeaderLengthAt, headerLength);
+  storeLE(b + kRecordLengthAt, recordLength);
+  b[kLanguageDriverAt] = languageDriver;
 }
 
 std::string_view FieldDescriptor::nameBytes() const noexcept {
@@ -41,18 +41,18 @@ std::string_view FieldDescriptor::nameBytes() const noexcept {
 FieldDescriptor FieldDescriptor::decode(const unsigned char* b) noexcept {
   FieldDescriptor d;
   std::memcpy(d.name.data(), b, kFieldNameBytes);
-  d.type = b[11];
-  d.width = b[16];
-  d.decimals = b[17];
+  d.type = b[kTypeLetterAt];
+  d.width = b[kWidthAt];
+  d.decimals = b[kDecimalsAt];
   return d;
 }
 
 void FieldDescriptor::encode(unsigned char* b) const noexcept {
   std::memset(b, 0, kDescriptorBytes);
   std::memcpy(b, name.data(), kFieldNameBytes);
-  b[11] = type;
-  b[16] = width;
-  b[17] = decimals;
+  b[kTypeLetterAt] = type;
+  b[kWidthAt] = width;
+  b[kDecimalsAt] = decimals;
 }
 
 }  // namespace kel::format

@@ -37,6 +37,15 @@ constexpr std::uint8_t kEndOfFileMark = 0x1A;
 constexpr std::uint8_t kNotDeleted = ' ';
 constexpr std::uint8_t kDeleted = '*';
 
+// Where the header's fields and a descriptor's lie, in bytes from their starts.
+constexpr std::int32_t kRecordCountAt = 4;
+constexpr std::int32_t kHeaderLengthAt = 8;
+constexpr std::int32_t kRecordLengthAt = 10;
+constexpr std::int32_t kLanguageDriverAt = 29;
+constexpr std::int32_t kTypeLetterAt = 11;
+constexpr std::int32_t kWidthAt = 16;
+constexpr std::int32_t kDecimalsAt = 17;
+
 struct DbfHeader {
   std::uint8_t version = 3;
   std::uint8_t year = 0;  // since 1900

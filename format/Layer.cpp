@@ -92,7 +92,7 @@ std::unique_ptr<Layer> Layer::open(std::string_view path, Reporter& reporter,
       {Severity::Note, dbfPath, -1, -1, "text is read as " + layer->encoding_ + ", " + why});
   std::int64_t shapes = layer->shapes_->count(), rows = layer->table_->count();
   if (rows != shapes) {
-    reporter.report({Severity::Irregularity, dbfPath, 4, -1,
+    reporter.report({Severity::Irregularity, dbfPath, kRecordCountAt, -1,
                      "the table holds " + std::to_string(rows) + " rows for " +
                          std::to_string(shapes) + " shapes"});
   }

@@ -31,6 +31,14 @@ constexpr std::int32_t kHeaderBytes = 100;
 constexpr std::int32_t kRecordHeaderBytes = 8;
 constexpr std::int32_t kIndexEntryBytes = 8;
 
+// Where the header's words lie, in bytes from its start, and where a record header's content
+// length lies, behind its record number.
+constexpr std::int32_t kFileLengthAt = 24;
+constexpr std::int32_t kVersionAt = 28;
+constexpr std::int32_t kShapeTypeAt = 32;
+constexpr std::int32_t kBoxAt = 36;  // xMin, yMin, xMax, yMax
+constexpr std::int32_t kContentLengthAt = 4;
+
 // The 100-byte header of either file, its words in host order.
 struct MainHeader {
   std::int32_t fileCode = 0;

@@ -40,23 +40,28 @@ std::unique_ptr<ShapeReader> ShapeReader::open(const std::string& shpPath,
     return nullptr;
   }
   if (!traitsOf(h.shapeType)) {
-    r->report(Severity::Error, 32, -1,
+    r->report(Severity::Error, kShapeTypeAt, -1,
               "the shape type " + str(h.shapeType) + " is no type of the format");
     return nullptr;
   }
   if (h.version != kVersion) {
-    r->report(Severity::Irregularity, 28, -1, "the version is " + str(h.version) + ", not 1000");
+    r->report(Severity::Irregularity, kVersionAt, -1,
+              "the version is " + str(h.version) + ", not 1000");
   }
   if (std::int64_t{h.fileLength} * 2 != r->shp_->size()) {
-    r->report(Severity::Irregularity, 24, -1,
+    r->report(Severity::Irregularity, kFileLengthAt, -1,
               "the header gives a length of " + str(std::int64_t{h.fileLength} * 2) +
                   " bytes; the file holds " + str(r->shp_->size()));
   }
-  if (shxPath.empty() || !r->useIndex(shxPath)) r->walk();
+  if (shxPath.empty() || !r->useIndex(shxPath)) {
+    r->walk();
+    r->count_ = static_cast<std::int64_t>(r->walked_.size());
+  }
   return r;
 }
 
 // Takes the index file when it is there and sound in its header and its ends; otherwise says so.
+// An index with a whole header stays open for those who compare it with the main file.
 bool ShapeReader::useIndex(const std::string& shxPath) {
   shxPath_ = shxPath;
   ReadOnlyFile::OpenError why;
@@ -77,28 +82,45 @@ bool ShapeReader::useIndex(const std::string& shxPath) {
   }
   std::int64_t size = shx->size();
   std::span<const unsigned char> head = shx->view(0, kHeaderBytes);
-  if (head.size() < static_cast<std::size_t>(kHeaderBytes) || (size - kHeaderBytes) % 8 != 0) {
+  if (head.size() < static_cast<std::size_t>(kHeaderBytes)) {
     return refuse(Severity::Irregularity,
                   "its length of " + str(size) + " bytes is no header and whole entries");
   }
   MainHeader::Bytes raw;
   std::copy(head.begin(), head.end(), raw.begin());
-  if (MainHeader::decode(raw).fileCode != kFileCode) {
+  indexHeader_ = MainHeader::decode(raw);
+  shx_ = std::move(shx);
+  indexEntries_ = (size - kHeaderBytes) / kIndexEntryBytes;
+  if ((size - kHeaderBytes) % kIndexEntryBytes != 0) {
+    return refuse(Severity::Irregularity,
+                  "its length of " + str(size) + " bytes is no header and whole entries");
+  }
+  if (indexHeader_->fileCode != kFileCode) {
     return refuse(Severity::Irregularity, "its file code is not 9994");
   }
-  std::int64_t n = (size - kHeaderBytes) / 8;
+  std::int64_t n = indexEntries_;
   if (n > 0) {
-    IndexEntry first = IndexEntry::decode(shx->view(kHeaderBytes, 8).data());
-    IndexEntry last = IndexEntry::decode(shx->view(size - 8, 8).data());
-    std::int64_t lastEnd = std::int64_t{static_cast<std::uint32_t>(last.offset)} * 2 + 8 +
-                           std::int64_t{last.contentLength} * 2;
+    IndexEntry first = indexEntry(0), last = indexEntry(n - 1);
+    std::int64_t lastEnd = std::int64_t{static_cast<std::uint32_t>(last.offset)} * 2 +
+                           kRecordHeaderBytes + std::int64_t{last.contentLength} * 2;
     if (first.offset != kHeaderBytes / 2 || last.contentLength < 0 || lastEnd > shp_->size()) {
       return refuse(Severity::Irregularity, "its entries do not fit the main file");
     }
   }
-  shx_ = std::move(shx);
+  indexed_ = true;
   count_ = n;
   return true;
+}
+
+IndexEntry ShapeReader::indexEntry(std::int64_t i) {
+  if (i < 0 || i >= indexEntries_) throw std::out_of_range("no entry " + str(i) + " in the index");
+  return IndexEntry::decode(
+      shx_->view(kHeaderBytes + kIndexEntryBytes * i, kIndexEntryBytes).data());
+}
+
+const std::vector<std::uint32_t>& ShapeReader::walked() {
+  if (!walkDone_) walk();
+  return walked_;
 }
 
 // Finds the records by their headers, from the first to the last that the file holds whole.
@@ -125,16 +147,17 @@ void ShapeReader::walk() {
   if (at < size && at + kRecordHeaderBytes > size) {
     report(Severity::Irregularity, at, -1, str(size - at) + " bytes follow the last record");
   }
-  count_ = static_cast<std::int64_t>(walked_.size());
+  walkDone_ = true;
 }
 
 bool ShapeReader::read(std::int64_t i, ShapeView& view) {
   if (i < 0 || i >= count_) throw std::out_of_range("no record " + str(i) + " in the file");
   view = ShapeView{};
+  place_ = Place{};
   std::int64_t at;
   std::int64_t indexed = -1;  // the content length in bytes that the index gives
-  if (shx_) {
-    IndexEntry e = IndexEntry::decode(shx_->view(kHeaderBytes + 8 * i, 8).data());
+  if (indexed_) {
+    IndexEntry e = indexEntry(i);
     at = std::int64_t{static_cast<std::uint32_t>(e.offset)} * 2;
     indexed = std::int64_t{e.contentLength} * 2;
   } else {
@@ -143,16 +166,17 @@ bool ShapeReader::read(std::int64_t i, ShapeView& view) {
   std::span<const unsigned char> head = shp_->view(at, kRecordHeaderBytes);
   if (at < kHeaderBytes || head.size() < static_cast<std::size_t>(kRecordHeaderBytes)) {
     report(Severity::Error, at, i, "the index points at no record of the main file",
-           shx_ ? &shxPath_ : nullptr);
+           indexed_ ? &shxPath_ : nullptr);
     return false;
   }
   RecordHeader rh = RecordHeader::decode(head.data());
   std::int64_t length = std::int64_t{rh.contentLength} * 2;
+  place_ = {at, length};
   if (rh.recordNumber != i + 1) {
     report(Severity::Irregularity, at, i, "the record is numbered " + str(rh.recordNumber));
   }
   if (indexed >= 0 && indexed != length) {
-    report(Severity::Irregularity, kHeaderBytes + 8 * i, i,
+    report(Severity::Irregularity, kHeaderBytes + kIndexEntryBytes * i, i,
            "the index gives a content length of " + str(indexed) + " bytes; the record says " +
                str(length),
            &shxPath_);

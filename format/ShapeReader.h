@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,11 +28,34 @@ class ShapeReader {
   ShapeType type() const noexcept { return static_cast<ShapeType>(header_.shapeType); }
   std::int64_t count() const noexcept { return count_; }
   // Whether records are found through the index file.
-  bool indexed() const noexcept { return shx_ != nullptr; }
+  bool indexed() const noexcept { return indexed_; }
+  const std::string& path() const noexcept { return shpPath_; }
 
   // Record i (0-based; std::out_of_range outside 0..count-1). False when its bytes are no record,
   // which the reporter hears; the view is then a Null shape. The view is valid until the next read.
   bool read(std::int64_t i, ShapeView& view);
+
+  // Where the last record read lies: its offset in the main file and its content length in bytes,
+  // each -1 when its record header could not be read.
+  struct Place {
+    std::int64_t offset = -1;
+    std::int64_t contentLength = -1;
+  };
+  const Place& place() const noexcept { return place_; }
+
+  // The index file as it stands, whether or not records are found through it: its path, its
+  // header (none when it has no whole one), its length and its whole entries.
+  const std::string& indexPath() const noexcept { return shxPath_; }
+  const std::optional<MainHeader>& indexHeader() const noexcept { return indexHeader_; }
+  std::int64_t indexSize() const noexcept { return shx_ ? shx_->size() : 0; }
+  std::int64_t indexEntryCount() const noexcept { return indexEntries_; }
+  // Entry i (0-based; std::out_of_range outside 0..indexEntryCount-1).
+  IndexEntry indexEntry(std::int64_t i);
+
+  // The records' offsets in words, found by walking the main file from record header to record
+  // header. When the records are found through the index, the first call walks, and the reporter
+  // hears what the walk finds.
+  const std::vector<std::uint32_t>& walked();
 
  private:
   ShapeReader(Reporter& reporter, std::string shpPath) noexcept
@@ -45,8 +69,13 @@ class ShapeReader {
   std::string shpPath_, shxPath_;
   std::unique_ptr<ReadOnlyFile> shp_, shx_;
   MainHeader header_;
+  std::optional<MainHeader> indexHeader_;
+  std::int64_t indexEntries_ = 0;
+  bool indexed_ = false;
   std::int64_t count_ = 0;
-  std::vector<std::uint32_t> walked_;  // the records' offsets in words, without a sound index
+  bool walkDone_ = false;
+  std::vector<std::uint32_t> walked_;  // the records' offsets in words, as the walk found them
+  Place place_;
   ShapeBuffer buffer_;
 };
 

@@ -16,14 +16,6 @@ bool isPoly(Geometry g) {
   return g == Geometry::PolyLine || g == Geometry::Polygon || g == Geometry::MultiPatch;
 }
 
-std::size_t fixedBytes(Geometry g) {
-  return isPoly(g) ? 44 : 40;
-}
-
-std::size_t pointRecordBytes(const ShapeTypeTraits& t) {
-  return t.z ? 36 : t.m ? 28 : 20;
-}
-
 void loadPoints(const unsigned char* at, std::vector<XY>& out, std::size_t n) {
   out.resize(n);
   if (n == 0) return;
@@ -44,6 +36,34 @@ std::string str(std::uint64_t n) {
 
 }  // namespace
 
+ContentLayout contentLayout(const ShapeTypeTraits& t, std::uint64_t parts,
+                            std::uint64_t points) noexcept {
+  ContentLayout l;
+  std::uint64_t at = 4;  // behind the shape type
+  auto next = [&](std::uint64_t& field, std::uint64_t bytes) {
+    field = at;
+    at += bytes;
+  };
+  if (t.geometry == Geometry::Null) {
+    l = {at, at, at, at, at, at, at, at, at};
+    return l;
+  }
+  bool point = t.geometry == Geometry::Point, poly = isPoly(t.geometry);
+  std::uint64_t n = point ? 1 : points;
+  next(l.box, point ? 0 : 32);
+  next(l.partCount, poly ? 4 : 0);
+  next(l.pointCount, point ? 0 : 4);
+  next(l.partStarts, poly ? 4 * parts : 0);
+  next(l.partTypes, t.geometry == Geometry::MultiPatch ? 4 * parts : 0);
+  next(l.points, 16 * n);
+  // A Point's measure is one value; other records put a range before theirs.
+  std::uint64_t measures = point ? 8 : 16 + 8 * n;
+  next(l.z, t.z ? measures : 0);
+  next(l.m, t.m ? measures : 0);
+  l.end = at;
+  return l;
+}
+
 std::optional<CodecError> decodeShape(std::span<const unsigned char> content, ShapeBuffer& buffer,
                                       ShapeView& view) {
   view = ShapeView{};
@@ -61,60 +81,58 @@ std::optional<CodecError> decodeShape(std::span<const unsigned char> content, Sh
   if (traits->geometry == Geometry::Null) return std::nullopt;
 
   if (traits->geometry == Geometry::Point) {
+    ContentLayout l = contentLayout(*traits, 0, 1);
     // A PointZ may leave its M off.
-    std::size_t need = traits->z ? 28 : pointRecordBytes(*traits);
+    std::size_t need = traits->z ? l.m : l.end;
     if (size < need) {
       return CodecError{
           0, "a " + name + " record needs " + str(need) + " bytes; this one holds " + str(size)};
     }
-    loadPoints(b + 4, buffer.points, 1);
+    loadPoints(b + l.points, buffer.points, 1);
     view.points = buffer.points;
     const XY& p = buffer.points[0];
     view.box = {p.x, p.y, p.x, p.y};
-    std::size_t at = 20;
     if (traits->z) {
-      loadDoubles(b + at, buffer.z, 1);
+      loadDoubles(b + l.z, buffer.z, 1);
       view.z = buffer.z;
       view.zRange = {buffer.z[0], buffer.z[0]};
-      at += 8;
     }
-    if (traits->m && size >= at + 8) {
-      loadDoubles(b + at, buffer.m, 1);
+    if (traits->m && size >= l.end) {
+      loadDoubles(b + l.m, buffer.m, 1);
       view.m = buffer.m;
       view.mRange = {buffer.m[0], buffer.m[0]};
     }
     return std::nullopt;
   }
 
-  std::size_t fixed = fixedBytes(traits->geometry);
+  const ContentLayout counts = contentLayout(*traits, 0, 0);
+  std::size_t fixed = counts.points;
   if (size < fixed) {
     return CodecError{0, "a " + name + " record needs at least " + str(fixed) +
                              " bytes; this one holds " + str(size)};
   }
-  view.box = {loadLE<double>(b + 4), loadLE<double>(b + 12), loadLE<double>(b + 20),
-              loadLE<double>(b + 28)};
+  view.box = {loadLE<double>(b + counts.box), loadLE<double>(b + counts.box + 8),
+              loadLE<double>(b + counts.box + 16), loadLE<double>(b + counts.box + 24)};
   bool poly = isPoly(traits->geometry);
-  std::int32_t parts = poly ? loadLE<std::int32_t>(b + 36) : 0;
-  std::int32_t points = loadLE<std::int32_t>(b + (poly ? 40 : 36));
+  std::int32_t parts = poly ? loadLE<std::int32_t>(b + counts.partCount) : 0;
+  std::int32_t points = loadLE<std::int32_t>(b + counts.pointCount);
   if (parts < 0 || points < 0) {
-    return CodecError{36, "the record counts " + std::to_string(parts) + " parts and " +
-                              std::to_string(points) + " points"};
+    return CodecError{counts.partCount, "the record counts " + std::to_string(parts) +
+                                            " parts and " + std::to_string(points) + " points"};
   }
   auto p = static_cast<std::uint64_t>(parts), n = static_cast<std::uint64_t>(points);
-  bool patch = traits->geometry == Geometry::MultiPatch;
-  std::uint64_t xyAt = fixed + p * (patch ? 8 : 4);
-  std::uint64_t need = xyAt + 16 * n + (traits->z ? 16 + 8 * n : 0);
-  if (need > size) {
-    return CodecError{36, "its " + str(p) + " parts and " + str(n) + " points need " + str(need) +
-                              " bytes; the record holds " + str(size)};
+  const ContentLayout l = contentLayout(*traits, p, n);
+  if (l.m > size) {
+    return CodecError{counts.partCount, "its " + str(p) + " parts and " + str(n) + " points need " +
+                                            str(l.m) + " bytes; the record holds " + str(size)};
   }
   if (poly) {
-    if (n > 0 && p == 0) return CodecError{36, "the record has points but no parts"};
+    if (n > 0 && p == 0) return CodecError{counts.partCount, "the record has points but no parts"};
     buffer.parts.resize(p);
-    if (p > 0) loadLEArray(b + fixed, buffer.parts.data(), p);
+    if (p > 0) loadLEArray(b + l.partStarts, buffer.parts.data(), p);
     for (std::size_t i = 0; i < p; ++i) {
       std::int32_t start = buffer.parts[i];
-      std::size_t at = fixed + 4 * i;
+      std::size_t at = l.partStarts + 4 * i;
       if (start < 0 || static_cast<std::uint64_t>(start) >= n) {
         return CodecError{at, "part " + str(i + 1) + " starts at point " + std::to_string(start) +
                                   ", outside the record's " + str(n) + " points"};
@@ -125,31 +143,29 @@ std::optional<CodecError> decodeShape(std::span<const unsigned char> content, Sh
       }
     }
     view.parts = buffer.parts;
-    if (patch) {
+    if (traits->geometry == Geometry::MultiPatch) {
       buffer.partTypes.resize(p);
-      if (p > 0) loadLEArray(b + fixed + 4 * p, buffer.partTypes.data(), p);
+      if (p > 0) loadLEArray(b + l.partTypes, buffer.partTypes.data(), p);
       for (std::size_t i = 0; i < p; ++i) {
         if (buffer.partTypes[i] < 0 || buffer.partTypes[i] > 5) {
-          return CodecError{static_cast<std::size_t>(fixed + 4 * (p + i)),
-                            "part " + str(i + 1) + " has part type " +
-                                std::to_string(buffer.partTypes[i]) + ", none of the six"};
+          return CodecError{l.partTypes + 4 * i, "part " + str(i + 1) + " has part type " +
+                                                     std::to_string(buffer.partTypes[i]) +
+                                                     ", none of the six"};
         }
       }
       view.partTypes = buffer.partTypes;
     }
   }
-  loadPoints(b + xyAt, buffer.points, n);
+  loadPoints(b + l.points, buffer.points, n);
   view.points = buffer.points;
-  std::uint64_t at = xyAt + 16 * n;
   if (traits->z) {
-    view.zRange = {loadLE<double>(b + at), loadLE<double>(b + at + 8)};
-    loadDoubles(b + at + 16, buffer.z, n);
+    view.zRange = {loadLE<double>(b + l.z), loadLE<double>(b + l.z + 8)};
+    loadDoubles(b + l.z + 16, buffer.z, n);
     view.z = buffer.z;
-    at += 16 + 8 * n;
   }
-  if (traits->m && size >= at + 16 + 8 * n) {
-    view.mRange = {loadLE<double>(b + at), loadLE<double>(b + at + 8)};
-    loadDoubles(b + at + 16, buffer.m, n);
+  if (traits->m && size >= l.end) {
+    view.mRange = {loadLE<double>(b + l.m), loadLE<double>(b + l.m + 8)};
+    loadDoubles(b + l.m + 16, buffer.m, n);
     view.m = buffer.m;
   }
   return std::nullopt;
@@ -180,11 +196,9 @@ ShapeTypeTraits checkedTraits(const ShapeView& v) {
 
 std::uint64_t encodedSize(const ShapeView& v) {
   ShapeTypeTraits t = checkedTraits(v);
-  if (t.geometry == Geometry::Null) return 4;
-  if (t.geometry == Geometry::Point) return pointRecordBytes(t);
-  std::uint64_t n = v.points.size(), p = v.parts.size();
-  return fixedBytes(t.geometry) + p * (t.geometry == Geometry::MultiPatch ? 8 : 4) + 16 * n +
-         (t.z ? 16 + 8 * n : 0) + (v.m.empty() ? 0 : 16 + 8 * n);
+  ContentLayout l = contentLayout(t, v.parts.size(), v.points.size());
+  // A Point of an M type always carries its measure, "no measure" when it has none.
+  return t.geometry == Geometry::Point || !v.m.empty() ? l.end : l.m;
 }
 
 void encodeShape(const ShapeView& v, std::vector<unsigned char>& out) {
@@ -195,45 +209,34 @@ void encodeShape(const ShapeView& v, std::vector<unsigned char>& out) {
   unsigned char* b = out.data() + start;
   storeLE(b, static_cast<std::int32_t>(v.type));
   if (t.geometry == Geometry::Null) return;
+  std::size_t n = v.points.size(), p = v.parts.size();
+  ContentLayout l = contentLayout(t, p, n);
   if (t.geometry == Geometry::Point) {
-    storeLE(b + 4, v.points[0].x);
-    storeLE(b + 12, v.points[0].y);
-    std::size_t at = 20;
-    if (t.z) {
-      storeLE(b + at, v.z[0]);
-      at += 8;
-    }
-    if (t.m) storeLE(b + at, v.m.empty() ? kNoMeasure : v.m[0]);
+    storeLE(b + l.points, v.points[0].x);
+    storeLE(b + l.points + 8, v.points[0].y);
+    if (t.z) storeLE(b + l.z, v.z[0]);
+    if (t.m) storeLE(b + l.m, v.m.empty() ? kNoMeasure : v.m[0]);
     return;
   }
   const double box[] = {v.box.xMin, v.box.yMin, v.box.xMax, v.box.yMax};
-  storeLEArray(b + 4, box, 4);
-  std::size_t n = v.points.size(), p = v.parts.size(), at = 36;
-  if (isPoly(t.geometry)) {
-    storeLE(b + at, static_cast<std::int32_t>(p));
-    at += 4;
+  storeLEArray(b + l.box, box, 4);
+  if (isPoly(t.geometry)) storeLE(b + l.partCount, static_cast<std::int32_t>(p));
+  storeLE(b + l.pointCount, static_cast<std::int32_t>(n));
+  if (p > 0) storeLEArray(b + l.partStarts, v.parts.data(), p);
+  if (t.geometry == Geometry::MultiPatch && p > 0) {
+    storeLEArray(b + l.partTypes, v.partTypes.data(), p);
   }
-  storeLE(b + at, static_cast<std::int32_t>(n));
-  at += 4;
-  if (p > 0) storeLEArray(b + at, v.parts.data(), p);
-  at += 4 * p;
-  if (t.geometry == Geometry::MultiPatch) {
-    if (p > 0) storeLEArray(b + at, v.partTypes.data(), p);
-    at += 4 * p;
+  for (std::size_t i = 0; i < n; ++i) {
+    storeLE(b + l.points + 16 * i, v.points[i].x);
+    storeLE(b + l.points + 16 * i + 8, v.points[i].y);
   }
-  for (const XY& xy : v.points) {
-    storeLE(b + at, xy.x);
-    storeLE(b + at + 8, xy.y);
-    at += 16;
-  }
-  auto putMeasures = [&](Range range, std::span<const double> values) {
+  auto putMeasures = [&](std::size_t at, Range range, std::span<const double> values) {
     storeLE(b + at, range.min);
     storeLE(b + at + 8, range.max);
     if (!values.empty()) storeLEArray(b + at + 16, values.data(), values.size());
-    at += 16 + 8 * values.size();
   };
-  if (t.z) putMeasures(v.zRange, v.z);
-  if (!v.m.empty()) putMeasures(v.mRange, v.m);
+  if (t.z) putMeasures(l.z, v.zRange, v.z);
+  if (!v.m.empty()) putMeasures(l.m, v.mRange, v.m);
 }
 
 }  // namespace kel::format

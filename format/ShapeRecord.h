@@ -60,6 +60,24 @@ struct ShapeBuffer {
   std::vector<double> z, m;
 };
 
+// Where the fields of a record's contents lie, in bytes from the shape type on, for a record of
+// its type with p parts and n points (a Point has one). A field that the type lacks lies where the
+// next one does, so that every offset is also the end of what comes before it.
+struct ContentLayout {
+  std::uint64_t box = 0;  // xMin, yMin, xMax, yMax
+  std::uint64_t partCount = 0;
+  std::uint64_t pointCount = 0;
+  std::uint64_t partStarts = 0;  // p of them
+  std::uint64_t partTypes = 0;   // p of them
+  std::uint64_t points = 0;      // n X/Y pairs
+  std::uint64_t z = 0;           // the Z range and n Z values (a Point's one value)
+  std::uint64_t m = 0;           // the same for M, which a record may leave off
+  std::uint64_t end = 0;         // behind the M values
+};
+
+ContentLayout contentLayout(const ShapeTypeTraits& traits, std::uint64_t parts,
+                            std::uint64_t points) noexcept;
+
 // Why bytes are no record: where in the contents, and a sentence.
 struct CodecError {
   std::size_t offset = 0;

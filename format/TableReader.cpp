@@ -71,27 +71,35 @@ bool TableReader::readColumns() {
     std::span<const unsigned char> t = file_->view(at, 1);
     ended = !t.empty() && t[0] == kHeaderTerminator;
   }
-  if (!ended) {
+  if (ended) {
+    descriptorsEnd_ = at + 1;
+  } else {
     report(Severity::Irregularity, at, -1, "the column descriptors end without their 0x0D mark");
   }
   if (offset + 1 > h.recordLength) {
-    report(Severity::Error, 10, -1,
+    report(Severity::Error, kRecordLengthAt, -1,
            "the columns' widths make rows of " + str(static_cast<std::int64_t>(offset + 1)) +
                " bytes; the header says " + str(h.recordLength));
     return false;
   }
   if (offset + 1 < h.recordLength) {
-    report(Severity::Irregularity, 10, -1,
+    report(Severity::Irregularity, kRecordLengthAt, -1,
            "the header says rows of " + str(h.recordLength) + " bytes; the columns fill " +
                str(static_cast<std::int64_t>(offset + 1)));
   }
   std::int64_t room = std::max<std::int64_t>(file_->size() - h.headerLength, 0);
   count_ = std::min<std::int64_t>(h.recordCount, room / h.recordLength);
   if (count_ < h.recordCount) {
-    report(Severity::Error, 4, -1,
+    report(Severity::Error, kRecordCountAt, -1,
            "the header counts " + str(h.recordCount) + " rows; the file holds " + str(count_));
   }
   return true;
+}
+
+std::optional<std::uint8_t> TableReader::byteAt(std::int64_t offset) {
+  std::span<const unsigned char> b = file_->view(offset, 1);
+  if (b.empty()) return std::nullopt;
+  return b[0];
 }
 
 RowView TableReader::read(std::int64_t i) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,12 @@ class TableReader {
   // The rows that the file holds whole, at most as many as its header counts.
   std::int64_t count() const noexcept { return count_; }
   const std::string& encoding() const noexcept { return encoding_; }
+  const std::string& path() const noexcept { return path_; }
+  // Where the column descriptors end: the offset behind their 0x0D mark, -1 when there is none.
+  std::int64_t descriptorsEnd() const noexcept { return descriptorsEnd_; }
+  std::int64_t fileSize() const noexcept { return file_->size(); }
+  // The byte at an offset; none past the end of the file.
+  std::optional<std::uint8_t> byteAt(std::int64_t offset);
 
   // Row i (0-based; std::out_of_range outside 0..count-1).
   RowView read(std::int64_t i);
@@ -67,6 +74,7 @@ class TableReader {
   std::string encoding_;
   DbfHeader header_;
   std::vector<Column> columns_;
+  std::int64_t descriptorsEnd_ = -1;
   std::int64_t count_ = 0;
 };
 

@@ -232,6 +232,25 @@ void addListProtocol(py::class_<kel::Collection, kel::Ref<kel::Collection>>& cls
       "__iter__() -> iterator\n\nThe items in order, as they are when the iteration starts.");
 }
 
+// Why the last readShapefile or writeShapefile of this object failed, beyond the False it gives:
+// None after a success, else a Failure (file, offset, record, sentence; -1 where not known).
+void addLastFailure(py::class_<kel::Shapefile, kel::Ref<kel::Shapefile>>& cls,
+                    py::module_& module) {
+  py::object failure = py::module_::import("collections")
+                           .attr("namedtuple")("Failure", "file offset record sentence");
+  failure.attr("__module__") = module.attr("__name__");
+  module.attr("Failure") = failure;
+  cls.def_property_readonly(
+      "last_failure",
+      [failure](py::handle self) -> py::object {
+        const auto& why = objectOf<kel::Shapefile>(self).lastFailure();
+        if (!why) return py::none();
+        return failure(why->file, why->offset, why->record, why->sentence);
+      },
+      "Why the last readShapefile or writeShapefile failed: None after a success, else a\n"
+      "Failure(file, offset, record, sentence), offset and record -1 where not known.");
+}
+
 template <class T>
 void bindClass(py::module_& module) {
   const ClassInfo& info = automation::classInfo(T::kClassId);
@@ -249,6 +268,7 @@ void bindClass(py::module_& module) {
             (name + "()\n\nA new " + name + ".").c_str());
   }
   if constexpr (std::is_same_v<T, kel::Collection>) addListProtocol(cls);
+  if constexpr (std::is_same_v<T, kel::Shapefile>) addLastFailure(cls, module);
   addMembers(cls, info, &unwrapAs<T>);
 }
 

@@ -16,6 +16,7 @@ shp::ShapefileHeader getHeader(FileChannel& file) {
 }  // namespace
 
 bool Shapefile::readHeaders(ChannelTable& channels) {
+  std::u16string_view reading = u".shx";
   try {
     indexHeader_ = getHeader(channels.channel(toInt16(std::int64_t{shxChannel_})));
     // Every index entry is 4 words behind the 50 of the header; the count is known before the
@@ -25,6 +26,7 @@ bool Shapefile::readHeaders(ChannelTable& channels) {
     indexRecordCount_ = toInt32(entries);
     if (indexHeader_.fileCode != shp::kFileCode) return false;
 
+    reading = u".shp";
     mainHeader_ = getHeader(channels.channel(toInt16(std::int64_t{shpChannel_})));
     BoundingBox& box = deref(boundingBox_);
     box.put_xMin(mainHeader_.xMin);
@@ -33,7 +35,8 @@ bool Shapefile::readHeaders(ChannelTable& channels) {
     box.put_yMax(mainHeader_.yMax);
     shapeType_ = static_cast<ShapeTypeConstants>(mainHeader_.shapeType);
     return mainHeader_.fileCode == shp::kFileCode;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(reading, "the header cannot be read", e);
     return false;
   }
 }
@@ -77,7 +80,8 @@ bool Shapefile::writeHeaders(ChannelTable& channels) {
     bytes = indexHeader_.encode();
     channels.channel(toInt16(std::int64_t{shxChannel_})).put(bytes.data(), bytes.size());
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".shp", "the headers cannot be written", e);
     return false;
   }
 }

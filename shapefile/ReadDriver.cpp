@@ -8,20 +8,28 @@ namespace kel {
 
 bool Shapefile::readShapefile(std::u16string& basepath, std::u16string& filename) {
   ChannelTable channels;  // closes whatever is still open when the call ends
+  caught_.reset();
+  std::int32_t held = shapeObjects_->count();
   try {
     normaliseShapefilePath(basepath, filename);
+    bool present = true;
     for (std::u16string_view extension : {u".shp", u".shx", u".dbf"}) {
-      if (!shapefileMemberExists(basepath, filename, extension)) return false;
+      present = present && shapefileMemberExists(basepath, filename, extension);
     }
-    openFileSet(channels, basepath + filename, LinkRule::Follow);
-    if (readHeaders(channels) && readShapes(channels) && readTable(channels)) {
-      closeFileSet(channels);
-      return true;
+    if (present) {
+      openFileSet(channels, basepath + filename, LinkRule::Follow);
+      if (readHeaders(channels) && readShapes(channels) && readTable(channels)) {
+        closeFileSet(channels);
+        lastFailure_.reset();
+        return true;
+      }
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     // Every failure on the way, ours or the runtime's, ends in the failure path below.
+    noteFailure(u".shp", "the files cannot be looked up", e, true);
   }
   abandonFileSet(channels);
+  explainFailure(basepath, filename, &held);
   return false;
 }
 

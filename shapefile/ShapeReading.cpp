@@ -3,6 +3,9 @@
 #include <limits>
 #include <optional>
 
+#include "format/Endian.h"
+#include "format/MainFile.h"
+#include "format/ShapeRecord.h"
 #include "runtime/Checked.h"
 #include "shapefile/Shapefile.h"
 
@@ -10,11 +13,29 @@ namespace kel {
 
 namespace {
 
-void getBox(FileChannel& shp, BoundingBox& box) {
-  box.put_xMin(shp.get<double>());
-  box.put_yMin(shp.get<double>());
-  box.put_xMax(shp.get<double>());
-  box.put_yMax(shp.get<double>());
+// The fields of a record that lie between its shape type and `to`, as the codec lays them out;
+// the shape type has been read. Offsets into the result are the codec's, less the type's four.
+struct Fields {
+  unsigned char bytes[40];  // up to a line's or a polygon's part starts, the furthest
+  double get(std::uint64_t at) const { return format::loadLE<double>(bytes + at - 4); }
+  std::int32_t count(std::uint64_t at) const {
+    return format::loadLE<std::int32_t>(bytes + at - 4);
+  }
+};
+
+format::ContentLayout layoutOf(format::ShapeType type) {
+  return format::contentLayout(*format::traitsOf(static_cast<std::int32_t>(type)), 0, 0);
+}
+
+Fields getFields(FileChannel& shp, std::uint64_t to) {
+  Fields f;
+  if (to - 4 > sizeof f.bytes) raise(ErrorNumber::Overflow);
+  shp.get(f.bytes, static_cast<std::size_t>(to - 4));
+  return f;
+}
+
+void putBox(const Fields& f, const format::ContentLayout& l, BoundingBox& box) {
+  box.setBoundingBox(f.get(l.box), f.get(l.box + 8), f.get(l.box + 16), f.get(l.box + 24));
 }
 
 // Reads n X/Y pairs into a row of new Coordinates that the shape's empty list takes over. Points
@@ -68,14 +89,16 @@ bool Shapefile::readShapes(ChannelTable& channels) {
       shapeObjects_->addObject(shape.get());
     }
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".shp", "the records cannot be read", e);
     return false;
   }
 }
 
 std::int32_t Shapefile::readRecordStart(FileChannel& shp) {
-  recordHeader_.recordNumber = shp::swapBytes(shp.get<std::int32_t>());
-  recordHeader_.contentLength = shp::swapBytes(shp.get<std::int32_t>());
+  unsigned char header[format::kRecordHeaderBytes];
+  shp.get(header, sizeof header);
+  recordHeader_ = format::RecordHeader::decode(header);
   shapeType_ = static_cast<ShapeTypeConstants>(shp.get<std::int32_t>());
   return shapeType_;
 }
@@ -85,15 +108,18 @@ std::int32_t Shapefile::readRecordStart(FileChannel& shp) {
 Ref<ShapeObject> Shapefile::readPointShape(FileChannel& shp, ObjectArena& arena) {
   try {
     if (readRecordStart(shp) != kelPoint) return makeRef<ShapeObject>();
-    double x = shp.get<double>();
-    double y = shp.get<double>();
+    format::ContentLayout l = layoutOf(format::ShapeType::Point);
+    Fields f = getFields(shp, l.z);
+    double x = f.get(l.points);
+    double y = f.get(l.points + 8);
     auto shape = arena.make<ShapeObject>(arena);
     Coordinate* coordinate = arena.makeRow<Coordinate>(1);
     shape->get_Coordinates()->adoptRow(coordinate, 1, sizeof(Coordinate));
     coordinate->setCoordinate(x, y);
     shape->put_ShapeType(shapeType_);
     return shape;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".shp", "a record cannot be read", e);
     return makeRef<ShapeObject>();
   }
 }
@@ -101,13 +127,16 @@ Ref<ShapeObject> Shapefile::readPointShape(FileChannel& shp, ObjectArena& arena)
 Ref<ShapeObject> Shapefile::readMultiPointShape(FileChannel& shp, ObjectArena& arena) {
   try {
     if (readRecordStart(shp) != kelMultiPoint) return makeRef<ShapeObject>();
+    format::ContentLayout l = layoutOf(format::ShapeType::MultiPoint);
+    Fields f = getFields(shp, l.points);
     auto shape = arena.make<ShapeObject>(arena);
-    getBox(shp, deref(shape->get_BoundingBox()));
-    std::int32_t points = shp.get<std::int32_t>();
+    putBox(f, l, deref(shape->get_BoundingBox()));
+    std::int32_t points = f.count(l.pointCount);
     getPoints(shp, *shape, toInt16(std::int64_t{points}), arena);
     shape->put_ShapeType(shapeType_);
     return shape;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".shp", "a record cannot be read", e);
     return makeRef<ShapeObject>();
   }
 }
@@ -116,21 +145,22 @@ Ref<ShapeObject> Shapefile::readPolyShape(FileChannel& shp, ObjectArena& arena) 
   try {
     std::int32_t type = readRecordStart(shp);
     if (type != kelPolyLine && type != kelPolygon) return makeRef<ShapeObject>();
-    double box[4];
-    for (double& bound : box) bound = shp.get<double>();
-    std::int32_t parts = shp.get<std::int32_t>();
-    std::int32_t points = shp.get<std::int32_t>();
+    format::ContentLayout l = layoutOf(format::ShapeType::PolyLine);
+    Fields f = getFields(shp, l.partStarts);
+    std::int32_t parts = f.count(l.partCount);
+    std::int32_t points = f.count(l.pointCount);
     std::int16_t partCount = toInt16(std::int64_t{parts});
     // The part list is made with room for every start the record holds, unless the count lies.
     bool partsFit = partCount > 0 && shp.length() - shp.position() >= std::int64_t{partCount} * 4;
     auto shape = arena.make<ShapeObject>(arena, partsFit ? partCount : std::int16_t{1});
-    deref(shape->get_BoundingBox()).setBoundingBox(box[0], box[1], box[2], box[3]);
+    putBox(f, l, deref(shape->get_BoundingBox()));
     // addPart drops every start of 0, so the file's first start does not double the shape's own.
     loop16(1, partCount, [&](std::int16_t) { shape->addPart(shp.get<std::int32_t>()); });
     getPoints(shp, *shape, toInt16(std::int64_t{points}), arena);
     shape->put_ShapeType(shapeType_);
     return shape;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".shp", "a record cannot be read", e);
     return makeRef<ShapeObject>();
   }
 }

@@ -1,4 +1,5 @@
 #include <exception>
+#include <string>
 
 #include "runtime/Checked.h"
 #include "shapefile/Shapefile.h"
@@ -90,7 +91,8 @@ bool Shapefile::writeShapes(ChannelTable& channels, const std::vector<VertexExte
       recordNumber = add32(recordNumber, 1);
       return written;
     });
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".shp", "the records cannot be written", e);
     return false;
   }
 }
@@ -105,7 +107,8 @@ bool Shapefile::writePointShape(ShapeObject& shape, std::int32_t recordNumber, F
     shp.put(deref(point).get_X());
     shp.put(point->get_Y());
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".shp", "record " + std::to_string(recordNumber) + " cannot be written", e);
     return false;
   }
 }
@@ -122,7 +125,8 @@ bool Shapefile::writeMultiPointShape(ShapeObject& shape, const VertexExtents* kn
     shp.put(points);
     putPoints(shp, shape, points);
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".shp", "record " + std::to_string(recordNumber) + " cannot be written", e);
     return false;
   }
 }
@@ -142,7 +146,8 @@ bool Shapefile::writePolyShape(ShapeObject& shape, const VertexExtents* known,
            [&](std::int16_t i) { shp.put<std::int32_t>(shape.getPart(i)); });
     putPoints(shp, shape, points);
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".shp", "record " + std::to_string(recordNumber) + " cannot be written", e);
     return false;
   }
 }

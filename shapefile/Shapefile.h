@@ -1,9 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "attributes/TableDescription.h"
+#include "format/Reporter.h"
 #include "geometry/BoundingBox.h"
 #include "geometry/ShapeObject.h"
 #include "geometry/ShapeTypeConstants.h"
@@ -38,6 +43,14 @@ class Shapefile final : public Object {
   // name back into the caller's strings. Raises nothing: every failure is a false result.
   bool writeShapefile(std::u16string& basepath, std::u16string& filename);
   bool writeShapefile(std::u16string_view basepath, std::u16string_view filename);
+
+  // Why the last readShapefile or writeShapefile returned false: the file it concerned, the byte
+  // offset when one is known, and a sentence; none after a call that succeeded. A failed read is
+  // explained by the first error that checkReadContract (ReadContract.h) finds in the files, unless
+  // it failed before reading them (a file that cannot be opened for reading and writing, a name
+  // that is no file's) or they show no reason (a system error): then, like a failed write, by the
+  // error that the call caught, with the file and the step it concerned.
+  const std::optional<format::Finding>& lastFailure() const noexcept { return lastFailure_; }
 
   // The number of shapes, in 16 bits: more than 32767 is an overflow error.
   std::int16_t get_ShapeObjectCount() const;
@@ -105,6 +118,14 @@ class Shapefile final : public Object {
                       FileChannel& shp, FileChannel& shx);
   bool writeTable(ChannelTable& channels);
 
+  // Keeps the first failure that a driver call caught: the file it concerned (its extension), what
+  // was being done and the error's text; `beforeReading` when no byte of the files had been read.
+  void noteFailure(std::u16string_view extension, std::string_view doing, const std::exception& e,
+                   bool beforeReading = false) noexcept;
+  // Sets the reason of a failed call on the files stem + extension; a read's from the files first.
+  void explainFailure(const std::u16string& basepath, const std::u16string& filename,
+                      const std::int32_t* heldBeforeRead) noexcept;
+
   Ref<TableDescription> tableDescription_;
   Ref<BoundingBox> boundingBox_;
   ShapeTypeConstants shapeType_ = kelUndefined;
@@ -118,6 +139,14 @@ class Shapefile final : public Object {
   std::int32_t shxChannel_ = 0;
   std::int32_t dbfChannel_ = 0;
   std::int32_t indexRecordCount_ = 0;  // as the index file's length announces
+
+  struct Caught {
+    std::u16string_view extension;
+    std::string sentence;
+    bool beforeReading = false;
+  };
+  std::optional<Caught> caught_;
+  std::optional<format::Finding> lastFailure_;
 };
 
 }  // namespace kel

@@ -46,10 +46,6 @@ constexpr std::int32_t swapBytes(std::int32_t value) noexcept {
 
 using ShapefileHeader = format::MainHeader;
 
-// The record header that opens every record of the main file, in host order.
-struct RecordHeader {
-  std::int32_t recordNumber = 0;
-  std::int32_t contentLength = 0;
-};
+using RecordHeader = format::RecordHeader;
 
 }  // namespace kel::shp

@@ -14,11 +14,6 @@ namespace kel {
 
 namespace {
 
-void skip(FileChannel& dbf, std::int64_t n) {
-  if (dbf.length() - dbf.position() < n) raise(ErrorNumber::InputPastEndOfFile);
-  dbf.seek(dbf.position() + n);
-}
-
 // Reads the descriptor that begins with the byte `first`, already read.
 Ref<TableDescriptor> getDescriptor(FileChannel& dbf, std::uint8_t first) {
   unsigned char bytes[dbf::kDescriptorBytes] = {first};
@@ -43,10 +38,11 @@ Ref<TableDescriptor> getDescriptor(FileChannel& dbf, std::uint8_t first) {
 bool Shapefile::readTable(ChannelTable& channels) {
   try {
     FileChannel& dbf = channels.channel(toInt16(std::int64_t{dbfChannel_}));
-    skip(dbf, 4);  // version and date
-    std::int32_t recordCount = dbf.get<std::int32_t>();
+    unsigned char header[dbf::kFileHeaderBytes];
+    dbf.get(header, sizeof header);
+    // The count is read as the signed number it is to the interface.
+    auto recordCount = static_cast<std::int32_t>(format::DbfHeader::decode(header).recordCount);
     if (recordCount != shapeObjects_->count()) return false;
-    skip(dbf, dbf::kFileHeaderBytes - 8);  // header and record lengths, reserved
 
     // The description refuses a name it holds, as addTableDescriptor does; the names are looked
     // up in sets, since a scan for every column would make a long header cost its square.
@@ -106,7 +102,8 @@ bool Shapefile::readTable(ChannelTable& channels) {
       }
     });
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".dbf", "the table cannot be read", e);
     return false;
   }
 }

@@ -170,7 +170,8 @@ bool Shapefile::writeTable(ChannelTable& channels) {
     }
     dbf.put(dbf::kEndOfFile);
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(u".dbf", "the table cannot be written", e);
     return false;
   }
 }

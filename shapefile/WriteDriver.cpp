@@ -9,14 +9,22 @@ namespace kel {
 
 bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filename) {
   ChannelTable channels;  // closes whatever is still open when the call ends
+  caught_.reset();
+  // The file and the step that a failure concerns, unless a step says so itself.
+  std::u16string_view file = u".shp";
+  const char* doing = "the files cannot be looked up";
   try {
     normaliseShapefilePath(basepath, filename);
     std::u16string stem = basepath + filename;
-    for (std::u16string_view extension : {u".shp", u".shx", u".dbf"}) {
+    const std::u16string_view extensions[] = {u".shp", u".shx", u".dbf"};
+    for (std::u16string_view extension : extensions) {
+      file = extension;
       // Names that differ only in letter case are one file where these paths come from; here
       // they may be several, and every one of them is an old file.
       while (shapefileMemberExists(basepath, filename, extension)) {
+        doing = "the old file cannot be deleted";
         deleteFile(stem + std::u16string(extension));
+        doing = "the files cannot be looked up";
       }
     }
     // A symbolic link left in a file's place (dangling, or hidden from the look-up) is refused,
@@ -24,19 +32,27 @@ bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filenam
     openFileSet(channels, stem, LinkRule::Refuse);
     // A file the look-up cannot see (a hidden one) is opened with its old bytes; empty it, so
     // that nothing old is left behind the new end.
-    for (std::int32_t channel : {shpChannel_, shxChannel_, dbfChannel_}) {
-      channels.channel(toInt16(std::int64_t{channel})).truncate();
+    doing = "cannot be emptied";
+    const std::int32_t numbers[] = {shpChannel_, shxChannel_, dbfChannel_};
+    for (int i = 0; i < 3; ++i) {
+      file = extensions[i];
+      channels.channel(toInt16(std::int64_t{numbers[i]})).truncate();
     }
+    file = u".shp";
+    doing = "the extents cannot be computed";
     std::vector<VertexExtents> perShape;
     if (isAllZero(deref(boundingBox_))) computeFileExtents(perShape);
     if (writeHeaders(channels) && writeShapes(channels, perShape) && writeTable(channels)) {
       closeFileSet(channels);  // a failed flush is a failed write
+      lastFailure_.reset();
       return true;
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     // Every failure on the way, ours or the runtime's, ends in the failure path below.
+    noteFailure(file, doing, e);
   }
   abandonFileSet(channels);
+  explainFailure(basepath, filename, nullptr);
   return false;
 }
 

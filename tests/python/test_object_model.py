@@ -43,9 +43,10 @@ def test_every_class_and_member_of_the_type_library_is_there_with_its_help():
             if parameters is not None:
                 signature = list(inspect.signature(attribute).parameters.values())[1:]
                 assert [(p.name, p.default is not p.empty) for p in signature] == parameters, (name, member)
-        # Nothing beyond the type library, except the written-back paths.
+        # Nothing beyond the type library, except the written-back paths and the last failure.
         public = {a for a in cls.__dict__ if not a.startswith("_")}
-        assert public - set(members) == ({"basepath", "filename"} if name == "Shapefile" else set())
+        extra = {"basepath", "filename", "last_failure"} if name == "Shapefile" else set()
+        assert public - set(members) == extra
 
 
 def test_enumerations_and_their_constants():
@@ -197,6 +198,9 @@ def test_reading_and_writing_return_bools_and_the_normalised_paths(tmp_path):
     assert again.readShapefile(str(tmp_path) + "/", "points.shp") is True  # found whatever the case
     assert (again.basepath, again.filename) == (str(tmp_path) + "/", "points")
     assert again.ShapeObjectCount == 1 and again.getShapeObject(1).Record.getFieldByIndex(1).value == "    x"
+    assert again.last_failure is None
     missing = kel.Shapefile()
     assert missing.readShapefile(str(tmp_path), "nothing") is False
     assert missing.filename == "nothing"
+    why = missing.last_failure  # the reason beside the False of the contract
+    assert why.file.endswith("nothing.shp") and "no such file" in why.sentence, why

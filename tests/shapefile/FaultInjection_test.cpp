@@ -71,6 +71,12 @@ TEST(FaultInjection, EveryFailingChannelOperationFailsTheRead) {
         }
         EXPECT_FALSE(read) << where;
         EXPECT_EQ(openFds(), fds) << where;
+        // The files are sound: the reason is the error that the read caught.
+        ASSERT_TRUE(f.lastFailure()) << where;
+        EXPECT_NE(f.lastFailure()->sentence.find(op == ChannelFaults::kOpen ? "(error 75)"
+                                                                            : "(error 57)"),
+                  std::string::npos)
+            << where << ": " << f.lastFailure()->sentence;
         EXPECT_TRUE(dir.read("roads.shp") == files.shp && dir.read("roads.shx") == files.shx &&
                     dir.read("roads.dbf") == files.dbf)
             << where;
@@ -117,6 +123,11 @@ TEST(FaultInjection, EveryFailingChannelOperationFailsTheWrite) {
         }
         EXPECT_FALSE(written) << where;
         EXPECT_EQ(openFds(), fds) << where;
+        ASSERT_TRUE(f->lastFailure()) << where;
+        EXPECT_NE(f->lastFailure()->sentence.find(op == ChannelFaults::kOpen ? "(error 75)"
+                                                                             : "(error 57)"),
+                  std::string::npos)
+            << where << ": " << f->lastFailure()->sentence;
         // Every file is there as far as it was written; one not yet opened is not there at all.
         for (const char* ext : {".shp", ".shx", ".dbf"}) {
           bool exists = std::filesystem::exists(dir.native(std::string("out") + ext));

@@ -185,18 +185,22 @@ TEST(WriteShapefileDriver, FailuresReportFalseAndLeakNoDescriptors) {
   std::filesystem::create_symlink(dir.native("victim.txt"), dir.native(".shx"));
   const std::u16string d = dir.u16();
   using namespace std::string_literals;
-  // Root may write wherever only permissions guard, so /proc refuses root as well.
-  const std::tuple<std::u16string, std::u16string, Ref<Shapefile>> cases[] = {
-      {d + u"/missing/", u"kelwr", sampleModel(kelPoint)},
-      {u"/proc/", u"kelwr", sampleModel(kelPoint)},
-      {d, u"kelwr", refused},
-      {d, u"victim.txt\0"s, sampleModel(kelPoint)},
-      {d + u"\\victim.txt\0"s, u"x", sampleModel(kelPoint)},
-      {d, u"link", sampleModel(kelPoint)},
-      {d, u"", sampleModel(kelPoint)}};
+  // Root may write wherever only permissions guard, so /proc refuses root as well. Each case
+  // ends with what the reason of the failure says: the end of the file's name and the step.
+  const std::tuple<std::u16string, std::u16string, Ref<Shapefile>, const char*> cases[] = {
+      {d + u"/missing/", u"kelwr", sampleModel(kelPoint), "/kelwr.shp: cannot be opened"},
+      {u"/proc/", u"kelwr", sampleModel(kelPoint), "/kelwr.shp: cannot be opened"},
+      {d, u"kelwr", refused, "/kelwr.dbf: the table cannot be written"},
+      {d, u"victim.txt\0"s, sampleModel(kelPoint), ".shp: the files cannot be looked up"},
+      {d + u"\\victim.txt\0"s, u"x", sampleModel(kelPoint), ".shp: the files cannot be looked up"},
+      {d, u"link", sampleModel(kelPoint), "/link.shp: cannot be opened"},
+      {d, u"", sampleModel(kelPoint), "/.shx: cannot be opened"}};
   long before = openFds();
-  for (const auto& [base, name, file] : cases) {
+  for (const auto& [base, name, file, why] : cases) {
     EXPECT_FALSE(file->writeShapefile(base, name)) << toUtf8(base + u"|" + name);
+    ASSERT_TRUE(file->lastFailure());
+    EXPECT_NE(format::describe(*file->lastFailure()).find(why), std::string::npos)
+        << format::describe(*file->lastFailure());
   }
   EXPECT_EQ(openFds(), before);
   EXPECT_FALSE(std::filesystem::exists(dir.native("missing")));

@@ -11,6 +11,7 @@
 
 #include "runtime/CodePage.h"
 #include "runtime/Text.h"
+#include "shapefile/ReadContract.h"
 #include "shapefile/Shapefile.h"
 #include "support/Bytes.h"
 #include "support/TempDir.h"
@@ -221,15 +222,24 @@ inline long openFds() {
 }
 
 // Reads the files as roads.* from a fresh directory, checking that the call, whatever its result,
-// left no descriptor open and, though it opens the files for writing too, every byte as it was.
+// left no descriptor open and, though it opens the files for writing too, every byte as it was;
+// and that the read contract finds an error exactly when the read fails, the reason it gives.
 inline bool readFiles(Shapefile& f, const ShapefileFiles& files) {
   TempDir dir;
   writeSet(dir, files, "roads");
   long before = openFds();
+  std::int32_t held = f.get_ShapeObjects()->count();
   bool ok = f.readShapefile(dir.u16(), u"roads");
   EXPECT_EQ(openFds(), before) << "a file descriptor leaked";
   EXPECT_TRUE(dir.read("roads.shp") == files.shp && dir.read("roads.shx") == files.shx &&
               dir.read("roads.dbf") == files.dbf);
+  format::FirstErrorReporter contract;
+  checkReadContract(dir.u16(), u"roads", contract, held);
+  EXPECT_EQ(!contract.error, ok) << (ok ? format::describe(*contract.error) : "no error found");
+  EXPECT_EQ(!f.lastFailure(), ok);
+  if (contract.error && f.lastFailure()) {
+    EXPECT_EQ(format::describe(*f.lastFailure()), format::describe(*contract.error));
+  }
   return ok;
 }
 

@@ -288,6 +288,23 @@ TEST_F(Kelshp, CheckNamesTheOffsetOfEachFault) {
     std::string finding = check.out.substr(line, check.out.find('\n', line) - line);
     EXPECT_TRUE(finding.ends_with(" (" + kind + ")")) << finding;
   }
+  // A PolyLineZ file that GDAL writes reads whole; its one error is the object model's refusal,
+  // which is also what copy, which goes through the object model, says; info reads it whole.
+  dir.write("z.json", R"({"type":"Feature","properties":{"NAME":"z"},
+    "geometry":{"type":"LineString","coordinates":[[0,0,1],[1,1,2]]}})");
+  run("ogr2ogr " + path("z.shp") + " " + path("z.json"));
+  std::string refusal = dir.native("z.shp") +
+                        ": offset 32: the object model reads only Point, PolyLine, Polygon and "
+                        "MultiPoint files, not PolyLineZ ones";
+  Outcome check = execute(kelshp + "check " + path("z"));
+  EXPECT_EQ(check.out.rfind(refusal, 0), 0u) << check.out;
+  EXPECT_TRUE(
+      check.out.ends_with(" (error)\n" + dir.native("z") + ": 1 errors, 0 irregularities\n"))
+      << check.out;
+  EXPECT_EQ(
+      execute(kelshp + "copy " + path("z") + " " + path("zz")).err.rfind("kelshp: " + refusal, 0),
+      0u);
+  EXPECT_NE(run(kelshp + "info " + path("z")).find("PolyLineZ (13)"), std::string::npos);
 }
 
 TEST_F(Kelshp, FailuresSayWhatWentWrong) {

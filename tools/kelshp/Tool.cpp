@@ -1,9 +1,8 @@
 #include "Tool.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "Output.h"
 #include "runtime/FileSystem.h"
@@ -34,16 +33,10 @@ int fail(const std::string& what) {
 }
 
 kel::Ref<kel::Shapefile> load(const ShapefilePath& path) {
+  // A missing file is named as the command line named it, whatever bytes its name holds.
   for (const char* extension : {".shp", ".shx", ".dbf"}) {
-    std::u16string found = kel::findFile(kel::toUtf16(path.file(extension)));
-    if (found.empty()) {
+    if (kel::findFile(kel::toUtf16(path.file(extension))).empty()) {
       fail(path.file(extension) + ": no such file");
-      return nullptr;
-    }
-    // The library opens all three for reading and writing.
-    std::string native = kel::nativePath(kel::toUtf16(path.file(extension)));
-    if (::access(native.c_str(), R_OK | W_OK) != 0) {
-      fail(native + ": cannot be opened for reading and writing");
       return nullptr;
     }
   }
@@ -51,8 +44,8 @@ kel::Ref<kel::Shapefile> load(const ShapefilePath& path) {
   std::u16string basepath = path.basepath;
   std::u16string filename = path.filename;
   if (!shapefile->readShapefile(basepath, filename)) {
-    fail(path.file(".shp") +
-         ": the library could not read this shapefile (kelshp check tells why)");
+    const std::optional<kel::format::Finding>& why = shapefile->lastFailure();
+    fail(why ? kel::format::describe(*why) : path.file(".shp") + ": the library cannot read it");
     return nullptr;
   }
   return shapefile;

@@ -27,8 +27,8 @@ int fail(const std::string& what);
 // The same line for a command that goes on: a warning.
 void warn(const std::string& what);
 
-// Reads a shapefile through the library. On failure it reports which file is missing or
-// unreadable, or that the library refused the set, and returns null.
+// Reads a shapefile through the library. On failure it reports the library's reason (the file,
+// the offset and what is wrong) and returns null.
 kel::Ref<kel::Shapefile> load(const ShapefilePath& path);
 
 // "PolyLine (3)", "Character", ...
