@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "format/Layer.h"
+#include "format/Validator.h"
 #include "runtime/AtomicFileSet.h"
 #include "support/EngineWriting.h"
 
@@ -93,9 +94,11 @@ TEST_F(LayerWriterTest, EveryTypeAndColumnReadsBackThroughTheEngine) {
       EXPECT_EQ(std::string(cpg.begin(), cpg.end()), encoding == "UTF-8" ? "UTF-8" : "1252");
       EXPECT_EQ(dir.read("f.dbf").at(29), encoding == "UTF-8" ? 0x00 : 0x57);
 
+      // Regular to the validator: index, boxes, extents, table, end mark.
       fmt::CollectingReporter reporter;
       auto layer = fmt::Layer::open(path("f.shp"), reporter);
       ASSERT_TRUE(layer);
+      fmt::validate(*layer, reporter);
       EXPECT_EQ(reporter.count(fmt::Severity::Error) + reporter.count(fmt::Severity::Irregularity),
                 0u);
       EXPECT_EQ(layer->encoding(), encoding);
