@@ -23,11 +23,18 @@ struct Walker {
   Digest (*walk)(const std::string& dir, const std::string& stem);
 };
 
+// A writer alone: the format engine's, which streams the workload to the files (EngineWriter.cpp).
+struct Writer {
+  const char* name;
+  void (*write)(const Workload& workload, const std::string& dir, const std::string& stem);
+};
+
 extern const Contender kOurs;
 extern const Contender kShapelib;
 extern const Contender kGdal;
 extern const Walker kEngineWalk;
 extern const Walker kShapelibWalk;
 extern const Walker kGdalWalk;
+extern const Writer kEngineWriter;
 
 }  // namespace kelbench

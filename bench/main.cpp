@@ -1,13 +1,14 @@
 // Times kelShapeLib, shapelib and GDAL reading and writing the standard workloads, side by side in
 // one run, and prints one table of medians, ratios and the peak memory of a read; then the format
-// engine's walk of the same files beside shapelib's and GDAL's (Walker in Contender.h), in a
-// second table.
+// engine's walk of the same files beside shapelib's and GDAL's (Walker in Contender.h), and its
+// streaming writer beside shapelib's and GDAL's writers, in two more tables.
 //
 //   kelbench [DIR] [google-benchmark flags]   the whole comparison; files go to DIR (default: a
 //                                             new folder under /tmp)
 //   kelbench --once OP WORKLOAD LIBRARY DIR   one read, write or walk, for callgrind and for
 //                                             memory figures; prints the peak resident growth in
-//                                             bytes (a walk's LIBRARY: engine, shapelib, GDAL)
+//                                             bytes (a walk's LIBRARY: engine, shapelib, GDAL;
+//                                             the engine's writer: write ... engine)
 
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
@@ -64,6 +65,12 @@ std::string outputDir(const std::string& dir, const Contender& c) {
 [[gnu::noinline]] void measureWrite(const Contender& c, const Workload& w, const std::string& dir) {
   c.write(w, outputDir(dir, c), w.name);
 }
+std::string engineDir(const std::string& dir) {
+  return dir + "/out-engine";
+}
+[[gnu::noinline]] void measureEngineWrite(const Workload& w, const std::string& dir) {
+  kEngineWriter.write(w, engineDir(dir), w.name);
+}
 
 long statusKiB(const char* key) {
   std::ifstream status("/proc/self/status");
@@ -81,6 +88,15 @@ int once(const std::string& op, const std::string& workload, const std::string& 
     const Walker& w = walkerNamed(library);
     before = statusKiB("VmRSS:");
     benchmark::DoNotOptimize(measureWalk(w, dir, workload));
+    std::printf("%ld\n", (statusKiB("VmHWM:") - before) * 1024);
+    return 0;
+  }
+  if (op == "write" && library == kEngineWriter.name) {
+    for (const Workload& w : standardWorkloads()) {
+      if (w.name != workload) continue;
+      before = statusKiB("VmRSS:");
+      measureEngineWrite(w, dir);
+    }
     std::printf("%ld\n", (statusKiB("VmHWM:") - before) * 1024);
     return 0;
   }
@@ -140,6 +156,7 @@ int compare(const char* self, const std::string& dir, int argc, char** argv) {
   std::vector<Workload> workloads = standardWorkloads();
   std::filesystem::create_directories(inputDir(dir));
   for (const Contender* c : kContenders) std::filesystem::create_directories(outputDir(dir, *c));
+  std::filesystem::create_directories(engineDir(dir));
   // The files to read are shapelib's, so that no contender reads its own output.
   for (const Workload& w : workloads) kShapelib.write(w, inputDir(dir), w.name);
 
@@ -174,6 +191,23 @@ int compare(const char* self, const std::string& dir, int argc, char** argv) {
             ->ReportAggregatesOnly(true);
       }
     }
+    // The engine's files must read as the workload: shapelib reads them back.
+    measureEngineWrite(w, dir);
+    Digest d = kShapelib.read(engineDir(dir), w.name);
+    if (d.coordinateSum != reference.coordinateSum || d.vertices != reference.vertices ||
+        d.shapes != reference.shapes || d.partStarts != reference.partStarts) {
+      std::fprintf(stderr, "the engine writes %s differently\n", w.name.c_str());
+      return 1;
+    }
+    const Workload* wp = &w;
+    benchmark::RegisterBenchmark((w.name + "/write/engine").c_str(),
+                                 [=](benchmark::State& state) {
+                                   for (auto _ : state) measureEngineWrite(*wp, dir);
+                                 })
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(0.2)
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true);
   }
   for (const Workload& w : workloads) {
     // The walks must agree on every coordinate, Z and M value and number.
@@ -244,6 +278,21 @@ int compare(const char* self, const std::string& dir, int argc, char** argv) {
     if (ms[0] == 0) continue;  // left out by a filter
     std::printf("| %s | %.3g | %.3g | %.3g | %.2f | %.2f |\n", w.name.c_str(), ms[0], ms[1], ms[2],
                 ms[0] / ms[1], ms[0] / ms[2]);
+  }
+
+  std::printf(
+      "\n| workload | write: engine ms | shapelib ms | GDAL ms | kelShapeLib ms | engine/shapelib |"
+      " engine/GDAL |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
+  for (const Workload& w : workloads) {
+    auto ms = [&](const std::string& library) {
+      auto found = collector.medianMs.find(w.name + "/write/" + library);
+      return found == collector.medianMs.end() ? 0.0 : found->second;
+    };
+    double engine = ms(kEngineWriter.name), shapelib = ms(kShapelib.name), gdal = ms(kGdal.name);
+    if (engine == 0) continue;  // left out by a filter
+    std::printf("| %s | %.3g | %.3g | %.3g | %.3g | %.2f | %.2f |\n", w.name.c_str(), engine,
+                shapelib, gdal, ms(kOurs.name), engine / shapelib, engine / gdal);
   }
   return 0;
 }

@@ -64,4 +64,16 @@ std::string encodingOfLanguageDriver(std::uint8_t mark) {
   return {};
 }
 
+std::string codePageFileWord(std::string_view encoding) {
+  std::string_view digits;
+  if (encoding.substr(0, 2) == "CP") digits = encoding.substr(2);
+  if (encoding.substr(0, 9) == "ISO-8859-") digits = encoding.substr(9);
+  if (!allDigits(digits)) return std::string(encoding);
+  return (encoding[0] == 'I' ? "8859" : "") + std::string(digits);
+}
+
+std::uint8_t languageDriverOf(std::string_view encoding) {
+  return encoding == "CP1252" ? 0x57 : 0;
+}
+
 }  // namespace kel::format

@@ -18,4 +18,11 @@ std::string encodingOfCodePageFile(std::string_view text);
 // The encoding a language driver mark stands for; empty for 0 (no mark) and marks not known.
 std::string encodingOfLanguageDriver(std::uint8_t mark);
 
+// What a writer marks a table of an encoding (named as encodingOfCodePageFile names it) with: the
+// .cpg file's word ("UTF-8"; "1252" for CP1252, "88591" for ISO-8859-1; other names as they are)
+// and the language driver mark, 0x57 for Windows-1252 and none (0) for the others, as GDAL writes
+// UTF-8: the .cpg file alone names them.
+std::string codePageFileWord(std::string_view encoding);
+std::uint8_t languageDriverOf(std::string_view encoding);
+
 }  // namespace kel::format

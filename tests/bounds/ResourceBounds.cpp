@@ -4,7 +4,8 @@
 // kConstantBytes, in at most kAllocationsPerInputByte * n + kConstantOps allocations, and the read
 // makes at most n + kConstantOps channel gets: its work is linear in n whatever counts the files
 // announce. (Shapes and columns are counted in 16 bits, so their objects fit in the constant; the
-// table's fields are made only when a caller reaches them.)
+// table's fields are made only when a caller reaches them.) The format engine's writer, last,
+// holds and allocates the same for a thousand records as for a hundred thousand.
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <sys/mman.h>
@@ -17,6 +18,7 @@
 #include <new>
 
 #include "format/Layer.h"
+#include "support/EngineWriting.h"
 #include "support/ShapefileFixtures.h"
 
 namespace {
@@ -249,4 +251,35 @@ TEST(ResourceBounds, ReadingHoldsAllocatesAndGetsLinearlyInTheInputSize) {
       EXPECT_LE(engine.allocations, kAllocationsPerInputByte * n + kConstantOps);
     }
   }
+}
+
+// The engine's writer streams its records to the files: what it holds at its peak, and how often
+// it allocates, do not grow with the number of records it writes.
+TEST(ResourceBounds, TheEngineWriterHoldsNoMoreForMoreRecords) {
+  const std::vector<EngineRecord> sample = engineRecords(format::ShapeType::PolyLineZ);
+  auto written = [&](int records) {
+    TempDir dir;
+    allocations = 0;
+    std::int64_t before = live;
+    peak = live;
+    counting = true;
+    {
+      format::LayerWriter writer(dir.native("f"), format::ShapeType::PolyLineZ, kEngineColumns);
+      for (int i = 0; i < records; ++i) {
+        const EngineRecord& r = sample[static_cast<std::size_t>(i) % sample.size()];
+        writer.add(r.view(), r.row);
+      }
+      writer.close();
+    }
+    counting = false;
+    return std::pair(static_cast<std::size_t>(peak - before), allocations);
+  };
+  auto [fewPeak, fewAllocations] = written(1000);
+  auto [manyPeak, manyAllocations] = written(100000);
+  std::printf(
+      "engine writer: 1,000 records: %zu bytes held at the peak, %zu allocations; "
+      "100,000: %zu bytes, %zu allocations\n",
+      fewPeak, fewAllocations, manyPeak, manyAllocations);
+  EXPECT_LE(manyPeak, fewPeak + 4096);
+  EXPECT_LE(manyAllocations, fewAllocations + 64);
 }

@@ -1,0 +1,218 @@
+#include "format/FieldWriting.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace kel::format {
+
+namespace {
+
+constexpr std::size_t kMaxWidth = 254;
+constexpr std::size_t kShownText = 40;  // characters of a text value that a sentence quotes
+
+std::string typeName(std::uint8_t type) {
+  switch (type) {
+    case 'C':
+      return "Character";
+    case 'N':
+      return "Number";
+    case 'F':
+      return "Float";
+    case 'L':
+      return "Logical";
+    default:
+      return "Date";
+  }
+}
+
+const char* kindOf(const Value& v) {
+  static const char* const kKinds[] = {"null",   "an integer", "a number", "a logical value",
+                                       "a date", "text",       "raw bytes"};
+  return kKinds[v.index()];
+}
+
+std::string shortest(double d) {
+  char buffer[32];
+  return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, d).ptr);
+}
+
+int daysIn(int year, int month) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+// The number's digits at the column's decimals; none for a number that has none (NaN, infinity).
+std::optional<std::string> digits(const Value& value, int decimals) {
+  char buffer[640];  // the longest double in fixed notation, with 252 decimals
+  char* end;
+  if (const auto* i = std::get_if<std::int64_t>(&value)) {
+    end = std::to_chars(buffer, buffer + sizeof buffer, *i).ptr;
+    if (decimals > 0) {
+      *end++ = '.';
+      for (int k = 0; k < decimals; ++k) *end++ = '0';
+    }
+  } else {
+    double d = std::get<double>(value);
+    if (!std::isfinite(d)) return std::nullopt;
+    end = std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::fixed, decimals).ptr;
+  }
+  return std::string(buffer, end);
+}
+
+std::string codePoint(std::string_view utf8, std::size_t at) {
+  std::size_t length = 1;
+  while (at + length < utf8.size() &&
+         (static_cast<unsigned char>(utf8[at + length]) & 0xC0) == 0x80)
+    ++length;
+  std::string out = "'" + std::string(utf8.substr(at, length)) + "'";
+  return out;
+}
+
+std::optional<std::string> text(const FieldDescriptor& column, const std::string& s,
+                                TextEncoder& encoder, bool cut, std::string& field) {
+  if (s.find('\0') != std::string::npos) {
+    return "the text " + shown(s) + " holds a NUL character, which ends the text for most readers";
+  }
+  std::string bytes;
+  TextEncoder::Result r = encoder.encode(s, bytes, column.width);
+  if (r.stop == TextEncoder::Stop::Full && !cut) {
+    std::string whole;
+    TextEncoder::Result all = encoder.encode(s, whole);
+    if (all.stop == TextEncoder::Stop::End) {
+      return "the text " + shown(s) + " takes " + std::to_string(whole.size()) +
+             " bytes; the column holds " + std::to_string(column.width);
+    }
+    r = all;
+  }
+  if (r.stop == TextEncoder::Stop::IllFormed) {
+    return "the text " + shown(s) + " is no well-formed UTF-8 at byte " + std::to_string(r.at);
+  }
+  if (r.stop == TextEncoder::Stop::NoSuchCharacter) {
+    return "the text " + shown(s) + " holds " + codePoint(s, r.at) +
+           ", which the table's encoding cannot hold";
+  }
+  field.assign(bytes);
+  field.resize(column.width, ' ');
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string shown(const Value& value) {
+  struct {
+    std::string operator()(Null) const { return "null"; }
+    std::string operator()(std::int64_t i) const { return std::to_string(i); }
+    std::string operator()(double d) const { return shortest(d); }
+    std::string operator()(bool b) const { return b ? "true" : "false"; }
+    std::string operator()(const Date& d) const {
+      char buffer[48];
+      std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", d.year, d.month, d.day);
+      return buffer;
+    }
+    std::string operator()(const std::string& s) const {
+      std::size_t end = 0, chars = 0;
+      while (end < s.size() && chars < kShownText) {
+        ++chars;
+        ++end;
+        while (end < s.size() && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) ++end;
+      }
+      // Control characters as \xNN: a NUL would end the sentence for a C caller.
+      std::string out = "'";
+      for (char c : std::string_view(s).substr(0, end)) {
+        auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b != 0x7F) {
+          out += c;
+        } else {
+          static const char kHex[] = "0123456789ABCDEF";
+          out += {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
+        }
+      }
+      return out + (end < s.size() ? "...'" : "'");
+    }
+    std::string operator()(const RawBytes& r) const {
+      return std::to_string(r.bytes.size()) + " raw bytes";
+    }
+  } visit;
+  return std::visit(visit, value);
+}
+
+std::optional<std::string> unwritableColumn(const FieldDescriptor& c) {
+  std::string type = std::string(1, static_cast<char>(c.type));
+  if (std::string_view("CNFLD").find(static_cast<char>(c.type)) == std::string_view::npos ||
+      c.type == 0) {
+    return "the type letter '" + type + "' is none of C, N, F, L and D";
+  }
+  std::string width = std::to_string(c.width);
+  if (c.width == 0 || c.width > kMaxWidth) return "the width " + width + " is not 1 to 254";
+  if (c.type == 'L' && c.width != 1) return "a Logical column is 1 wide, not " + width;
+  if (c.type == 'D' && c.width != 8) return "a Date column is 8 wide, not " + width;
+  bool number = c.type == 'N' || c.type == 'F';
+  if (!number && c.decimals != 0) return "a " + typeName(c.type) + " column has no decimals";
+  if (number && c.decimals > 0 && c.decimals + 2 > c.width) {
+    return std::to_string(c.decimals) + " decimals leave no room for a digit and the point in " +
+           width;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> encodeField(const FieldDescriptor& column, const Value& value,
+                                       TextEncoder& encoder, bool cut, std::string& field) {
+  const std::size_t width = column.width;
+  if (std::holds_alternative<Null>(value)) {
+    field.assign(width, column.type == 'L' ? '?' : ' ');
+    return std::nullopt;
+  }
+  auto mismatch = [&] {
+    return std::string(kindOf(value)) + " (" + shown(value) + ") cannot go into a " +
+           typeName(column.type) + " column";
+  };
+  switch (column.type) {
+    case 'C':
+      if (const auto* s = std::get_if<std::string>(&value)) {
+        return text(column, *s, encoder, cut, field);
+      }
+      return mismatch();
+    case 'N':
+    case 'F': {
+      if (!std::holds_alternative<std::int64_t>(value) && !std::holds_alternative<double>(value)) {
+        return mismatch();
+      }
+      std::optional<std::string> d = digits(value, column.decimals);
+      if (!d) return "the number " + shown(value) + " has no decimal digits; write null instead";
+      if (d->size() > width) {
+        if (!cut) {
+          return "the number " + shown(value) + " takes " + std::to_string(d->size()) +
+                 " characters as " + *d + "; the column holds " + std::to_string(width);
+        }
+        field.assign(width, '*');
+        return std::nullopt;
+      }
+      field.assign(width - d->size(), ' ');
+      field += *d;
+      return std::nullopt;
+    }
+    case 'L':
+      if (const bool* b = std::get_if<bool>(&value)) {
+        field.assign(1, *b ? 'T' : 'F');
+        return std::nullopt;
+      }
+      return mismatch();
+    case 'D':
+      if (const Date* d = std::get_if<Date>(&value)) {
+        if (d->year < 1 || d->year > 9999 || d->month < 1 || d->month > 12 || d->day < 1 ||
+            d->day > daysIn(d->year, d->month)) {
+          return "the date " + shown(value) + " is no day of the years 1 to 9999";
+        }
+        char buffer[48];
+        std::snprintf(buffer, sizeof buffer, "%04d%02d%02d", d->year, d->month, d->day);
+        field.assign(buffer, 8);
+        return std::nullopt;
+      }
+      return mismatch();
+  }
+  return mismatch();
+}
+
+}  // namespace kel::format

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "format/Reporter.h"
+#include "format/ShapeRecord.h"
+#include "format/Value.h"
+
+namespace kel::format {
+
+// A column of the table to write: its name (UTF-8), type letter, width and decimals.
+struct ColumnSpec {
+  std::string name;
+  char type = 'C';
+  std::uint8_t width = 0;
+  std::uint8_t decimals = 0;
+};
+
+// The most bytes a file may hold: what readers that take offsets as signed 32-bit numbers
+// read, and what the format's 32-bit word counts can reach, for callers whose readers take it.
+constexpr std::uint64_t kTwoGigabytes = 0x7FFFFFFF;
+constexpr std::uint64_t kFourGigabytes = 0xFFFFFFFE;
+
+struct WriteOptions {
+  // The table's text encoding: UTF-8, CP1252 (or 1252, Windows-1252), or any other name that
+  // TextEncoder::open takes.
+  std::string encoding = "UTF-8";
+  std::optional<std::string> projection;  // the .prj file's text; none: no .prj file
+  // Cut text that is too long after its last whole character that fits and write a number too
+  // wide for its column as asterisks, rather than refuse them.
+  bool cut = false;
+  // No file grows past this many bytes: at most kFourGigabytes.
+  std::uint64_t maxFileBytes = kTwoGigabytes;
+  // Hears the warnings (a table of more than 255 columns); may be null.
+  Reporter* reporter = nullptr;
+};
+
+// Why the writer refused something or failed: the file, the record or row (finding().record,
+// 0-based) and the column where they are known, and a sentence. what() says it all in one line.
+class WriteError : public std::runtime_error {
+ public:
+  explicit WriteError(Finding finding, std::int64_t column = -1);
+  const Finding& finding() const noexcept { return finding_; }
+  std::int64_t row() const noexcept { return finding_.record; }
+  std::int64_t column() const noexcept { return column_; }  // 0-based; -1 for none
+
+ private:
+  Finding finding_;
+  std::int64_t column_;
+};
+
+// A shape as plain arrays, of the layer's type: X and Y, Z for the Z types, M where wanted, the
+// 0-based part starts of lines, polygons and patches, and a patch's part types. Without X values
+// it is a Null shape.
+struct ShapeArrays {
+  std::span<const double> x, y, z, m;
+  std::span<const std::int32_t> parts, partTypes;
+};
+
+// Writes a shapefile layer a record at a time: the main file, its index, the table and, as asked,
+// the .cpg and .prj files. The records go straight to new files under temporary names beside the
+// old ones, and only running extents and counts stay in memory, so that memory does not grow with
+// the number of records. close() writes the headers and puts the new files in place of the old
+// ones all together (AtomicFileSet); a writer destroyed without close(), or whose close() fails,
+// leaves the old layer as it was and no temporary file behind.
+//
+// Every refusal is a WriteError thrown before any byte of the record concerned is written, and
+// leaves the writer as it was: the caller may go on with the next record. A failure of the system
+// (a full disk) ends the writer: every later call throws.
+class LayerWriter {
+ public:
+  // The layer at a path, with or without ".shp" (a path ending in ".SHP" gives every file an
+  // upper-case extension). Refuses, before creating any file: a path with a NUL or no file name,
+  // an encoding it does not know, a limit above 4 GB, and columns that the table cannot describe:
+  // more than 2,046, names that are empty, longer than 10 bytes in the table's encoding or the
+  // same as another's (letter case ignored), types, widths and decimals that unwritableColumn()
+  // refuses, rows longer than 65,535 bytes. More than 255 columns is a warning: older dBASE
+  // readers stop there.
+  LayerWriter(std::string_view path, ShapeType type, std::span<const ColumnSpec> columns,
+              const WriteOptions& options = {});
+  ~LayerWriter();
+  LayerWriter(const LayerWriter&) = delete;
+  LayerWriter& operator=(const LayerWriter&) = delete;
+
+  // Adds a record: a shape of the layer's type or a Null shape, and its row, a value a column.
+  // The shape's box and ranges are computed here from its arrays, whatever the view says. Refuses
+  // a shape of another type, arrays that do not fit the type (a point without exactly one
+  // vertex, missing Z values, part starts that do not begin at 0 and rise within the vertices,
+  // part types other than 0 to 5), a coordinate that is NaN or infinite, a row of another
+  // length, a value its column cannot hold (FieldWriting.h), and a record that would take a file
+  // past the limit or beyond 2^31 - 1 records.
+  void add(const ShapeView& shape, std::span<const Value> row);
+  void add(const ShapeArrays& shape, std::span<const Value> row);
+
+  // Writes the headers and the table's end mark, writes every file through to the disk and puts
+  // the layer in place, removing the old layer's .cpg and .prj files that the new one does not
+  // have and its spatial indexes (.qix, .sbn, .sbx), which describe the old shapes.
+  void close();
+
+  std::int64_t count() const noexcept;
+  // The path without its extension.
+  const std::string& basePath() const noexcept;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace kel::format

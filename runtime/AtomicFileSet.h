@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kel {
+
+// ---- Test seam: fault injection -------------------------------------------------------------
+// Lets a test make the k-th creation of a temporary file, write, flush to disk (fsync), rename of
+// a new file over its target or removal of a stale file fail, as ChannelFaults does for channels,
+// and take hard links away.
+class FileSetFaults {
+ public:
+  enum Operation { kCreate, kWrite, kSync, kRename, kRemove, kOperations };
+
+  // Counts every operation from now on and fails the failAt-th (1-based) of kind `op`; a failAt
+  // of 0 only counts. The operation fails before it reaches the system.
+  static void arm(Operation op, std::int64_t failAt) noexcept;
+  static void disarm() noexcept { armed_ = noLinks_ = false; }
+  static std::int64_t counted(Operation op) noexcept { return counts_[op]; }
+  static bool failsNow(Operation op) noexcept;
+  // After arm(): the file system has no second names (hard links), as FAT has none.
+  static void withoutLinks() noexcept { noLinks_ = true; }
+  static bool linksRefused() noexcept { return armed_ && noLinks_; }
+
+ private:
+  static inline bool armed_ = false;
+  static inline bool noLinks_ = false;
+  static inline Operation failOp_ = kCreate;
+  static inline std::int64_t failAt_ = 0;
+  static inline std::int64_t counts_[kOperations] = {};
+};
+// ---- end of test seam -----------------------------------------------------------------------
+
+// Files that replace others all together or not at all. Each new file is written under a
+// temporary name beside the file it replaces (a hidden name, made with O_EXCL, following no
+// link); commit() writes every one through to the disk, then renames each over its target and
+// removes the stale files named, so that a reader finds at any time, file by file, either the old
+// file or the complete new one. When anything fails, commit() puts back what it had replaced or
+// removed, and the destructor of a set never committed removes its temporary files: the old
+// files stay as they were. Paths are native (UTF-8 on Windows) and may not hold a NUL.
+//
+// Failures are raised as kel::Error: "bad file name or number", "path not found", "permission
+// denied", "too many files", "disk full", "device I/O error" or "path/file access error", with a
+// description that names the file and what the system said.
+class AtomicFileSet {
+ public:
+  AtomicFileSet() = default;
+  ~AtomicFileSet();
+  AtomicFileSet(const AtomicFileSet&) = delete;
+  AtomicFileSet& operator=(const AtomicFileSet&) = delete;
+
+  // Creates the empty file that is to replace `target` and gives its number in the set.
+  std::size_t add(const std::string& target);
+  // Writes n bytes at an offset of member i.
+  void write(std::size_t i, std::int64_t offset, const void* data, std::size_t n);
+  // Puts every member in place of its target and removes the `stale` files (none of them a
+  // target) that are there. Raises and leaves every target and stale file as it was on failure;
+  // either way no temporary file is left. A set is committed once.
+  void commit(const std::vector<std::string>& stale = {});
+  // Removes the temporary files; the targets stay as they are. The destructor does it too.
+  void abandon() noexcept;
+
+  const std::string& target(std::size_t i) const { return members_.at(i).target; }
+  const std::string& temporary(std::size_t i) const { return members_.at(i).temporary; }
+
+ private:
+  struct Member {
+    std::string target, temporary;
+    int fd = -1;
+  };
+  // A file the commit replaces or removes: its old content, kept under a second name until the
+  // commit has succeeded.
+  struct Backup {
+    std::string path, backup;  // backup empty when there was no file
+    bool movedAside = false;   // the file system has no second names: the file itself was moved
+    bool changed = false;      // the path now names the new file, or nothing
+  };
+
+  void closeAll() noexcept;
+  void restore(std::vector<Backup>& backups, std::string& lost) noexcept;
+
+  std::vector<Member> members_;
+  bool done_ = false;
+};
+
+}  // namespace kel

@@ -1,0 +1,498 @@
+#include "format/LayerWriter.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cmath>
+#include <csignal>
+#include <functional>
+
+#include "format/Layer.h"
+#include "format/Validator.h"
+#include "runtime/AtomicFileSet.h"
+#include "support/EngineWriting.h"
+
+using namespace kel::testing;
+using kel::FileSetFaults;
+
+namespace {
+
+template <class T>
+std::vector<T> vec(std::span<const T> s) {
+  return {s.begin(), s.end()};
+}
+
+std::vector<std::uint64_t> bitsOf(std::span<const fmt::XY> points) {
+  std::vector<std::uint64_t> bits;
+  for (const fmt::XY& p : points) {
+    bits.push_back(std::bit_cast<std::uint64_t>(p.x));
+    bits.push_back(std::bit_cast<std::uint64_t>(p.y));
+  }
+  return bits;
+}
+
+struct LayerWriterTest : ::testing::Test {
+  TempDir dir;
+  std::string path(const std::string& name = "f") const { return dir.native(name); }
+
+  // An old layer to be replaced, alone in the directory: a Point layer with a .prj and a spatial
+  // index beside it, and without a .cpg file, which the new layer adds.
+  DirectoryPicture oldLayer() {
+    for (const auto& entry : std::filesystem::directory_iterator(dir.str())) {
+      std::filesystem::remove_all(entry.path());
+    }
+    fmt::WriteOptions o;
+    o.projection = "old";
+    writeLayer(path(), fmt::ShapeType::Point, engineRecords(fmt::ShapeType::Point), o);
+    dir.write("f.qix", std::string("old index"));
+    std::filesystem::remove(dir.native("f.cpg"));
+    return pictureOf(dir);
+  }
+};
+
+// The range of values that are measures, as the headers hold it: 0 to 0 for none.
+fmt::Range rangeOf(const std::vector<double>& values, bool measures) {
+  std::vector<double> kept;
+  for (double v : values) {
+    if (!measures || v >= fmt::kNoMeasureBelow) kept.push_back(v);
+  }
+  if (kept.empty()) return {};
+  return {*std::min_element(kept.begin(), kept.end()), *std::max_element(kept.begin(), kept.end())};
+}
+
+}  // namespace
+
+TEST_F(LayerWriterTest, EveryTypeAndColumnReadsBackThroughTheEngine) {
+  for (std::int32_t code : {0, 1, 3, 5, 8, 11, 13, 15, 18, 21, 23, 25, 28, 31}) {
+    auto type = static_cast<fmt::ShapeType>(code);
+    for (std::string encoding : {"UTF-8", "CP1252"}) {
+      SCOPED_TRACE(std::to_string(code) + " " + encoding);
+      std::vector<EngineRecord> records = engineRecords(type);
+      fmt::WriteOptions options;
+      options.encoding = encoding;
+      if (code == 0) {
+        for (EngineRecord& r : records) r = {fmt::ShapeType::Null, {}, {}, {}, {}, {}, r.row};
+      }
+      writeLayer(path(), type, records, options);
+      // The same records as plain arrays make the same files.
+      {
+        fmt::LayerWriter arrays(path("g"), type, kEngineColumns, options);
+        for (const EngineRecord& r : records) {
+          std::vector<double> x, y;
+          for (const fmt::XY& p : r.points) x.push_back(p.x), y.push_back(p.y);
+          arrays.add(fmt::ShapeArrays{x, y, r.z, r.m, r.parts, r.partTypes}, r.row);
+        }
+        arrays.close();
+      }
+      for (const char* ext : {".shp", ".shx", ".dbf"}) {
+        EXPECT_EQ(dir.read(std::string("g") + ext), dir.read(std::string("f") + ext)) << ext;
+      }
+      File cpg = dir.read("f.cpg");
+      EXPECT_EQ(std::string(cpg.begin(), cpg.end()), encoding == "UTF-8" ? "UTF-8" : "1252");
+      EXPECT_EQ(dir.read("f.dbf").at(29), encoding == "UTF-8" ? 0x00 : 0x57);
+
+      // Regular to the validator: index, boxes, extents, table, end mark.
+      fmt::CollectingReporter reporter;
+      auto layer = fmt::Layer::open(path("f.shp"), reporter);
+      ASSERT_TRUE(layer);
+      fmt::validate(*layer, reporter);
+      EXPECT_EQ(reporter.count(fmt::Severity::Error) + reporter.count(fmt::Severity::Irregularity),
+                0u);
+      EXPECT_EQ(layer->encoding(), encoding);
+      EXPECT_FALSE(layer->projection());
+      ASSERT_EQ(layer->count(), 3);
+      std::vector<double> xs, ys, zs, ms;
+      fmt::TableReader& table = *layer->table();
+      for (std::int64_t i = 0; i < 3; ++i) {
+        const EngineRecord& want = records[static_cast<std::size_t>(i)];
+        fmt::ShapeView got;
+        ASSERT_TRUE(layer->shapes().read(i, got));
+        EXPECT_EQ(got.type, want.type);
+        EXPECT_EQ(bitsOf(got.points), bitsOf(want.points));
+        EXPECT_EQ(vec(got.parts), want.parts);
+        EXPECT_EQ(vec(got.partTypes), want.partTypes);
+        EXPECT_EQ(vec(got.z), want.z);
+        EXPECT_EQ(vec(got.m), want.m);
+        std::vector<double> x, y;
+        for (const fmt::XY& p : want.points) x.push_back(p.x), y.push_back(p.y);
+        if (got.points.size() > 1) {  // a point's box and ranges are its own values
+          fmt::Range bx = rangeOf(x, false), by = rangeOf(y, false);
+          EXPECT_EQ(std::tuple(got.box.xMin, got.box.yMin, got.box.xMax, got.box.yMax),
+                    std::tuple(bx.min, by.min, bx.max, by.max));
+          EXPECT_EQ(std::pair(got.zRange.min, got.zRange.max),
+                    std::pair(rangeOf(want.z, false).min, rangeOf(want.z, false).max));
+          EXPECT_EQ(std::pair(got.mRange.min, got.mRange.max),
+                    std::pair(rangeOf(want.m, true).min, rangeOf(want.m, true).max));
+        }
+        xs.insert(xs.end(), x.begin(), x.end());
+        ys.insert(ys.end(), y.begin(), y.end());
+        zs.insert(zs.end(), want.z.begin(), want.z.end());
+        ms.insert(ms.end(), want.m.begin(), want.m.end());
+        fmt::RowView row = table.read(i);
+        for (std::size_t c = 0; c < want.row.size(); ++c) {
+          EXPECT_EQ(table.value(row, c), want.row[c]) << "column " << c;
+        }
+      }
+      const fmt::MainHeader& h = layer->shapes().header();
+      fmt::Range x = rangeOf(xs, false), y = rangeOf(ys, false);
+      fmt::Range z = rangeOf(zs, false), m = rangeOf(ms, true);
+      EXPECT_EQ(std::tuple(h.xMin, h.yMin, h.xMax, h.yMax), std::tuple(x.min, y.min, x.max, y.max));
+      EXPECT_EQ(std::tuple(h.zMin, h.zMax, h.mMin, h.mMax), std::tuple(z.min, z.max, m.min, m.max));
+    }
+  }
+  // Through the system's converter: Greek in ISO-8859-7, a name of five letters in five bytes,
+  // and a letter the encoding lacks refused.
+  const std::string athens = "\xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1";
+  const std::vector<fmt::ColumnSpec> greek = {{"\xCE\x9F\xCE\x9D\xCE\x9F\xCE\x9C\xCE\x91", 'C', 5}};
+  fmt::WriteOptions iso;
+  iso.encoding = "ISO-8859-7";
+  {
+    fmt::LayerWriter writer(path(), fmt::ShapeType::Null, greek, iso);
+    std::vector<fmt::Value> row = {athens};
+    writer.add(fmt::ShapeView{}, row);
+    row[0] = std::string("\xC3\x86");
+    EXPECT_THROW(writer.add(fmt::ShapeView{}, row), fmt::WriteError);
+    writer.close();
+  }
+  File cpg = dir.read("f.cpg");
+  EXPECT_EQ(std::string(cpg.begin(), cpg.end()), "88597");
+  fmt::CollectingReporter reporter;
+  auto layer = fmt::Layer::open(path(), reporter);
+  ASSERT_EQ(layer->count(), 1);
+  EXPECT_EQ(layer->table()->columns()[0].name, greek[0].name);
+  EXPECT_EQ(layer->table()->read(0).bytes, "\xC1\xE8\xDE\xED\xE1");
+  EXPECT_EQ(layer->table()->value(layer->table()->read(0), 0), fmt::Value(athens));
+
+  // An M type given no M values holds "no measure"; a Z type holds none.
+  std::vector<fmt::ColumnSpec> none;
+  for (auto type : {fmt::ShapeType::PolyLineM, fmt::ShapeType::PolyLineZ}) {
+    std::vector<EngineRecord> records = engineRecords(type);
+    records[0].m.clear();
+    for (EngineRecord& r : records) r.row.clear();
+    writeLayer(path(), type, records, {}, none);
+    layer = fmt::Layer::open(path(), reporter);
+    fmt::ShapeView got;
+    ASSERT_TRUE(layer->shapes().read(0, got));
+    if (type == fmt::ShapeType::PolyLineZ) {
+      EXPECT_TRUE(got.m.empty());
+    } else {
+      ASSERT_EQ(got.m.size(), 10u);
+      for (double m : got.m) EXPECT_LT(m, fmt::kNoMeasureBelow);
+    }
+    EXPECT_EQ(layer->table()->columns().size(), 0u);
+  }
+}
+
+// Each refusal names the file, the record or row and the column; the writer takes the next
+// record as if the refused one had not been offered, and the old layer stays as it was.
+TEST_F(LayerWriterTest, RefusesAValueOrShapeBeforeWritingAByteOfItsRecord) {
+  using V = fmt::Value;
+  const double nan = std::nan("");
+  struct Case {
+    const char* what;
+    std::function<void(EngineRecord&)> edit;
+    const char* ext;  // of the file named
+    std::int64_t column;
+    std::string says;
+    std::string encoding = "UTF-8";
+    std::uint64_t maxBytes = fmt::kTwoGigabytes;
+  } cases[] = {
+      {"text too long", [](EngineRecord& r) { r.row[0] = V(std::string(23, 'x')); }, ".dbf", 0,
+       "'xxxxxxxxxxxxxxxxxxxxxxx' takes 23 bytes; the column holds 12"},
+      {"a character the encoding lacks",
+       [](EngineRecord& r) { r.row[0] = V(std::string("\xCE\xA9")); }, ".dbf", 0,
+       "holds '\xCE\xA9', which the table's encoding cannot hold", "CP1252"},
+      {"no UTF-8", [](EngineRecord& r) { r.row[0] = V(std::string("ab\xC3(")); }, ".dbf", 0,
+       "no well-formed UTF-8 at byte 2"},
+      {"a NUL", [](EngineRecord& r) { r.row[0] = V(std::string("a\0b", 3)); }, ".dbf", 0,
+       "the text 'a\\x00b' holds a NUL character"},
+      {"an integer too wide", [](EngineRecord& r) { r.row[1] = V(std::int64_t{12345678901}); },
+       ".dbf", 1, "12345678901 takes 11 characters"},
+      {"decimals too wide", [](EngineRecord& r) { r.row[2] = V(123456789.5); }, ".dbf", 2,
+       "123456789.5 takes 13 characters as 123456789.500; the column holds 12"},
+      {"a bool into a Number", [](EngineRecord& r) { r.row[1] = V(true); }, ".dbf", 1,
+       "a logical value (true) cannot go into a Number column"},
+      {"text into a Logical", [](EngineRecord& r) { r.row[4] = V(std::string("T")); }, ".dbf", 4,
+       "text ('T') cannot go into a Logical column"},
+      {"NaN into a Float", [=](EngineRecord& r) { r.row[3] = V(nan); }, ".dbf", 3,
+       "has no decimal digits"},
+      {"no such day",
+       [](EngineRecord& r) {
+         r.row[5] = V(fmt::Date{2023, 2, 29});
+       },
+       ".dbf", 5, "2023-02-29 is no day"},
+      {"a short row", [](EngineRecord& r) { r.row.pop_back(); }, ".dbf", -1,
+       "5 values for 6 columns"},
+      {"another type", [](EngineRecord& r) { r.type = fmt::ShapeType::PolygonZ; }, ".shp", -1,
+       "a PolygonZ shape cannot go into a PolyLineZ layer"},
+      {"a part outside",
+       [](EngineRecord& r) {
+         r.parts = {0, 10};
+       },
+       ".shp", -1, "part 2 starts at point 10"},
+      {"a first part after 0",
+       [](EngineRecord& r) {
+         r.parts = {1, 5};
+       },
+       ".shp", -1, "first part starts at point 1"},
+      {"a Z value missing", [](EngineRecord& r) { r.z.pop_back(); }, ".shp", -1, "9 for 10 points"},
+      {"a NaN vertex", [=](EngineRecord& r) { r.points[3].x = nan; }, ".shp", -1,
+       "point 4 of 10 has a NaN or infinite X or Y"},
+      {"an infinite M", [](EngineRecord& r) { r.m[0] = -HUGE_VAL; }, ".shp", -1,
+       "NaN or infinite M"},
+      {"the main file's limit", [](EngineRecord&) {}, ".shp", -1, "past 500 bytes", "UTF-8", 500},
+      {"the table's limit",
+       [](EngineRecord& r) { r = {fmt::ShapeType::Null, {}, {}, {}, {}, {}, r.row}; }, ".dbf", -1,
+       "past 300 bytes", "UTF-8", 300},
+  };
+  const auto type = fmt::ShapeType::PolyLineZ;
+  const std::vector<EngineRecord> records = engineRecords(type);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DirectoryPicture old = oldLayer();
+    {
+      fmt::WriteOptions options;
+      options.encoding = c.encoding;
+      options.maxFileBytes = c.maxBytes;
+      fmt::LayerWriter writer(path(), type, kEngineColumns, options);
+      writer.add(records[1].view(), records[1].row);  // a null shape and null values
+      EngineRecord bad = records[0];
+      c.edit(bad);
+      try {
+        writer.add(bad.view(), bad.row);
+        ADD_FAILURE() << "taken";
+      } catch (const fmt::WriteError& e) {
+        EXPECT_EQ(e.finding().file, path(std::string("f") + c.ext));
+        EXPECT_EQ(e.finding().offset, std::string(c.ext) == ".shp" ? 112 : 277);
+        EXPECT_EQ(e.row(), 1);
+        EXPECT_EQ(e.column(), c.column);
+        EXPECT_NE(std::string(e.what()).find("record 2: "), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
+      }
+      if (c.maxBytes == fmt::kTwoGigabytes) {
+        writer.add(records[1].view(), records[1].row);
+        EXPECT_EQ(writer.count(), 2);
+      }
+    }
+    EXPECT_EQ(pictureOf(dir), old);
+  }
+}
+
+// What the table's header cannot describe, or the writer cannot write, is refused before any file
+// is made.
+TEST_F(LayerWriterTest, RefusesColumnsPathsAndOptionsBeforeMakingAnyFile) {
+  auto many = [](std::size_t n, std::uint8_t width) {
+    std::vector<fmt::ColumnSpec> columns;
+    for (std::size_t i = 0; i < n; ++i) columns.push_back({"C" + std::to_string(i), 'C', width});
+    return columns;
+  };
+  struct Case {
+    const char* what;
+    std::vector<fmt::ColumnSpec> columns;
+    std::int64_t column;
+    std::string says;
+    std::string encoding = "UTF-8";
+    std::string name = "f";
+    std::uint64_t maxBytes = fmt::kTwoGigabytes;
+  } cases[] = {
+      {"a long name", {{"ELEVENBYTES", 'C', 5}}, 0, "the name takes 11 bytes in UTF-8"},
+      {"ten letters in eleven bytes",
+       {{"A", 'C', 1},
+        {"STRA\xC3\x9F"
+         "E_NR1",
+         'C', 5}},
+       1,
+       "column 2 ('STRA\xC3\x9F"
+       "E_NR1'): the name takes 11 bytes"},
+      {"a name twice", {{"Name", 'C', 5}, {"NAME", 'N', 5}}, 1, "the same name"},
+      {"no name", {{"", 'C', 5}}, 0, "needs a name"},
+      {"a name the encoding lacks", {{"\xCE\xA9", 'C', 1}}, 0, "CP1252 cannot hold", "CP1252"},
+      {"a memo", {{"M", 'M', 10}}, 0, "'M' is none of C, N, F, L and D"},
+      {"width 0", {{"W", 'C', 0}}, 0, "the width 0 is not 1 to 254"},
+      {"width 255", {{"W", 'N', 255}}, 0, "the width 255"},
+      {"a wide Logical", {{"L", 'L', 2}}, 0, "1 wide"},
+      {"a Date of 10", {{"D", 'D', 10}}, 0, "8 wide"},
+      {"decimals in text", {{"C", 'C', 10, 2}}, 0, "no decimals"},
+      {"decimals without room", {{"N", 'N', 4, 3}}, 0, "no room for a digit and the point"},
+      {"2,047 columns", many(2047, 1), 2046, "at most 2,046 columns; 2047 were given"},
+      {"rows of 65,787 bytes", many(259, 254), 258, "65787 bytes; a row holds 65,535"},
+      {"no such encoding", {}, -1, "no encoding is named 'NO-SUCH'", "NO-SUCH"},
+      {"a NUL in the path", {}, -1, "NUL", "UTF-8", std::string("f\0x", 3)},
+      {"no file name", {}, -1, "names no file", "UTF-8", "sub/"},
+      {"a missing directory", {}, -1, "cannot create", "UTF-8", "missing/f"},
+      {"above 4 GB", {}, -1, "at most 4 GB", "UTF-8", "f", fmt::kFourGigabytes + 1},
+  };
+  DirectoryPicture old = oldLayer();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fmt::WriteOptions options;
+    options.encoding = c.encoding;
+    options.maxFileBytes = c.maxBytes;
+    try {
+      fmt::LayerWriter writer(path(c.name), fmt::ShapeType::Point, c.columns, options);
+      ADD_FAILURE() << "taken";
+    } catch (const fmt::WriteError& e) {
+      EXPECT_EQ(e.column(), c.column);
+      EXPECT_EQ(e.finding().offset, c.column >= 0 ? 32 + 32 * c.column : -1);
+      EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(pictureOf(dir), old);
+  }
+}
+
+// Past 255 columns a warning; a name of ten characters that the encoding holds in ten bytes; and
+// text and numbers cut only when the caller asks.
+TEST_F(LayerWriterTest, WarnsOfManyColumnsAndCutsOnlyWhenAsked) {
+  std::vector<fmt::ColumnSpec> columns = {{"STRA\xC3\x9F"
+                                           "E_NR1",
+                                           'C', 4},
+                                          {"N", 'N', 5, 1},
+                                          {"T", 'C', 5}};
+  for (int i = 3; i < 256; ++i) columns.push_back({"X" + std::to_string(i), 'L', 1});
+  std::vector<fmt::Value> row(256, fmt::Value(fmt::Null{}));
+  row[0] = std::string("\xC3\x86\xC3\x86\xC3\x86\xC3\x86\xC3\x86");  // five Æ, ten bytes
+  row[1] = 12345.5;
+  row[2] = std::string("abcdefg");
+  for (bool cut : {false, true}) {
+    fmt::CollectingReporter reporter;
+    fmt::WriteOptions options;
+    options.encoding = "CP1252";
+    options.cut = cut;
+    options.reporter = &reporter;
+    fmt::LayerWriter writer(path(), fmt::ShapeType::Null, columns, options);
+    ASSERT_EQ(reporter.findings.size(), 1u);
+    EXPECT_NE(reporter.findings[0].sentence.find("256 columns"), std::string::npos);
+    if (!cut) {
+      EXPECT_THROW(writer.add(fmt::ShapeView{}, row), fmt::WriteError);
+      continue;
+    }
+    writer.add(fmt::ShapeView{}, row);
+    writer.close();
+    auto layer = fmt::Layer::open(path(), reporter);
+    fmt::RowView read = layer->table()->read(0);
+    EXPECT_EQ(read.bytes.substr(0, 14), "\xC6\xC6\xC6\xC6*****abcde");
+    EXPECT_EQ(layer->table()->columns()[0].name,
+              "STRA\xC3\x9F"
+              "E_NR1");
+  }
+  // In UTF-8 a cut falls between characters.
+  fmt::WriteOptions options;
+  options.cut = true;
+  std::vector<fmt::ColumnSpec> one = {{"T", 'C', 5}};
+  std::vector<EngineRecord> single(1);
+  single[0].row = {row[0]};
+  writeLayer(path(), fmt::ShapeType::Null, single, options, one);
+  File dbf = dir.read("f.dbf");
+  EXPECT_EQ(std::string(dbf.end() - 6, dbf.end() - 1), "\xC3\x86\xC3\x86 ");
+}
+
+// Every creation, write, flush to disk, rename and removal of the writer's files fails in turn:
+// after each the old layer is there to the byte, and no temporary file; then the write succeeds,
+// puts the new files in place and removes the old .prj and spatial index.
+TEST_F(LayerWriterTest, AFailureAnywhereLeavesTheOldLayerAsItWas) {
+  // Enough records that the buffers are written out while records are added.
+  std::vector<EngineRecord> records;
+  for (int i = 0; i < 1500; ++i) {
+    for (const EngineRecord& r : engineRecords(fmt::ShapeType::PointM)) records.push_back(r);
+  }
+  for (bool links : {true, false}) {
+    for (auto op : {FileSetFaults::kCreate, FileSetFaults::kWrite, FileSetFaults::kSync,
+                    FileSetFaults::kRename, FileSetFaults::kRemove}) {
+      std::int64_t k = 1;
+      for (;; ++k) {
+        SCOPED_TRACE(std::to_string(links) + " " + std::to_string(op) + " " + std::to_string(k));
+        DirectoryPicture old = oldLayer();
+        FileSetFaults::arm(op, k);
+        if (!links) FileSetFaults::withoutLinks();
+        bool written = true;
+        try {
+          writeLayer(path(), fmt::ShapeType::PointM, records);
+        } catch (const fmt::WriteError& e) {
+          written = false;
+          EXPECT_NE(std::string(e.what()).find("test seam"), std::string::npos) << e.what();
+        }
+        FileSetFaults::disarm();
+        if (written) break;
+        ASSERT_EQ(pictureOf(dir), old);
+      }
+      // Four files made, written through and renamed; the old .prj and index removed, unless
+      // moved aside for want of links; the buffers written out while records are added.
+      if (op == FileSetFaults::kWrite) {
+        EXPECT_GT(k - 1, 6);
+      } else {
+        EXPECT_EQ(k - 1, op != FileSetFaults::kRemove ? 4 : links ? 2 : 0);
+      }
+      std::vector<std::string> names;
+      for (const auto& [name, bytes] : pictureOf(dir)) names.push_back(name);
+      EXPECT_EQ(names, (std::vector<std::string>{"f.cpg", "f.dbf", "f.shp", "f.shx"}));
+      fmt::CollectingReporter reporter;
+      EXPECT_EQ(fmt::Layer::open(path(), reporter)->count(), 4500);
+    }
+  }
+  // The caller's own exception between records: the writer goes without close().
+  DirectoryPicture old = oldLayer();
+  EXPECT_THROW(
+      {
+        fmt::LayerWriter writer(path(), fmt::ShapeType::PointM, kEngineColumns);
+        for (const EngineRecord& r : records) writer.add(r.view(), r.row);
+        throw std::runtime_error("the caller's loop failed");
+      },
+      std::runtime_error);
+  EXPECT_EQ(pictureOf(dir), old);
+}
+
+// A file system that takes no more bytes (RLIMIT_FSIZE, in a child process): the write fails with
+// "disk full", the old layer stays and no temporary file is left.
+TEST_F(LayerWriterTest, AFullDiskLeavesTheOldLayer) {
+  DirectoryPicture old = oldLayer();
+  pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{20000, 20000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::vector<EngineRecord> records;
+    for (int i = 0; i < 500; ++i) {
+      for (const EngineRecord& r : engineRecords(fmt::ShapeType::Point)) records.push_back(r);
+    }
+    try {
+      writeLayer(path(), fmt::ShapeType::Point, records);
+    } catch (const fmt::WriteError& e) {
+      _exit(std::string(e.what()).find("Disk full") != std::string::npos ? 0 : 2);
+    }
+    _exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the writer crashed, status " << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(pictureOf(dir), old);
+}
+
+// The new files take the place of the names, links included, and never write through a link;
+// a path in capitals gives files in capitals; a directory by a file's name is never moved: the
+// write fails when it stands where a new file goes, and it stays where a stale file would be.
+TEST_F(LayerWriterTest, ReplacesNamesNotWhatLinksPointAt) {
+  std::filesystem::create_directory(dir.native("F.QIX"));
+  std::filesystem::create_directory(dir.native("g.dbf"));
+  DirectoryPicture before = pictureOf(dir);
+  EXPECT_THROW(writeLayer(path("g"), fmt::ShapeType::Point, engineRecords(fmt::ShapeType::Point)),
+               fmt::WriteError);
+  EXPECT_EQ(pictureOf(dir), before);
+  std::filesystem::remove(dir.native("g.dbf"));
+  dir.write("victim", std::string("keep"));
+  std::filesystem::create_symlink(dir.native("victim"), dir.native("F.SHX"));
+  std::filesystem::create_symlink(dir.native("victim"), dir.native("F.PRJ"));
+  dir.write("F.prj", std::string("old"));
+  writeLayer(path("F.SHP"), fmt::ShapeType::Point, engineRecords(fmt::ShapeType::Point));
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : pictureOf(dir)) names.push_back(name);
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"F.CPG", "F.DBF", "F.QIX", "F.SHP", "F.SHX", "victim"}));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.native("F.QIX")));
+  EXPECT_FALSE(std::filesystem::is_symlink(dir.native("F.SHX")));
+  EXPECT_EQ(dir.read("victim"), File({'k', 'e', 'e', 'p'}));
+}
