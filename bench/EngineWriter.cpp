@@ -15,7 +15,7 @@ namespace fmt = kel::format;
 // starts as they are, its values typed from the workload's text (the number parsed, the date
 // split), as a caller with text in hand would do.
 void write(const Workload& w, const std::string& dir, const std::string& stem) {
-  std::vector<fmt::ColumnSpec> columns;
+  std::vector<fmt::ColumnDefinition> columns;
   for (const Column& c : kColumns) {
     columns.push_back({c.name, c.type, static_cast<std::uint8_t>(c.width),
                        static_cast<std::uint8_t>(c.decimals)});

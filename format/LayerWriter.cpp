@@ -231,38 +231,38 @@ struct LayerWriter::State {
     if (sink.buffer.size() + more > kBufferBytes) flush(sink);
   }
 
-  void checkColumns(std::span<const ColumnSpec> specs);
+  void checkColumns(std::span<const ColumnDefinition> definitions);
   void add(const ShapeView& shape, std::span<const Value> row);
   MainHeader mainHeader(std::uint64_t bytes) const;
 };
 
-void LayerWriter::State::checkColumns(std::span<const ColumnSpec> specs) {
+void LayerWriter::State::checkColumns(std::span<const ColumnDefinition> definitions) {
   auto refuseColumn = [&](std::size_t i, const std::string& sentence) {
     Finding f;
     f.file = paths[kDbf];
     f.offset = kDbfHeaderBytes + kDescriptorBytes * static_cast<std::int64_t>(i);
-    f.sentence = "column " + str(i + 1) + " (" + shown(specs[i].name) + "): " + sentence;
+    f.sentence = "column " + str(i + 1) + " (" + shown(definitions[i].name) + "): " + sentence;
     throw WriteError(std::move(f), static_cast<std::int64_t>(i));
   };
-  if (specs.size() > kMaxColumns) {
+  if (definitions.size() > kMaxColumns) {
     refuseColumn(kMaxColumns, "a table's header describes at most 2,046 columns; " +
-                                  str(specs.size()) + " were given");
+                                  str(definitions.size()) + " were given");
   }
   std::set<std::u16string> seen;
   std::size_t length = 1;
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    const ColumnSpec& spec = specs[i];
+  for (std::size_t i = 0; i < definitions.size(); ++i) {
+    const ColumnDefinition& definition = definitions[i];
     FieldDescriptor d;
-    d.type = static_cast<std::uint8_t>(spec.type);
-    d.width = spec.width;
-    d.decimals = spec.decimals;
-    if (spec.name.empty()) refuseColumn(i, "a column needs a name");
-    if (spec.name.find('\0') != std::string::npos) refuseColumn(i, "the name holds a NUL");
+    d.type = static_cast<std::uint8_t>(definition.type);
+    d.width = definition.width;
+    d.decimals = definition.decimals;
+    if (definition.name.empty()) refuseColumn(i, "a column needs a name");
+    if (definition.name.find('\0') != std::string::npos) refuseColumn(i, "the name holds a NUL");
     std::string bytes;
-    TextEncoder::Result r = encoder->encode(spec.name, bytes, kNameBytes);
+    TextEncoder::Result r = encoder->encode(definition.name, bytes, kNameBytes);
     if (r.stop == TextEncoder::Stop::Full) {
       bytes.clear();
-      r = encoder->encode(spec.name, bytes);
+      r = encoder->encode(definition.name, bytes);
       if (r.stop == TextEncoder::Stop::End) {
         refuseColumn(i, "the name takes " + str(bytes.size()) + " bytes in " + encoding +
                             "; a name holds 10");
@@ -274,7 +274,7 @@ void LayerWriter::State::checkColumns(std::span<const ColumnSpec> specs) {
     }
     std::copy(bytes.begin(), bytes.end(), d.name.begin());
     if (auto why = unwritableColumn(d)) refuseColumn(i, *why);
-    if (!seen.insert(upperCase(toUtf16(spec.name))).second) {
+    if (!seen.insert(upperCase(toUtf16(definition.name))).second) {
       refuseColumn(i, "another column has the same name, letter case ignored");
     }
     length += d.width;
@@ -282,13 +282,14 @@ void LayerWriter::State::checkColumns(std::span<const ColumnSpec> specs) {
       refuseColumn(i, "the row would take " + str(length) + " bytes; a row holds 65,535");
     }
     columns.push_back(d);
-    names.push_back(spec.name);
+    names.push_back(definition.name);
   }
   recordLength = static_cast<std::uint16_t>(length);
-  headerLength = static_cast<std::uint16_t>(kDbfHeaderBytes + kDescriptorBytes * specs.size() + 1);
-  if (specs.size() > kOldReadersColumns && options.reporter != nullptr) {
+  headerLength =
+      static_cast<std::uint16_t>(kDbfHeaderBytes + kDescriptorBytes * definitions.size() + 1);
+  if (definitions.size() > kOldReadersColumns && options.reporter != nullptr) {
     options.reporter->report({Severity::Irregularity, paths[kDbf], -1, -1,
-                              "the table has " + str(specs.size()) +
+                              "the table has " + str(definitions.size()) +
                                   " columns; older dBASE readers read no more than 255"});
   }
 }
@@ -316,8 +317,8 @@ MainHeader LayerWriter::State::mainHeader(std::uint64_t bytes) const {
   return h;
 }
 
-LayerWriter::LayerWriter(std::string_view path, ShapeType type, std::span<const ColumnSpec> columns,
-                         const WriteOptions& options)
+LayerWriter::LayerWriter(std::string_view path, ShapeType type,
+                         std::span<const ColumnDefinition> columns, const WriteOptions& options)
     : state_(std::make_unique<State>()) {
   State& s = *state_;
   auto refuse = [&](std::string file, std::string sentence) {

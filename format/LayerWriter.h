@@ -16,7 +16,7 @@
 namespace kel::format {
 
 // A column of the table to write: its name (UTF-8), type letter, width and decimals.
-struct ColumnSpec {
+struct ColumnDefinition {
   std::string name;
   char type = 'C';
   std::uint8_t width = 0;
@@ -83,7 +83,7 @@ class LayerWriter {
   // same as another's (letter case ignored), types, widths and decimals that unwritableColumn()
   // refuses, rows longer than 65,535 bytes. More than 255 columns is a warning: older dBASE
   // readers stop there.
-  LayerWriter(std::string_view path, ShapeType type, std::span<const ColumnSpec> columns,
+  LayerWriter(std::string_view path, ShapeType type, std::span<const ColumnDefinition> columns,
               const WriteOptions& options = {});
   ~LayerWriter();
   LayerWriter(const LayerWriter&) = delete;

@@ -146,7 +146,8 @@ TEST_F(LayerWriterTest, EveryTypeAndColumnReadsBackThroughTheEngine) {
   // Through the system's converter: Greek in ISO-8859-7, a name of five letters in five bytes,
   // and a letter the encoding lacks refused.
   const std::string athens = "\xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1";
-  const std::vector<fmt::ColumnSpec> greek = {{"\xCE\x9F\xCE\x9D\xCE\x9F\xCE\x9C\xCE\x91", 'C', 5}};
+  const std::vector<fmt::ColumnDefinition> greek = {
+      {"\xCE\x9F\xCE\x9D\xCE\x9F\xCE\x9C\xCE\x91", 'C', 5}};
   fmt::WriteOptions iso;
   iso.encoding = "ISO-8859-7";
   {
@@ -167,7 +168,7 @@ TEST_F(LayerWriterTest, EveryTypeAndColumnReadsBackThroughTheEngine) {
   EXPECT_EQ(layer->table()->value(layer->table()->read(0), 0), fmt::Value(athens));
 
   // An M type given no M values holds "no measure"; a Z type holds none.
-  std::vector<fmt::ColumnSpec> none;
+  std::vector<fmt::ColumnDefinition> none;
   for (auto type : {fmt::ShapeType::PolyLineM, fmt::ShapeType::PolyLineZ}) {
     std::vector<EngineRecord> records = engineRecords(type);
     records[0].m.clear();
@@ -285,13 +286,13 @@ TEST_F(LayerWriterTest, RefusesAValueOrShapeBeforeWritingAByteOfItsRecord) {
 // is made.
 TEST_F(LayerWriterTest, RefusesColumnsPathsAndOptionsBeforeMakingAnyFile) {
   auto many = [](std::size_t n, std::uint8_t width) {
-    std::vector<fmt::ColumnSpec> columns;
+    std::vector<fmt::ColumnDefinition> columns;
     for (std::size_t i = 0; i < n; ++i) columns.push_back({"C" + std::to_string(i), 'C', width});
     return columns;
   };
   struct Case {
     const char* what;
-    std::vector<fmt::ColumnSpec> columns;
+    std::vector<fmt::ColumnDefinition> columns;
     std::int64_t column;
     std::string says;
     std::string encoding = "UTF-8";
@@ -346,11 +347,11 @@ TEST_F(LayerWriterTest, RefusesColumnsPathsAndOptionsBeforeMakingAnyFile) {
 // Past 255 columns a warning; a name of ten characters that the encoding holds in ten bytes; and
 // text and numbers cut only when the caller asks.
 TEST_F(LayerWriterTest, WarnsOfManyColumnsAndCutsOnlyWhenAsked) {
-  std::vector<fmt::ColumnSpec> columns = {{"STRA\xC3\x9F"
-                                           "E_NR1",
-                                           'C', 4},
-                                          {"N", 'N', 5, 1},
-                                          {"T", 'C', 5}};
+  std::vector<fmt::ColumnDefinition> columns = {{"STRA\xC3\x9F"
+                                                 "E_NR1",
+                                                 'C', 4},
+                                                {"N", 'N', 5, 1},
+                                                {"T", 'C', 5}};
   for (int i = 3; i < 256; ++i) columns.push_back({"X" + std::to_string(i), 'L', 1});
   std::vector<fmt::Value> row(256, fmt::Value(fmt::Null{}));
   row[0] = std::string("\xC3\x86\xC3\x86\xC3\x86\xC3\x86\xC3\x86");  // five Æ, ten bytes
@@ -381,7 +382,7 @@ TEST_F(LayerWriterTest, WarnsOfManyColumnsAndCutsOnlyWhenAsked) {
   // In UTF-8 a cut falls between characters.
   fmt::WriteOptions options;
   options.cut = true;
-  std::vector<fmt::ColumnSpec> one = {{"T", 'C', 5}};
+  std::vector<fmt::ColumnDefinition> one = {{"T", 'C', 5}};
   std::vector<EngineRecord> single(1);
   single[0].row = {row[0]};
   writeLayer(path(), fmt::ShapeType::Null, single, options, one);

@@ -50,7 +50,7 @@ std::string expectedJson(fmt::ShapeType type, const std::string& encoding,
                          const std::vector<EngineRecord>& records) {
   std::string out = "{\"type\":" + std::to_string(static_cast<int>(type)) +
                     ",\"encoding\":" + jsonText(encoding) + ",\"columns\":[";
-  for (const fmt::ColumnSpec& c : kEngineColumns) {
+  for (const fmt::ColumnDefinition& c : kEngineColumns) {
     out += (&c == &kEngineColumns.front() ? "[" : ",[") + jsonText(c.name) + ",\"" + c.type +
            "\"," + std::to_string(c.width) + "," + std::to_string(c.decimals) + "]";
   }

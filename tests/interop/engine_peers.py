@@ -80,21 +80,21 @@ def canonical(features, keep_m=True):
     return out
 
 
-def expected(spec):
-    kinds = [kind(c) for c in spec['columns']]
+def expected(plan):
+    kinds = [kind(c) for c in plan['columns']]
     features = []
-    for r in spec['records']:
+    for r in plan['records']:
         values = [value(k, v if not isinstance(v, list) else tuple(v)) for k, v in zip(kinds, r['values'])]
         shape = None if r['type'] == 0 else {'parts': r['parts'], 'v': r['v']}
         features.append({'shape': shape, 'values': values})
     return features
 
 
-def gdal_read(path, spec):
+def gdal_read(path, plan):
     """GDAL's reading, polygons left as their rings: it says so on standard error, and only what
     ogrinfo says counts."""
     gdal.PushErrorHandler('CPLQuietErrorHandler')
-    kinds = [kind(c) for c in spec['columns']]
+    kinds = [kind(c) for c in plan['columns']]
     source = ogr.Open(path)
     layer = source.GetLayer(0)
     features = []
@@ -131,16 +131,16 @@ def gdal_read(path, spec):
                 if g.IsMeasured():
                     v.append(leaf.GetM(j))
                 vertices.append(v)
-        if spec['type'] in POINT_TYPES:
+        if plan['type'] in POINT_TYPES:
             parts = []
         features.append({'shape': {'parts': parts, 'v': vertices}, 'values': values})
     gdal.PopErrorHandler()
     return features
 
 
-def pyshp_read(path, spec):
-    kinds = [kind(c) for c in spec['columns']]
-    reader = shapefile.Reader(path, encoding=spec['encoding'])
+def pyshp_read(path, plan):
+    kinds = [kind(c) for c in plan['columns']]
+    reader = shapefile.Reader(path, encoding=plan['encoding'])
     features = []
     for shape_record in reader.iterShapeRecords():
         s = shape_record.shape
@@ -149,20 +149,20 @@ def pyshp_read(path, spec):
             features.append({'shape': None, 'values': values})
             continue
         vertices = [list(p) for p in s.points]
-        if spec['type'] in Z_TYPES:
+        if plan['type'] in Z_TYPES:
             for v, z in zip(vertices, s.z):
                 v.append(z)
         m = getattr(s, 'm', [])
         if len(m) == len(vertices):
             for v, x in zip(vertices, m):
                 v.append(x)
-        parts = [] if spec['type'] in POINT_TYPES else list(s.parts)
+        parts = [] if plan['type'] in POINT_TYPES else list(s.parts)
         features.append({'shape': {'parts': parts, 'v': vertices}, 'values': values})
     return features
 
 
-def shapelib_read(path, spec):
-    kinds = [kind(c) for c in spec['columns']]
+def shapelib_read(path, plan):
+    kinds = [kind(c) for c in plan['columns']]
     shapes = []
     for line in subprocess.run(['shpdump', '-precision', '17', path], check=True,
                                capture_output=True, text=True).stdout.splitlines():
@@ -173,9 +173,9 @@ def shapelib_read(path, spec):
         elif point and shapes and shapes[-1] is not None:
             numbers = [float(n) for n in point.group(2).split(',')]
             shape = shapes[-1]
-            if spec['type'] not in POINT_TYPES and (not shape['v'] or point.group(1)):
+            if plan['type'] not in POINT_TYPES and (not shape['v'] or point.group(1)):
                 shape['parts'].append(len(shape['v']))
-            t = spec['type']
+            t = plan['type']
             keep = numbers[:2] + (numbers[2:3] if t in Z_TYPES else [])
             if t in Z_TYPES | M_TYPES and len(numbers) > 3:
                 keep.append(numbers[3])
@@ -187,7 +187,7 @@ def shapelib_read(path, spec):
         if line.startswith(b'Record: '):
             rows.append([])
         elif rows and b':' in line:
-            rows[-1].append(line[line.index(b':') + 1:].decode(spec['encoding']))
+            rows[-1].append(line[line.index(b':') + 1:].decode(plan['encoding']))
     if len(rows) < len(shapes):  # dbfdump prints nothing of a table without columns
         rows = [[] for _ in shapes]
     return [{'shape': s, 'values': [value(k, v) for k, v in zip(kinds, row)]}
@@ -208,16 +208,16 @@ def main(args):
     problems = []
     for path, spec_path in zip(args[0::2], args[1::2]):
         with open(spec_path) as f:
-            spec = json.load(f)
-        want = expected(spec)
+            plan = json.load(f)
+        want = expected(plan)
         err = subprocess.run(['ogrinfo', '-ro', '-al', '-q', path], stdout=subprocess.DEVNULL,
                              stderr=subprocess.PIPE).stderr.decode(errors='replace')
         if err:
             problems.append('ogrinfo: %s: %s' % (path, err.strip()))
-        multipatch = spec['type'] == 31
+        multipatch = plan['type'] == 31
         for peer, read in (('GDAL', gdal_read), ('pyshp', pyshp_read), ('shapelib', shapelib_read)):
             keep_m = not (multipatch and peer == 'GDAL')
-            problems += compare(peer, path, canonical(read(path, spec), keep_m),
+            problems += compare(peer, path, canonical(read(path, plan), keep_m),
                                 canonical(want, keep_m))
     for p in problems:
         print(p)

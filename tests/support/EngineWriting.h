@@ -36,7 +36,7 @@ struct EngineRecord {
   }
 };
 
-inline const std::vector<fmt::ColumnSpec> kEngineColumns = {
+inline const std::vector<fmt::ColumnDefinition> kEngineColumns = {
     {"NAME", 'C', 12},    {"COUNT", 'N', 10}, {"AREA", 'N', 12, 3},
     {"RATIO", 'F', 8, 4}, {"OK", 'L', 1},     {"DAY", 'D', 8}};
 
@@ -78,7 +78,7 @@ inline std::vector<EngineRecord> engineRecords(fmt::ShapeType type) {
 inline void writeLayer(const std::string& path, fmt::ShapeType type,
                        const std::vector<EngineRecord>& records,
                        const fmt::WriteOptions& options = {},
-                       const std::vector<fmt::ColumnSpec>& columns = kEngineColumns) {
+                       const std::vector<fmt::ColumnDefinition>& columns = kEngineColumns) {
   fmt::LayerWriter writer(path, type, columns, options);
   for (const EngineRecord& r : records) writer.add(r.view(), r.row);
   writer.close();
