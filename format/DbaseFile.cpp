@@ -6,6 +6,27 @@
 
 namespace kel::format {
 
+std::string_view columnTypeName(std::uint8_t letter) noexcept {
+  switch (letter) {
+    case 'C':
+      return "Character";
+    case 'N':
+      return "Number";
+    case 'F':
+      return "Float";
+    case 'L':
+      return "Logical";
+    case 'D':
+      return "Date";
+    case 'I':
+      return "Integer";
+    case 'M':
+      return "Memo";
+    default:
+      return {};
+  }
+}
+
 DbfHeader DbfHeader::decode(const unsigned char* b) noexcept {
   DbfHeader h;
   h.version = b[0];

@@ -46,6 +46,10 @@ constexpr std::int32_t kTypeLetterAt = 11;
 constexpr std::int32_t kWidthAt = 16;
 constexpr std::int32_t kDecimalsAt = 17;
 
+// The name of a column type letter ("Character", "Number", "Float", "Logical", "Date", "Integer",
+// "Memo"); empty for a letter the library gives no name.
+std::string_view columnTypeName(std::uint8_t letter) noexcept;
+
 struct DbfHeader {
   std::uint8_t version = 3;
   std::uint8_t year = 0;  // since 1900

@@ -11,19 +11,9 @@ namespace {
 constexpr std::size_t kMaxWidth = 254;
 constexpr std::size_t kShownText = 40;  // characters of a text value that a sentence quotes
 
+// The writer takes only C, N, F, L and D columns, all of which have a name.
 std::string typeName(std::uint8_t type) {
-  switch (type) {
-    case 'C':
-      return "Character";
-    case 'N':
-      return "Number";
-    case 'F':
-      return "Float";
-    case 'L':
-      return "Logical";
-    default:
-      return "Date";
-  }
+  return std::string(columnTypeName(type));
 }
 
 const char* kindOf(const Value& v) {

@@ -8,24 +8,11 @@
 
 #include "runtime/Text.h"
 #include "runtime/Transcoder.h"
+#include "runtime/windows/CodePages.h"
 
 namespace kel {
 
 namespace {
-
-// The Windows code page of an encoding name: "CPnnn", "WINDOWS-nnn", "IBMnnn", "ISO-8859-n".
-UINT codePageOf(const std::string& name) {
-  for (const char* prefix : {"CP", "WINDOWS-", "IBM"}) {
-    std::string p(prefix);
-    if (name.rfind(p, 0) == 0 && name.size() > p.size()) {
-      return static_cast<UINT>(std::strtoul(name.c_str() + p.size(), nullptr, 10));
-    }
-  }
-  if (name.rfind("ISO-8859-", 0) == 0) {
-    return 28590 + static_cast<UINT>(std::strtoul(name.c_str() + 9, nullptr, 10));
-  }
-  return 0;
-}
 
 class CodePage final : public Transcoder {
  public:

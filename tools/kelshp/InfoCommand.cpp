@@ -19,24 +19,9 @@ constexpr const char* kUsage =
     "plus name, with or without .shp.\n";
 
 std::string columnTypeName(std::uint8_t letter) {
-  switch (letter) {
-    case 'C':
-      return "Character";
-    case 'N':
-      return "Number";
-    case 'F':
-      return "Float";
-    case 'L':
-      return "Logical";
-    case 'D':
-      return "Date";
-    case 'I':
-      return "Integer";
-    case 'M':
-      return "Memo";
-    default:
-      return "type " + visible(std::string(1, static_cast<char>(letter)));
-  }
+  std::string_view name = format::columnTypeName(letter);
+  return name.empty() ? "type " + visible(std::string(1, static_cast<char>(letter)))
+                      : std::string(name);
 }
 
 }  // namespace
