@@ -19,11 +19,10 @@ namespace kelshp {
 
 namespace {
 
-using nlohmann::json;
 namespace format = kel::format;
 
 // The kinds of geometry, each of which makes a shape type: the index into the tables below.
-enum Kind { kNull, kPoint, kMultiPoint, kLine, kPolygon, kKinds };
+enum ShapeKind { kNull, kPoint, kMultiPoint, kLine, kPolygon, kKinds };
 constexpr const char* kSuffix[kKinds] = {"null", "point", "multipoint", "line", "polygon"};
 constexpr const char* kShown[kKinds] = {"without geometry", "Point", "MultiPoint",
                                         "LineString or MultiLineString", "Polygon or MultiPolygon"};
@@ -48,34 +47,12 @@ class GeometryError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-std::string kindOf(const json& value) {
-  switch (value.type()) {
-    case json::value_t::object:
-      return "an object";
-    case json::value_t::array:
-      return "an array";
-    case json::value_t::string:
-      return "text";
-    case json::value_t::boolean:
-      return "a logical value";
-    case json::value_t::null:
-      return "null";
-    default:
-      return "a number";
-  }
-}
-
-// JSON text of a value for a message, shortened.
-std::string shownJson(const json& value) {
-  std::string text = value.dump();
-  return text.size() > 40 ? text.substr(0, 37) + "..." : text;
-}
-
 // ---- Geometry -----------------------------------------------------------------------------
 
-// A feature's shape as the writer takes it: its kind, its vertices and its part starts.
+// A feature's shape as the writer takes it: its kind, its vertices and its part starts. Z values
+// are kept from the first position that has one; the positions before it have 0.
 struct Shape {
-  Kind kind = kNull;
+  ShapeKind kind = kNull;
   std::vector<double> x, y, z;
   std::vector<std::int32_t> parts;
   bool hasZ = false;     // a position has a third value
@@ -90,103 +67,165 @@ struct Shape {
     hasZ = beyondZ = false;
   }
   void startPart() { parts.push_back(static_cast<std::int32_t>(x.size())); }
-  void add(const kel::geojson::Point& p) {
+  void add(const kel::geojson::Point& p, bool withZ) {
+    if (withZ && !hasZ) z.assign(x.size(), 0.0), hasZ = true;
     x.push_back(p.x);
     y.push_back(p.y);
-    z.push_back(p.z);
+    if (hasZ) z.push_back(p.z);
   }
 };
 
-// Calls f with every element of an array, naming the element ("ring 2: ...") in what f throws.
-template <class F>
-void each(const json& array, const char* element, F&& f) {
-  if (!array.is_array()) throw GeometryError("it is " + kindOf(array) + ", not an array");
-  for (std::size_t i = 0; i < array.size(); ++i) {
-    try {
-      f(array[i]);
-    } catch (const GeometryError& e) {
-      throw GeometryError(std::string(element) + " " + std::to_string(i + 1) + ": " + e.what());
+// Walks a geometry's coordinates as its type nests them, into the shape.
+class Walk {
+ public:
+  // Every position has two numbers at least.
+  Walk(const Coordinates& c, Shape& shape) : c_(c), shape_(shape) {
+    shape.x.reserve(c.numbers.size() / 2);
+    shape.y.reserve(c.numbers.size() / 2);
+  }
+
+  bool empty() const {
+    return c_.events[0] == Coordinates::Open && c_.events[1] == Coordinates::Close;
+  }
+
+  // An array, calling `element` for each of its elements, each named ("ring 2: ...") in what it
+  // throws.
+  template <class F>
+  void array(const char* name, F&& element) {
+    if (c_.events[e_] != Coordinates::Open)
+      throw GeometryError("it is " + what() + ", not an array");
+    ++e_;
+    for (std::size_t i = 1; c_.events[e_] != Coordinates::Close; ++i) {
+      try {
+        element();
+      } catch (const GeometryError& e) {
+        throw GeometryError(std::string(name) + " " + std::to_string(i) + ": " + e.what());
+      }
+    }
+    ++e_;
+  }
+
+  kel::geojson::Point position() {
+    constexpr const char* kPosition = ": a position is 2 or 3 numbers";
+    if (c_.events[e_] != Coordinates::Open) throw GeometryError("it is " + what() + kPosition);
+    ++e_;
+    double v[3] = {};
+    std::size_t count = 0;
+    for (; c_.events[e_] == Coordinates::Number; ++e_, ++count) {
+      if (count < 3) v[count] = c_.numbers[n_];
+      ++n_;
+    }
+    if (c_.events[e_] != Coordinates::Close) throw GeometryError("it holds " + what() + kPosition);
+    ++e_;
+    if (count < 2) {
+      throw GeometryError("it holds " + std::to_string(count) + " number" + (count ? "" : "s") +
+                          kPosition);
+    }
+    shape_.beyondZ = shape_.beyondZ || count > 3;
+    z_ = count > 2;
+    return {v[0], v[1], v[2], 0};
+  }
+  // The next position, into the shape.
+  void add() {
+    kel::geojson::Point p = position();
+    shape_.add(p, z_);
+  }
+
+  void line() {
+    if (c_.events[e_] == Coordinates::Open && c_.events[e_ + 1] != Coordinates::Close) {
+      shape_.startPart();
+    }
+    array("position", [&] { add(); });
+  }
+
+  // Shapefile rings run clockwise round the area they bound and counter-clockwise round holes.
+  void polygon() {
+    bool outer = true;
+    array("ring", [&] {
+      ring_.clear();
+      bool z = false;
+      array("position", [&] {
+        ring_.push_back(position());
+        z = z || z_;
+      });
+      if (ring_.empty()) throw GeometryError("a ring needs positions; this one has none");
+      const kel::geojson::Point &first = ring_.front(), &last = ring_.back();
+      if (first.x != last.x || first.y != last.y || first.z != last.z) {
+        throw GeometryError("the ring is not closed: its last position differs from its first");
+      }
+      kel::geojson::orient(ring_, !outer);
+      outer = false;
+      shape_.startPart();
+      for (const kel::geojson::Point& point : ring_) shape_.add(point, z);
+    });
+  }
+
+ private:
+  // What the next event is, for a message.
+  std::string what() const {
+    switch (c_.events[e_]) {
+      case Coordinates::Open:
+        return "an array";
+      case Coordinates::Number:
+        return "a number";
+      default:
+        return nameOf(c_.others[static_cast<std::size_t>(
+            std::count(c_.events.begin(), c_.events.begin() + static_cast<std::ptrdiff_t>(e_),
+                       Coordinates::Other))]);
     }
   }
-}
 
-kel::geojson::Point position(const json& p, Shape& shape) {
-  if (!p.is_array() || p.size() < 2 || !p[0].is_number() || !p[1].is_number() ||
-      (p.size() > 2 && !p[2].is_number())) {
-    throw GeometryError(shownJson(p) + " is no position: a position is 2 or 3 numbers");
-  }
-  kel::geojson::Point point{p[0].get<double>(), p[1].get<double>(), 0, 0};
-  if (p.size() > 2) {
-    point.z = p[2].get<double>();
-    shape.hasZ = true;
-    shape.beyondZ = shape.beyondZ || p.size() > 3;
-  }
-  return point;
-}
-
-void line(const json& positions, Shape& shape) {
-  if (positions.is_array() && !positions.empty()) shape.startPart();
-  each(positions, "position", [&](const json& p) { shape.add(position(p, shape)); });
-}
-
-// Shapefile rings run clockwise round the area they bound and counter-clockwise round holes.
-void polygon(const json& rings, Shape& shape) {
-  bool outer = true;
-  each(rings, "ring", [&](const json& r) {
-    kel::geojson::Ring ring;
-    each(r, "position", [&](const json& p) { ring.push_back(position(p, shape)); });
-    if (ring.empty()) throw GeometryError("a ring needs positions; this one has none");
-    const kel::geojson::Point &first = ring.front(), &last = ring.back();
-    if (first.x != last.x || first.y != last.y || first.z != last.z) {
-      throw GeometryError("the ring is not closed: its last position differs from its first");
-    }
-    kel::geojson::orient(ring, !outer);
-    outer = false;
-    shape.startPart();
-    for (const kel::geojson::Point& point : ring) shape.add(point);
-  });
-}
+  const Coordinates& c_;
+  Shape& shape_;
+  std::size_t e_ = 0, n_ = 0;  // the next event and number
+  bool z_ = false;
+  kel::geojson::Ring ring_;
+};
 
 // Reads a feature's geometry; a GeometryError says what is wrong with it.
-void readGeometry(const json& feature, Shape& shape) {
+void readGeometry(const Feature& feature, Shape& shape) {
   shape.clear();
-  auto g = feature.find("geometry");
-  if (g == feature.end() || g->is_null()) return;
-  if (!g->is_object()) throw GeometryError("its geometry is " + kindOf(*g) + ", not an object");
-  auto t = g->find("type");
-  if (t == g->end() || !t->is_string()) throw GeometryError("its geometry has no type");
-  const std::string& type = t->get_ref<const std::string&>();
+  if (feature.geometry == Kind::Missing || feature.geometry == Kind::Null) return;
+  if (feature.geometry != Kind::Object) {
+    throw GeometryError(std::string("its geometry is ") + nameOf(feature.geometry) +
+                        ", not an object or null");
+  }
+  if (feature.geometryType.kind != Kind::Text) throw GeometryError("its geometry has no type");
+  const std::string& type = feature.geometryType.text;
   if (type == "GeometryCollection") {
     throw GeometryError("a GeometryCollection has no shape type in a shapefile");
   }
   static const std::set<std::string> kNames = {"Point",           "MultiPoint", "LineString",
                                                "MultiLineString", "Polygon",    "MultiPolygon"};
   if (kNames.count(type) == 0) {
-    throw GeometryError("its geometry's type " + shownJson(*t) +
+    throw GeometryError("its geometry's type " + shownText(type) +
                         " is none of Point, MultiPoint, LineString, MultiLineString, Polygon "
                         "and MultiPolygon");
   }
-  auto c = g->find("coordinates");
-  if (c == g->end()) throw GeometryError("its " + type + " has no \"coordinates\"");
+  if (feature.coordinatesKind != Kind::Array) {
+    throw GeometryError("its " + type + "'s coordinates are " + nameOf(feature.coordinatesKind) +
+                        ", not an array");
+  }
+  Walk walk(feature.coordinates, shape);
   try {
     if (type == "Point") {
       shape.kind = kPoint;
-      if (!c->is_array() || !c->empty()) shape.add(position(*c, shape));
+      if (!walk.empty()) walk.add();
     } else if (type == "MultiPoint") {
       shape.kind = kMultiPoint;
-      each(*c, "position", [&](const json& p) { shape.add(position(p, shape)); });
+      walk.array("position", [&] { walk.add(); });
     } else if (type == "LineString") {
       shape.kind = kLine;
-      line(*c, shape);
+      walk.line();
     } else if (type == "MultiLineString") {
       shape.kind = kLine;
-      each(*c, "line", [&](const json& l) { line(l, shape); });
+      walk.array("line", [&] { walk.line(); });
     } else if (type == "Polygon") {
       shape.kind = kPolygon;
-      polygon(*c, shape);
+      walk.polygon();
     } else {
       shape.kind = kPolygon;
-      each(*c, "polygon", [&](const json& p) { polygon(p, shape); });
+      walk.array("polygon", [&] { walk.polygon(); });
     }
   } catch (const GeometryError& e) {
     throw GeometryError("its " + type + "'s coordinates: " + e.what());
@@ -212,6 +251,11 @@ std::optional<format::Date> dateOf(const std::string& s) {
   if (d.year < 1 || d.month < 1 || d.month > 12 || d.day < 1) return std::nullopt;
   if (d.day > kDays[d.month - 1] + (d.month == 2 && leap)) return std::nullopt;
   return d;
+}
+
+std::string shortest(double value) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
 bool roundTrips(double value, int decimals) {
@@ -289,13 +333,9 @@ class Columns {
   Columns(const std::string& in, bool cut) : in_(in), cut_(cut) {}
 
   // Takes the feature's properties into the columns.
-  void survey(std::int64_t feature, const json& properties, const PropertyOrder& order) {
-    for (const std::string& name : order) {
-      auto value = properties.find(name);
-      if (value == properties.end()) continue;
-      Column& c = column(feature, name);
-      see(c, feature, *value);
-    }
+  void survey(const Feature& feature) {
+    for (const auto& [name, value] : feature.values)
+      see(column(feature.index, name), feature.index, value);
   }
 
   // The columns' types, widths and decimals, once every value is seen.
@@ -340,7 +380,7 @@ class Columns {
 
  private:
   [[noreturn]] void refuse(std::int64_t feature, const Column& c, const std::string& what) const {
-    throw ConvertError(featurePrefix(in_, feature) + "property " + shownJson(c.property) + ": " +
+    throw ConvertError(featurePrefix(in_, feature) + "property " + shownText(c.property) + ": " +
                        what);
   }
 
@@ -351,15 +391,15 @@ class Columns {
                          "a property without a name cannot name a column");
     }
     if (columns_.size() == kMaxColumns) {
-      throw ConvertError(featurePrefix(in_, feature) + "property " + shownJson(property) +
+      throw ConvertError(featurePrefix(in_, feature) + "property " + shownText(property) +
                          " is the 2,047th: a table holds 2,046 columns");
     }
     Column c;
     c.property = property;
     c.name = nameFor(feature, property);
     if (c.name != property) {
-      warn(in_ + ": property " + shownJson(property) + " is written as column " +
-           shownJson(c.name));
+      warn(in_ + ": property " + shownText(property) + " is written as column " +
+           shownText(c.name));
     }
     index_.emplace(property, columns_.size());
     columns_.push_back(std::move(c));
@@ -386,30 +426,16 @@ class Columns {
       name = cut(8) + (k < 10 ? "_" : "") + std::to_string(k);
       if (take(name)) return name;
     }
-    throw ConvertError(featurePrefix(in_, feature) + "property " + shownJson(property) +
+    throw ConvertError(featurePrefix(in_, feature) + "property " + shownText(property) +
                        " finds no free column name: its first 10 bytes, and its first 8 with _1 "
                        "to _9 and 10 to 99, are taken");
   }
 
-  void see(Column& c, std::int64_t feature, const json& value) {
-    ValueKind kind = ValueKind::None;
-    switch (value.type()) {
-      case json::value_t::null:
-        return;
-      case json::value_t::boolean:
-        kind = ValueKind::Logical;
-        break;
-      case json::value_t::string:
-        kind = ValueKind::Text;
-        break;
-      case json::value_t::number_integer:
-      case json::value_t::number_unsigned:
-      case json::value_t::number_float:
-        kind = ValueKind::Number;
-        break;
-      default:
-        refuse(feature, c, kindOf(value) + " cannot go into a column");
-    }
+  void see(Column& c, std::int64_t feature, const PropertyValue& value) {
+    static constexpr ValueKind kKinds[] = {ValueKind::None,   ValueKind::Logical, ValueKind::Number,
+                                           ValueKind::Number, ValueKind::Number,  ValueKind::Text};
+    ValueKind kind = kKinds[value.index()];
+    if (kind == ValueKind::None) return;
     if (c.kind == ValueKind::None) {
       c.kind = kind;
       c.kindFeature = feature;
@@ -419,37 +445,39 @@ class Columns {
                  kValueKinds[static_cast<int>(c.kind)] + " in feature " +
                  std::to_string(c.kindFeature + 1) + "; a column holds one kind of value");
     }
-    if (kind == ValueKind::Text) {
-      const std::string& s = value.get_ref<const std::string&>();
-      if (s.size() > kMaxWidth && !cut_) {
+    if (const auto* s = std::get_if<std::string>(&value)) {
+      if (s->size() > kMaxWidth && !cut_) {
         refuse(feature, c,
-               "the text takes " + std::to_string(s.size()) +
+               "the text takes " + std::to_string(s->size()) +
                    " bytes; a column holds 254 (--cut cuts such text)");
       }
-      c.longest = std::max(c.longest, s.size());
-      c.dates = c.dates && dateOf(s).has_value();
-    } else if (kind == ValueKind::Number && value.is_number_float()) {
-      double d = value.get<double>();
-      int decimals = std::max(1, decimalsOf(d));
-      std::size_t whole = wholeCharsOf(d, decimals);
+      c.longest = std::max(c.longest, s->size());
+      c.dates = c.dates && dateOf(*s).has_value();
+    } else if (const auto* d = std::get_if<double>(&value)) {
+      int decimals = std::max(1, decimalsOf(*d));
+      std::size_t whole = wholeCharsOf(*d, decimals);
       if (whole + 1 + decimals > kMaxWidth) {
         refuse(feature, c,
-               "the number " + shownJson(value) + " takes " + std::to_string(whole + 1 + decimals) +
+               "the number " + shortest(*d) + " takes " + std::to_string(whole + 1 + decimals) +
                    " characters with the decimals that read it back; a column holds 254");
       }
       c.floats = true;
       if (decimals > c.decimals) c.decimals = decimals, c.decimalsFeature = feature;
       if (whole > c.wholeChars) c.wholeChars = whole, c.wholeFeature = feature;
     } else if (kind == ValueKind::Number) {
-      std::string text = value.dump();
+      // An integer: in a column of floats, it must be a double too. 2^63 and 2^64, to which the
+      // largest integers round, are one past what the integer types hold.
+      const auto* i = std::get_if<std::int64_t>(&value);
+      std::uint64_t u = i ? 0 : std::get<std::uint64_t>(value);
+      std::string text = i ? std::to_string(*i) : std::to_string(u);
+      double as = i ? static_cast<double>(*i) : static_cast<double>(u);
+      bool exact = i ? as < 0x1p63 && static_cast<std::int64_t>(as) == *i
+                     : as < 0x1p64 && static_cast<std::uint64_t>(as) == u;
       if (text.size() > c.integerChars) c.integerChars = text.size();
-      if (text.size() > kIntegerChars && c.longInteger < 0)
-        c.longInteger = feature, c.longText = text;
       if (text.size() > c.wholeChars) c.wholeChars = text.size(), c.wholeFeature = feature;
-      double d = value.get<double>();  // 2^63 and 2^64 are one past the largest
-      bool exact = value.is_number_unsigned()
-                       ? d < 0x1p64 && static_cast<std::uint64_t>(d) == value.get<std::uint64_t>()
-                       : d < 0x1p63 && static_cast<std::int64_t>(d) == value.get<std::int64_t>();
+      if (text.size() > kIntegerChars && c.longInteger < 0) {
+        c.longInteger = feature, c.longText = text;
+      }
       if (!exact && c.inexactInteger < 0) c.inexactInteger = feature, c.inexactText = text;
     }
   }
@@ -491,47 +519,44 @@ class Columns {
   std::set<std::u16string> taken_;
 };
 
-format::Value valueOf(const json& value, const format::ColumnDefinition& column) {
-  switch (value.type()) {
-    case json::value_t::boolean:
-      return value.get<bool>();
-    case json::value_t::string:
-      if (column.type == 'D') return *dateOf(value.get_ref<const std::string&>());
-      return value.get<std::string>();
-    case json::value_t::number_integer:
-    case json::value_t::number_unsigned:
-      if (column.decimals == 0) return value.get<std::int64_t>();
-      return value.get<double>();
-    case json::value_t::number_float:
-      return value.get<double>();
-    default:
-      return format::Null{};
-  }
+format::Value valueOf(const PropertyValue& value, const format::ColumnDefinition& column) {
+  struct {
+    const format::ColumnDefinition& column;
+    format::Value operator()(std::monostate) const { return format::Null{}; }
+    format::Value operator()(bool b) const { return b; }
+    format::Value operator()(std::int64_t i) const {
+      if (column.decimals == 0) return i;
+      return static_cast<double>(i);
+    }
+    format::Value operator()(std::uint64_t u) const { return static_cast<double>(u); }
+    format::Value operator()(double d) const { return d; }
+    format::Value operator()(const std::string& s) const {
+      if (column.type == 'D') return *dateOf(s);
+      return s;
+    }
+  } visitor{column};
+  return std::visit(visitor, value);
 }
 
 // ---- The conversion -----------------------------------------------------------------------
 
-// The feature's type and properties, checked.
-const json* propertiesOf(const std::string& in, std::int64_t index, const json& feature) {
-  auto type = feature.find("type");
-  if (type == feature.end() || *type != "Feature") {
-    throw ConvertError(featurePrefix(in, index) + "it is no Feature: its type is " +
-                       (type == feature.end() ? std::string("missing") : shownJson(*type)));
+// The feature's type, properties and shape, checked.
+void readFeature(const std::string& in, const Feature& feature, Shape& shape) {
+  std::string prefix = featurePrefix(in, feature.index);
+  if (feature.type.kind != Kind::Text || feature.type.text != "Feature") {
+    throw ConvertError(prefix + "it is no Feature: its type is " +
+                       (feature.type.kind == Kind::Text ? shownText(feature.type.text)
+                                                        : nameOf(feature.type.kind)));
   }
-  auto properties = feature.find("properties");
-  if (properties == feature.end() || properties->is_null()) return nullptr;
-  if (!properties->is_object()) {
-    throw ConvertError(featurePrefix(in, index) + "its properties are " + kindOf(*properties) +
+  if (feature.properties != Kind::Object && feature.properties != Kind::Null &&
+      feature.properties != Kind::Missing) {
+    throw ConvertError(prefix + "its properties are " + nameOf(feature.properties) +
                        ", not an object or null");
   }
-  return &*properties;
-}
-
-void readShape(const std::string& in, std::int64_t index, const json& feature, Shape& shape) {
   try {
     readGeometry(feature, shape);
   } catch (const GeometryError& e) {
-    throw ConvertError(featurePrefix(in, index) + e.what());
+    throw ConvertError(prefix + e.what());
   }
 }
 
@@ -563,23 +588,22 @@ void geoJsonToShapefile(const std::string& in, const std::string& out,
   // First the shape types and the columns.
   CollectionInfo info = readFeatures(
       in,
-      [&](std::int64_t index, const json& feature, const PropertyOrder& order) {
-        const json* properties = propertiesOf(in, index, feature);
-        readShape(in, index, feature, shape);
+      [&](const Feature& feature) {
+        readFeature(in, feature, shape);
         ++count[shape.kind];
         z[shape.kind] = z[shape.kind] || shape.hasZ;
         beyondZ = beyondZ || shape.beyondZ;
-        if (properties != nullptr) columns.survey(index, *properties, order);
+        columns.survey(feature);
       },
       progress, "reading " + in);
 
-  std::vector<Kind> kinds;
+  std::vector<ShapeKind> kinds;
   for (int k = kPoint; k < kKinds; ++k) {
-    if (count[k] > 0) kinds.push_back(static_cast<Kind>(k));
+    if (count[k] > 0) kinds.push_back(static_cast<ShapeKind>(k));
   }
   if (kinds.size() > 1 && !options.splitTypes) {
     std::string mix;
-    for (Kind k : kinds)
+    for (ShapeKind k : kinds)
       mix += (mix.empty() ? "" : ", ") + std::to_string(count[k]) + " " + kShown[k];
     if (count[kNull] > 0) mix += " (and " + std::to_string(count[kNull]) + " without geometry)";
     throw ConvertError(in + ": the features mix shape types: " + mix +
@@ -602,7 +626,7 @@ void geoJsonToShapefile(const std::string& in, const std::string& out,
   std::unique_ptr<format::LayerWriter> writers[kKinds];
   auto [base, extension] = splitExtension(out);
   try {
-    for (Kind k : kinds) {
+    for (ShapeKind k : kinds) {
       std::string path = options.splitTypes ? base + "_" + kSuffix[k] + extension : out;
       writers[options.splitTypes ? k : kNull] = std::make_unique<format::LayerWriter>(
           path, kShapeTypes[z[k]][k], definitions, writeOptions);
@@ -614,32 +638,32 @@ void geoJsonToShapefile(const std::string& in, const std::string& out,
   std::vector<format::Value> row;
   readFeatures(
       in,
-      [&](std::int64_t index, const json& feature, const PropertyOrder& order) {
-        const json* properties = propertiesOf(in, index, feature);
-        readShape(in, index, feature, shape);
+      [&](const Feature& feature) {
+        readFeature(in, feature, shape);
         row.assign(definitions.size(), format::Null{});
-        for (std::size_t i = 0; properties != nullptr && i < order.size(); ++i) {
-          auto value = properties->find(order[i]);
-          if (value == properties->end()) continue;
-          std::optional<std::size_t> c = columns.find(order[i]);
+        for (const auto& [name, value] : feature.values) {
+          std::optional<std::size_t> c = columns.find(name);
           if (!c) throw ConvertError(in + ": the file changed while it was read");
-          row[*c] = valueOf(*value, definitions[*c]);
+          row[*c] = valueOf(value, definitions[*c]);
         }
         format::LayerWriter* writer = writers[options.splitTypes ? shape.kind : kNull].get();
         if (writer == nullptr) throw ConvertError(in + ": the file changed while it was read");
         format::ShapeArrays arrays;
         arrays.x = shape.x;
         arrays.y = shape.y;
-        if (z[shape.kind]) arrays.z = shape.z;  // the layer's type is a Z type
+        if (z[shape.kind]) {  // the layer's type is a Z type
+          shape.z.resize(shape.x.size(), 0.0);
+          arrays.z = shape.z;
+        }
         if (shape.kind == kLine || shape.kind == kPolygon) arrays.parts = shape.parts;
         try {
           writer->add(arrays, row);
         } catch (const format::WriteError& e) {
           std::string property =
               e.column() >= 0
-                  ? "property " + shownJson(columns.columns()[e.column()].property) + ": "
+                  ? "property " + shownText(columns.columns()[e.column()].property) + ": "
                   : std::string();
-          throw ConvertError(featurePrefix(in, index) + property + e.finding().sentence);
+          throw ConvertError(featurePrefix(in, feature.index) + property + e.finding().sentence);
         }
       },
       progress, "writing " + out);
