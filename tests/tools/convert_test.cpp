@@ -103,6 +103,11 @@ TEST_F(Convert, SplitTypesWritesALayerForEachKind) {
     EXPECT_NE(info.find("shape type  " + type + "\n"), std::string::npos) << info;
     expectReadBack("every.json", "every_" + kind, kind);
   }
+  // A collection of no features is an empty Null layer.
+  dir.write("none.json", collection({}));
+  run(kelshp + "convert " + path("none.json") + " " + path("none"));
+  EXPECT_NE(run(kelshp + "info " + path("none")).find("Null (0)\n  records     0\n"),
+            std::string::npos);
   // Columns as the values want them: integers of 18 characters read back as integers; floats with
   // the decimals that read each back (24 for 2^-24) and room for -1e15; dates; text as wide as
   // its UTF-8; a column of nulls.

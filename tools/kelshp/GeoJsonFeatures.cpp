@@ -2,10 +2,10 @@
 
 #include <cstdint>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <span>
-#include <unordered_map>
 
 #include "runtime/ReadOnlyFile.h"
 
@@ -333,7 +333,8 @@ class Reader {
   std::optional<std::string> crs_;
   std::int64_t count_ = 0;  // features read
   Feature feature_;
-  std::unordered_map<std::string, std::size_t> names_;  // the feature's properties' places
+  std::map<std::string, std::size_t> names_;  // the feature's properties' places: a tree, which
+                                              // no names can make slow
 };
 
 }  // namespace

@@ -3,10 +3,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
-#include <unordered_map>
 #include <vector>
 
 #include "GeoJsonFeatures.h"
@@ -515,7 +515,7 @@ class Columns {
   const std::string& in_;
   bool cut_;
   std::vector<Column> columns_;
-  std::unordered_map<std::string, std::size_t> index_;
+  std::map<std::string, std::size_t> index_;  // a tree: no names can make its lookups slow
   std::set<std::u16string> taken_;
 };
 
@@ -609,7 +609,9 @@ void geoJsonToShapefile(const std::string& in, const std::string& out,
     throw ConvertError(in + ": the features mix shape types: " + mix +
                        "; a layer holds one (--split-types writes one layer for each)");
   }
-  if (count[kNull] > 0 && (options.splitTypes || kinds.empty())) kinds.insert(kinds.begin(), kNull);
+  // Null shapes have a layer of their own with --split-types; a collection of nothing else, or of
+  // no features at all, is a Null layer.
+  if ((count[kNull] > 0 && options.splitTypes) || kinds.empty()) kinds.insert(kinds.begin(), kNull);
   if (beyondZ) warn(in + ": positions have more than 3 values; those after the third are left out");
 
   std::vector<format::ColumnDefinition> definitions = columns.definitions();
