@@ -169,22 +169,21 @@ class Reader {
           break;
         case Context::Features:
           if (!object) throw ConvertError(prefix() + "it is an array, not a Feature object");
-          feature_ = Feature();
           feature_.index = count_;
-          names_.clear();
+          feature_.type = Member();
+          feature_.geometry = feature_.properties = Kind::Missing;
+          clearGeometry();
+          clearProperties();
           next = Context::Feature;
           break;
         case Context::Feature:
           if (key_ == "geometry") {
             feature_.geometry = kind;
-            feature_.geometryType = Member();
-            feature_.coordinatesKind = Kind::Missing;
-            feature_.coordinates = Coordinates();
+            clearGeometry();
             if (object) next = Context::Geometry;
           } else if (key_ == "properties") {
             feature_.properties = kind;
-            feature_.values.clear();
-            names_.clear();
+            clearProperties();
             if (object) next = Context::Properties;
           } else if (key_ == "type") {
             feature_.type = {kind, {}};
@@ -192,8 +191,8 @@ class Reader {
           break;
         case Context::Geometry:
           if (key_ == "coordinates") {
+            clearCoordinates();
             feature_.coordinatesKind = kind;
-            feature_.coordinates = Coordinates();
             if (!object) next = Context::Coordinates;
           } else if (key_ == "type") {
             feature_.geometryType = {kind, {}};
@@ -242,6 +241,22 @@ class Reader {
     return true;
   }
 
+  // A member given again replaces what the first gave; the containers keep their room.
+  void clearGeometry() {
+    feature_.geometryType = Member();
+    clearCoordinates();
+  }
+  void clearCoordinates() {
+    feature_.coordinatesKind = Kind::Missing;
+    feature_.coordinates.events.clear();
+    feature_.coordinates.numbers.clear();
+    feature_.coordinates.others.clear();
+  }
+  void clearProperties() {
+    feature_.values.clear();
+    names_.clear();
+  }
+
   void other(Kind kind) {
     feature_.coordinates.events.push_back(Coordinates::Other);
     feature_.coordinates.others.push_back(kind);
@@ -274,8 +289,7 @@ class Reader {
           feature_.geometry = kind;
         } else if (key_ == "properties") {
           feature_.properties = kind;
-          feature_.values.clear();
-          names_.clear();
+          clearProperties();
         }
         break;
       case Context::Geometry:

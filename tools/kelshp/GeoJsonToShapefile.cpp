@@ -531,7 +531,8 @@ format::Value valueOf(const PropertyValue& value, const format::ColumnDefinition
     format::Value operator()(std::uint64_t u) const { return static_cast<double>(u); }
     format::Value operator()(double d) const { return d; }
     format::Value operator()(const std::string& s) const {
-      if (column.type == 'D') return *dateOf(s);
+      std::optional<format::Date> date = column.type == 'D' ? dateOf(s) : std::nullopt;
+      if (date) return *date;
       return s;
     }
   } visitor{column};
@@ -661,6 +662,7 @@ void geoJsonToShapefile(const std::string& in, const std::string& out,
         try {
           writer->add(arrays, row);
         } catch (const format::WriteError& e) {
+          if (e.row() < 0) throw ConvertError(e.what());  // the system failed: the file is named
           std::string property =
               e.column() >= 0
                   ? "property " + shownText(columns.columns()[e.column()].property) + ": "
