@@ -234,8 +234,10 @@ ShapeTypeTraits checkedTraits(const ShapeView& v) {
 std::uint64_t encodedSize(const ShapeView& v) {
   ShapeTypeTraits t = checkedTraits(v);
   ContentLayout l = contentLayout(t, v.parts.size(), v.points.size());
-  // A Point of an M type always carries its measure, "no measure" when it has none.
-  return t.geometry == Geometry::Point || !v.m.empty() ? l.end : l.m;
+  // A PointM always carries its measure, "no measure" when it has none; a PointZ, like the other
+  // Z types, only when it is given one.
+  bool pointM = t.geometry == Geometry::Point && t.m && !t.z;
+  return pointM || !v.m.empty() ? l.end : l.m;
 }
 
 void encodeShape(const ShapeView& v, std::vector<unsigned char>& out) {
@@ -252,7 +254,7 @@ void encodeShape(const ShapeView& v, std::vector<unsigned char>& out) {
     storeLE(b + l.points, v.points[0].x);
     storeLE(b + l.points + 8, v.points[0].y);
     if (t.z) storeLE(b + l.z, v.z[0]);
-    if (t.m) storeLE(b + l.m, v.m.empty() ? kNoMeasure : v.m[0]);
+    if (size == l.end && t.m) storeLE(b + l.m, v.m.empty() ? kNoMeasure : v.m[0]);
     return;
   }
   const double box[] = {v.box.xMin, v.box.yMin, v.box.xMax, v.box.yMax};

@@ -46,9 +46,10 @@ inline std::string realValue(double v) {
   return "r" + std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
 }
 
-inline std::string gdalDumpOf(const std::string& shp) {
+// gdal_dump.py's lines; with "--typed", as the format engine sees a file.
+inline std::string gdalDumpOf(const std::string& shp, const std::string& options = "") {
   return run("/usr/bin/python3 " + quote(kSourceDir + "/tests/interop/gdal_dump.py") + " " +
-             quote(shp));
+             options + " " + quote(shp));
 }
 
 inline GdalLayer gdalRead(const std::string& shp) {

@@ -25,7 +25,7 @@ constexpr const char* kUsage =
     "  typelib                  print the type library: classes, members, dispatch ids\n"
     "\n"
     "PATH names a shapefile: a directory plus a name, with or without .shp.\n"
-    "'kelshp COMMAND --help' describes a command.\n";
+    "'kelshp COMMAND --help' describes a command; 'kelshp --version' gives the version.\n";
 
 struct Command {
   const char* name;
@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
       std::strcmp(argv[1], "help") == 0) {
     return std::fputs(kUsage, stdout), 0;
   }
+  if (std::strcmp(argv[1], "--version") == 0) return std::puts("kelshp " KEL_VERSION), 0;
   kelshp::Args args(argv + 2, argv + argc);
   for (const Command& command : kCommands) {
     if (std::strcmp(argv[1], command.name) != 0) continue;
