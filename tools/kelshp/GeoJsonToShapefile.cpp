@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <optional>
@@ -324,8 +323,6 @@ struct Column {
   std::size_t wholeChars = 0;  // numbers: the most characters before the point
   std::int64_t wholeFeature = -1;
   format::ColumnDefinition definition;
-
-  bool integers() const { return kind == ValueKind::Number && !floats; }
 };
 
 class Columns {
