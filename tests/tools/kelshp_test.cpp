@@ -469,7 +469,7 @@ TEST_F(Kelshp, FailuresSayWhatWentWrong) {
   EXPECT_EQ(execute(kelshp + "frobnicate").status, 2);
   EXPECT_EQ(execute(kelshp + "copy " + path("lin")).status, 2);
   EXPECT_EQ(execute(kelshp).status, 2);
-  for (std::string command : {"", "demo", "info", "dump", "copy", "render", "check"}) {
+  for (std::string command : {"", "demo", "info", "dump", "copy", "convert", "render", "check"}) {
     std::string usage = "usage: kelshp " + (command.empty() ? "COMMAND" : command) + " ";
     EXPECT_EQ(run(kelshp + command + " --help").rfind(usage, 0), 0u) << usage;
   }

@@ -42,6 +42,7 @@ int runDemo(const Args& args);
 int runInfo(const Args& args);
 int runDump(const Args& args);
 int runCopy(const Args& args);
+int runConvert(const Args& args);
 int runRender(const Args& args);
 int runCheck(const Args& args);
 int runTypelib(const Args& args);

@@ -19,6 +19,7 @@ constexpr const char* kUsage =
     "  info PATH                shape type, record count, extents and columns\n"
     "  dump PATH                the whole file as GeoJSON on standard output\n"
     "  copy SRC DST             read SRC and write it as DST\n"
+    "  convert IN OUT           GeoJSON to a shapefile, or a shapefile to GeoJSON\n"
     "  render PATH -o FILE.svg  draw the shapes as an SVG picture\n"
     "  check PATH               report what is wrong or irregular in the three files\n"
     "  typelib                  print the type library: classes, members, dispatch ids\n"
@@ -32,9 +33,9 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"demo", kelshp::runDemo},       {"info", kelshp::runInfo},     {"dump", kelshp::runDump},
-    {"copy", kelshp::runCopy},       {"render", kelshp::runRender}, {"check", kelshp::runCheck},
-    {"typelib", kelshp::runTypelib},
+    {"demo", kelshp::runDemo},       {"info", kelshp::runInfo},       {"dump", kelshp::runDump},
+    {"copy", kelshp::runCopy},       {"render", kelshp::runRender},   {"check", kelshp::runCheck},
+    {"typelib", kelshp::runTypelib}, {"convert", kelshp::runConvert},
 };
 
 }  // namespace
