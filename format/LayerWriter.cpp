@@ -1,9 +1,11 @@
 #include "format/LayerWriter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <set>
 
@@ -31,11 +33,44 @@ constexpr double kNoMeasure = -1e39;
 
 enum FileIndex { kShp, kShx, kDbf };
 
+// Bytes gathered for a file. Unlike a vector's, the room it hands out is left uninitialised: the
+// codecs fill it at once, and a zeroing pass would cost as much as the encoding.
+class ByteBuffer {
+ public:
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  const unsigned char* data() const noexcept { return data_.get(); }
+  void clear() noexcept { size_ = 0; }
+  void reserve(std::size_t n) {
+    if (n > capacity_) grow(n);
+  }
+  // Room for n more bytes at the end, which the caller writes.
+  unsigned char* extend(std::size_t n) {
+    if (n > capacity_ - size_) grow(std::max(size_ + n, 2 * capacity_));
+    unsigned char* at = data_.get() + size_;
+    size_ += n;
+    return at;
+  }
+  void append(const void* bytes, std::size_t n) {
+    if (n > 0) std::memcpy(extend(n), bytes, n);
+  }
+
+ private:
+  void grow(std::size_t capacity) {
+    std::unique_ptr<unsigned char[]> bigger(new unsigned char[capacity]);
+    if (size_ > 0) std::memcpy(bigger.get(), data_.get(), size_);
+    data_ = std::move(bigger);
+    capacity_ = capacity;
+  }
+  std::unique_ptr<unsigned char[]> data_;
+  std::size_t size_ = 0, capacity_ = 0;
+};
+
 // A file written front to back through a buffer; its header is written last, in place.
 struct Sink {
   std::size_t member = 0;
   std::uint64_t flushed = 0;  // bytes before the buffer's, the header's room included
-  std::vector<unsigned char> buffer;
+  ByteBuffer buffer;
   std::uint64_t size() const noexcept { return flushed + buffer.size(); }
 };
 
@@ -121,22 +156,87 @@ std::optional<std::string> unwritableShape(const ShapeView& v, ShapeType layerTy
   } else if (!v.partTypes.empty()) {
     return "only a MultiPatch shape has part types";
   }
-  auto finite = [&](std::span<const double> values,
-                    const char* what) -> std::optional<std::string> {
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      if (!std::isfinite(values[i])) {
-        return "point " + str(i + 1) + " of " + str(n) + " has a NaN or infinite " + what;
-      }
-    }
-    return std::nullopt;
+  return std::nullopt;
+}
+
+// The least and greatest of values, and whether all of them are finite, in one pass without a
+// branch a value, which the compiler keeps in vector registers: it is the writer's one walk of
+// the coordinates before the copy into the file's buffer. Nothing when there are no values.
+struct Extent {
+  bool any = false, finite = true;
+  double min = 0, max = 0;
+};
+
+constexpr std::uint64_t kExponent = 0x7FF0000000000000;  // all ones: NaN or infinite
+
+// The greatest exponent field seen: kExponent when a value is NaN or infinite.
+inline std::uint64_t exponentOf(double v) {
+  return std::bit_cast<std::uint64_t>(v) & kExponent;
+}
+
+Extent extentOf(std::span<const double> values) {
+  if (values.empty()) return {};
+  double lo = values[0], hi = lo;
+  std::uint64_t exponent = 0;
+  for (double v : values) {
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+    exponent = std::max(exponent, exponentOf(v));
+  }
+  return {true, exponent != kExponent, lo, hi};
+}
+
+// The same for X and Y together, both in one vector register where the compiler has them.
+std::pair<Extent, Extent> extentOf(std::span<const XY> points) {
+  if (points.empty()) return {};
+#if defined(__GNUC__)
+  using Pair = double __attribute__((vector_size(16)));
+  using Mask = std::int64_t __attribute__((vector_size(16)));
+  static_assert(sizeof(XY) == sizeof(Pair));
+  Pair lo, hi;
+  std::memcpy(&lo, points.data(), sizeof lo);
+  hi = lo;
+  Mask unordered = {0, 0};
+  for (const XY& p : points) {
+    Pair c;
+    std::memcpy(&c, &p, sizeof c);
+    lo = c < lo ? c : lo;
+    hi = c > hi ? c : hi;
+    unordered |= c != c;  // NaN: the comparisons above leave it out
+  }
+  const double xLo = lo[0], yLo = lo[1], xHi = hi[0], yHi = hi[1];
+  bool finite = (unordered[0] | unordered[1]) == 0;
+#else
+  double xLo = points[0].x, xHi = xLo, yLo = points[0].y, yHi = yLo;
+  bool finite = true;
+  for (const XY& p : points) {
+    xLo = std::min(xLo, p.x), xHi = std::max(xHi, p.x);
+    yLo = std::min(yLo, p.y), yHi = std::max(yHi, p.y);
+    finite = finite && p.x == p.x && p.y == p.y;
+  }
+#endif
+  finite = finite && std::isfinite(xLo) && std::isfinite(xHi) && std::isfinite(yLo) &&
+           std::isfinite(yHi);
+  return {{true, finite, xLo, xHi}, {true, finite, yLo, yHi}};
+}
+
+// Why a shape whose extents found a value that is not finite cannot be written: which point and
+// which value.
+std::string nonFinite(const ShapeView& v) {
+  std::size_t n = v.points.size();
+  auto at = [&](std::size_t i, const char* what) {
+    return "point " + str(i + 1) + " of " + str(n) + " has a NaN or infinite " + what;
   };
   for (std::size_t i = 0; i < n; ++i) {
-    if (!std::isfinite(v.points[i].x) || !std::isfinite(v.points[i].y)) {
-      return "point " + str(i + 1) + " of " + str(n) + " has a NaN or infinite X or Y";
-    }
+    if (!std::isfinite(v.points[i].x) || !std::isfinite(v.points[i].y)) return at(i, "X or Y");
   }
-  if (auto why = finite(v.z, "Z")) return why;
-  return finite(v.m, "M (no measure is a value below -1e38)");
+  for (std::size_t i = 0; i < v.z.size(); ++i) {
+    if (!std::isfinite(v.z[i])) return at(i, "Z");
+  }
+  for (std::size_t i = 0; i < v.m.size(); ++i) {
+    if (!std::isfinite(v.m[i])) return at(i, "M (no measure is a value below -1e38)");
+  }
+  return "a value is NaN or infinite";
 }
 
 bool endsWithShp(std::string_view p, bool& upper) {
@@ -497,12 +597,17 @@ void LayerWriter::State::add(const ShapeView& shape, MakeRow&& makeRow) {
     noMeasures.assign(v.points.size(), kNoMeasure);
     v.m = noMeasures;
   }
-  Span bx, by, bz, bm, bmAll;
-  for (const XY& p : v.points) bx.add(p.x), by.add(p.y);
-  for (double value : v.z) bz.add(value);
-  for (double value : v.m) {
-    bmAll.add(value);
-    if (value >= kNoMeasureBelow) bm.add(value);
+  const auto [bx, by] = extentOf(v.points);
+  const Extent bz = extentOf(v.z);
+  const Extent bmAll = extentOf(v.m);
+  if (!(bx.finite && by.finite && bz.finite && bmAll.finite)) refuse(kShp, index, nonFinite(v));
+  Span bm;  // the measures, leaving out "no measure"
+  if (bmAll.any && bmAll.min >= kNoMeasureBelow) {
+    bm = {true, bmAll.min, bmAll.max};
+  } else {
+    for (double value : v.m) {
+      if (value >= kNoMeasureBelow) bm.add(value);
+    }
   }
   v.box = {bx.min, by.min, bx.max, by.max};
   v.zRange = {bz.min, bz.max};
@@ -534,15 +639,12 @@ void LayerWriter::State::add(const ShapeView& shape, MakeRow&& makeRow) {
     const std::uint64_t offset = shp.size();
     placed = {static_cast<std::int64_t>(offset), static_cast<std::int64_t>(content)};
     const auto words = static_cast<std::int32_t>(content / 2);
-    std::size_t at = shp.buffer.size();
-    shp.buffer.resize(at + kRecordHeaderBytes);
-    RecordHeader{static_cast<std::int32_t>(index + 1), words}.encode(shp.buffer.data() + at);
-    encodeShape(v, shp.buffer);
-    Sink& shx = sinks[kShx];
-    at = shx.buffer.size();
-    shx.buffer.resize(at + kIndexEntryBytes);
-    IndexEntry{static_cast<std::int32_t>(offset / 2), words}.encode(shx.buffer.data() + at);
-    sinks[kDbf].buffer.insert(sinks[kDbf].buffer.end(), row.begin(), row.end());
+    unsigned char* record = shp.buffer.extend(kRecordHeaderBytes + content);
+    RecordHeader{static_cast<std::int32_t>(index + 1), words}.encode(record);
+    encodeShape(v, record + kRecordHeaderBytes);
+    IndexEntry{static_cast<std::int32_t>(offset / 2), words}.encode(
+        sinks[kShx].buffer.extend(kIndexEntryBytes));
+    sinks[kDbf].buffer.append(row.data(), row.size());
   });
   if (bx.any) x.add(bx.min), x.add(bx.max), y.add(by.min), y.add(by.max);
   if (bz.any) z.add(bz.min), z.add(bz.max);
@@ -618,7 +720,7 @@ void LayerWriter::close() {
   State& s = *state_;
   s.usable();
   s.writing(3, [&] {
-    s.sinks[kDbf].buffer.push_back(kEndOfFileMark);
+    s.sinks[kDbf].buffer.append(&kEndOfFileMark, 1);
     for (Sink& sink : s.sinks) s.flush(sink);
     MainHeader main = s.mainHeader();
     for (FileIndex i : {kShp, kShx}) {

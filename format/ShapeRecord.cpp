@@ -241,11 +241,14 @@ std::uint64_t encodedSize(const ShapeView& v) {
 }
 
 void encodeShape(const ShapeView& v, std::vector<unsigned char>& out) {
+  std::size_t start = out.size();
+  out.resize(start + encodedSize(v));
+  encodeShape(v, out.data() + start);
+}
+
+void encodeShape(const ShapeView& v, unsigned char* b) {
   std::uint64_t size = encodedSize(v);
   ShapeTypeTraits t = checkedTraits(v);
-  std::size_t start = out.size();
-  out.resize(start + size);
-  unsigned char* b = out.data() + start;
   storeLE(b, static_cast<std::int32_t>(v.type));
   if (t.geometry == Geometry::Null) return;
   std::size_t n = v.points.size(), p = v.parts.size();
@@ -265,9 +268,13 @@ void encodeShape(const ShapeView& v, std::vector<unsigned char>& out) {
   if (t.geometry == Geometry::MultiPatch && p > 0) {
     storeLEArray(b + l.partTypes, v.partTypes.data(), p);
   }
-  for (std::size_t i = 0; i < n; ++i) {
-    storeLE(b + l.points + 16 * i, v.points[i].x);
-    storeLE(b + l.points + 16 * i + 8, v.points[i].y);
+  if constexpr (std::endian::native == std::endian::little && sizeof(XY) == 16) {
+    std::memcpy(b + l.points, v.points.data(), 16 * n);  // X and Y interleaved, as in the file
+  } else {
+    for (std::size_t i = 0; i < n; ++i) {
+      storeLE(b + l.points + 16 * i, v.points[i].x);
+      storeLE(b + l.points + 16 * i + 8, v.points[i].y);
+    }
   }
   auto putMeasures = [&](std::size_t at, Range range, std::span<const double> values) {
     storeLE(b + at, range.min);
