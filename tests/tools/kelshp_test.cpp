@@ -467,8 +467,28 @@ TEST_F(Kelshp, FailuresSayWhatWentWrong) {
     }
   }
   EXPECT_EQ(execute(kelshp + "frobnicate").status, 2);
-  EXPECT_EQ(execute(kelshp + "copy " + path("lin")).status, 2);
   EXPECT_EQ(execute(kelshp).status, 2);
+  // Arguments that cannot be taken: exit 2 and a sentence that names what is wrong.
+  const std::string svg = " -o " + path("out.svg");
+  const std::pair<std::string, std::string> misuses[] = {
+      {"render " + path("lin") + svg + " --width abc", "--width takes a number; 'abc' is none"},
+      {"render " + path("lin") + svg + " --width=300", ""},  // taken: a width in the range
+      {"render " + path("lin") + svg + " --width=30", "from 50 to 100000; 30 is out of"},
+      {"render " + path("lin") + " --width", "--width needs a value"},
+      {"render " + path("lin"), "-o FILE.svg names the picture"},
+      {"dump --raw=1 " + path("lin"), "--raw takes no value"},
+      {"dump --frob=2 " + path("lin"), "there is no option --frob\n"},
+      {"info -q " + path("lin"), "there is no option -q\n"},
+      {"copy " + path("lin"), "takes SRC DST; 1 operand given"},
+      {"info -- --help", "--help.shp: no such file"},  // after --, an operand
+  };
+  for (const auto& [arguments, sentence] : misuses) {
+    Outcome r = execute(kelshp + arguments);
+    SCOPED_TRACE(arguments + ": " + r.err);
+    EXPECT_EQ(r.status, sentence.empty() ? 0 : sentence.ends_with("no such file") ? 1 : 2);
+    EXPECT_NE(r.err.find(sentence), std::string::npos);
+  }
+  EXPECT_EQ(run(kelshp + "--version"), "kelshp " KEL_VERSION "\n");
   for (std::string command : {"", "demo", "info", "dump", "copy", "convert", "render", "check"}) {
     std::string usage = "usage: kelshp " + (command.empty() ? "COMMAND" : command) + " ";
     EXPECT_EQ(run(kelshp + command + " --help").rfind(usage, 0), 0u) << usage;

@@ -97,23 +97,12 @@ int shapefileToGeoJson(const std::string& in, const std::string& out) {
 }  // namespace
 
 int runConvert(const Args& args) {
-  if (wantsHelp(args)) return std::fputs(kUsage, stdout), 0;
+  Arguments a = parseArguments(args, {{"split-types"}, {"cut"}}, 2, 2, "IN OUT");
+  if (a.help) return std::fputs(kUsage, stdout), 0;
   ShapefileOptions options;
-  Args paths;
-  for (const std::string& a : args) {
-    if (a == "--split-types") {
-      options.splitTypes = true;
-    } else if (a == "--cut") {
-      options.cut = true;
-    } else if (a.size() > 1 && a[0] == '-') {
-      warn("convert: unknown option " + a);
-      return 2;
-    } else {
-      paths.push_back(a);
-    }
-  }
-  if (paths.size() != 2) return std::fputs(kUsage, stderr), 2;
-  const std::string &in = paths[0], &out = paths[1];
+  options.splitTypes = a.has("split-types");
+  options.cut = a.has("cut");
+  const std::string &in = a.operands[0], &out = a.operands[1];
   try {
     if (isGeoJson(in) && out != "-" && isShapefile(out)) {
       geoJsonToShapefile(in, out, options);

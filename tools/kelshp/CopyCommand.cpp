@@ -80,10 +80,10 @@ std::uint64_t sizeLimit(const std::string& source) {
 }  // namespace
 
 int runCopy(const Args& args) {
-  if (wantsHelp(args)) return std::fputs(kUsage, stdout), 0;
-  if (args.size() != 2) return std::fputs(kUsage, stderr), 2;
-  ShapefilePath source = ShapefilePath::parse(args[0]);
-  ShapefilePath target = ShapefilePath::parse(args[1]);
+  Arguments a = parseArguments(args, {}, 2, 2, "SRC DST");
+  if (a.help) return std::fputs(kUsage, stdout), 0;
+  ShapefilePath source = ShapefilePath::parse(a.operands[0]);
+  ShapefilePath target = ShapefilePath::parse(a.operands[1]);
   Warnings warnings(true);
   std::unique_ptr<format::Layer> layer = openLayer(source, warnings);
   if (!layer || warnings.errors() > 0) return 1;

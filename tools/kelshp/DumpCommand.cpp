@@ -28,21 +28,13 @@ constexpr const char* kUsage =
 }  // namespace
 
 int runDump(const Args& args) {
-  if (wantsHelp(args)) return std::fputs(kUsage, stdout), 0;
-  Args paths;
-  bool raw = false;
-  for (const std::string& a : args) {
-    if (a == "--raw") {
-      raw = true;
-    } else {
-      paths.push_back(a);
-    }
-  }
-  if (paths.size() != 1) return std::fputs(kUsage, stderr), 2;
+  Arguments a = parseArguments(args, {{"raw"}}, 1, 1, "PATH");
+  if (a.help) return std::fputs(kUsage, stdout), 0;
   Warnings warnings;
-  std::unique_ptr<kel::format::Layer> layer = openLayer(ShapefilePath::parse(paths[0]), warnings);
+  std::unique_ptr<kel::format::Layer> layer =
+      openLayer(ShapefilePath::parse(a.operands[0]), warnings);
   if (!layer) return 1;
-  return printFeatureCollection(*layer, warnings, raw);
+  return printFeatureCollection(*layer, warnings, a.has("raw"));
 }
 
 }  // namespace kelshp

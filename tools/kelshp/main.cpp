@@ -52,6 +52,10 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], command.name) != 0) continue;
     try {
       return command.run(args);
+    } catch (const kelshp::UsageError& e) {
+      std::fprintf(stderr, "kelshp %s: %s\n'kelshp %s --help' says how to call it.\n", argv[1],
+                   e.what(), argv[1]);
+      return 2;
     } catch (const std::exception& e) {
       return kelshp::fail(std::string(argv[1]) + ": " + e.what());
     }
