@@ -39,8 +39,11 @@ std::string shownValue(py::handle o) {
 
 // Why a geometry, row or value cannot be written: the sentence, and the column where one is meant.
 struct Refusal {
+  Refusal(std::string s, std::optional<std::size_t> c, std::optional<std::string> n = {})
+      : sentence(std::move(s)), column(c), name(std::move(n)) {}
   std::string sentence;
   std::optional<std::size_t> column;
+  std::optional<std::string> name;  // of a column the layer does not have
 };
 
 // The geometries that a layer of each kind takes.
@@ -202,7 +205,7 @@ class Writer {
   }
 
   [[noreturn]] void refuse(const Refusal& r) {
-    std::optional<std::string> column;
+    std::optional<std::string> column = r.name;
     std::string sentence = r.sentence;
     if (r.column) {
       column = columns_[*r.column].name;
@@ -309,9 +312,10 @@ class Writer {
     if (auto at = byUpperName_.find(upper(name)); at != byUpperName_.end()) return at->second;
     std::string all;
     for (const format::ColumnDefinition& c : columns_) all += (all.empty() ? "" : ", ") + c.name;
-    throw Refusal{"no column is named \"" + name + "\"; the columns are " +
+    throw Refusal{"no column is named '" + name + "'; the columns are " +
                       (all.empty() ? std::string("none") : all),
-                  {}};
+                  {},
+                  name};
   }
 
   format::Value valueOf(PyObject* v, std::size_t c) {
