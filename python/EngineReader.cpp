@@ -98,7 +98,7 @@ PyObject* orNone(PyObject* o) {
 // {"type": "Feature", "id": ..., "geometry": ..., "properties": ...}, sharing the feature's own
 // geometry and properties.
 PyObject* featureDict(PyObject* id, PyObject* geometry, PyObject* properties) {
-  PyObject* d = _PyDict_NewPresized(4);
+  PyObject* d = PyDict_New();
   if (d == nullptr) return nullptr;
   if (PyDict_SetItem(d, names.type, names.feature) < 0 || PyDict_SetItem(d, names.id, id) < 0 ||
       PyDict_SetItem(d, names.geometry, geometry) < 0 ||
@@ -205,7 +205,7 @@ PyObject* polygon(const geojson::Polygon& p, bool z) {
 // {"type": ..., "coordinates": ...}
 py::object geometryDict(geojson::GeometryType type, PyObject* made) {
   py::object coordinates = owned(made);
-  py::object d = owned(_PyDict_NewPresized(2));
+  py::object d = owned(PyDict_New());
   if (PyDict_SetItem(d.ptr(), names.type, names.geometryTypes[static_cast<int>(type)]) < 0 ||
       PyDict_SetItem(d.ptr(), names.coordinates, coordinates.ptr()) < 0) {
     throw py::error_already_set();
@@ -395,7 +395,7 @@ class Reader {
 
   py::object propertiesOf(std::int64_t i) {
     format::TableReader* table = layer().table();
-    py::object d = owned(_PyDict_NewPresized(static_cast<Py_ssize_t>(columns_.size())));
+    py::object d = owned(PyDict_New());
     const bool has = table != nullptr && i < table->count();
     format::RowView row;
     if (has) {

@@ -136,9 +136,20 @@ class Writer {
     }
   }
 
-  void writerows(py::handle features) {
+  void writerows(py::handle given) {
     static PyObject* featureType = py::module_::import("kelshapelib").attr("Feature").ptr();
+    static PyObject* readerType = py::module_::import("kelshapelib").attr("Reader").ptr();
     static PyObject* geoInterface = PyUnicode_InternFromString("__geo_interface__");
+    // A reader is walked; another object with a FeatureCollection (a GeoDataFrame) gives its list.
+    py::object features = py::reinterpret_borrow<py::object>(given);
+    if (PyObject_IsInstance(given.ptr(), readerType) == 0 &&
+        PyObject_HasAttr(given.ptr(), geoInterface)) {
+      py::object collection = features.attr(geoInterface);
+      if (PyMapping_Check(collection.ptr()) &&
+          py::str(get(collection, "type")).cast<std::string>() == "FeatureCollection") {
+        features = get(collection, "features");
+      }
+    }
     for (py::handle item : features) {
       py::object feature = py::reinterpret_borrow<py::object>(item);
       if (Py_TYPE(item.ptr()) != reinterpret_cast<PyTypeObject*>(featureType) &&
@@ -287,8 +298,10 @@ class Writer {
         (PyMapping_Check(properties.ptr()) && PyObject_HasAttrString(properties.ptr(), "keys"))) {
       py::object items = owned(PyMapping_Items(properties.ptr()));
       for (py::handle item : items) {
-        py::handle key = PyTuple_GET_ITEM(item.ptr(), 0);
-        std::size_t c = columnNamed(key);
+        if (!PyTuple_Check(item.ptr()) || PyTuple_GET_SIZE(item.ptr()) != 2) {
+          throw Refusal{"the properties' items() give no (name, value) pairs", {}};
+        }
+        std::size_t c = columnNamed(PyTuple_GET_ITEM(item.ptr(), 0));
         row_[c] = valueOf(PyTuple_GET_ITEM(item.ptr(), 1), c);
       }
       return;
@@ -568,16 +581,26 @@ _FAMILIES = {"Point": "Point", "MultiPoint": "MultiPoint", "LineString": "PolyLi
 _KINDS = {"C": "text", "L": "bool", "D": "date", "int": "int", "float": "float"}
 
 
-def _geometry_and_properties(feature):
+def _geometry_and_properties(feature, row):
     if hasattr(feature, "__geo_interface__"):
         feature = feature.__geo_interface__
+    if not hasattr(feature, "get"):
+        raise WriteError(f"a {type(feature).__name__} is no feature: a feature has "
+                         '__geo_interface__ or is a mapping with "geometry" and "properties"',
+                         row=row)
     if feature.get("type") in _FAMILIES:
         return feature, None
-    return feature.get("geometry"), feature.get("properties")
+    geometry = feature.get("geometry")
+    if hasattr(geometry, "__geo_interface__"):
+        geometry = geometry.__geo_interface__
+    if geometry is not None and not hasattr(geometry, "get"):
+        raise WriteError(f"a {type(geometry).__name__} is no geometry", row=row)
+    return geometry, feature.get("properties")
 
 
 def _first_position(coordinates):
-    while coordinates and not isinstance(coordinates[0], _numbers.Number):
+    while (coordinates is not None and len(coordinates) > 0 and
+           not isinstance(coordinates[0], _numbers.Number)):
         coordinates = coordinates[0]
     return coordinates
 
@@ -586,16 +609,14 @@ def _shape_type_of(features):
     kinds = {}  # the kind of shape and the first row of it
     z = False
     for row, feature in enumerate(features):
-        geometry, _ = _geometry_and_properties(feature)
+        geometry, _ = _geometry_and_properties(feature, row)
         if geometry is None:
             continue
-        if hasattr(geometry, "__geo_interface__"):
-            geometry = geometry.__geo_interface__
         kind = _FAMILIES.get(geometry.get("type"))
         if kind is None:
             raise WriteError(f"a {geometry.get('type')} has no shape type", row=row)
         position = _first_position(geometry.get("coordinates"))
-        if position:
+        if position is not None and len(position) > 0:
             kinds.setdefault(kind, row)
             z = z or len(position) > 2
     if set(kinds) == {"Point", "MultiPoint"}:
@@ -676,7 +697,7 @@ def _field(name, kind, values, encoding):
 def _fields_of(features, encoding):
     columns = {}  # name: [kind, the row it was found in, (row, value) of each value]
     for row, feature in enumerate(features):
-        _, properties = _geometry_and_properties(feature)
+        _, properties = _geometry_and_properties(feature, row)
         if properties is None:
             continue
         if not hasattr(properties, "items"):
