@@ -46,6 +46,16 @@ struct Refusal {
   std::optional<std::string> name;  // of a column the layer does not have
 };
 
+// Whether an object is a dict or another collections.abc.Mapping.
+bool isMapping(py::handle o) {
+  if (PyDict_Check(o.ptr())) return true;
+  static PyObject* mapping =
+      py::module_::import("collections.abc").attr("Mapping").cast<py::object>().release().ptr();
+  int is = PyObject_IsInstance(o.ptr(), mapping);
+  if (is < 0) throw py::error_already_set();
+  return is == 1;
+}
+
 // The geometries that a layer of each kind takes.
 bool takes(format::Geometry layer, std::string_view type) {
   switch (layer) {
@@ -145,7 +155,7 @@ class Writer {
     if (PyObject_IsInstance(given.ptr(), readerType) == 0 &&
         PyObject_HasAttr(given.ptr(), geoInterface)) {
       py::object collection = features.attr(geoInterface);
-      if (PyMapping_Check(collection.ptr()) &&
+      if (isMapping(collection) &&
           py::str(get(collection, "type")).cast<std::string>() == "FeatureCollection") {
         features = get(collection, "features");
       }
@@ -160,7 +170,7 @@ class Writer {
         write(feature.attr("geometry"), feature.attr("properties"));
         continue;
       }
-      if (!PyMapping_Check(feature.ptr()) || PySequence_Check(feature.ptr())) {
+      if (!isMapping(feature)) {
         refuse({"a " + typeName(feature) +
                     " is no feature: a feature has __geo_interface__ or "
                     "is a mapping with \"geometry\" and \"properties\"",
@@ -294,8 +304,7 @@ class Writer {
   void rowOf(py::handle properties) {
     row_.assign(columns_.size(), format::Null{});
     if (properties.is_none()) return;
-    if (PyDict_Check(properties.ptr()) ||
-        (PyMapping_Check(properties.ptr()) && PyObject_HasAttrString(properties.ptr(), "keys"))) {
+    if (isMapping(properties)) {
       py::object items = owned(PyMapping_Items(properties.ptr()));
       for (py::handle item : items) {
         if (!PyTuple_Check(item.ptr()) || PyTuple_GET_SIZE(item.ptr()) != 2) {
@@ -440,7 +449,7 @@ class Writer {
     if (!PyDict_Check(g.ptr()) && PyObject_HasAttrString(g.ptr(), "__geo_interface__")) {
       g = g.attr("__geo_interface__");
     }
-    if (!PyMapping_Check(g.ptr()) || PySequence_Check(g.ptr())) {
+    if (!isMapping(g)) {
       throw Refusal{"a " + typeName(g) +
                         " is no geometry: a geometry has __geo_interface__ or is "
                         "a mapping with \"type\" and \"coordinates\"",
