@@ -2,13 +2,16 @@
 """Times reading a layer like the benchmark's W2 (32,000 PolyLines of 100 vertices in two parts,
 with a Character, a Number and a Date column) into GeoJSON-like features from Python:
 kelshapelib.open against fiona and pyshp, and GeoDataFrame.from_features(reader) against
-geopandas.read_file. Prints the median of each and the ratios. A benchmark, not a test.
+geopandas.read_file. Prints the median of each, in the CPU time of the process (which the other
+work of a shared machine does not lengthen; every contender reads on one thread), and the
+ratios. A benchmark, not a test.
 
     PYTHONPATH=build/python bench/python_read.py [DIR] [--repeat N]
 
 DIR (default: a new temporary folder) receives w2.shp, written by kelshapelib.Writer once.
 """
 import argparse
+import array
 import datetime
 import pathlib
 import random
@@ -41,9 +44,9 @@ def make_w2(path):
 def median(repeat, run):
     times = []
     for _ in range(repeat):
-        start = time.perf_counter()
+        start = time.process_time()
         run()
-        times.append(time.perf_counter() - start)
+        times.append(time.process_time() - start)
     return statistics.median(times)
 
 
@@ -60,6 +63,14 @@ def fiona_features(path):
 def pyshp_features(path):
     with pyshp.Reader(path) as reader:
         return [record.__geo_interface__ for record in reader.iterShapeRecords()]
+
+
+def objects_alone(path):
+    """The same number of (x, y) tuples, 32,000 times two lines of 50, made by CPython's own zip
+    over arrays of doubles: what making the objects costs, whoever makes them."""
+    xy = array.array("d", range(100))
+    xs, ys = xy[:50], xy[50:]
+    return [tuple(zip(xs, ys)) for _ in range(64000)]
 
 
 def kel_frame(path):
@@ -81,14 +92,14 @@ def main():
 
     features = {name: median(args.repeat, lambda run=run: run(path)) for name, run in
                 [("kelshapelib", kel_features), ("fiona", fiona_features),
-                 ("pyshp", pyshp_features)]}
+                 ("pyshp", pyshp_features), ("(the tuples alone)", objects_alone)]}
     frames = {name: median(args.repeat, lambda run=run: run(path)) for name, run in
               [("kelshapelib", kel_frame), ("geopandas", geopandas.read_file)]}
-    print(f"W2 ({path}): {args.repeat} runs each, medians")
+    print(f"W2 ({path}): {args.repeat} runs each, medians of CPU time")
     for name, seconds in features.items():
-        print(f"  features   {name:12} {seconds:7.3f} s")
+        print(f"  features   {name:18} {seconds:7.3f} s")
     for name, seconds in frames.items():
-        print(f"  data frame {name:12} {seconds:7.3f} s")
+        print(f"  data frame {name:18} {seconds:7.3f} s")
     ours = features["kelshapelib"]
     print(f"kelshapelib / fiona {ours / features['fiona']:.2f} (target at most 0.5), "
           f"/ pyshp {ours / features['pyshp']:.2f} (target at most 0.2); "

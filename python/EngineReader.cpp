@@ -452,7 +452,7 @@ class Reader {
     if (findings_.pending.empty()) return;
     std::vector<format::Finding> found = std::move(findings_.pending);
     findings_.pending.clear();
-    static PyObject* warn =
+    static PyObject* warnings =
         py::module_::import("warnings").attr("warn").cast<py::object>().release().ptr();
     for (const format::Finding& f : found) {
       if (warned_ > kWarningsShown) break;
@@ -464,7 +464,7 @@ class Reader {
                     "this reader finds more; it gives no more warnings (`kelshp check` lists "
                     "all)",
                     fileName(shpPath_));
-      py::handle(warn).operator()(warning, py::arg("stacklevel") = 1);
+      py::handle(warnings).operator()(warning, py::arg("stacklevel") = 1);
     }
   }
 
