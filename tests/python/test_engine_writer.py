@@ -2,7 +2,6 @@
 and kelshapelib.open; every refusal names its row and column and leaves the old layer as it was."""
 
 import datetime
-import math
 
 import fiona
 import pytest
@@ -27,7 +26,7 @@ def closed(coordinates):
     return [list(ring) + ([ring[0]] if ring[0] != ring[-1] else []) for ring in coordinates]
 
 
-# Shape type, then one geometry a row (None for a null shape), and the geometries that read back.
+# A shape type and the geometries written into it, one a row of ROWS (None: a null shape).
 CASES = {
     "PolygonZ": [{"type": "Polygon", "coordinates": [[p + (1.5,) for p in SQUARE],
                                                      [p + (-0.0,) for p in HOLE]]},
@@ -43,6 +42,9 @@ CASES = {
     "MultiPointZ": [{"type": "Point", "coordinates": (1, 2, 3)}, None,
                     {"type": "MultiPoint", "coordinates": [(1, 2, 3), (0.1, 0.2, 0.30000000000000004)]}],
     "Point": [shapely.geometry.Point(1, 2), {"type": "Point", "coordinates": (-0.0, 1e-300)}, None],
+    "MultiPatch": [None, {"type": "Polygon", "coordinates": [[p + (1.5,) for p in SQUARE],
+                                                             [p + (2.0,) for p in HOLE]]},
+                   shapely.geometry.Polygon([(20, 0, 1), (21, 0, 2), (21, 1, 3)])],
 }
 
 
@@ -82,6 +84,8 @@ def test_what_the_writer_writes_reads_back_alike_in_fiona_pyshp_and_the_reader(t
     shapes = [expected(g) for g in CASES[shape_type]]
     if shape_type == "MultiPointZ":  # a Point in a MultiPoint layer is a MultiPoint of one
         shapes[0] = {"type": "MultiPoint", "coordinates": [(1, 2, 3)]}
+    if shape_type == "MultiPatch":  # whose polygons read back as a MultiPolygon
+        shapes = [s and {"type": "MultiPolygon", "coordinates": [s["coordinates"]]} for s in shapes]
     rows = [dict(zip([f[0] for f in FIELDS], row)) for row in ROWS]
     reader = kel.open(path)
     assert (reader.shape_type.name, reader.crs_wkt, reader.fields) == (
