@@ -1,6 +1,7 @@
 #include <pybind11/eval.h>
 
 #include "python/Binding.h"
+#include "python/Engine.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
 
@@ -57,4 +58,7 @@ PYBIND11_MODULE(kelshapelib, module) {
   kelpy::bindEnumerations(module);
   kelpy::bindClasses(module);
   kelpy::bindGeoInterface(module);
+  kelpy::engine::bindTypes(module);
+  kelpy::engine::bindReader(module);
+  kelpy::engine::bindWriter(module);
 }
