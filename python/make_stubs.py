@@ -5,8 +5,9 @@
 The classes of the object model come from the library's type library, and every member the
 binding makes carries its signature on the first line of its docstring ("addCoord(coord:
 Coordinate) -> object", "ShapeType: ShapeTypeConstants"); the classes written in Python carry
-annotations. This script turns both into a stub file, and stops on anything public that has
-neither, so that the stubs cannot fall behind the module. The tests compare the file in the
+annotations. This script turns both into a stub file, appends python/engine.pyi (the format
+engine's reader and writer, written by hand), and stops on anything public that neither
+describes, so that the stubs cannot fall behind the module. The tests compare the file in the
 source tree with a fresh one.
 """
 
@@ -16,7 +17,12 @@ import inspect
 import re
 import sys
 
+import pathlib
+
 import kelshapelib
+
+# The format engine's classes and functions, whose stubs are written by hand.
+ENGINE = pathlib.Path(__file__).resolve().parent / "engine.pyi"
 
 HEADER = '''\
 # Type stubs of the module kelshapelib, made from the module by python/make_stubs.py: do not
@@ -200,14 +206,32 @@ def named_tuple_stub(name, cls):
         f"    {field}: {annotation_text(annotations[field])}" for field in cls._fields]
 
 
+def names_of(stub):
+    """The top-level names that a stub file defines."""
+    names = set()
+    for node in ast.parse(stub).body:
+        if isinstance(node, (ast.ClassDef, ast.FunctionDef)):
+            names.add(node.name)
+        elif isinstance(node, ast.Assign):
+            names.update(t.id for t in node.targets if isinstance(t, ast.Name))
+        elif isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name):
+            names.add(node.target.id)
+    return names
+
+
 def module_stub():
+    engine = ENGINE.read_text(encoding="utf-8")
+    by_hand = names_of(engine)
+    for name in sorted(by_hand):
+        if not name.startswith("_") and not hasattr(kelshapelib, name):
+            fail(name, f"{ENGINE.name} describes it, but the module has no such name")
     lines = [HEADER, "__version__: str", ""]
     constants = []
     for name, value in vars(kelshapelib).items():
         if isinstance(value, type) and issubclass(value, enum.IntEnum):
             ENUMS[name] = value
     for name, value in vars(kelshapelib).items():
-        if name.startswith("_"):
+        if name.startswith("_") or name in by_hand:
             continue
         if isinstance(value, type) and issubclass(value, enum.IntEnum):
             lines += enum_stub(name, value) + [""]
@@ -226,7 +250,7 @@ def module_stub():
             continue
         else:
             fail(name, f"a {type(value).__name__} that the stubs cannot show")
-    text = "\n".join(lines + constants) + "\n"
+    text = "\n".join(lines + constants) + "\n\n" + engine
     ast.parse(text)  # a stub that is no Python is a fault of this script
     return text
 

@@ -30,6 +30,8 @@ def test_a_typed_script_passes_and_wrong_calls_do_not(tmp_path):
         "kel.Coordinate().setCoordinate('a', 1.0)": "incompatible type",
         "kel.Shapefile().readShapefile('only one')": "Missing positional argument",
         "x: str = kel.Coordinate().X": "Incompatible types",
+        "kel.open('a.shp').shape_type.code.upper()": "has no attribute",
+        "kel.Writer('a.shp', 'Point', 5)": "incompatible type",
     }
     result = mypy(tmp_path, "import kelshapelib as kel\n" + "\n".join(wrong) + "\n")
     lines = result.stdout.splitlines()

@@ -21,3 +21,13 @@ def describe() -> str:
     d = kel.TableDescriptor()
     d.setTableDescriptor("NAME", kel.kelFieldTypeCharacter, 20)
     return f"{kel.__version__}: {d.name} {d.width}"
+
+
+def engine_copy(source: str, target: str) -> int:
+    with kel.open(source) as reader:
+        kind = reader.shape_type
+        names = [field.name for field in reader.fields]
+        with kel.Writer(target, kind, reader.fields, crs_wkt=reader.crs_wkt) as writer:
+            for feature in reader:
+                writer.write(feature.geometry, feature.properties)
+        return len(names) + kind.code + kel.write(target, list(reader.iter(0, 1)))
