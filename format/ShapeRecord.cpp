@@ -263,9 +263,13 @@ void encodeShape(const ShapeView& v, std::vector<unsigned char>& out) {
   if (t.geometry == Geometry::MultiPatch && p > 0) {
     storeLEArray(b + l.partTypes, v.partTypes.data(), p);
   }
-  for (std::size_t i = 0; i < n; ++i) {
-    storeLE(b + l.points + 16 * i, v.points[i].x);
-    storeLE(b + l.points + 16 * i + 8, v.points[i].y);
+  if constexpr (std::endian::native == std::endian::little) {
+    if (n > 0) std::memcpy(b + l.points, v.points.data(), 16 * n);  // the pairs lie as in memory
+  } else {
+    for (std::size_t i = 0; i < n; ++i) {
+      storeLE(b + l.points + 16 * i, v.points[i].x);
+      storeLE(b + l.points + 16 * i + 8, v.points[i].y);
+    }
   }
   auto putMeasures = [&](std::size_t at, Range range, std::span<const double> values) {
     storeLE(b + at, range.min);
