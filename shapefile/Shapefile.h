@@ -44,12 +44,13 @@ class Shapefile final : public Object {
   bool writeShapefile(std::u16string& basepath, std::u16string& filename);
   bool writeShapefile(std::u16string_view basepath, std::u16string_view filename);
 
-  // Why the last readShapefile or writeShapefile returned false: the file it concerned, the byte
-  // offset when one is known, and a sentence; none after a call that succeeded. A failed read is
-  // explained by the first error that checkReadContract (ReadContract.h) finds in the files, unless
-  // it failed before reading them (a file that cannot be opened for reading and writing, a name
-  // that is no file's) or they show no reason (a system error): then, like a failed write, by the
-  // error that the call caught, with the file and the step it concerned.
+  // Why the last readShapefile or writeShapefile returned false, or replaceShapefile
+  // (ShapefileAtPath.h) raised: the file it concerned, the byte offset when one is known, and a
+  // sentence; none after a call that succeeded. A failed read is explained by the first error
+  // that checkReadContract (ReadContract.h) finds in the files, unless it failed before reading
+  // them (a file that cannot be opened for reading and writing, a name that is no file's) or they
+  // show no reason (a system error): then, like a failed write, by the error that the call
+  // caught, with the file and the step it concerned.
   const std::optional<format::Finding>& lastFailure() const noexcept { return lastFailure_; }
 
   // The number of shapes, in 16 bits: more than 32767 is an overflow error.
