@@ -66,7 +66,7 @@ class Shapefile::RecordWriter {
   }
 
  private:
-  static constexpr std::size_t kVertexRun = 256;
+  static constexpr std::size_t kVertexRun = 256;  // the vertices a failed record keeps, in runs
 
   // Sizes the arrays, and the view over them, for a record of p parts and n points.
   void size(std::int32_t parts, std::int32_t points) {

@@ -219,6 +219,41 @@ TEST(WriteShapefileDriver, OldFilesOfEveryLetterCaseAreDeletedFirst) {
   }
 }
 
+// A record that fails once its counts are known leaves its index entry, its header and its
+// contents up to the part start or vertex that is no number, the vertices before that one in whole
+// runs of 256: a prefix of what the same shapes write when nothing fails.
+TEST(WriteShapefileDriver, ARecordThatFailsPartWayLeavesItsBytesUpToTheFailure) {
+  // The file's type, the 1-based vertex (or part start, negative) that is text, and how many bytes
+  // of the failing second record stay.
+  const std::tuple<std::int32_t, int, std::size_t> cases[] = {
+      {kelMultiPoint, 256, 8 + 40},
+      {kelMultiPoint, 300, 8 + 40 + 256 * 16},
+      {kelPolyLine, -2, 8 + 44 + 4},
+      {kelPolygon, 600, 8 + 52 + 512 * 16}};
+  for (const auto& [type, at, kept] : cases) {
+    SCOPED_TRACE(at);
+    TempDir dir;
+    Pts points;
+    for (int i = 0; i < 600; ++i) points.push_back({1.0 * i, 2});
+    Ref<ShapeObject> shapes[] = {makeShape(type, {{5, 5}}), makeShape(type, points, {300})};
+    auto file = makeFile(type, {shapes[0], shapes[1]});
+    file->get_BoundingBox()->setBoundingBox(0, 0, 1, 1);  // no walk of the vertices before
+    for (const auto& shape : shapes) shape->get_BoundingBox()->setBoundingBox(0, 0, 1, 1);
+    ASSERT_TRUE(writeTo(*file, dir, u"whole"));
+    Ref<Collection> list = at > 0 ? shapes[1]->get_Coordinates() : shapes[1]->get_Parts();
+    auto broken = makeRef<Collection>();
+    for (std::int32_t i = 1; i <= list->count(); ++i) {
+      broken->add(i == std::abs(at) ? Variant(u"x") : list->item(i));
+    }
+    at > 0 ? shapes[1]->putref_Coordinates(broken) : shapes[1]->putref_Parts(broken);
+    EXPECT_FALSE(writeTo(*file, dir, u"failed"));
+    File whole = dir.read("whole.shp"), failed = dir.read("failed.shp");
+    std::size_t first = 100 + 8 + (type == kelMultiPoint ? 56 : 64);
+    EXPECT_EQ(failed, File(whole.begin(), whole.begin() + first + kept));
+    EXPECT_EQ(dir.read("failed.shx"), dir.read("whole.shx"));
+  }
+}
+
 TEST(WriteShapefileDriver, SixteenBitCountersBoundTheWrite) {
   // 32766 shapes, or vertices in one shape, are the most that a 16-bit loop counter lets through.
   for (int n : {32766, 32767}) {
