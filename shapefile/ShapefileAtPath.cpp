@@ -63,8 +63,8 @@ std::optional<Refusal> stemOf(std::string_view path, std::string& stem) {
   return std::nullopt;
 }
 
-[[noreturn]] void fail(std::int32_t number, const format::Finding& why) {
-  throw Error(static_cast<ErrorNumber>(number), toUtf16(format::describe(why)));
+[[noreturn]] void fail(ErrorNumber number, const format::Finding& why) {
+  throw Error(number, toUtf16(format::describe(why)));
 }
 
 // The old layer's files that the new one has not and that would misdescribe it, in both letter
@@ -84,7 +84,7 @@ std::vector<std::string> staleFilesOf(const std::string& stem) {
 Ref<Shapefile> readShapefileAt(std::string_view path) {
   std::string stem;
   if (std::optional<Refusal> refused = stemOf(path, stem)) {
-    fail(static_cast<std::int32_t>(refused->number), refused->finding);
+    fail(refused->number, refused->finding);
   }
   std::size_t name = stem.size();
   while (name > 0 && !isSeparator(stem[name - 1])) --name;
@@ -98,9 +98,7 @@ Ref<Shapefile> readShapefileAt(std::string_view path) {
       why.file = stem + ".shp";
       why.sentence = "the shapefile cannot be read";
     }
-    fail(static_cast<std::int32_t>(why.missingFile ? ErrorNumber::FileNotFound
-                                                   : ErrorNumber::PathFileAccessError),
-         why);
+    fail(why.missingFile ? ErrorNumber::FileNotFound : ErrorNumber::PathFileAccessError, why);
   }
   return file;
 }
@@ -111,7 +109,7 @@ void replaceShapefile(Shapefile& file, std::string_view path) {
   std::string stem;
   if (std::optional<Refusal> refused = stemOf(path, stem)) {
     file.lastFailure_ = refused->finding;
-    fail(static_cast<std::int32_t>(refused->number), refused->finding);
+    fail(refused->number, refused->finding);
   }
   // The file and the step that a failure concerns, unless the model's steps say so themselves.
   std::u16string_view extension = kExtensions[0];
@@ -148,12 +146,11 @@ void replaceShapefile(Shapefile& file, std::string_view path) {
     file.noteFailure(extension, doing, e);
   }
   format::Finding why;
-  std::int32_t number = static_cast<std::int32_t>(ErrorNumber::OutOfMemory);
   why.file = stem + toUtf8(file.caught_ ? file.caught_->extension : kExtensions[0]);
   why.sentence = file.caught_ ? file.caught_->sentence : "the layer cannot be written";
-  if (file.caught_) number = file.caught_->number;
   file.lastFailure_ = why;
-  fail(number, why);
+  fail(file.caught_ ? static_cast<ErrorNumber>(file.caught_->number) : ErrorNumber::OutOfMemory,
+       why);
 }
 
 }  // namespace kel
