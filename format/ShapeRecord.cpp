@@ -269,7 +269,7 @@ void encodeShape(const ShapeView& v, unsigned char* b) {
     storeLEArray(b + l.partTypes, v.partTypes.data(), p);
   }
   if constexpr (std::endian::native == std::endian::little && sizeof(XY) == 16) {
-    std::memcpy(b + l.points, v.points.data(), 16 * n);  // X and Y interleaved, as in the file
+    if (n > 0) std::memcpy(b + l.points, v.points.data(), 16 * n);  // X and Y as in the file
   } else {
     for (std::size_t i = 0; i < n; ++i) {
       storeLE(b + l.points + 16 * i, v.points[i].x);

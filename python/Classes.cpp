@@ -9,6 +9,7 @@
 #include "python/Binding.h"
 #include "runtime/Text.h"
 #include "shapefile/Shapefile.h"
+#include "shapefile/ShapefileAtPath.h"
 
 namespace kelpy {
 
@@ -272,6 +273,39 @@ class Failure(__import__("typing").NamedTuple):
       "Failure(file, offset, record, sentence), offset and record -1 where not known.");
 }
 
+// Shapefile.read(path) and sf.write(path): a shapefile named by one path, as Python names files,
+// and an exception with the reason where readShapefile and writeShapefile give False.
+void addPathMembers(py::class_<kel::Shapefile, kel::Ref<kel::Shapefile>>& cls) {
+  // The path's bytes as the system takes them: os.fsencode takes str, bytes and os.PathLike.
+  auto native = [](py::handle path) {
+    return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  };
+  py::cpp_function read(
+      [native](py::handle, py::handle path) {
+        return wrap(kel::readShapefileAt(native(path)).get());
+      },
+      py::name("read"), py::is_method(cls),
+      "read(cls, path)\n--\n\n"
+      "read(path: str | os.PathLike) -> Shapefile\n\n"
+      "Reads the shapefile at path, with or without .shp, into a new Shapefile, as readShapefile\n"
+      "reads it (the files are found whatever the letter case of their names). Raises\n"
+      "kelshapelib.Error with the reason that last_failure gives: 53 when a file is missing, 75\n"
+      "for any other reason, 52 for a path that holds a NUL character or names no file.");
+  cls.attr("read") = py::module_::import("builtins").attr("classmethod")(read);
+  cls.def(
+      "write",
+      [native](py::handle self, py::handle path) {
+        kel::replaceShapefile(objectOf<kel::Shapefile>(self), native(path));
+      },
+      "write(self, path)\n--\n\n"
+      "write(path: str | os.PathLike) -> None\n\n"
+      "Writes the shapefile at path, with or without .shp, with the bytes writeShapefile writes,\n"
+      "but all together or not at all: the new files take the old ones' places only once all\n"
+      "three are on the disk, the old .cpg and spatial indexes (.qix, .sbn, .sbx) go, a .prj\n"
+      "stays. On any failure the old files stay as they were, and kelshapelib.Error is raised\n"
+      "with the reason, which last_failure gives too.");
+}
+
 template <class T>
 void bindClass(py::module_& module) {
   const ClassInfo& info = automation::classInfo(T::kClassId);
@@ -289,7 +323,10 @@ void bindClass(py::module_& module) {
             (name + "()\n\nA new " + name + ".").c_str());
   }
   if constexpr (std::is_same_v<T, kel::Collection>) addListProtocol(cls);
-  if constexpr (std::is_same_v<T, kel::Shapefile>) addLastFailure(cls, module);
+  if constexpr (std::is_same_v<T, kel::Shapefile>) {
+    addLastFailure(cls, module);
+    addPathMembers(cls);
+  }
   addMembers(cls, info, &unwrapAs<T>);
 }
 
