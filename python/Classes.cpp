@@ -286,7 +286,7 @@ void addPathMembers(py::class_<kel::Shapefile, kel::Ref<kel::Shapefile>>& cls) {
       },
       py::name("read"), py::is_method(cls),
       "read(cls, path)\n--\n\n"
-      "read(path: str | os.PathLike) -> Shapefile\n\n"
+      "read(path: str | bytes | os.PathLike[str]) -> Shapefile\n\n"
       "Reads the shapefile at path, with or without .shp, into a new Shapefile, as readShapefile\n"
       "reads it (the files are found whatever the letter case of their names). Raises\n"
       "kelshapelib.Error with the reason that last_failure gives: 53 when a file is missing, 75\n"
@@ -298,7 +298,7 @@ void addPathMembers(py::class_<kel::Shapefile, kel::Ref<kel::Shapefile>>& cls) {
         kel::replaceShapefile(objectOf<kel::Shapefile>(self), native(path));
       },
       "write(self, path)\n--\n\n"
-      "write(path: str | os.PathLike) -> None\n\n"
+      "write(path: str | bytes | os.PathLike[str]) -> None\n\n"
       "Writes the shapefile at path, with or without .shp, with the bytes writeShapefile writes,\n"
       "but all together or not at all: the new files take the old ones' places only once all\n"
       "three are on the disk, the old .cpg and spatial indexes (.qix, .sbn, .sbx) go, a .prj\n"
