@@ -150,16 +150,16 @@ void print(const Shapefile& file) {
 }  // namespace
 
 int runDemo(const Args& args) {
-  if (wantsHelp(args)) return std::fputs(kUsage, stdout), 0;
-  if (args.size() > 1) return std::fputs(kUsage, stderr), 2;
+  Arguments a = parseArguments(args, {}, 0, 1, "at most a DIR");
+  if (a.help) return std::fputs(kUsage, stdout), 0;
   std::string directory;
-  if (args.empty()) {
+  if (a.operands.empty()) {
     std::string pattern = "kelshp-demo-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
       return fail("cannot create a folder in " + std::filesystem::current_path().string());
     directory = pattern;
   } else {
-    directory = args[0];
+    directory = a.operands[0];
     std::error_code error;
     std::filesystem::create_directories(directory, error);
     if (error) return fail(directory + ": " + error.message());

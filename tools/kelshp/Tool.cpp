@@ -86,14 +86,6 @@ std::string fieldTypeName(std::int32_t type) {
   }
 }
 
-bool wantsHelp(const Args& args) {
-  for (const std::string& a : args) {
-    if (a == "--") break;
-    if (a == "--help" || a == "-h") return true;
-  }
-  return false;
-}
-
 Arguments parseArguments(const Args& args, std::initializer_list<OptionSpec> options,
                          std::size_t least, std::size_t most, const char* what) {
   Arguments parsed;

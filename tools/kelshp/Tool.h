@@ -38,9 +38,6 @@ kel::Ref<kel::Shapefile> load(const ShapefilePath& path);
 std::string shapeTypeName(std::int32_t type);
 std::string fieldTypeName(std::int32_t type);
 
-// Whether the arguments ask for help.
-bool wantsHelp(const Args& args);
-
 // A command's arguments that cannot be taken: main() says why, points to the command's --help
 // and exits with status 2.
 struct UsageError : std::runtime_error {
