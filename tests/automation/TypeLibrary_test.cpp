@@ -1,12 +1,12 @@
 // The type library against the interface contract: every class's members in slot order, with
 // their kinds, dispatch ids and help strings word for word, and the two enumerations.
 
-#include "automation/TypeLibrary.h"
+#include "kel/automation/TypeLibrary.h"
 
 #include <gtest/gtest.h>
 
-#include "automation/TypeLibraryListing.h"
-#include "runtime/Text.h"
+#include "kel/automation/TypeLibraryListing.h"
+#include "kel/runtime/Text.h"
 
 namespace kel::automation {
 namespace {

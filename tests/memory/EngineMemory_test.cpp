@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "format/ShapeRecord.h"
+#include "kel/format/ShapeRecord.h"
 #include "support/PeerTools.h"
 
 using namespace kel::testing;

@@ -15,7 +15,7 @@
 
 #include <cstdio>
 
-#include "format/Layer.h"
+#include "kel/format/Layer.h"
 
 namespace {
 
