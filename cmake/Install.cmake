@@ -19,6 +19,9 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/kelShapeLibConfigVersion.
 install(FILES ${PROJECT_BINARY_DIR}/kelShapeLibConfig.cmake
               ${PROJECT_BINARY_DIR}/kelShapeLibConfigVersion.cmake
         DESTINATION ${KEL_CMAKE_DIR} COMPONENT development)
+# The prefix as seen from the .pc file's folder, so that the installed tree may move.
+file(RELATIVE_PATH KEL_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" KEL_PC_TO_PREFIX "${KEL_PC_TO_PREFIX}")
 configure_file(cmake/kelshape.pc.in ${PROJECT_BINARY_DIR}/kelshape.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/kelshape.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT development)

@@ -36,7 +36,7 @@ CMAKE
 expect_roads() {
   local printed
   printed=$("$@" "$work/demo/roads.shp")
-  grep -q "^0: type 3, 3 vertices, Ring road" <<<"$printed" || { echo "$printed"; exit 1; }
+  grep -q "^0: type 3, 3 vertices, 'Hauptstraße'" <<<"$printed" || { echo "$printed"; exit 1; }
 }
 
 step "find_package against the installed prefix"
