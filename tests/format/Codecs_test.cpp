@@ -8,6 +8,7 @@
 #include "format/MainFile.h"
 #include "format/ShapeRecord.h"
 #include "format/Value.h"
+#include "support/Bytes.h"
 
 using namespace kel::format;
 
@@ -89,6 +90,25 @@ TEST(ShapeCodec, EveryTypeComesBackAsItWentWithAndWithoutMeasures) {
       EXPECT_EQ(again, bytes);
     }
   }
+}
+
+// A MultiPatch with M values laid out by hand, the record with every array: each is read where
+// the format puts it, and written there again.
+TEST(ShapeCodec, ReadsAndWritesEveryArrayWhereTheFormatPutsIt) {
+  kel::testing::Bytes b;
+  b.i32le(31).f64(0).f64(1).f64(2).f64(3);                  // the type and box
+  b.i32le(2).i32le(3).i32le(0).i32le(2).i32le(0).i32le(5);  // counts, starts, part types
+  for (double v : {0, 1, 2, 3, 0, 1, 4, 6, 4, 5, 6, 7, 9, 7, 8, 9}) b.f64(v);  // X Y, Z, M
+  ShapeBuffer buffer;
+  ShapeView v;
+  ASSERT_FALSE(decodeShape(b.vec(), buffer, v));
+  EXPECT_EQ(std::tuple(vec(v.parts), vec(v.partTypes), v.points[1].x, v.points[2].y),
+            std::tuple(std::vector<std::int32_t>{0, 2}, std::vector<std::int32_t>{0, 5}, 2.0, 1.0));
+  EXPECT_EQ(std::tuple(vec(v.z), v.zRange.min, vec(v.m), v.mRange.max),
+            std::tuple(std::vector<double>{4, 5, 6}, 4.0, std::vector<double>{7, 8, 9}, 9.0));
+  std::vector<unsigned char> again;
+  encodeShape(v, again);
+  EXPECT_EQ(again, b.vec());
 }
 
 TEST(ShapeCodec, RefusesBytesThatAreNoRecordAndSaysWhere) {

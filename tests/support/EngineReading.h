@@ -1,35 +1,48 @@
 #pragma once
 
-// GDAL's typed reading of a shapefile, through tests/interop/gdal_dump.py --typed, and the check
-// that the format engine (format/Layer.h) reads the same: feature for feature, every coordinate
-// with its Z and M bit for bit, and every value as GDAL types it, its text decoded as GDAL
-// decodes it.
+// The readings of a shapefile held against each other: GDAL's (through
+// tests/interop/gdal_dump.py) against the format engine's (format/Layer.h), feature for feature,
+// every coordinate with its Z and M bit for bit and every value as GDAL types it, its text decoded
+// as GDAL decodes it; and the object model's against the engine's, shape for shape and field for
+// field, every field's text the bytes the engine finds. GDAL shares no code with either.
 //
-// Where the two part on purpose, the engine's side is the one described here:
-// - A table that names no encoding (no .cpg, no language driver mark) GDAL hands on undecoded;
-//   the language driver mark 0x57 GDAL reads as ISO-8859-1. The engine reads both as
-//   Windows-1252, which such tables are written in and which gives 0x80 to 0x9F their letters
-//   (the euro sign, the ligatures) rather than control characters. The comparison then asks GDAL
-//   for Windows-1252 too.
+// Where the engine parts from GDAL on purpose (doc/interoperability.md), the comparison follows
+// the engine:
+// - A table that names no encoding, or has the language driver mark 0x57 and no .cpg file, is
+//   Windows-1252 to the engine; GDAL is then asked for Windows-1252 too.
 // - GDAL leaves out a layer's M values when the first record holds none but "no data" (or is
 //   null), and a MultiPatch's always; the engine hands on the M values each record holds.
-// - A Logical value is GDAL's one-letter text: T, t, Y, y are the engine's true; F, f, N, n its
-//   false; ? its null.
+// - A Logical value is GDAL's one-letter text: T, t, Y, y are true; F, f, N, n false; ? null.
 // - GDAL widens a Date column to 10 for its own YYYY/MM/DD text; the engine keeps the file's 8.
-// - A MultiPatch GDAL turns into triangles and polygons: every triangle strip and fan of the
-//   record, part by part, then the rings, which it groups into polygons. The engine gives the
-//   record's parts as they lie; the comparison makes GDAL's leaves of them.
+// - GDAL turns a MultiPatch into triangles (every strip and fan, part by part), then its rings;
+//   the comparison makes GDAL's leaves of the engine's parts.
 
 #include <bit>
-#include <cinttypes>
+#include <charconv>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "format/Layer.h"
-#include "support/GdalReading.h"
+#include "support/PeerTools.h"
 
 namespace kel::testing {
+
+inline const std::string kSourceDir = KEL_SOURCE_DIR;
+
+inline std::string unhex(const std::string& hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  return bytes;
+}
+
+// One spelling per double, so that equal text means the very same double.
+inline std::string realValue(double v) {
+  char buffer[32];
+  return "r" + std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
+}
 
 struct TypedColumn {
   std::string name;
@@ -41,7 +54,6 @@ struct TypedFeature {
   std::string dims = "xy";
   std::vector<std::vector<double>> leaves;  // each vertex's coordinates in `dims` order
   std::vector<std::string> values;          // kind letter and value, "-" for null
-  bool operator==(const TypedFeature&) const = default;
 };
 struct TypedLayer {
   std::string encoding;  // "-" for none
@@ -52,8 +64,7 @@ struct TypedLayer {
 // GDAL's reading with its own settings; `encoding`, when given, is the one GDAL is told to use.
 inline TypedLayer gdalReadTyped(const std::string& shp, const std::string& encoding = "") {
   std::string command = "/usr/bin/python3 " + quote(kSourceDir + "/tests/interop/gdal_dump.py") +
-                        " --typed " + (encoding.empty() ? "" : "--encoding " + encoding + " ") +
-                        quote(shp);
+                        (encoding.empty() ? " " : " --encoding " + encoding + " ") + quote(shp);
   std::istringstream out(run(command));
   TypedLayer layer;
   for (std::string word, line, hex; out >> word && std::getline(out, line);) {
@@ -252,6 +263,96 @@ inline void expectEngineReadsAsGdal(const std::string& shp) {
     }
     EXPECT_EQ(ours.values, theirs.values);
   }
+}
+
+// Reads dir/stem into `file` and holds the object model's reading against the engine's. The model
+// reads no record of a type other than Point, PolyLine, Polygon and MultiPoint, and a null shape
+// ends its read with the shapes before it and none of their records; either way the read fails.
+// Returns whether the model read the layer whole.
+inline bool modelReadsAsEngine(Shapefile& file, const std::string& dir, const std::string& stem) {
+  format::CollectingReporter reporter;
+  std::unique_ptr<format::Layer> layer = format::Layer::open(dir + "/" + stem, reporter);
+  bool read = file.readShapefile(toUtf16(dir), toUtf16(stem));
+  if (!layer) {
+    ADD_FAILURE() << "the engine cannot open " << stem;
+    return false;
+  }
+  std::int32_t type = layer->shapes().header().shapeType;
+  if (type != kelPoint && type != kelPolyLine && type != kelPolygon && type != kelMultiPoint) {
+    EXPECT_FALSE(read);
+    EXPECT_EQ(file.get_ShapeType(), type);
+    EXPECT_EQ(file.get_ShapeObjectCount(), 0);
+    return false;
+  }
+  auto bits = [](const Pts& pts) {
+    std::vector<std::uint64_t> out;
+    for (auto [x, y] : pts)
+      out.insert(out.end(), {std::bit_cast<std::uint64_t>(x), std::bit_cast<std::uint64_t>(y)});
+    return out;
+  };
+  format::ShapeView v;
+  std::int64_t n = 0;  // the shapes before the first null one
+  for (; n < layer->count() && layer->shapes().read(n, v) && v.type != format::ShapeType::Null;
+       ++n) {
+    if (n >= file.get_ShapeObjectCount()) continue;
+    SCOPED_TRACE("shape " + std::to_string(n + 1));
+    Ref<ShapeObject> shape = file.getShapeObject(static_cast<std::int16_t>(n + 1));
+    EXPECT_EQ(shape->get_ShapeType(), static_cast<std::int32_t>(v.type));
+    EXPECT_EQ(partsOf(shape), v.parts.empty() ? Starts{0} : Starts(v.parts.begin(), v.parts.end()));
+    Pts pts;
+    for (const format::XY& p : v.points) pts.emplace_back(p.x, p.y);
+    EXPECT_EQ(bits(coordsOf(shape)), bits(pts));
+  }
+  const bool whole = n == layer->count();
+  EXPECT_EQ(read, whole);
+  EXPECT_EQ(file.get_ShapeObjectCount(), n);
+  if (!whole) {  // a null shape
+    EXPECT_EQ(file.get_ShapeType(), 0);
+    for (std::int16_t i = 1; i <= n && i <= file.get_ShapeObjectCount(); ++i) {
+      EXPECT_EQ(file.getShapeObject(i)->get_Record()->get_FieldCount(), 0);
+    }
+    return false;
+  }
+  format::TableReader* table = layer->table();
+  const std::size_t columns = table != nullptr ? table->columns().size() : 0;
+  Ref<TableDescription> description = file.get_TableDescription();
+  EXPECT_EQ(description->get_DescriptorCount(), static_cast<std::int16_t>(columns));
+  for (std::size_t c = 0; c < columns && c < std::size_t(description->get_DescriptorCount()); ++c) {
+    const format::FieldDescriptor& ours = table->columns()[c].descriptor;
+    Ref<TableDescriptor> d = description->getTableDescriptorByIndex(std::int16_t(c + 1));
+    EXPECT_EQ(std::tuple(d->get_name(), d->get_width(), d->get_precision()),
+              std::tuple(ansiToText(ours.nameBytes()), ours.width, ours.decimals));
+  }
+  for (std::int64_t i = 0; table != nullptr && i < n && i < table->count(); ++i) {
+    format::RowView row = table->read(i);
+    Fields want;
+    for (const format::Column& c : table->columns()) {
+      want.emplace_back(ansiToText(c.descriptor.nameBytes()), ansiToText(row.field(c)));
+    }
+    EXPECT_EQ(fieldsOf(file.getShapeObject(static_cast<std::int16_t>(i + 1))->get_Record()), want)
+        << "record " << i + 1;
+  }
+  return true;
+}
+
+// Writes a file read from dir/stem to dir/back/stem. A regular original comes back the same to
+// the byte in its main and index files: records numbered 1, 2, ... in file order, back to back
+// with nothing between or behind them, each box the extents of its points, part lists that begin
+// with 0 and hold no other 0, and index entries that point at those records. With `table`, the
+// table must differ only in what we stamp: today's date, zero reserved bytes (no language driver
+// mark) and the end mark, which pyshp leaves out; a table without columns is written with a
+// default column instead, which the caller checks.
+inline void expectWrittenBackAsItWas(Shapefile& file, const TempDir& dir, const std::string& stem,
+                                     bool table = true) {
+  std::filesystem::create_directory(dir.native("back"));
+  ASSERT_TRUE(file.writeShapefile(dir.u16() + u"/back", toUtf16(stem)));
+  EXPECT_EQ(dir.read("back/" + stem + ".shp"), dir.read(stem + ".shp"));
+  EXPECT_EQ(dir.read("back/" + stem + ".shx"), dir.read(stem + ".shx"));
+  File ours = dir.read("back/" + stem + ".dbf"), theirs = dir.read(stem + ".dbf");
+  if (!table || theirs.at(32) == 0x0D) return;
+  std::fill(theirs.begin() + 12, theirs.begin() + 32, 0);
+  if (theirs.back() != 0x1A) theirs.push_back(0x1A);
+  EXPECT_EQ(ours, withDateOf(theirs, ours));
 }
 
 }  // namespace kel::testing
