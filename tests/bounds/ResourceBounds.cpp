@@ -5,7 +5,8 @@
 // makes at most n + kConstantOps channel gets: its work is linear in n whatever counts the files
 // announce. (Shapes and columns are counted in 16 bits, so their objects fit in the constant; the
 // table's fields are made only when a caller reaches them.) The format engine's writer, last,
-// holds and allocates the same for a thousand records as for a hundred thousand.
+// holds and allocates the same for a thousand records as for a hundred thousand, and its reader
+// holds the same for more records.
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <sys/mman.h>
@@ -96,23 +97,19 @@ using namespace kel::testing;
 namespace {
 
 struct Cost {
-  std::size_t inputBytes, peakBytes, allocations;
+  std::size_t peakBytes, allocations;
 };
 
-// Writes the files as f.*, then has `read` read them with every allocation counted, and the peak
-// of what it holds beyond what was held before it.
-template <class Read>
-Cost measure(const ShapefileFiles& files, Read&& read) {
-  TempDir dir;
-  writeSet(dir, files, "f");
+// What f holds at its peak beyond what was held before it, and how often it allocates.
+template <class F>
+Cost counted(F&& f) {
   allocations = 0;
   std::int64_t before = live;
   peak = live;
   counting = true;
-  read(dir);
+  f();
   counting = false;
-  return {files.shp.size() + files.shx.size() + files.dbf.size(),
-          static_cast<std::size_t>(peak - before), allocations};
+  return {static_cast<std::size_t>(peak - before), allocations};
 }
 
 // Counts what the engine finds, keeping nothing: a crafted file may hold a finding a byte.
@@ -120,6 +117,22 @@ struct Counting final : format::Reporter {
   void report(const format::Finding&) override { ++findings; }
   std::size_t findings = 0;
 };
+
+// Reads every shape, row and value of the layer through the engine; false when it cannot be opened.
+bool readWhole(const std::string& shp) {
+  Counting reporter;
+  std::unique_ptr<format::Layer> layer = format::Layer::open(shp, reporter);
+  if (!layer) return false;
+  format::ShapeView view;
+  for (std::int64_t i = 0; i < layer->count(); ++i) layer->shapes().read(i, view);
+  if (format::TableReader* table = layer->table()) {
+    for (std::int64_t i = 0; i < table->count(); ++i) {
+      format::RowView row = table->read(i);
+      for (std::size_t c = 0; c < table->columns().size(); ++c) table->value(row, c);
+    }
+  }
+  return true;
+}
 
 // n columns of distinct names, ten characters long: too long to be kept inside a string object.
 std::vector<Column> columns(std::size_t n, std::uint8_t width) {
@@ -215,28 +228,18 @@ TEST(ResourceBounds, ReadingHoldsAllocatesAndGetsLinearlyInTheInputSize) {
     for (std::size_t scale : {10, 300, 3000}) {
       SCOPED_TRACE(std::string(name) + " " + std::to_string(scale));
       const ShapefileFiles files = make(scale);
+      TempDir dir;
+      writeSet(dir, files, "f");
       ChannelFaults::arm(ChannelFaults::kGet, 0);  // counts gets, fails none
-      Cost read = measure(files, [](const TempDir& dir) {
+      Cost read = counted([&] {
         Shapefile f;
         f.readShapefile(dir.u16(), u"f");
       });
       auto gets = static_cast<std::size_t>(ChannelFaults::counted(ChannelFaults::kGet));
       ChannelFaults::disarm();
       bool opened = false;
-      Cost engine = measure(files, [&](const TempDir& dir) {
-        Counting reporter;
-        std::unique_ptr<format::Layer> layer = format::Layer::open(dir.native("f.shp"), reporter);
-        if (!(opened = layer != nullptr)) return;
-        format::ShapeView view;
-        for (std::int64_t i = 0; i < layer->count(); ++i) layer->shapes().read(i, view);
-        if (format::TableReader* table = layer->table()) {
-          for (std::int64_t i = 0; i < table->count(); ++i) {
-            format::RowView row = table->read(i);
-            for (std::size_t c = 0; c < table->columns().size(); ++c) table->value(row, c);
-          }
-        }
-      });
-      const std::size_t n = read.inputBytes;
+      Cost engine = counted([&] { opened = readWhole(dir.native("f.shp")); });
+      const std::size_t n = files.shp.size() + files.shx.size() + files.dbf.size();
       std::printf(
           "%-60s %4zu: %7zu bytes; a byte: %5.1f held at the peak, %.2f allocations, "
           "%.2f gets; the engine: %5.1f, %.2f\n",
@@ -259,20 +262,15 @@ TEST(ResourceBounds, TheEngineWriterHoldsNoMoreForMoreRecords) {
   const std::vector<EngineRecord> sample = engineRecords(format::ShapeType::PolyLineZ);
   auto written = [&](int records) {
     TempDir dir;
-    allocations = 0;
-    std::int64_t before = live;
-    peak = live;
-    counting = true;
-    {
+    Cost c = counted([&] {
       format::LayerWriter writer(dir.native("f"), format::ShapeType::PolyLineZ, kEngineColumns);
       for (int i = 0; i < records; ++i) {
         const EngineRecord& r = sample[static_cast<std::size_t>(i) % sample.size()];
         writer.add(r.view(), r.row);
       }
       writer.close();
-    }
-    counting = false;
-    return std::pair(static_cast<std::size_t>(peak - before), allocations);
+    });
+    return std::pair(c.peakBytes, c.allocations);
   };
   auto [fewPeak, fewAllocations] = written(1000);
   auto [manyPeak, manyAllocations] = written(100000);
@@ -282,4 +280,44 @@ TEST(ResourceBounds, TheEngineWriterHoldsNoMoreForMoreRecords) {
       fewPeak, fewAllocations, manyPeak, manyAllocations);
   EXPECT_LE(manyPeak, fewPeak + 4096);
   EXPECT_LE(manyAllocations, fewAllocations + 64);
+}
+
+// The engine's reader holds a record and a row at a time: what it holds at its peak does not grow
+// with the number of records, small ones with a row of every column type or ones of 8,000
+// vertices with Z and M values, read through the index or walking the main file.
+TEST(ResourceBounds, TheEngineReaderHoldsNoMoreForMoreRecords) {
+  EngineRecord large = engineRecords(format::ShapeType::PolyLineZ)[0];
+  large.parts = {0};
+  large.points.clear(), large.z.clear(), large.m.clear();
+  for (int i = 0; i < 8000; ++i) {
+    large.points.push_back({i / 8.0, -i / 8.0});
+    large.z.push_back(i);
+    large.m.push_back(-i);
+  }
+  // Each file of the fewer records is large enough that the reader's windows on it have grown to
+  // their full size (ReadOnlyFile::kWindow) and moved on at that size. A walk of the main file
+  // keeps each record's place, 8 bytes a record, so it is held to large records.
+  const std::tuple<std::vector<EngineRecord>, std::size_t, std::size_t, bool> kinds[] = {
+      {engineRecords(format::ShapeType::PolyLineZ), 100000, 300000, true},
+      {{large}, 4, 40, true},
+      {{large}, 4, 40, false}};
+  for (const auto& [sample, fewer, many, indexed] : kinds) {
+    auto peakOf = [&](std::size_t n) {
+      TempDir dir;
+      format::LayerWriter writer(dir.native("f"), format::ShapeType::PolyLineZ, kEngineColumns);
+      for (std::size_t i = 0; i < n; ++i) {
+        writer.add(sample[i % sample.size()].view(), sample[i % sample.size()].row);
+      }
+      writer.close();
+      if (!indexed) std::filesystem::remove(dir.native("f.shx"));
+      bool opened = false;
+      std::size_t peakBytes = counted([&] { opened = readWhole(dir.native("f.shp")); }).peakBytes;
+      EXPECT_TRUE(opened);
+      return peakBytes;
+    };
+    std::size_t few = peakOf(fewer), most = peakOf(many);
+    std::printf("engine reader, %s: %zu records: %zu bytes held at the peak; %zu: %zu bytes\n",
+                indexed ? "indexed" : "walked", fewer, few, many, most);
+    EXPECT_LE(most, few + 4096);
+  }
 }

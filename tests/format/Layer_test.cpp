@@ -100,20 +100,22 @@ TEST_F(LayerTest, OpensEveryFileForReadingOnly) {
 }
 
 TEST_F(LayerTest, ReadsMoreShapesThanSixteenBitsCount) {
-  std::vector<Bytes> points(40000, shapeContent(1, {{1, 2}}));
-  writeSet(dir,
-           shapefileOf(1, points,
-                       dbfFile(40000, {{"N", 'N', 5}}, std::vector<std::string>(40000, "    42"))),
-           "f");
+  std::vector<Bytes> points;
+  std::vector<std::string> rows;
+  for (int i = 0; i < 70000; ++i) {
+    points.push_back(shapeContent(1, {{i, -i}}));
+    rows.push_back(" " + std::to_string(100000 + i));
+  }
+  writeSet(dir, shapefileOf(1, points, dbfFile(70000, {{"N", 'N', 6}}, rows)), "f");
   auto layer = open();
   ASSERT_TRUE(layer);
-  EXPECT_EQ(layer->count(), 40000);
+  EXPECT_EQ(layer->count(), 70000);
   fmt::ShapeView v;
-  ASSERT_TRUE(layer->shapes().read(39999, v));
-  EXPECT_EQ(v.points[0].x, 1);
-  fmt::RowView row = layer->table()->read(39999);
-  EXPECT_EQ(layer->table()->value(row, 0), fmt::Value(std::int64_t{42}));
-  EXPECT_THROW(layer->shapes().read(40000, v), std::out_of_range);
+  ASSERT_TRUE(layer->shapes().read(69999, v));
+  EXPECT_EQ(v.points[0].x, 69999);
+  fmt::RowView row = layer->table()->read(69999);
+  EXPECT_EQ(layer->table()->value(row, 0), fmt::Value(std::int64_t{169999}));
+  EXPECT_THROW(layer->shapes().read(70000, v), std::out_of_range);
 }
 
 TEST_F(LayerTest, TakesTheEncodingFromTheCodePageFileTheMarkOrTheCaller) {
