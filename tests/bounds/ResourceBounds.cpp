@@ -143,9 +143,6 @@ std::vector<Column> columns(std::size_t n, std::uint8_t width) {
   }
   return cols;
 }
-std::vector<Bytes> points(std::size_t n) {
-  return std::vector<Bytes>(n, shapeContent(1, {{1, 2}}));
-}
 std::vector<std::string> rows(std::size_t n, const std::string& row) {
   return std::vector<std::string>(n, row);
 }
@@ -157,7 +154,7 @@ const std::pair<const char*, Maker> kCases[] = {
      [](std::size_t n) {
        return shapefileOf(8, {shapeContent(8, Pts(n, {1, 2}))}, dbfFile(1));
      }},
-    {"Point records", [](std::size_t n) { return shapefileOf(1, points(n), dbfFile(int(n))); }},
+    {"Point records", [](std::size_t n) { return pointFiles(n, dbfFile(int(n))); }},
     {"parts of one PolyLine",
      [](std::size_t n) {
        Starts starts(n);
@@ -166,26 +163,25 @@ const std::pair<const char*, Maker> kCases[] = {
      }},
     {"columns of width 1 with long names",
      [](std::size_t n) {
-       return shapefileOf(1, points(1), dbfFile(1, columns(n, 1), {std::string(n + 1, 'x')}));
+       return pointFiles(1, dbfFile(1, columns(n, 1), {std::string(n + 1, 'x')}));
      }},
     {"columns of one repeated name",
      [](std::size_t n) {
        std::vector<Column> cols(n, {"SAME", 'C', 1});
-       return shapefileOf(1, points(1), dbfFile(1, cols, {std::string(n + 1, 'x')}));
+       return pointFiles(1, dbfFile(1, cols, {std::string(n + 1, 'x')}));
      }},
     {"records of one width-1 column",
      [](std::size_t n) {
-       return shapefileOf(1, points(n), dbfFile(int(n), {{"A", 'C', 1}}, rows(n, " a")));
+       return pointFiles(n, dbfFile(int(n), {{"A", 'C', 1}}, rows(n, " a")));
      }},
     {"records of n/10 width-1 columns with long names",
      [](std::size_t n) {
-       return shapefileOf(
-           1, points(n),
-           dbfFile(int(n), columns(n / 10, 1), rows(n, std::string(n / 10 + 1, 'x'))));
+       return pointFiles(
+           n, dbfFile(int(n), columns(n / 10, 1), rows(n, std::string(n / 10 + 1, 'x'))));
      }},
     {"records of n/10 width-0 columns",
      [](std::size_t n) {
-       return shapefileOf(1, points(n), dbfFile(int(n), columns(n / 10, 0), rows(n, " ")));
+       return pointFiles(n, dbfFile(int(n), columns(n / 10, 0), rows(n, " ")));
      }},
     // The lies: counts far beyond what the bytes behind them hold.
     {"a MultiPoint announcing 32000 points",
@@ -198,19 +194,17 @@ const std::pair<const char*, Maker> kCases[] = {
      }},
     {"an index announcing 2^29 records",
      [](std::size_t n) {
-       ShapefileFiles f = shapefileOf(1, points(n), dbfFile(int(n)));
+       ShapefileFiles f = pointFiles(n, dbfFile(int(n)));
        putBigEndian(f.shx, 24, 0x7FFFFFFF);
        return f;
      }},
     {"a table announcing 30000 records of 200 columns of width 255",
      [](std::size_t n) {
-       return shapefileOf(1, points(30000), dbfFile(30000, columns(200, 255), rows(n, " ")));
+       return pointFiles(30000, dbfFile(30000, columns(200, 255), rows(n, " ")));
      }},
     // The most shapes and columns that a read takes, whose objects the constant must hold.
     {"32766 Points, a table of 32767 columns announcing their rows",
-     [](std::size_t) {
-       return shapefileOf(1, points(32766), dbfFile(32766, columns(32767, 1), {" "}));
-     }},
+     [](std::size_t) { return pointFiles(32766, dbfFile(32766, columns(32767, 1), {" "})); }},
     {"a header without terminator",
      [](std::size_t n) {
        File dbf = dbfFile(0, columns(n, 7));

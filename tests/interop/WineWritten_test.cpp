@@ -5,19 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "support/EngineReading.h"
 
 using namespace kel;
 using namespace kel::testing;
 namespace fs = std::filesystem;
-
-static std::string contentsOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 TEST(WineWritten, ReadHereAsGdalReadsThem) {
   const char* dir = std::getenv("KEL_WINE_OUTPUT");
@@ -34,8 +27,8 @@ TEST(WineWritten, ReadHereAsGdalReadsThem) {
     EXPECT_TRUE(modelReadsAsEngine(*file, shp.parent_path().string(), shp.stem().string()));
     EXPECT_EQ(file->get_ShapeObjectCount(), 2);
     for (const char* extension : {".shp", ".shx"}) {
-      EXPECT_EQ(contentsOf(fs::path(shp).replace_extension(extension)),
-                contentsOf(fs::path(written[0]).replace_extension(extension)));
+      EXPECT_EQ(readFile(fs::path(shp).replace_extension(extension)),
+                readFile(fs::path(written[0]).replace_extension(extension)));
     }
   }
 }

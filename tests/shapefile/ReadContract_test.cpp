@@ -28,9 +28,8 @@ Bytes withTail(Bytes content, std::size_t extra) {
   return content.zeros(extra);
 }
 
-ShapefileFiles points(std::size_t n) {
-  return shapefileOf(1, std::vector<Bytes>(n, shapeContent(1, {{1, 2}})),
-                     dbfFile(static_cast<std::int32_t>(n)));
+ShapefileFiles points(std::int32_t n) {
+  return pointFiles(static_cast<std::size_t>(n), dbfFile(n));
 }
 
 ShapefileFiles patched(ShapefileFiles files, File ShapefileFiles::*file, std::size_t at,

@@ -107,6 +107,11 @@ inline ShapefileFiles shapefileOf(std::int32_t type, const std::vector<Bytes>& c
           fileHeader(50 + 4 * n, type, box).append(entries.vec()).vec(), std::move(dbf)};
 }
 
+// n Point records at (1, 2) with the table given.
+inline ShapefileFiles pointFiles(std::size_t n, File dbf) {
+  return shapefileOf(1, std::vector<Bytes>(n, shapeContent(1, {{1, 2}})), std::move(dbf));
+}
+
 inline void putBigEndian(File& file, std::size_t at, std::int32_t value) {
   for (int i = 0; i < 4; ++i) file[at + i] = static_cast<unsigned char>(value >> (24 - 8 * i));
 }
