@@ -7,7 +7,6 @@
 #include "format/Encoding.h"
 #include "format/MainFile.h"
 #include "format/ShapeRecord.h"
-#include "format/Value.h"
 #include "support/Bytes.h"
 #include "support/EngineWriting.h"
 
@@ -107,50 +106,6 @@ TEST(HeaderCodecs, ATableCountsItsRowsInThirtyTwoBitsWithoutASign) {
   unsigned char b[32];
   d.encode(b);
   EXPECT_EQ(DbfHeader::decode(b).recordCount, 4000000000u);
-}
-
-TEST(ValueDecoding, EachTypeLetterAsItsValues) {
-  auto column = [](char type, int width, int decimals = 0) {
-    FieldDescriptor f;
-    f.type = static_cast<std::uint8_t>(type);
-    f.width = static_cast<std::uint8_t>(width);
-    f.decimals = static_cast<std::uint8_t>(decimals);
-    return f;
-  };
-  struct Case {
-    FieldDescriptor column;
-    std::string bytes;
-    Value want;
-    bool odd;
-  } cases[] = {
-      {column('C', 8), "  ab c  ", std::string("ab c"), false},
-      {column('C', 4), "    ", Null{}, false},
-      {column('C', 4), "\xC9t\xE9", std::string("\xC3\x89t\xC3\xA9"), false},
-      {column('N', 5), "  -12", std::int64_t{-12}, false},
-      {column('N', 5), "*****", Null{}, false},
-      {column('N', 5), "     ", Null{}, false},
-      {column('N', 9, 3), "   +1.250", 1.25, false},
-      {column('N', 20), "  12345678901234567890", 12345678901234567890.0, false},
-      {column('N', 5), " 1.5x", Null{}, true},
-      {column('F', 8, 2), "  1e3", 1000.0, false},
-      {column('F', 8), "     -12", std::int64_t{-12}, false},
-      {column('L', 1), "y", true, false},
-      {column('L', 1), "F", false, false},
-      {column('L', 1), "?", Null{}, false},
-      {column('L', 1), "x", Null{}, true},
-      {column('D', 8), "20240229", Date{2024, 2, 29}, false},
-      {column('D', 8), "00000000", Null{}, false},
-      {column('D', 8), "20241301", Null{}, true},
-      {column('I', 4), std::string("\xFE\xFF\xFF\xFF", 4), std::int64_t{-2}, false},
-      {column('M', 10), "        17", std::string("17"), false},
-      {column('B', 2), "\x01 ", RawBytes{"\x01 "}, false},
-  };
-  std::unique_ptr<kel::Transcoder> text = kel::Transcoder::open("CP1252");
-  for (const Case& c : cases) {
-    std::string odd;
-    EXPECT_EQ(decodeValue(c.column, c.bytes, *text, &odd), c.want) << c.bytes;
-    EXPECT_EQ(!odd.empty(), c.odd) << c.bytes << ": " << odd;
-  }
 }
 
 TEST(Encodings, NamedByCodePageFilesAndLanguageMarks) {

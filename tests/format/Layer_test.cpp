@@ -13,13 +13,6 @@ namespace fmt = kel::format;
 
 namespace {
 
-// The severities and sentences of what a reader found.
-std::vector<std::string> said(const fmt::CollectingReporter& r) {
-  std::vector<std::string> out;
-  for (const fmt::Finding& f : r.findings) out.push_back(fmt::describe(f));
-  return out;
-}
-
 bool saidSomething(const fmt::CollectingReporter& r, fmt::Severity s, const std::string& part) {
   for (const fmt::Finding& f : r.findings) {
     if (f.severity == s && fmt::describe(f).find(part) != std::string::npos) return true;
@@ -53,7 +46,7 @@ TEST_F(LayerTest, ReadsThroughTheIndexOrByWalkingTheMainFile) {
   ShapefileFiles files = sampleFiles(5);
   writeSet(dir, files, "f");
   auto layer = open("f.shp");
-  ASSERT_TRUE(layer) << ::testing::PrintToString(said(reporter));
+  ASSERT_TRUE(layer) << describeAll(reporter.findings);
   EXPECT_TRUE(layer->shapes().indexed());
   std::vector<Pts> want = shapesOf(*layer);
   ASSERT_EQ(want.size(), 3u);
@@ -73,7 +66,7 @@ TEST_F(LayerTest, ReadsThroughTheIndexOrByWalkingTheMainFile) {
     EXPECT_FALSE(layer->shapes().indexed());
     EXPECT_TRUE(saidSomething(reporter, shx ? fmt::Severity::Irregularity : fmt::Severity::Note,
                               "walking the main file"))
-        << ::testing::PrintToString(said(reporter));
+        << describeAll(reporter.findings);
     EXPECT_EQ(shapesOf(*layer), want);
   }
 }
@@ -193,5 +186,5 @@ TEST_F(LayerTest, ARecordCutOffAfterTheLayerOpenedIsAnErrorNotACrash) {
   fmt::ShapeView v;
   EXPECT_FALSE(layer->shapes().read(0, v));
   EXPECT_EQ(v.type, fmt::ShapeType::Null);
-  EXPECT_EQ(reporter.count(fmt::Severity::Error), 1u) << ::testing::PrintToString(said(reporter));
+  EXPECT_EQ(reporter.count(fmt::Severity::Error), 1u) << describeAll(reporter.findings);
 }

@@ -80,12 +80,10 @@ inline TypedLayer gdalReadTyped(const std::string& shp, const std::string& encod
       rest >> f.geometry >> f.dims;
     } else if (word == "part") {
       std::vector<double>& leaf = layer.features.back().leaves.emplace_back();
-      for (char* at = line.data();;) {  // strtod, not >>, which refuses the subnormals
-        char* end;
+      for (char *at = line.data(), *end;; at = end) {  // strtod: >> refuses the subnormals
         double v = std::strtod(at, &end);
         if (at == end) break;
         leaf.push_back(v);
-        at = end;
       }
     } else if (word == "values") {
       for (std::string v; rest >> v;) {
@@ -190,18 +188,14 @@ inline TypedFeature typedFeature(const format::ShapeView& v, const TypedFeature&
   return f;
 }
 
-// Bit for bit, so that -0.0, subnormals and NaNs count.
-inline bool sameBits(const std::vector<std::vector<double>>& a,
-                     const std::vector<std::vector<double>>& b) {
-  auto bits = [](const std::vector<std::vector<double>>& leaves) {
-    std::vector<std::vector<std::uint64_t>> out;
-    for (const auto& l : leaves) {
-      auto& o = out.emplace_back();
-      for (double d : l) o.push_back(std::bit_cast<std::uint64_t>(d));
-    }
-    return out;
-  };
-  return bits(a) == bits(b);
+// Each double's bits, so that -0.0, subnormals and NaN payloads count.
+inline std::vector<std::vector<std::uint64_t>> bitsOf(const std::vector<std::vector<double>>& v) {
+  std::vector<std::vector<std::uint64_t>> out;
+  for (const auto& leaf : v) {
+    std::vector<std::uint64_t>& bits = out.emplace_back();
+    for (double d : leaf) bits.push_back(std::bit_cast<std::uint64_t>(d));
+  }
+  return out;
 }
 
 // Whether GDAL types a column as the engine does: integers, reals, dates, or text.
@@ -251,7 +245,7 @@ inline void expectEngineReadsAsGdal(const std::string& shp) {
     TypedFeature ours = typedFeature(view, theirs);
     EXPECT_EQ(ours.geometry, theirs.geometry);
     EXPECT_EQ(ours.dims, theirs.dims);
-    EXPECT_TRUE(sameBits(ours.leaves, theirs.leaves))
+    EXPECT_EQ(bitsOf(ours.leaves), bitsOf(theirs.leaves))
         << ::testing::PrintToString(ours.leaves) << "\nGDAL "
         << ::testing::PrintToString(theirs.leaves);
     if (table == nullptr || i >= table->count()) continue;
@@ -284,11 +278,10 @@ inline bool modelReadsAsEngine(Shapefile& file, const std::string& dir, const st
     EXPECT_EQ(file.get_ShapeObjectCount(), 0);
     return false;
   }
-  auto bits = [](const Pts& pts) {
-    std::vector<std::uint64_t> out;
-    for (auto [x, y] : pts)
-      out.insert(out.end(), {std::bit_cast<std::uint64_t>(x), std::bit_cast<std::uint64_t>(y)});
-    return out;
+  auto bits = [](const auto& points) {
+    std::vector<double> xy;
+    for (const auto& p : points) xy.insert(xy.end(), {p.x, p.y});
+    return bitsOf({xy});
   };
   format::ShapeView v;
   std::int64_t n = 0;  // the shapes before the first null one
@@ -299,9 +292,9 @@ inline bool modelReadsAsEngine(Shapefile& file, const std::string& dir, const st
     Ref<ShapeObject> shape = file.getShapeObject(static_cast<std::int16_t>(n + 1));
     EXPECT_EQ(shape->get_ShapeType(), static_cast<std::int32_t>(v.type));
     EXPECT_EQ(partsOf(shape), v.parts.empty() ? Starts{0} : Starts(v.parts.begin(), v.parts.end()));
-    Pts pts;
-    for (const format::XY& p : v.points) pts.emplace_back(p.x, p.y);
-    EXPECT_EQ(bits(coordsOf(shape)), bits(pts));
+    std::vector<format::XY> ours;
+    for (auto [x, y] : coordsOf(shape)) ours.push_back({x, y});
+    EXPECT_EQ(bits(ours), bits(v.points));
   }
   const bool whole = n == layer->count();
   EXPECT_EQ(read, whole);
