@@ -140,8 +140,7 @@ TEST_F(LayerTest, TakesTheEncodingFromTheCodePageFileTheMarkOrTheCaller) {
 
 TEST_F(LayerTest, SaysWhatItCouldNotReadAndWhere) {
   ShapefileFiles files = sampleFiles(3);
-  std::size_t second = 2 * ((std::size_t{files.shx[108]} << 24 | std::size_t{files.shx[109]} << 16 |
-                             std::size_t{files.shx[110]} << 8 | files.shx[111]));
+  const std::size_t second = 320;           // where the sample's second record lies
   files.shp[second + 8 + 40 + 3] = 0x10;    // the second record's point count, far too large
   files.shp.resize(files.shp.size() - 10);  // and the last record runs past the end
   writeSet(dir, files, "f");

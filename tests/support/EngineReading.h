@@ -2,20 +2,14 @@
 
 // The readings of a shapefile held against each other: GDAL's (through
 // tests/interop/gdal_dump.py) against the format engine's (format/Layer.h), feature for feature,
-// every coordinate with its Z and M bit for bit and every value as GDAL types it, its text decoded
-// as GDAL decodes it; and the object model's against the engine's, shape for shape and field for
-// field, every field's text the bytes the engine finds. GDAL shares no code with either.
-//
-// Where the engine parts from GDAL on purpose (doc/interoperability.md), the comparison follows
-// the engine:
-// - A table that names no encoding, or has the language driver mark 0x57 and no .cpg file, is
-//   Windows-1252 to the engine; GDAL is then asked for Windows-1252 too.
-// - GDAL leaves out a layer's M values when the first record holds none but "no data" (or is
-//   null), and a MultiPatch's always; the engine hands on the M values each record holds.
-// - A Logical value is GDAL's one-letter text: T, t, Y, y are true; F, f, N, n false; ? null.
-// - GDAL widens a Date column to 10 for its own YYYY/MM/DD text; the engine keeps the file's 8.
-// - GDAL turns a MultiPatch into triangles (every strip and fan, part by part), then its rings;
-//   the comparison makes GDAL's leaves of the engine's parts.
+// every coordinate with its Z and M bit for bit and every value as GDAL types and decodes it; and
+// the object model's against the engine's, shape for shape and every field's bytes. GDAL shares
+// no code with either. Where the engine parts from GDAL on purpose (doc/interoperability.md), the
+// comparison follows the engine: a table that names no encoding, or has the language driver mark
+// 0x57 and no .cpg file, is Windows-1252 (GDAL is asked for that too); GDAL leaves out a layer's M
+// values when its first record holds none but "no data", and a MultiPatch's always; a Logical
+// value is GDAL's letter; a Date column is 8 wide, not GDAL's 10; GDAL turns a MultiPatch's
+// strips and fans into triangles, which the comparison makes of the engine's parts too.
 
 #include <bit>
 #include <charconv>
