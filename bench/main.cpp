@@ -1,7 +1,8 @@
 // Times kelShapeLib, shapelib and GDAL reading and writing the standard workloads, side by side in
 // one run, and prints one table of medians, ratios and the peak memory of a read; then the format
 // engine's walk of the same files beside shapelib's and GDAL's (Walker in Contender.h), and its
-// streaming writer beside shapelib's and GDAL's writers, in two more tables.
+// streaming writer beside shapelib's and GDAL's writers, and `kelshp copy` beside a copy through
+// shapelib's C API, in three more tables.
 //
 //   kelbench [DIR] [google-benchmark flags]   the whole comparison; files go to DIR (default: a
 //                                             new folder under /tmp)
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "Contender.h"
+#include "Copy.h"
 
 namespace kelbench {
 
@@ -137,8 +139,11 @@ class MedianCollector : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.aggregate_name == "median") {
+        // A child's processor time is given as the manual time of its runs (kelshp's copy).
+        bool child = run.run_name.function_name.ends_with("/kelshp");
+        double time = child ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
         medianMs[run.run_name.function_name] =
-            run.GetAdjustedCPUTime() * benchmark::GetTimeUnitMultiplier(benchmark::kMillisecond) /
+            time * benchmark::GetTimeUnitMultiplier(benchmark::kMillisecond) /
             benchmark::GetTimeUnitMultiplier(run.time_unit);
       }
     }
@@ -203,6 +208,30 @@ int compare(const char* self, const std::string& dir, int argc, char** argv) {
     benchmark::RegisterBenchmark((w.name + "/write/engine").c_str(),
                                  [=](benchmark::State& state) {
                                    for (auto _ : state) measureEngineWrite(*wp, dir);
+                                 })
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(0.2)
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true);
+  }
+  for (const Workload& w : workloads) {
+    // A copy of the files to read, by kelshp (the engine) and by shapelib.
+    std::string source = inputDir(dir) + "/" + w.name;
+    std::string target = dir + "/copy-" + w.name;
+    benchmark::RegisterBenchmark((w.name + "/copy/kelshp").c_str(),
+                                 [=](benchmark::State& state) {
+                                   for (auto _ : state) {
+                                     state.SetIterationTime(kelshpCopySeconds(source, target));
+                                   }
+                                 })
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->MinTime(0.2)
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true);
+    benchmark::RegisterBenchmark((w.name + "/copy/shapelib").c_str(),
+                                 [=](benchmark::State& state) {
+                                   for (auto _ : state) copyWithShapelib(source, target);
                                  })
         ->Unit(benchmark::kMillisecond)
         ->MinTime(0.2)
@@ -293,6 +322,16 @@ int compare(const char* self, const std::string& dir, int argc, char** argv) {
     if (engine == 0) continue;  // left out by a filter
     std::printf("| %s | %.3g | %.3g | %.3g | %.3g | %.2f | %.2f |\n", w.name.c_str(), engine,
                 shapelib, gdal, ms(kOurs.name), engine / shapelib, engine / gdal);
+  }
+
+  std::printf("\n| workload | copy: kelshp ms | shapelib ms | kelshp/shapelib |\n");
+  std::printf("|---|---:|---:|---:|\n");
+  for (const Workload& w : workloads) {
+    auto found = collector.medianMs.find(w.name + "/copy/kelshp");
+    auto other = collector.medianMs.find(w.name + "/copy/shapelib");
+    if (found == collector.medianMs.end() || other == collector.medianMs.end()) continue;
+    std::printf("| %s | %.3g | %.3g | %.2f |\n", w.name.c_str(), found->second, other->second,
+                found->second / other->second);
   }
   return 0;
 }

@@ -70,11 +70,13 @@ std::unique_ptr<Layer> Layer::open(std::string_view path, Reporter& reporter,
 
   constexpr std::size_t kSmallFile = 1 << 20;
   layer->projection_ = wholeFile(sibling(base, ".prj", upperFirst), kSmallFile);
-  std::optional<std::string> cpg = wholeFile(sibling(base, ".cpg", upperFirst), 256);
+  layer->codePage_ = wholeFile(sibling(base, ".cpg", upperFirst), kSmallFile);
+  const std::optional<std::string>& cpg = layer->codePage_;
   std::string encoding = options.encoding;
   std::string why = "as the caller asked";
   if (encoding.empty() && cpg) {
-    encoding = encodingOfCodePageFile(*cpg);
+    // The file's word names the encoding: its first 256 bytes are looked at.
+    encoding = encodingOfCodePageFile(std::string_view(*cpg).substr(0, 256));
     why = "as the .cpg file says";
   }
   Sibling dbf = sibling(base, ".dbf", upperFirst);

@@ -34,6 +34,8 @@ class Layer {
   const std::string& encoding() const noexcept { return encoding_; }
   // The .prj file's text as it stands; none without one.
   const std::optional<std::string>& projection() const noexcept { return projection_; }
+  // The .cpg file's text as it stands; none without one.
+  const std::optional<std::string>& codePage() const noexcept { return codePage_; }
   // The path without its extension.
   const std::string& basePath() const noexcept { return base_; }
 
@@ -42,7 +44,7 @@ class Layer {
   std::unique_ptr<ShapeReader> shapes_;
   std::unique_ptr<TableReader> table_;
   std::string encoding_;
-  std::optional<std::string> projection_;
+  std::optional<std::string> projection_, codePage_;
 };
 
 }  // namespace kel::format

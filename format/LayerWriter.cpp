@@ -1,8 +1,11 @@
 #include "format/LayerWriter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <set>
 
@@ -30,11 +33,44 @@ constexpr double kNoMeasure = -1e39;
 
 enum FileIndex { kShp, kShx, kDbf };
 
+// Bytes gathered for a file. Unlike a vector's, the room it hands out is left uninitialised: the
+// codecs fill it at once, and a zeroing pass would cost as much as the encoding.
+class ByteBuffer {
+ public:
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  const unsigned char* data() const noexcept { return data_.get(); }
+  void clear() noexcept { size_ = 0; }
+  void reserve(std::size_t n) {
+    if (n > capacity_) grow(n);
+  }
+  // Room for n more bytes at the end, which the caller writes.
+  unsigned char* extend(std::size_t n) {
+    if (n > capacity_ - size_) grow(std::max(size_ + n, 2 * capacity_));
+    unsigned char* at = data_.get() + size_;
+    size_ += n;
+    return at;
+  }
+  void append(const void* bytes, std::size_t n) {
+    if (n > 0) std::memcpy(extend(n), bytes, n);
+  }
+
+ private:
+  void grow(std::size_t capacity) {
+    std::unique_ptr<unsigned char[]> bigger(new unsigned char[capacity]);
+    if (size_ > 0) std::memcpy(bigger.get(), data_.get(), size_);
+    data_ = std::move(bigger);
+    capacity_ = capacity;
+  }
+  std::unique_ptr<unsigned char[]> data_;
+  std::size_t size_ = 0, capacity_ = 0;
+};
+
 // A file written front to back through a buffer; its header is written last, in place.
 struct Sink {
   std::size_t member = 0;
   std::uint64_t flushed = 0;  // bytes before the buffer's, the header's room included
-  std::vector<unsigned char> buffer;
+  ByteBuffer buffer;
   std::uint64_t size() const noexcept { return flushed + buffer.size(); }
 };
 
@@ -50,6 +86,12 @@ struct Span {
 
 std::string str(std::uint64_t n) {
   return std::to_string(n);
+}
+
+// The shortest text that reads back as the same double.
+std::string number(double v) {
+  char buffer[32];
+  return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
 }
 
 bool isPoly(Geometry g) {
@@ -114,22 +156,87 @@ std::optional<std::string> unwritableShape(const ShapeView& v, ShapeType layerTy
   } else if (!v.partTypes.empty()) {
     return "only a MultiPatch shape has part types";
   }
-  auto finite = [&](std::span<const double> values,
-                    const char* what) -> std::optional<std::string> {
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      if (!std::isfinite(values[i])) {
-        return "point " + str(i + 1) + " of " + str(n) + " has a NaN or infinite " + what;
-      }
-    }
-    return std::nullopt;
+  return std::nullopt;
+}
+
+// The least and greatest of values, and whether all of them are finite, in one pass without a
+// branch a value, which the compiler keeps in vector registers: it is the writer's one walk of
+// the coordinates before the copy into the file's buffer. Nothing when there are no values.
+struct Extent {
+  bool any = false, finite = true;
+  double min = 0, max = 0;
+};
+
+constexpr std::uint64_t kExponent = 0x7FF0000000000000;  // all ones: NaN or infinite
+
+// The greatest exponent field seen: kExponent when a value is NaN or infinite.
+inline std::uint64_t exponentOf(double v) {
+  return std::bit_cast<std::uint64_t>(v) & kExponent;
+}
+
+Extent extentOf(std::span<const double> values) {
+  if (values.empty()) return {};
+  double lo = values[0], hi = lo;
+  std::uint64_t exponent = 0;
+  for (double v : values) {
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+    exponent = std::max(exponent, exponentOf(v));
+  }
+  return {true, exponent != kExponent, lo, hi};
+}
+
+// The same for X and Y together, both in one vector register where the compiler has them.
+std::pair<Extent, Extent> extentOf(std::span<const XY> points) {
+  if (points.empty()) return {};
+#if defined(__GNUC__)
+  using Pair = double __attribute__((vector_size(16)));
+  using Mask = std::int64_t __attribute__((vector_size(16)));
+  static_assert(sizeof(XY) == sizeof(Pair));
+  Pair lo, hi;
+  std::memcpy(&lo, points.data(), sizeof lo);
+  hi = lo;
+  Mask unordered = {0, 0};
+  for (const XY& p : points) {
+    Pair c;
+    std::memcpy(&c, &p, sizeof c);
+    lo = c < lo ? c : lo;
+    hi = c > hi ? c : hi;
+    unordered |= c != c;  // NaN: the comparisons above leave it out
+  }
+  const double xLo = lo[0], yLo = lo[1], xHi = hi[0], yHi = hi[1];
+  bool finite = (unordered[0] | unordered[1]) == 0;
+#else
+  double xLo = points[0].x, xHi = xLo, yLo = points[0].y, yHi = yLo;
+  bool finite = true;
+  for (const XY& p : points) {
+    xLo = std::min(xLo, p.x), xHi = std::max(xHi, p.x);
+    yLo = std::min(yLo, p.y), yHi = std::max(yHi, p.y);
+    finite = finite && p.x == p.x && p.y == p.y;
+  }
+#endif
+  finite = finite && std::isfinite(xLo) && std::isfinite(xHi) && std::isfinite(yLo) &&
+           std::isfinite(yHi);
+  return {{true, finite, xLo, xHi}, {true, finite, yLo, yHi}};
+}
+
+// Why a shape whose extents found a value that is not finite cannot be written: which point and
+// which value.
+std::string nonFinite(const ShapeView& v) {
+  std::size_t n = v.points.size();
+  auto at = [&](std::size_t i, const char* what) {
+    return "point " + str(i + 1) + " of " + str(n) + " has a NaN or infinite " + what;
   };
   for (std::size_t i = 0; i < n; ++i) {
-    if (!std::isfinite(v.points[i].x) || !std::isfinite(v.points[i].y)) {
-      return "point " + str(i + 1) + " of " + str(n) + " has a NaN or infinite X or Y";
-    }
+    if (!std::isfinite(v.points[i].x) || !std::isfinite(v.points[i].y)) return at(i, "X or Y");
   }
-  if (auto why = finite(v.z, "Z")) return why;
-  return finite(v.m, "M (no measure is a value below -1e38)");
+  for (std::size_t i = 0; i < v.z.size(); ++i) {
+    if (!std::isfinite(v.z[i])) return at(i, "Z");
+  }
+  for (std::size_t i = 0; i < v.m.size(); ++i) {
+    if (!std::isfinite(v.m[i])) return at(i, "M (no measure is a value below -1e38)");
+  }
+  return "a value is NaN or infinite";
 }
 
 bool endsWithShp(std::string_view p, bool& upper) {
@@ -152,16 +259,20 @@ struct LayerWriter::State {
   ShapeTypeTraits traits{};
   WriteOptions options;
   std::string encoding;
-  std::unique_ptr<TextEncoder> encoder;
+  std::unique_ptr<TextEncoder> encoder;  // null for a table of rows as bytes
   std::vector<FieldDescriptor> columns;
   std::vector<std::string> names;
   std::uint16_t headerLength = 0, recordLength = 1;
+  std::uint8_t languageDriver = 0;
+  std::optional<std::string> codePage;  // the .cpg file's text; none: no .cpg file
 
   AtomicFileSet files;
   Sink sinks[3];
   std::string paths[3];
   std::int64_t count = 0;
+  Placed placed;
   Span x, y, z, m;
+  Span allM;  // "no measure" counted, for the ranges kept
   enum class Status { Open, Failed, Closed } status = Status::Open;
   std::string failure;
 
@@ -231,73 +342,107 @@ struct LayerWriter::State {
     if (sink.buffer.size() + more > kBufferBytes) flush(sink);
   }
 
+  void start(std::string_view path, ShapeType type, const WriteOptions& options, bool values);
+  [[noreturn]] void refuseColumn(std::size_t i, const std::string& name,
+                                 const std::string& sentence) const;
+  [[noreturn]] void refuseColumnCount(std::size_t n, const std::string& nameOfFirstBeyond) const;
+  void takeColumn(std::size_t i, const FieldDescriptor& d, const std::string& name);
   void checkColumns(std::span<const ColumnDefinition> definitions);
-  void add(const ShapeView& shape, std::span<const Value> row);
-  MainHeader mainHeader(std::uint64_t bytes) const;
+  void createFiles();
+  // Adds the shape and the row that makeRow(index) puts in `row`, or refuses.
+  template <class MakeRow>
+  void add(const ShapeView& shape, MakeRow&& makeRow);
+  void valueRow(std::int64_t index, std::span<const Value> values);
+  void bytesRow(std::int64_t index, const RowView& given);
+  Range kept(Range given, Range computed, std::optional<Range> counted, const std::string& what,
+             std::int64_t record) const;
+  MainHeader mainHeader() const;
 };
 
+// The range given when it is the computed one or, where "no measure" may count, the one counting
+// it; the computed one otherwise, which the reporter hears of.
+Range LayerWriter::State::kept(Range given, Range computed, std::optional<Range> counted,
+                               const std::string& what, std::int64_t record) const {
+  auto same = [&](Range r) { return given.min == r.min && given.max == r.max; };
+  if (same(computed) || (counted && same(*counted))) return given;
+  if (options.reporter != nullptr) {
+    options.reporter->report({Severity::Irregularity, paths[kShp], record < 0 ? kRangesAt : -1,
+                              record,
+                              what + " " + number(given.min) + " to " + number(given.max) +
+                                  " is not what the values make; " + number(computed.min) + " to " +
+                                  number(computed.max) + " is written"});
+  }
+  return computed;
+}
+
+void LayerWriter::State::refuseColumn(std::size_t i, const std::string& name,
+                                      const std::string& sentence) const {
+  Finding f;
+  f.file = paths[kDbf];
+  f.offset = kDbfHeaderBytes + kDescriptorBytes * static_cast<std::int64_t>(i);
+  f.sentence = "column " + str(i + 1) + " (" + shown(name) + "): " + sentence;
+  throw WriteError(std::move(f), static_cast<std::int64_t>(i));
+}
+
+void LayerWriter::State::refuseColumnCount(std::size_t n,
+                                           const std::string& nameOfFirstBeyond) const {
+  refuseColumn(kMaxColumns, nameOfFirstBeyond,
+               "a table's header describes at most 2,046 columns; " + str(n) + " were given");
+}
+
+// Takes column i as the table's next, unless the row would be too long with it.
+void LayerWriter::State::takeColumn(std::size_t i, const FieldDescriptor& d,
+                                    const std::string& name) {
+  std::size_t length = recordLength + std::size_t{d.width};
+  if (length > kMaxRecordLength) {
+    refuseColumn(i, name, "the row would take " + str(length) + " bytes; a row holds 65,535");
+  }
+  recordLength = static_cast<std::uint16_t>(length);
+  columns.push_back(d);
+  names.push_back(name);
+}
+
 void LayerWriter::State::checkColumns(std::span<const ColumnDefinition> definitions) {
-  auto refuseColumn = [&](std::size_t i, const std::string& sentence) {
-    Finding f;
-    f.file = paths[kDbf];
-    f.offset = kDbfHeaderBytes + kDescriptorBytes * static_cast<std::int64_t>(i);
-    f.sentence = "column " + str(i + 1) + " (" + shown(definitions[i].name) + "): " + sentence;
-    throw WriteError(std::move(f), static_cast<std::int64_t>(i));
-  };
   if (definitions.size() > kMaxColumns) {
-    refuseColumn(kMaxColumns, "a table's header describes at most 2,046 columns; " +
-                                  str(definitions.size()) + " were given");
+    refuseColumnCount(definitions.size(), definitions[kMaxColumns].name);
   }
   std::set<std::u16string> seen;
-  std::size_t length = 1;
   for (std::size_t i = 0; i < definitions.size(); ++i) {
     const ColumnDefinition& definition = definitions[i];
+    auto refuse = [&](const std::string& sentence) { refuseColumn(i, definition.name, sentence); };
     FieldDescriptor d;
     d.type = static_cast<std::uint8_t>(definition.type);
     d.width = definition.width;
     d.decimals = definition.decimals;
-    if (definition.name.empty()) refuseColumn(i, "a column needs a name");
-    if (definition.name.find('\0') != std::string::npos) refuseColumn(i, "the name holds a NUL");
+    if (definition.name.empty()) refuse("a column needs a name");
+    if (definition.name.find('\0') != std::string::npos) refuse("the name holds a NUL");
     std::string bytes;
     TextEncoder::Result r = encoder->encode(definition.name, bytes, kNameBytes);
     if (r.stop == TextEncoder::Stop::Full) {
       bytes.clear();
       r = encoder->encode(definition.name, bytes);
       if (r.stop == TextEncoder::Stop::End) {
-        refuseColumn(i, "the name takes " + str(bytes.size()) + " bytes in " + encoding +
-                            "; a name holds 10");
+        refuse("the name takes " + str(bytes.size()) + " bytes in " + encoding +
+               "; a name holds 10");
       }
     }
-    if (r.stop == TextEncoder::Stop::IllFormed) refuseColumn(i, "the name is no UTF-8");
+    if (r.stop == TextEncoder::Stop::IllFormed) refuse("the name is no UTF-8");
     if (r.stop == TextEncoder::Stop::NoSuchCharacter) {
-      refuseColumn(i, "the name has a character that " + encoding + " cannot hold");
+      refuse("the name has a character that " + encoding + " cannot hold");
     }
     std::copy(bytes.begin(), bytes.end(), d.name.begin());
-    if (auto why = unwritableColumn(d)) refuseColumn(i, *why);
+    if (auto why = unwritableColumn(d)) refuse(*why);
     if (!seen.insert(upperCase(toUtf16(definition.name))).second) {
-      refuseColumn(i, "another column has the same name, letter case ignored");
+      refuse("another column has the same name, letter case ignored");
     }
-    length += d.width;
-    if (length > kMaxRecordLength) {
-      refuseColumn(i, "the row would take " + str(length) + " bytes; a row holds 65,535");
-    }
-    columns.push_back(d);
-    names.push_back(definition.name);
-  }
-  recordLength = static_cast<std::uint16_t>(length);
-  headerLength =
-      static_cast<std::uint16_t>(kDbfHeaderBytes + kDescriptorBytes * definitions.size() + 1);
-  if (definitions.size() > kOldReadersColumns && options.reporter != nullptr) {
-    options.reporter->report({Severity::Irregularity, paths[kDbf], -1, -1,
-                              "the table has " + str(definitions.size()) +
-                                  " columns; older dBASE readers read no more than 255"});
+    takeColumn(i, d, definition.name);
   }
 }
 
-MainHeader LayerWriter::State::mainHeader(std::uint64_t bytes) const {
+// The header of the main and the index file, but for their lengths.
+MainHeader LayerWriter::State::mainHeader() const {
   MainHeader h;
   h.fileCode = kFileCode;
-  h.fileLength = static_cast<std::int32_t>(bytes / 2);
   h.version = kVersion;
   h.shapeType = static_cast<std::int32_t>(type);
   if (x.any) {
@@ -314,67 +459,121 @@ MainHeader LayerWriter::State::mainHeader(std::uint64_t bytes) const {
     h.mMin = m.min;
     h.mMax = m.max;
   }
+  if (options.keepRanges) {
+    Range zr =
+        kept(options.keepRanges->z, {h.zMin, h.zMax}, std::nullopt, "the header's Z range", -1);
+    Range mr = kept(options.keepRanges->m, {h.mMin, h.mMax}, Range{allM.min, allM.max},
+                    "the header's M range", -1);
+    h.zMin = zr.min, h.zMax = zr.max, h.mMin = mr.min, h.mMax = mr.max;
+  }
   return h;
+}
+
+namespace {
+
+[[noreturn]] void refuseFile(std::string file, std::string sentence) {
+  Finding f;
+  f.file = std::move(file);
+  f.sentence = std::move(sentence);
+  throw WriteError(std::move(f));
+}
+
+}  // namespace
+
+// The paths, the type and the options; the encoder of the values when the rows are values.
+void LayerWriter::State::start(std::string_view where, ShapeType layerType,
+                               const WriteOptions& given, bool values) {
+  std::string p(where);
+  if (std::size_t nul = p.find('\0'); nul != std::string::npos) {
+    refuseFile(p.substr(0, nul), "the path holds a NUL character");
+  }
+  base = endsWithShp(p, upper) ? p.substr(0, p.size() - 4) : p;
+  char last = base.empty() ? '/' : base.back();
+#ifdef _WIN32
+  if (last == '\\' || last == ':') last = '/';
+#endif
+  if (last == '/') refuseFile(p, "the path names no file");
+  paths[kShp] = path(".shp");
+  paths[kShx] = path(".shx");
+  paths[kDbf] = path(".dbf");
+  std::optional<ShapeTypeTraits> t = traitsOf(static_cast<std::int32_t>(layerType));
+  if (!t) refuseFile(paths[kShp], "shape type " + std::to_string(int(layerType)) + " is no type");
+  type = layerType;
+  traits = *t;
+  options = given;
+  if (values) {
+    encoding = encodingOfCodePageFile(options.encoding);
+    encoder = TextEncoder::open(encoding);
+    if (!encoder) refuseFile(paths[kDbf], "no encoding is named " + shown(options.encoding));
+    languageDriver = languageDriverOf(encoding);
+    codePage = codePageFileWord(encoding);
+  }
+  if (options.maxFileBytes > kFourGigabytes) {
+    refuseFile(paths[kShp], "a file holds at most 4 GB (" + str(kFourGigabytes) + " bytes)");
+  }
+}
+
+// Lays out the table's header for the columns taken, and creates the files.
+void LayerWriter::State::createFiles() {
+  headerLength =
+      static_cast<std::uint16_t>(kDbfHeaderBytes + kDescriptorBytes * columns.size() + 1);
+  if (columns.size() > kOldReadersColumns && options.reporter != nullptr) {
+    options.reporter->report({Severity::Irregularity, paths[kDbf], -1, -1,
+                              "the table has " + str(columns.size()) +
+                                  " columns; older dBASE readers read no more than 255"});
+  }
+  if (std::max<std::uint64_t>(kHeaderBytes, headerLength + 1u) > options.maxFileBytes) {
+    refuseFile(paths[kDbf], "the headers alone take more than " + str(options.maxFileBytes) +
+                                " bytes, the most a file may hold");
+  }
+  writing(3, [&] {
+    for (FileIndex i : {kShp, kShx, kDbf}) {
+      sinks[i].member = files.add(paths[i]);
+      sinks[i].buffer.reserve(kBufferBytes);
+    }
+    sinks[kShp].flushed = sinks[kShx].flushed = kHeaderBytes;
+    sinks[kDbf].flushed = headerLength;
+    if (codePage) {
+      std::size_t member = files.add(path(".cpg"));
+      files.write(member, 0, codePage->data(), codePage->size());
+    }
+    if (options.projection) {
+      std::size_t member = files.add(path(".prj"));
+      files.write(member, 0, options.projection->data(), options.projection->size());
+    }
+  });
 }
 
 LayerWriter::LayerWriter(std::string_view path, ShapeType type,
                          std::span<const ColumnDefinition> columns, const WriteOptions& options)
     : state_(std::make_unique<State>()) {
-  State& s = *state_;
-  auto refuse = [&](std::string file, std::string sentence) {
-    Finding f;
-    f.file = std::move(file);
-    f.sentence = std::move(sentence);
-    throw WriteError(std::move(f));
-  };
-  std::string p(path);
-  if (std::size_t nul = p.find('\0'); nul != std::string::npos) {
-    refuse(p.substr(0, nul), "the path holds a NUL character");
-  }
-  s.base = endsWithShp(p, s.upper) ? p.substr(0, p.size() - 4) : p;
-  char last = s.base.empty() ? '/' : s.base.back();
-#ifdef _WIN32
-  if (last == '\\' || last == ':') last = '/';
-#endif
-  if (last == '/') refuse(p, "the path names no file");
-  s.paths[kShp] = s.path(".shp");
-  s.paths[kShx] = s.path(".shx");
-  s.paths[kDbf] = s.path(".dbf");
-  std::optional<ShapeTypeTraits> traits = traitsOf(static_cast<std::int32_t>(type));
-  if (!traits) refuse(s.paths[kShp], "shape type " + std::to_string(int(type)) + " is no type");
-  s.type = type;
-  s.traits = *traits;
-  s.options = options;
-  s.encoding = encodingOfCodePageFile(options.encoding);
-  s.encoder = TextEncoder::open(s.encoding);
-  if (!s.encoder) refuse(s.paths[kDbf], "no encoding is named " + shown(options.encoding));
-  if (options.maxFileBytes > kFourGigabytes) {
-    refuse(s.paths[kShp], "a file holds at most 4 GB (" + str(kFourGigabytes) + " bytes)");
-  }
-  s.checkColumns(columns);
-  if (std::max<std::uint64_t>(kHeaderBytes, s.headerLength + 1u) > options.maxFileBytes) {
-    refuse(s.paths[kDbf], "the headers alone take more than " + str(options.maxFileBytes) +
-                              " bytes, the most a file may hold");
-  }
+  state_->start(path, type, options, true);
+  state_->checkColumns(columns);
+  state_->createFiles();
+}
 
-  s.writing(3, [&] {
-    for (FileIndex i : {kShp, kShx, kDbf}) {
-      s.sinks[i].member = s.files.add(s.paths[i]);
-      s.sinks[i].buffer.reserve(kBufferBytes);
-    }
-    s.sinks[kShp].flushed = s.sinks[kShx].flushed = kHeaderBytes;
-    s.sinks[kDbf].flushed = s.headerLength;
-    std::string cpg = codePageFileWord(s.encoding);
-    std::size_t member = s.files.add(s.path(".cpg"));
-    s.files.write(member, 0, cpg.data(), cpg.size());
-    if (options.projection) {
-      member = s.files.add(s.path(".prj"));
-      s.files.write(member, 0, options.projection->data(), options.projection->size());
-    }
-  });
+LayerWriter::LayerWriter(std::string_view path, ShapeType type, const TableLayout& table,
+                         const WriteOptions& options)
+    : state_(std::make_unique<State>()) {
+  State& s = *state_;
+  s.start(path, type, options, false);
+  auto nameOf = [](const FieldDescriptor& d) { return std::string(d.nameBytes()); };
+  if (table.columns.size() > kMaxColumns) {
+    s.refuseColumnCount(table.columns.size(), nameOf(table.columns[kMaxColumns]));
+  }
+  for (std::size_t i = 0; i < table.columns.size(); ++i) {
+    s.takeColumn(i, table.columns[i], nameOf(table.columns[i]));
+  }
+  s.languageDriver = table.languageDriver;
+  s.codePage = table.codePage;
+  s.createFiles();
 }
 
 LayerWriter::~LayerWriter() = default;
+
+const LayerWriter::Placed& LayerWriter::lastPlaced() const noexcept {
+  return state_->placed;
+}
 
 std::int64_t LayerWriter::count() const noexcept {
   return state_->count;
@@ -384,8 +583,117 @@ const std::string& LayerWriter::basePath() const noexcept {
   return state_->base;
 }
 
+template <class MakeRow>
+void LayerWriter::State::add(const ShapeView& shape, MakeRow&& makeRow) {
+  usable();
+  const std::int64_t index = count;
+  if (index == kMaxRecords) refuse(kShp, index, "a layer holds at most 2^31 - 1 records");
+  if (auto why = unwritableShape(shape, type)) refuse(kShp, index, *why);
+
+  // The shape as it is written: "no measure" where an M type is given no M values, its box and
+  // ranges from its arrays, or as given where they are kept.
+  ShapeView v = shape;
+  if (v.type != ShapeType::Null && traits.m && !traits.z && v.m.empty()) {
+    noMeasures.assign(v.points.size(), kNoMeasure);
+    v.m = noMeasures;
+  }
+  const auto [bx, by] = extentOf(v.points);
+  const Extent bz = extentOf(v.z);
+  const Extent bmAll = extentOf(v.m);
+  if (!(bx.finite && by.finite && bz.finite && bmAll.finite)) refuse(kShp, index, nonFinite(v));
+  Span bm;  // the measures, leaving out "no measure"
+  if (bmAll.any && bmAll.min >= kNoMeasureBelow) {
+    bm = {true, bmAll.min, bmAll.max};
+  } else {
+    for (double value : v.m) {
+      if (value >= kNoMeasureBelow) bm.add(value);
+    }
+  }
+  v.box = {bx.min, by.min, bx.max, by.max};
+  v.zRange = {bz.min, bz.max};
+  v.mRange = {bm.min, bm.max};
+  const std::uint64_t content = encodedSize(v);
+  const std::uint64_t limit = options.maxFileBytes;
+  auto past = [&](FileIndex file, std::uint64_t more) {
+    if (sinks[file].size() + more <= limit) return;
+    refuse(file, index,
+           "the record would take the file past " + str(limit) + " bytes, the most it may hold");
+  };
+  past(kShp, kRecordHeaderBytes + content);
+  past(kShx, kIndexEntryBytes);
+
+  makeRow(index);
+  past(kDbf, recordLength + 1u);  // the row and the end mark
+
+  if (options.keepRanges && v.type != ShapeType::Null && traits.geometry != Geometry::Point) {
+    v.zRange = kept(shape.zRange, v.zRange, std::nullopt, "the record's Z range", index);
+    v.mRange =
+        kept(shape.mRange, v.mRange, Range{bmAll.min, bmAll.max}, "the record's M range", index);
+  }
+
+  writing(kShp, [&] {
+    Sink& shp = sinks[kShp];
+    makeRoom(shp, kRecordHeaderBytes + content);
+    makeRoom(sinks[kShx], kIndexEntryBytes);
+    makeRoom(sinks[kDbf], row.size());
+    const std::uint64_t offset = shp.size();
+    placed = {static_cast<std::int64_t>(offset), static_cast<std::int64_t>(content)};
+    const auto words = static_cast<std::int32_t>(content / 2);
+    unsigned char* record = shp.buffer.extend(kRecordHeaderBytes + content);
+    RecordHeader{static_cast<std::int32_t>(index + 1), words}.encode(record);
+    encodeShape(v, record + kRecordHeaderBytes);
+    IndexEntry{static_cast<std::int32_t>(offset / 2), words}.encode(
+        sinks[kShx].buffer.extend(kIndexEntryBytes));
+    sinks[kDbf].buffer.append(row.data(), row.size());
+  });
+  if (bx.any) x.add(bx.min), x.add(bx.max), y.add(by.min), y.add(by.max);
+  if (bz.any) z.add(bz.min), z.add(bz.max);
+  if (bm.any) m.add(bm.min), m.add(bm.max);
+  if (bmAll.any) allM.add(bmAll.min), allM.add(bmAll.max);
+  ++count;
+}
+
+void LayerWriter::State::valueRow(std::int64_t index, std::span<const Value> values) {
+  if (!encoder) refuse(kDbf, index, "this table takes rows as bytes, not as values");
+  if (values.size() != columns.size()) {
+    refuse(kDbf, index,
+           "the row has " + str(values.size()) + " values for " + str(columns.size()) + " columns");
+  }
+  row.assign(1, static_cast<char>(kNotDeleted));
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    if (auto why = encodeField(columns[c], values[c], *encoder, options.cut, field)) {
+      refuse(kDbf, index,
+             "column " + shown(names[c]) + " (" + str(c + 1) + " of " + str(columns.size()) +
+                 "): " + *why,
+             static_cast<std::int64_t>(c));
+    }
+    row += field;
+  }
+}
+
+void LayerWriter::State::bytesRow(std::int64_t index, const RowView& given) {
+  if (encoder) refuse(kDbf, index, "this table takes rows as values, not as bytes");
+  const std::size_t fields = recordLength - 1u;
+  if (!given.bytes.empty() && given.bytes.size() < fields) {
+    refuse(kDbf, index,
+           "the row holds " + str(given.bytes.size()) + " bytes; its fields take " + str(fields));
+  }
+  row.assign(1, static_cast<char>(given.deleted ? kDeleted : kNotDeleted));
+  if (given.bytes.empty()) {
+    row.append(fields, ' ');
+  } else {
+    row.append(given.bytes.substr(0, fields));
+  }
+}
+
 void LayerWriter::add(const ShapeView& shape, std::span<const Value> row) {
-  state_->add(shape, row);
+  State& s = *state_;
+  s.add(shape, [&](std::int64_t index) { s.valueRow(index, row); });
+}
+
+void LayerWriter::add(const ShapeView& shape, const RowView& row) {
+  State& s = *state_;
+  s.add(shape, [&](std::int64_t index) { s.bytesRow(index, row); });
 }
 
 void LayerWriter::add(const ShapeArrays& shape, std::span<const Value> row) {
@@ -405,88 +713,19 @@ void LayerWriter::add(const ShapeArrays& shape, std::span<const Value> row) {
   v.m = shape.m;
   v.parts = shape.parts;
   v.partTypes = shape.partTypes;
-  s.add(v, row);
-}
-
-void LayerWriter::State::add(const ShapeView& shape, std::span<const Value> values) {
-  usable();
-  const std::int64_t index = count;
-  if (index == kMaxRecords) refuse(kShp, index, "a layer holds at most 2^31 - 1 records");
-  if (auto why = unwritableShape(shape, type)) refuse(kShp, index, *why);
-
-  // The shape as it is written: its box and ranges from its arrays, "no measure" where an M type
-  // is given no M values.
-  ShapeView v = shape;
-  Span bx, by, bz, bm;
-  for (const XY& p : v.points) bx.add(p.x), by.add(p.y);
-  for (double value : v.z) bz.add(value);
-  for (double value : v.m) {
-    if (value >= kNoMeasureBelow) bm.add(value);
-  }
-  v.box = {bx.min, by.min, bx.max, by.max};
-  v.zRange = {bz.min, bz.max};
-  v.mRange = {bm.min, bm.max};
-  if (v.type != ShapeType::Null && traits.m && !traits.z && v.m.empty()) {
-    noMeasures.assign(v.points.size(), kNoMeasure);
-    v.m = noMeasures;
-  }
-  const std::uint64_t content = encodedSize(v);
-  const std::uint64_t limit = options.maxFileBytes;
-  auto past = [&](FileIndex file, std::uint64_t more) {
-    if (sinks[file].size() + more <= limit) return;
-    refuse(file, index,
-           "the record would take the file past " + str(limit) + " bytes, the most it may hold");
-  };
-  past(kShp, kRecordHeaderBytes + content);
-  past(kShx, kIndexEntryBytes);
-
-  if (values.size() != columns.size()) {
-    refuse(kDbf, index,
-           "the row has " + str(values.size()) + " values for " + str(columns.size()) + " columns");
-  }
-  row.assign(1, static_cast<char>(kNotDeleted));
-  for (std::size_t c = 0; c < columns.size(); ++c) {
-    if (auto why = encodeField(columns[c], values[c], *encoder, options.cut, field)) {
-      refuse(kDbf, index,
-             "column " + shown(names[c]) + " (" + str(c + 1) + " of " + str(columns.size()) +
-                 "): " + *why,
-             static_cast<std::int64_t>(c));
-    }
-    row += field;
-  }
-  past(kDbf, recordLength + 1u);  // the row and the end mark
-
-  writing(kShp, [&] {
-    Sink& shp = sinks[kShp];
-    makeRoom(shp, kRecordHeaderBytes + content);
-    makeRoom(sinks[kShx], kIndexEntryBytes);
-    makeRoom(sinks[kDbf], row.size());
-    const std::uint64_t offset = shp.size();
-    const auto words = static_cast<std::int32_t>(content / 2);
-    std::size_t at = shp.buffer.size();
-    shp.buffer.resize(at + kRecordHeaderBytes);
-    RecordHeader{static_cast<std::int32_t>(index + 1), words}.encode(shp.buffer.data() + at);
-    encodeShape(v, shp.buffer);
-    Sink& shx = sinks[kShx];
-    at = shx.buffer.size();
-    shx.buffer.resize(at + kIndexEntryBytes);
-    IndexEntry{static_cast<std::int32_t>(offset / 2), words}.encode(shx.buffer.data() + at);
-    sinks[kDbf].buffer.insert(sinks[kDbf].buffer.end(), row.begin(), row.end());
-  });
-  if (bx.any) x.add(bx.min), x.add(bx.max), y.add(by.min), y.add(by.max);
-  if (bz.any) z.add(bz.min), z.add(bz.max);
-  if (bm.any) m.add(bm.min), m.add(bm.max);
-  ++count;
+  s.add(v, [&](std::int64_t index) { s.valueRow(index, row); });
 }
 
 void LayerWriter::close() {
   State& s = *state_;
   s.usable();
   s.writing(3, [&] {
-    s.sinks[kDbf].buffer.push_back(kEndOfFileMark);
+    s.sinks[kDbf].buffer.append(&kEndOfFileMark, 1);
     for (Sink& sink : s.sinks) s.flush(sink);
+    MainHeader main = s.mainHeader();
     for (FileIndex i : {kShp, kShx}) {
-      MainHeader::Bytes header = s.mainHeader(s.sinks[i].size()).encode();
+      main.fileLength = static_cast<std::int32_t>(s.sinks[i].size() / 2);
+      MainHeader::Bytes header = main.encode();
       s.files.write(s.sinks[i].member, 0, header.data(), header.size());
     }
     std::vector<unsigned char> header(s.headerLength);
@@ -498,7 +737,7 @@ void LayerWriter::close() {
     h.recordCount = static_cast<std::uint32_t>(s.count);
     h.headerLength = s.headerLength;
     h.recordLength = s.recordLength;
-    h.languageDriver = languageDriverOf(s.encoding);
+    h.languageDriver = s.languageDriver;
     h.encode(header.data());
     for (std::size_t c = 0; c < s.columns.size(); ++c) {
       s.columns[c].encode(header.data() + kDbfHeaderBytes + kDescriptorBytes * c);
@@ -508,9 +747,10 @@ void LayerWriter::close() {
 
     // What the old layer had beside it that the new one has not.
     std::vector<std::string> stale;
-    // The .cpg file is always written; a file of the same name in the other letter case may be
-    // the very same file, so that it is left alone.
-    for (std::string_view ext : {".prj", ".qix", ".sbn", ".sbx"}) {
+    // A .cpg or .prj file that is written replaces the old one; a file of the same name in the
+    // other letter case may be the very same file, so that it is left alone.
+    for (std::string_view ext : {".cpg", ".prj", ".qix", ".sbn", ".sbx"}) {
+      if (ext == ".cpg" && s.codePage) continue;
       if (ext == ".prj" && s.options.projection) continue;
       std::string lower = s.base + std::string(ext), upper = lower;
       for (std::size_t i = s.base.size(); i < upper.size(); ++i) {

@@ -9,8 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "format/DbaseFile.h"
 #include "format/Reporter.h"
 #include "format/ShapeRecord.h"
+#include "format/TableReader.h"
 #include "format/Value.h"
 
 namespace kel::format {
@@ -21,6 +23,16 @@ struct ColumnDefinition {
   char type = 'C';
   std::uint8_t width = 0;
   std::uint8_t decimals = 0;
+};
+
+// A table as another file has it, for a copy that keeps it: the column descriptors as they lie
+// (the name's bytes, any type letter, width and decimals), the header's language driver mark, and
+// the .cpg file's text, none for no .cpg file. A writer made with it takes each row as its bytes,
+// which it does not read: they stay in the encoding they are in.
+struct TableLayout {
+  std::vector<FieldDescriptor> columns;
+  std::uint8_t languageDriver = 0;
+  std::optional<std::string> codePage;
 };
 
 // The most bytes a file may hold: what readers that take offsets as signed 32-bit numbers
@@ -38,7 +50,15 @@ struct WriteOptions {
   bool cut = false;
   // No file grows past this many bytes: at most kFourGigabytes.
   std::uint64_t maxFileBytes = kTwoGigabytes;
-  // Hears the warnings (a table of more than 255 columns); may be null.
+  // For a copy: the header's Z and M ranges as its source has them. Each record's ranges are then
+  // taken from its ShapeView and the header's from here, where they are what the values make,
+  // whether "no measure" counts in the M range (as GDAL and pyshp count it) or not (as ranges are
+  // computed otherwise); a range that is neither is computed, and the reporter hears of it.
+  struct SourceRanges {
+    Range z, m;
+  };
+  std::optional<SourceRanges> keepRanges;
+  // Hears the warnings (a table of more than 255 columns, a range not kept); may be null.
   Reporter* reporter = nullptr;
 };
 
@@ -85,6 +105,11 @@ class LayerWriter {
   // readers stop there.
   LayerWriter(std::string_view path, ShapeType type, std::span<const ColumnDefinition> columns,
               const WriteOptions& options = {});
+  // The same for a table laid out as `table` says, whose rows are added as bytes. The options'
+  // encoding and cut are not used; the columns are refused only beyond what a table's header and
+  // rows can hold (2,046 columns, rows of 65,535 bytes).
+  LayerWriter(std::string_view path, ShapeType type, const TableLayout& table,
+              const WriteOptions& options = {});
   ~LayerWriter();
   LayerWriter(const LayerWriter&) = delete;
   LayerWriter& operator=(const LayerWriter&) = delete;
@@ -98,11 +123,26 @@ class LayerWriter {
   // past the limit or beyond 2^31 - 1 records.
   void add(const ShapeView& shape, std::span<const Value> row);
   void add(const ShapeArrays& shape, std::span<const Value> row);
+  // Adds a record to a writer made from a TableLayout: the shape as above, and the row as a
+  // TableReader read it. Its fields' bytes are written as they lie and bytes behind them (rows
+  // that the source's header makes longer) are left out; a row without bytes (RowView{}) is a
+  // blank row, no value in any field. A row marked deleted stays deleted ('*'), so that each row
+  // stays with its shape; any other deletion flag is written as a blank, as readers take it.
+  // Refuses a row shorter than the fields, and a row of values here or of bytes in add() above.
+  void add(const ShapeView& shape, const RowView& row);
 
   // Writes the headers and the table's end mark, writes every file through to the disk and puts
   // the layer in place, removing the old layer's .cpg and .prj files that the new one does not
   // have and its spatial indexes (.qix, .sbn, .sbx), which describe the old shapes.
   void close();
+
+  // Where the last record added lies in the new main file: its offset and its content length in
+  // bytes (-1 before the first).
+  struct Placed {
+    std::int64_t offset = -1;
+    std::int64_t contentLength = -1;
+  };
+  const Placed& lastPlaced() const noexcept;
 
   std::int64_t count() const noexcept;
   // The path without its extension.

@@ -36,7 +36,8 @@ constexpr std::int32_t kIndexEntryBytes = 8;
 constexpr std::int32_t kFileLengthAt = 24;
 constexpr std::int32_t kVersionAt = 28;
 constexpr std::int32_t kShapeTypeAt = 32;
-constexpr std::int32_t kBoxAt = 36;  // xMin, yMin, xMax, yMax
+constexpr std::int32_t kBoxAt = 36;     // xMin, yMin, xMax, yMax
+constexpr std::int32_t kRangesAt = 68;  // zMin, zMax, mMin, mMax
 constexpr std::int32_t kContentLengthAt = 4;
 
 // The 100-byte header of either file, its words in host order.

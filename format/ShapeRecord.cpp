@@ -234,16 +234,21 @@ ShapeTypeTraits checkedTraits(const ShapeView& v) {
 std::uint64_t encodedSize(const ShapeView& v) {
   ShapeTypeTraits t = checkedTraits(v);
   ContentLayout l = contentLayout(t, v.parts.size(), v.points.size());
-  // A Point of an M type always carries its measure, "no measure" when it has none.
-  return t.geometry == Geometry::Point || !v.m.empty() ? l.end : l.m;
+  // A PointM always carries its measure, "no measure" when it has none; a PointZ, like the other
+  // Z types, only when it is given one.
+  bool pointM = t.geometry == Geometry::Point && t.m && !t.z;
+  return pointM || !v.m.empty() ? l.end : l.m;
 }
 
 void encodeShape(const ShapeView& v, std::vector<unsigned char>& out) {
+  std::size_t start = out.size();
+  out.resize(start + encodedSize(v));
+  encodeShape(v, out.data() + start);
+}
+
+void encodeShape(const ShapeView& v, unsigned char* b) {
   std::uint64_t size = encodedSize(v);
   ShapeTypeTraits t = checkedTraits(v);
-  std::size_t start = out.size();
-  out.resize(start + size);
-  unsigned char* b = out.data() + start;
   storeLE(b, static_cast<std::int32_t>(v.type));
   if (t.geometry == Geometry::Null) return;
   std::size_t n = v.points.size(), p = v.parts.size();
@@ -252,7 +257,7 @@ void encodeShape(const ShapeView& v, std::vector<unsigned char>& out) {
     storeLE(b + l.points, v.points[0].x);
     storeLE(b + l.points + 8, v.points[0].y);
     if (t.z) storeLE(b + l.z, v.z[0]);
-    if (t.m) storeLE(b + l.m, v.m.empty() ? kNoMeasure : v.m[0]);
+    if (size == l.end && t.m) storeLE(b + l.m, v.m.empty() ? kNoMeasure : v.m[0]);
     return;
   }
   const double box[] = {v.box.xMin, v.box.yMin, v.box.xMax, v.box.yMax};
@@ -263,9 +268,13 @@ void encodeShape(const ShapeView& v, std::vector<unsigned char>& out) {
   if (t.geometry == Geometry::MultiPatch && p > 0) {
     storeLEArray(b + l.partTypes, v.partTypes.data(), p);
   }
-  for (std::size_t i = 0; i < n; ++i) {
-    storeLE(b + l.points + 16 * i, v.points[i].x);
-    storeLE(b + l.points + 16 * i + 8, v.points[i].y);
+  if constexpr (std::endian::native == std::endian::little && sizeof(XY) == 16) {
+    if (n > 0) std::memcpy(b + l.points, v.points.data(), 16 * n);  // X and Y as in the file
+  } else {
+    for (std::size_t i = 0; i < n; ++i) {
+      storeLE(b + l.points + 16 * i, v.points[i].x);
+      storeLE(b + l.points + 16 * i + 8, v.points[i].y);
+    }
   }
   auto putMeasures = [&](std::size_t at, Range range, std::span<const double> values) {
     storeLE(b + at, range.min);

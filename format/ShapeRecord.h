@@ -113,5 +113,7 @@ std::uint64_t encodedSize(const ShapeView& view);
 // Z type, part types from a MultiPatch, M values of another count than the points) throws
 // std::invalid_argument.
 void encodeShape(const ShapeView& view, std::vector<unsigned char>& out);
+// The same into `out`, which has room for encodedSize(view) bytes.
+void encodeShape(const ShapeView& view, unsigned char* out);
 
 }  // namespace kel::format

@@ -1,4 +1,7 @@
+#include <pybind11/eval.h>
+
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -6,6 +9,7 @@
 #include "python/Binding.h"
 #include "runtime/Text.h"
 #include "shapefile/Shapefile.h"
+#include "shapefile/ShapefileAtPath.h"
 
 namespace kelpy {
 
@@ -142,7 +146,8 @@ py::cpp_function method(const py::object& cls, const Member& m, Unwrap unwrap, p
 // A property: the get reads, an assignment puts a value or puts an object by reference, and the
 // automation layer answers an assignment to a read-only property with error 438. A property
 // without a get has no getter.
-py::object property(const py::object& cls, const Member& member, bool readable, Unwrap unwrap) {
+py::object property(const py::object& cls, const Member& member, bool readable, bool writable,
+                    Unwrap unwrap) {
   std::int32_t id = member.dispatchId;
   py::object fget = py::none();
   if (readable) {
@@ -163,7 +168,8 @@ py::object property(const py::object& cls, const Member& member, bool readable, 
       py::is_method(cls));
   TypeRef type =
       readable || member.parameters.empty() ? member.result : member.parameters.back().type;
-  std::string doc = utf8(member.name) + ": " + typeName(type) + "\n\n" + utf8(member.help);
+  std::string doc = utf8(member.name) + ": " + typeName(type) + (writable ? "" : ", read-only") +
+                    "\n\n" + utf8(member.help);
   return py::module_::import("builtins").attr("property")(fget, fset, py::none(), doc);
 }
 
@@ -175,7 +181,8 @@ py::object writtenProperty(const std::string& name, const std::string& members,
     py::dict values = written[self];
     return values.contains(name) ? py::object(values[name.c_str()]) : py::none();
   });
-  std::string doc = name + ": str\n\nThe normalised " + name + " as the last call of " + members +
+  std::string doc = name + ": str | None, read-only\n\nThe normalised " + name +
+                    " as the last call of " + members +
                     " on this object wrote it back; None before any.";
   return py::module_::import("builtins").attr("property")(fget, py::none(), py::none(), doc);
 }
@@ -183,6 +190,12 @@ py::object writtenProperty(const std::string& name, const std::string& members,
 void addMembers(py::object cls, const ClassInfo& info, Unwrap unwrap) {
   py::object written = py::module_::import("weakref").attr("WeakKeyDictionary")();
   std::map<std::string, std::string> writers;  // parameter name -> members that write it
+  std::set<std::u16string> puts;               // properties that take an assignment
+  for (const Member& m : info.members) {
+    if (m.kind == MemberKind::PropertyPut || m.kind == MemberKind::PropertyPutRef) {
+      puts.insert(m.name);
+    }
+  }
   for (const Member& m : info.members) {
     std::string name = utf8(m.name);
     if (m.kind == MemberKind::Method ||
@@ -194,9 +207,9 @@ void addMembers(py::object cls, const ClassInfo& info, Unwrap unwrap) {
         list += (list.empty() ? "" : " or ") + name;
       }
     } else if (m.kind == MemberKind::PropertyGet) {
-      py::setattr(cls, name.c_str(), property(cls, m, true, unwrap));
+      py::setattr(cls, name.c_str(), property(cls, m, true, puts.contains(m.name), unwrap));
     } else if (!py::hasattr(cls, name.c_str())) {  // a put with no get before it
-      py::setattr(cls, name.c_str(), property(cls, m, false, unwrap));
+      py::setattr(cls, name.c_str(), property(cls, m, false, true, unwrap));
     }
   }
   for (const auto& [name, members] : writers) {
@@ -236,10 +249,18 @@ void addListProtocol(py::class_<kel::Collection, kel::Ref<kel::Collection>>& cls
 // None after a success, else a Failure (file, offset, record, sentence; -1 where not known).
 void addLastFailure(py::class_<kel::Shapefile, kel::Ref<kel::Shapefile>>& cls,
                     py::module_& module) {
-  py::object failure = py::module_::import("collections")
-                           .attr("namedtuple")("Failure", "file offset record sentence");
-  failure.attr("__module__") = module.attr("__name__");
-  module.attr("Failure") = failure;
+  py::exec(R"py(
+class Failure(__import__("typing").NamedTuple):
+    """Why a read or write failed: the file, the offset in it and the 0-based record where
+    known (-1 where not), and a sentence."""
+
+    file: str
+    offset: int
+    record: int
+    sentence: str
+)py",
+           module.attr("__dict__"));
+  py::object failure = module.attr("Failure");
   cls.def_property_readonly(
       "last_failure",
       [failure](py::handle self) -> py::object {
@@ -247,8 +268,42 @@ void addLastFailure(py::class_<kel::Shapefile, kel::Ref<kel::Shapefile>>& cls,
         if (!why) return py::none();
         return failure(why->file, why->offset, why->record, why->sentence);
       },
+      "last_failure: Failure | None\n\n"
       "Why the last readShapefile or writeShapefile failed: None after a success, else a\n"
       "Failure(file, offset, record, sentence), offset and record -1 where not known.");
+}
+
+// Shapefile.read(path) and sf.write(path): a shapefile named by one path, as Python names files,
+// and an exception with the reason where readShapefile and writeShapefile give False.
+void addPathMembers(py::class_<kel::Shapefile, kel::Ref<kel::Shapefile>>& cls) {
+  // The path's bytes as the system takes them: os.fsencode takes str, bytes and os.PathLike.
+  auto native = [](py::handle path) {
+    return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  };
+  py::cpp_function read(
+      [native](py::handle, py::handle path) {
+        return wrap(kel::readShapefileAt(native(path)).get());
+      },
+      py::name("read"), py::is_method(cls),
+      "read(cls, path)\n--\n\n"
+      "read(path: str | bytes | os.PathLike[str]) -> Shapefile\n\n"
+      "Reads the shapefile at path, with or without .shp, into a new Shapefile, as readShapefile\n"
+      "reads it (the files are found whatever the letter case of their names). Raises\n"
+      "kelshapelib.Error with the reason that last_failure gives: 53 when a file is missing, 75\n"
+      "for any other reason, 52 for a path that holds a NUL character or names no file.");
+  cls.attr("read") = py::module_::import("builtins").attr("classmethod")(read);
+  cls.def(
+      "write",
+      [native](py::handle self, py::handle path) {
+        kel::replaceShapefile(objectOf<kel::Shapefile>(self), native(path));
+      },
+      "write(self, path)\n--\n\n"
+      "write(path: str | bytes | os.PathLike[str]) -> None\n\n"
+      "Writes the shapefile at path, with or without .shp, with the bytes writeShapefile writes,\n"
+      "but all together or not at all: the new files take the old ones' places only once all\n"
+      "three are on the disk, the old .cpg and spatial indexes (.qix, .sbn, .sbx) go, a .prj\n"
+      "stays. On any failure the old files stay as they were, and kelshapelib.Error is raised\n"
+      "with the reason, which last_failure gives too.");
 }
 
 template <class T>
@@ -268,7 +323,10 @@ void bindClass(py::module_& module) {
             (name + "()\n\nA new " + name + ".").c_str());
   }
   if constexpr (std::is_same_v<T, kel::Collection>) addListProtocol(cls);
-  if constexpr (std::is_same_v<T, kel::Shapefile>) addLastFailure(cls, module);
+  if constexpr (std::is_same_v<T, kel::Shapefile>) {
+    addLastFailure(cls, module);
+    addPathMembers(cls);
+  }
   addMembers(cls, info, &unwrapAs<T>);
 }
 

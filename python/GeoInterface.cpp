@@ -88,6 +88,7 @@ void bindGeoInterface(py::module_& module) {
                          const auto& shape = objectOf<kel::ShapeObject>(self);
                          return geometry(shape.get_ShapeType(), shape);
                        }),
+                       "__geo_interface__: dict[str, Any] | None\n\n"
                        "The shape's GeoJSON geometry as a dictionary (None for a shape without "
                        "vertices), with Polygon rings grouped as `kelshp dump` groups them."));
   py::setattr(
@@ -106,6 +107,7 @@ void bindGeoInterface(py::module_& module) {
                  out["features"] = features;
                  return out;
                }),
+               "__geo_interface__: dict[str, Any]\n\n"
                "The shapefile as a GeoJSON FeatureCollection dictionary: one Feature per shape, "
                "its record's fields as properties (raw text), as `kelshp dump` writes it."));
 }

@@ -1,6 +1,7 @@
 #include <pybind11/eval.h>
 
 #include "python/Binding.h"
+#include "python/Engine.h"
 #include "runtime/Error.h"
 #include "runtime/Text.h"
 
@@ -15,13 +16,17 @@ class Error(Exception):
     mismatch, 6 overflow) and for calls that automation refuses (438 no such member, 450 wrong
     number of arguments)."""
 
-    def __init__(self, number, description, source="kelShapeLib"):
+    number: int
+    description: str
+    source: str
+
+    def __init__(self, number: int, description: str, source: str = "kelShapeLib") -> None:
         super().__init__(number, description)
         self.number = number
         self.description = description
         self.source = source
 
-    def __str__(self):
+    def __str__(self) -> str:
         return f"{self.description} (error {self.number})"
 
 )py",
@@ -48,8 +53,12 @@ PYBIND11_MODULE(kelshapelib, module) {
   module.doc() =
       "kelShapeLib: ESRI shapefiles as a small object model of shared references. The classes, "
       "their members and the two enumerations come from the library's type library.";
+  module.attr("__version__") = KEL_VERSION;
   kelpy::bindErrors(module);
   kelpy::bindEnumerations(module);
   kelpy::bindClasses(module);
   kelpy::bindGeoInterface(module);
+  kelpy::engine::bindTypes(module);
+  kelpy::engine::bindReader(module);
+  kelpy::engine::bindWriter(module);
 }

@@ -52,7 +52,10 @@ class AtomicFileSet {
   AtomicFileSet(const AtomicFileSet&) = delete;
   AtomicFileSet& operator=(const AtomicFileSet&) = delete;
 
-  // Creates the empty file that is to replace `target` and gives its number in the set.
+  // Creates the empty file that is to replace `target` and gives its number in the set. It is
+  // written through write(), or through a file channel of the caller's own opened at
+  // temporary(i) (the set's handle shares writing) and closed before commit(), which writes the
+  // file through to the disk all the same.
   std::size_t add(const std::string& target);
   // Writes n bytes at an offset of member i.
   void write(std::size_t i, std::int64_t offset, const void* data, std::size_t n);

@@ -2,6 +2,7 @@
 // that failed.
 
 #include <exception>
+#include <new>
 
 #include "runtime/Checked.h"
 #include "runtime/FileSystem.h"
@@ -61,7 +62,12 @@ void Shapefile::noteFailure(std::u16string_view extension, std::string_view doin
                             const std::exception& e, bool beforeReading) noexcept {
   if (caught_) return;
   try {
-    caught_ = Caught{extension, std::string(doing) + ": " + e.what(), beforeReading};
+    const auto* error = dynamic_cast<const Error*>(&e);
+    std::int32_t number = error != nullptr ? error->number()
+                          : dynamic_cast<const std::bad_alloc*>(&e) != nullptr
+                              ? static_cast<std::int32_t>(ErrorNumber::OutOfMemory)
+                              : static_cast<std::int32_t>(ErrorNumber::InvalidProcedureCall);
+    caught_ = Caught{extension, std::string(doing) + ": " + e.what(), number, beforeReading};
   } catch (const std::exception&) {
     // Out of memory: the call fails without a reason.
   }

@@ -1,5 +1,7 @@
 #include <exception>
+#include <optional>
 
+#include "format/ShapeRecord.h"
 #include "runtime/Checked.h"
 #include "shapefile/Shapefile.h"
 
@@ -41,44 +43,46 @@ bool Shapefile::readHeaders(ChannelTable& channels) {
   }
 }
 
-bool Shapefile::writeHeaders(ChannelTable& channels) {
+bool Shapefile::writeHeaders(FileChannel& shp, FileChannel& shx) {
   try {
     std::int16_t shapes = get_ShapeObjectCount();
-    // The main file's length in words: the header, then each record with its 4-word header.
-    std::int32_t mainWords = shp::kHeaderWords;
+    // The main file's length in words: the header, then each record with its header. A record's
+    // contents are laid out by the file's type: a Point, a MultiPoint, or else parts and points.
+    std::optional<format::ShapeTypeTraits> layout = format::traitsOf(
+        shapeType_ == kelPoint || shapeType_ == kelMultiPoint ? shapeType_ : kelPolyLine);
+    auto recordWords = [&](std::int32_t parts, std::int32_t points) {
+      std::uint64_t bytes = format::contentLayout(*layout, static_cast<std::uint64_t>(parts),
+                                                  static_cast<std::uint64_t>(points))
+                                .end;
+      return add32(toInt32(static_cast<std::int64_t>(bytes)) / 2, format::kRecordHeaderBytes / 2);
+    };
+    std::int32_t mainWords = format::kHeaderBytes / 2;
     if (shapeType_ == kelPoint) {
-      mainWords =
-          add32(mainWords, mul32(shp::pointContentWords() + shp::kRecordHeaderWords, shapes));
+      mainWords = add32(mainWords, mul32(recordWords(0, 1), shapes));
     } else {
       loop16(1, shapes, [&](std::int16_t i) {
         ShapeObject& shape = shapeObjects_->objectAt<ShapeObject>(i);
-        std::int32_t content =
-            shapeType_ == kelMultiPoint
-                ? shp::multiPointContentWords(shape.get_CoordinateCount())
-                : shp::polyContentWords(shape.get_PartCount(), shape.get_CoordinateCount());
-        mainWords = add32(mainWords, add32(content, shp::kRecordHeaderWords));
+        std::int32_t parts = shapeType_ == kelMultiPoint ? 0 : shape.get_PartCount();
+        mainWords = add32(mainWords, recordWords(parts, shape.get_CoordinateCount()));
       });
     }
 
     const BoundingBox& box = deref(boundingBox_);
-    shp::ShapefileHeader header;
-    header.fileCode = shp::kFileCode;
-    header.version = shp::kVersion;
+    format::MainHeader header;
+    header.fileCode = format::kFileCode;
+    header.version = format::kVersion;
     header.shapeType = shapeType_;
-    header.xMax = box.get_xMax();
     header.xMin = box.get_xMin();
-    header.yMax = box.get_yMax();
     header.yMin = box.get_yMin();
-
+    header.xMax = box.get_xMax();
+    header.yMax = box.get_yMax();
     header.fileLength = mainWords;
-    mainHeader_ = header;
-    shp::ShapefileHeader::Bytes bytes = mainHeader_.encode();
-    channels.channel(toInt16(std::int64_t{shpChannel_})).put(bytes.data(), bytes.size());
-
-    header.fileLength = add32(shp::kHeaderWords, mul32(shp::kIndexEntryWords, shapes));
-    indexHeader_ = header;
-    bytes = indexHeader_.encode();
-    channels.channel(toInt16(std::int64_t{shxChannel_})).put(bytes.data(), bytes.size());
+    format::MainHeader::Bytes bytes = header.encode();
+    shp.put(bytes.data(), bytes.size());
+    header.fileLength =
+        add32(format::kHeaderBytes / 2, mul32(format::kIndexEntryBytes / 2, std::int32_t{shapes}));
+    bytes = header.encode();
+    shx.put(bytes.data(), bytes.size());
     return true;
   } catch (const std::exception& e) {
     noteFailure(u".shp", "the headers cannot be written", e);

@@ -1,52 +1,121 @@
+#include <algorithm>
 #include <exception>
 #include <string>
+#include <vector>
 
+#include "format/MainFile.h"
+#include "format/ShapeRecord.h"
 #include "runtime/Checked.h"
 #include "shapefile/Shapefile.h"
 
 namespace kel {
 
-namespace {
+// Puts each record's index entry, record header and contents, the contents encoded by the format
+// codec from arrays that are read from the model's shape and reused from record to record.
+//
+// A record is read from the model before any of it is put, but a record that fails once its
+// counts are known leaves what this writer has always left of it: the index entry, the record
+// header and the contents up to the part start or vertex that failed, the vertices before that
+// one in whole runs of 256.
+class Shapefile::RecordWriter {
+ public:
+  RecordWriter(FileChannel& shp, FileChannel& shx, ShapeTypeConstants fileType)
+      : shp_(shp), shx_(shx) {
+    view_.type = static_cast<format::ShapeType>(fileType);
+  }
 
-void putBox(FileChannel& shp, const BoundingBox& box) {
-  shp.put(box.get_xMin());
-  shp.put(box.get_yMin());
-  shp.put(box.get_xMax());
-  shp.put(box.get_yMax());
-}
+  // A Point record holds the shape's first vertex alone.
+  void putPoint(const ShapeObject& shape, std::int32_t recordNumber) {
+    Ref<Coordinate> point = shape.getCoord(1);
+    size(0, 1);
+    put(recordNumber, [&] {
+      const Coordinate& c = deref(point);
+      points_[0] = {c.get_X(), c.get_Y()};
+    });
+  }
 
-void putPoints(FileChannel& shp, const ShapeObject& shape, std::int32_t count) {
-  std::int16_t last = toInt16(std::int64_t{count});
-  const Collection& coordinates = deref(shape.get_Coordinates());
-  constexpr int kChunk = 256;  // points gathered before they go to the channel
-  double xy[2 * kChunk];
-  int gathered = 0;
-  coordinates.forEachObject<Coordinate>([&](const Coordinate& c) {
-    xy[2 * gathered] = c.get_X();
-    xy[2 * gathered + 1] = c.get_Y();
-    if (++gathered == kChunk) {
-      shp.putArray(xy, 2 * kChunk);
-      gathered = 0;
+  // A MultiPoint, PolyLine or Polygon record: the shape's box, its part starts (a MultiPoint has
+  // none) and its vertices.
+  void putShape(ShapeObject& shape, const VertexExtents* known, std::int32_t recordNumber) {
+    setUnsetBox(shape, known);
+    bool hasParts = view_.type != format::ShapeType::MultiPoint;
+    std::int32_t parts = hasParts ? shape.get_PartCount() : 0;
+    std::int32_t points = shape.get_CoordinateCount();
+    const BoundingBox& box = deref(shape.get_BoundingBox());
+    view_.box = {box.get_xMin(), box.get_yMin(), box.get_xMax(), box.get_yMax()};
+    size(parts, points);
+    put(recordNumber, [&] {
+      if (hasParts) {
+        loop16(1, toInt16(std::int64_t{parts}), [&](std::int16_t i) {
+          parts_[static_cast<std::size_t>(i) - 1] = shape.getPart(i);
+          kept_ += 4;
+        });
+      }
+      std::int16_t last = toInt16(std::int64_t{points});
+      std::size_t read = 0;
+      try {
+        deref(shape.get_Coordinates()).forEachObject<Coordinate>([&](const Coordinate& c) {
+          points_[read++] = {c.get_X(), c.get_Y()};
+        });
+        stepPastLast16(last);
+      } catch (...) {
+        kept_ = layout_.points + 16 * (read - read % kVertexRun);
+        throw;
+      }
+    });
+  }
+
+ private:
+  static constexpr std::size_t kVertexRun = 256;  // the vertices a failed record keeps, in runs
+
+  // Sizes the arrays, and the view over them, for a record of p parts and n points.
+  void size(std::int32_t parts, std::int32_t points) {
+    parts_.resize(static_cast<std::size_t>(parts));
+    points_.resize(static_cast<std::size_t>(points));
+    view_.parts = parts_;
+    view_.points = points_;
+    layout_ = format::contentLayout(*format::traitsOf(static_cast<std::int32_t>(view_.type)),
+                                    parts_.size(), points_.size());
+  }
+
+  // Fills the arrays by `read`, then puts the whole record. When `read` fails, the record is put
+  // as far as it got (kept_ bytes of the contents, the shape type at least) and the failure goes
+  // on.
+  template <class Read>
+  void put(std::int32_t recordNumber, Read&& read) {
+    kept_ = layout_.partStarts;  // a Point's type, or a shape's type, box and counts
+    try {
+      read();
+    } catch (...) {
+      encodeAndPut(recordNumber, kept_);
+      throw;
     }
-  });
-  stepPastLast16(last);
-  shp.putArray(xy, 2 * static_cast<std::size_t>(gathered));
-}
+    encodeAndPut(recordNumber, layout_.end);
+  }
 
-// Appends a record's index entry and record header: the record's offset in words goes to the
-// index, the record number to the main file, then the content length to both.
-void putRecordStart(FileChannel& shp, FileChannel& shx, std::int32_t recordNumber,
-                    std::int32_t contentWords) {
-  std::int32_t offset = toInt32(shp.length() / 2);
-  shx.seek(shx.length());
-  shx.put(shp::swapBytes(offset));
-  shp.seek(shp.length());
-  shp.put(shp::swapBytes(recordNumber));
-  shx.put(shp::swapBytes(contentWords));
-  shp.put(shp::swapBytes(contentWords));
-}
+  // Puts the index entry, the record header and the first `contents` bytes of the contents.
+  void encodeAndPut(std::int32_t recordNumber, std::uint64_t contents) {
+    bytes_.assign(format::kRecordHeaderBytes, 0);
+    format::encodeShape(view_, bytes_);
+    std::int32_t words =
+        toInt32(static_cast<std::int64_t>(bytes_.size() / 2)) - format::kRecordHeaderBytes / 2;
+    format::RecordHeader{recordNumber, words}.encode(bytes_.data());
+    unsigned char entry[format::kIndexEntryBytes];
+    format::IndexEntry{toInt32(shp_.length() / 2), words}.encode(entry);
+    shx_.put(entry, sizeof entry);
+    shp_.put(bytes_.data(),
+             std::min<std::size_t>(bytes_.size(), format::kRecordHeaderBytes + contents));
+  }
 
-}  // namespace
+  FileChannel& shp_;
+  FileChannel& shx_;
+  format::ShapeView view_;
+  format::ContentLayout layout_;
+  std::uint64_t kept_ = 0;
+  std::vector<std::int32_t> parts_;
+  std::vector<format::XY> points_;
+  std::vector<unsigned char> bytes_;
+};
 
 // An all-zero box means nobody set the extents: the shape gets its own, and keeps them. Extents
 // found by the file's walk stand in for the shape's own walk, except for a shape that calls
@@ -61,93 +130,37 @@ void Shapefile::setUnsetBox(ShapeObject& shape, const VertexExtents* known) {
   }
 }
 
-bool Shapefile::writeShapes(ChannelTable& channels, const std::vector<VertexExtents>& perShape) {
+bool Shapefile::writeShapes(FileChannel& shp, FileChannel& shx,
+                            const std::vector<VertexExtents>& perShape) {
   try {
-    FileChannel& shp = channels.channel(toInt16(std::int64_t{shpChannel_}));
-    FileChannel& shx = channels.channel(toInt16(std::int64_t{shxChannel_}));
+    RecordWriter records(shp, shx, shapeType_);
     std::int32_t recordNumber = 1;
     return loop16(1, get_ShapeObjectCount(), [&](std::int16_t i) {
       auto index = static_cast<std::size_t>(i) - 1;
       const VertexExtents* known = index < perShape.size() ? &perShape[index] : nullptr;
-      // The shapefile's type picks the layout of every record, whatever the shape's own type.
+      // The shapefile's type picks the layout of every record, whatever the shape's own type;
+      // a file of another type gets no records.
       bool written = true;
-      switch (shapeType_) {
-        case kelPoint:
-          written =
-              writePointShape(shapeObjects_->objectAt<ShapeObject>(i), recordNumber, shp, shx);
-          break;
-        case kelPolyLine:
-        case kelPolygon:
-          written = writePolyShape(shapeObjects_->objectAt<ShapeObject>(i), known, recordNumber,
-                                   shp, shx);
-          break;
-        case kelMultiPoint:
-          written = writeMultiPointShape(shapeObjects_->objectAt<ShapeObject>(i), known,
-                                         recordNumber, shp, shx);
-          break;
-        default:
-          break;
+      if (shapeType_ == kelPoint || shapeType_ == kelMultiPoint || shapeType_ == kelPolyLine ||
+          shapeType_ == kelPolygon) {
+        ShapeObject& shape = shapeObjects_->objectAt<ShapeObject>(i);
+        // Each record reports its failure as false; the records before it stay complete.
+        try {
+          if (shapeType_ == kelPoint) {
+            records.putPoint(shape, recordNumber);
+          } else {
+            records.putShape(shape, known, recordNumber);
+          }
+        } catch (const std::exception& e) {
+          noteFailure(u".shp", "record " + std::to_string(recordNumber) + " cannot be written", e);
+          written = false;
+        }
       }
       recordNumber = add32(recordNumber, 1);
       return written;
     });
   } catch (const std::exception& e) {
     noteFailure(u".shp", "the records cannot be written", e);
-    return false;
-  }
-}
-
-// Each record writer reports any failure as false; the records before it stay complete.
-bool Shapefile::writePointShape(ShapeObject& shape, std::int32_t recordNumber, FileChannel& shp,
-                                FileChannel& shx) {
-  try {
-    Ref<Coordinate> point = shape.getCoord(1);  // a point file's shape is its first vertex
-    putRecordStart(shp, shx, recordNumber, shp::pointContentWords());
-    shp.put<std::int32_t>(shapeType_);
-    shp.put(deref(point).get_X());
-    shp.put(point->get_Y());
-    return true;
-  } catch (const std::exception& e) {
-    noteFailure(u".shp", "record " + std::to_string(recordNumber) + " cannot be written", e);
-    return false;
-  }
-}
-
-bool Shapefile::writeMultiPointShape(ShapeObject& shape, const VertexExtents* known,
-                                     std::int32_t recordNumber, FileChannel& shp,
-                                     FileChannel& shx) {
-  try {
-    setUnsetBox(shape, known);
-    std::int32_t points = shape.get_CoordinateCount();
-    putRecordStart(shp, shx, recordNumber, shp::multiPointContentWords(points));
-    shp.put<std::int32_t>(shapeType_);
-    putBox(shp, deref(shape.get_BoundingBox()));
-    shp.put(points);
-    putPoints(shp, shape, points);
-    return true;
-  } catch (const std::exception& e) {
-    noteFailure(u".shp", "record " + std::to_string(recordNumber) + " cannot be written", e);
-    return false;
-  }
-}
-
-bool Shapefile::writePolyShape(ShapeObject& shape, const VertexExtents* known,
-                               std::int32_t recordNumber, FileChannel& shp, FileChannel& shx) {
-  try {
-    setUnsetBox(shape, known);
-    std::int32_t parts = shape.get_PartCount();
-    std::int32_t points = shape.get_CoordinateCount();
-    putRecordStart(shp, shx, recordNumber, shp::polyContentWords(parts, points));
-    shp.put<std::int32_t>(shapeType_);
-    putBox(shp, deref(shape.get_BoundingBox()));
-    shp.put(parts);
-    shp.put(points);
-    loop16(1, toInt16(std::int64_t{parts}),
-           [&](std::int16_t i) { shp.put<std::int32_t>(shape.getPart(i)); });
-    putPoints(shp, shape, points);
-    return true;
-  } catch (const std::exception& e) {
-    noteFailure(u".shp", "record " + std::to_string(recordNumber) + " cannot be written", e);
     return false;
   }
 }

@@ -44,12 +44,13 @@ class Shapefile final : public Object {
   bool writeShapefile(std::u16string& basepath, std::u16string& filename);
   bool writeShapefile(std::u16string_view basepath, std::u16string_view filename);
 
-  // Why the last readShapefile or writeShapefile returned false: the file it concerned, the byte
-  // offset when one is known, and a sentence; none after a call that succeeded. A failed read is
-  // explained by the first error that checkReadContract (ReadContract.h) finds in the files, unless
-  // it failed before reading them (a file that cannot be opened for reading and writing, a name
-  // that is no file's) or they show no reason (a system error): then, like a failed write, by the
-  // error that the call caught, with the file and the step it concerned.
+  // Why the last readShapefile or writeShapefile returned false, or replaceShapefile
+  // (ShapefileAtPath.h) raised: the file it concerned, the byte offset when one is known, and a
+  // sentence; none after a call that succeeded. A failed read is explained by the first error
+  // that checkReadContract (ReadContract.h) finds in the files, unless it failed before reading
+  // them (a file that cannot be opened for reading and writing, a name that is no file's) or they
+  // show no reason (a system error): then, like a failed write, by the error that the call
+  // caught, with the file and the step it concerned.
   const std::optional<format::Finding>& lastFailure() const noexcept { return lastFailure_; }
 
   // The number of shapes, in 16 bits: more than 32767 is an overflow error.
@@ -103,20 +104,20 @@ class Shapefile final : public Object {
     double xMin, yMin, xMax, yMax;
   };
 
-  // The steps of a write, in the order the driver runs them. perShape is empty unless the file's
-  // extents were computed.
+  // The steps of a write after its files are open and empty, in the order they run: the file's
+  // extents, the headers, the records and the table; false on a failure, which noteFailure keeps.
+  // writeShapefile runs them on the files it made, replaceShapefile (ReplaceShapefile.h) on new
+  // files under temporary names.
+  bool writeFiles(FileChannel& shp, FileChannel& shx, FileChannel& dbf);
+  friend void replaceShapefile(Shapefile& file, std::string_view path);
+  // perShape is empty unless the file's extents were computed.
   void computeFileExtents(std::vector<VertexExtents>& perShape);
-  bool writeHeaders(ChannelTable& channels);
-  bool writeShapes(ChannelTable& channels, const std::vector<VertexExtents>& perShape);
+  bool writeHeaders(FileChannel& shp, FileChannel& shx);
+  bool writeShapes(FileChannel& shp, FileChannel& shx, const std::vector<VertexExtents>& perShape);
   // Gives a shape whose box is unset its extents, from `known` when the file's walk found them.
   static void setUnsetBox(ShapeObject& shape, const VertexExtents* known);
-  bool writePointShape(ShapeObject& shape, std::int32_t recordNumber, FileChannel& shp,
-                       FileChannel& shx);
-  bool writeMultiPointShape(ShapeObject& shape, const VertexExtents* known,
-                            std::int32_t recordNumber, FileChannel& shp, FileChannel& shx);
-  bool writePolyShape(ShapeObject& shape, const VertexExtents* known, std::int32_t recordNumber,
-                      FileChannel& shp, FileChannel& shx);
-  bool writeTable(ChannelTable& channels);
+  class RecordWriter;  // ShapeWriting.cpp
+  bool writeTable(FileChannel& dbf);
 
   // Keeps the first failure that a driver call caught: the file it concerned (its extension), what
   // was being done and the error's text; `beforeReading` when no byte of the files had been read.
@@ -143,6 +144,7 @@ class Shapefile final : public Object {
   struct Caught {
     std::u16string_view extension;
     std::string sentence;
+    std::int32_t number = 0;  // the error's number
     bool beforeReading = false;
   };
   std::optional<Caught> caught_;

@@ -2,11 +2,11 @@
 #include <exception>
 #include <vector>
 
+#include "format/DbaseFile.h"
 #include "runtime/Checked.h"
 #include "runtime/CodePage.h"
 #include "runtime/LocalDate.h"
 #include "runtime/Text.h"
-#include "shapefile/DbaseFormat.h"
 #include "shapefile/Shapefile.h"
 
 namespace kel {
@@ -58,11 +58,25 @@ class ValueLookup {
   Ref<RecordField> held_;
 };
 
+// Builds a piece of the table in `bytes` and puts it. `build` appends to the bytes and keeps in
+// `kept` how many of them it has completed; when it fails, those are put and the failure goes on.
+template <class Build>
+void putPiece(FileChannel& dbf, std::vector<unsigned char>& bytes, Build&& build) {
+  bytes.clear();
+  std::size_t kept = 0;
+  try {
+    build(kept);
+  } catch (...) {
+    dbf.put(bytes.data(), kept);
+    throw;
+  }
+  dbf.put(bytes.data(), bytes.size());
+}
+
 }  // namespace
 
-bool Shapefile::writeTable(ChannelTable& channels) {
+bool Shapefile::writeTable(FileChannel& dbf) {
   try {
-    FileChannel& dbf = channels.channel(toInt16(std::int64_t{dbfChannel_}));
     std::int16_t shapes = get_ShapeObjectCount();
     std::vector<Ref<Record>> records;
     loop16(1, shapes, [&](std::int16_t i) {
@@ -105,46 +119,59 @@ bool Shapefile::writeTable(ChannelTable& channels) {
       }
     }
 
-    LocalDate today = LocalDate::today();
-    dbf.put(dbf::kVersion);
-    dbf.put(toUInt8(std::int64_t{today.year % 100}));  // 26 for 2026
-    dbf.put(toUInt8(std::int64_t{today.month}));
-    dbf.put(toUInt8(std::int64_t{today.day}));
-    dbf.put(toInt32(static_cast<std::int64_t>(records.size())));
-    std::int16_t columnCount = table.get_DescriptorCount();
-    dbf.put(add16(mul16(dbf::kDescriptorBytes, columnCount), dbf::kFileHeaderBytes + 1));
+    // The header, the descriptors and the terminator go out as one piece, then each row. A piece
+    // that fails leaves what it completed: the header's bytes before the field that failed, the
+    // descriptors and the fields of a row before the one that failed.
+    std::vector<unsigned char> bytes;
+    putPiece(dbf, bytes, [&](std::size_t& kept) {
+      LocalDate today = LocalDate::today();
+      format::DbfHeader header;
+      header.year = toUInt8(std::int64_t{today.year % 100});  // 26 for 2026
+      header.month = toUInt8(std::int64_t{today.month});
+      header.day = toUInt8(std::int64_t{today.day});
+      header.recordCount =
+          static_cast<std::uint32_t>(toInt32(static_cast<std::int64_t>(records.size())));
+      bytes.resize(format::kDbfHeaderBytes);
+      header.encode(bytes.data());
+      kept = format::kHeaderLengthAt;
+      std::int16_t columnCount = table.get_DescriptorCount();
+      header.headerLength = static_cast<std::uint16_t>(
+          add16(mul16(format::kDescriptorBytes, columnCount), format::kDbfHeaderBytes + 1));
+      header.encode(bytes.data());
+      kept = format::kRecordLengthAt;
 
-    // Size the width-0 columns to their longest value, and sum the record length.
-    std::int16_t recordLength = 0;
-    loop16(1, columnCount, [&](std::int16_t i) {
-      TableDescriptor& column = deref(table.getTableDescriptorByIndex(i));
-      if (column.get_width() == 0) {
-        std::size_t longest = 0;
-        for (const Ref<Record>& record : records) {
-          longest = std::max(longest, record->getFieldByName(column.name())->value().size());
+      // Size the width-0 columns to their longest value, and sum the record length.
+      std::int16_t recordLength = 0;
+      loop16(1, columnCount, [&](std::int16_t i) {
+        TableDescriptor& column = deref(table.getTableDescriptorByIndex(i));
+        if (column.get_width() == 0) {
+          std::size_t longest = 0;
+          for (const Ref<Record>& record : records) {
+            longest = std::max(longest, record->getFieldByName(column.name())->value().size());
+          }
+          column.put_width(toUInt8(static_cast<std::int64_t>(longest)));
         }
-        column.put_width(toUInt8(static_cast<std::int64_t>(longest)));
-      }
-      recordLength = add16(recordLength, column.get_width());
-    });
-    dbf.put(add16(recordLength, 1));
-    const unsigned char zeros[20] = {};
-    dbf.put(zeros, sizeof zeros);
+        recordLength = add16(recordLength, column.get_width());
+      });
+      header.recordLength = static_cast<std::uint16_t>(add16(recordLength, 1));
+      header.encode(bytes.data());
+      kept = bytes.size();
 
-    for (const TableDescriptor* column : columns) {
-      format::FieldDescriptor d;
-      const std::u16string& name = column->name();
-      for (std::size_t k = 0; k < name.size() && k < dbf::kNameBytes; ++k) {
-        d.name[k] = byteOf(name[k]);  // longer names lose the rest
+      for (const TableDescriptor* column : columns) {
+        format::FieldDescriptor d;
+        const std::u16string& name = column->name();
+        for (std::size_t k = 0; k < name.size() && k + 1 < format::kFieldNameBytes; ++k) {
+          d.name[k] = byteOf(name[k]);  // longer names lose the rest
+        }
+        d.type = toUInt8(std::int64_t{column->get_fieldType()});
+        d.width = column->get_width();
+        d.decimals = column->get_precision();
+        bytes.resize(kept + format::kDescriptorBytes);
+        d.encode(bytes.data() + kept);
+        kept = bytes.size();
       }
-      d.type = toUInt8(std::int64_t{column->get_fieldType()});
-      d.width = column->get_width();
-      d.decimals = column->get_precision();
-      unsigned char descriptor[dbf::kDescriptorBytes];
-      d.encode(descriptor);
-      dbf.put(descriptor, sizeof descriptor);
-    }
-    dbf.put(dbf::kHeaderTerminator);
+      bytes.push_back(format::kHeaderTerminator);
+    });
 
     bool distinct = true;
     for (std::size_t a = 0; a < columns.size() && distinct; ++a) {
@@ -152,23 +179,27 @@ bool Shapefile::writeTable(ChannelTable& channels) {
         distinct = columns[a]->name() != columns[b]->name();
       }
     }
-    std::vector<unsigned char> field;
     for (const Ref<Record>& record : records) {
-      dbf.put(dbf::kNotDeleted);
-      ValueLookup lookup(deref(record), distinct);
-      for (std::size_t j = 0; j < columns.size(); ++j) {
-        std::u16string_view value = lookup.valueFor(*columns[j], static_cast<std::int32_t>(j + 1));
-        toInt16(static_cast<std::int64_t>(value.size()));  // lengths are 16-bit
-        // Right-aligned and blank-filled; a longer value keeps its last characters.
-        std::size_t width = columns[j]->get_width();
-        field.assign(width, ' ');
-        std::size_t placed = std::min(width, value.size());
-        for (std::size_t k = 1; k <= placed; ++k)
-          field[width - k] = byteOf(value[value.size() - k]);
-        dbf.put(field.data(), field.size());
-      }
+      putPiece(dbf, bytes, [&](std::size_t& kept) {
+        bytes.push_back(format::kNotDeleted);
+        kept = bytes.size();
+        ValueLookup lookup(deref(record), distinct);
+        for (std::size_t j = 0; j < columns.size(); ++j) {
+          std::u16string_view value =
+              lookup.valueFor(*columns[j], static_cast<std::int32_t>(j + 1));
+          toInt16(static_cast<std::int64_t>(value.size()));  // lengths are 16-bit
+          // Right-aligned and blank-filled; a longer value keeps its last characters.
+          std::size_t width = columns[j]->get_width();
+          bytes.resize(kept + width, ' ');
+          unsigned char* field = bytes.data() + kept;
+          std::size_t placed = std::min(width, value.size());
+          for (std::size_t k = 1; k <= placed; ++k)
+            field[width - k] = byteOf(value[value.size() - k]);
+          kept = bytes.size();
+        }
+      });
     }
-    dbf.put(dbf::kEndOfFile);
+    dbf.put(format::kEndOfFileMark);
     return true;
   } catch (const std::exception& e) {
     noteFailure(u".dbf", "the table cannot be written", e);

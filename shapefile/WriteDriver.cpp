@@ -34,15 +34,13 @@ bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filenam
     // that nothing old is left behind the new end.
     doing = "cannot be emptied";
     const std::int32_t numbers[] = {shpChannel_, shxChannel_, dbfChannel_};
+    FileChannel* files[3] = {};
     for (int i = 0; i < 3; ++i) {
       file = extensions[i];
-      channels.channel(toInt16(std::int64_t{numbers[i]})).truncate();
+      files[i] = &channels.channel(toInt16(std::int64_t{numbers[i]}));
+      files[i]->truncate();
     }
-    file = u".shp";
-    doing = "the extents cannot be computed";
-    std::vector<VertexExtents> perShape;
-    if (isAllZero(deref(boundingBox_))) computeFileExtents(perShape);
-    if (writeHeaders(channels) && writeShapes(channels, perShape) && writeTable(channels)) {
+    if (writeFiles(*files[0], *files[1], *files[2])) {
       closeFileSet(channels);  // a failed flush is a failed write
       lastFailure_.reset();
       return true;
@@ -54,6 +52,17 @@ bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filenam
   abandonFileSet(channels);
   explainFailure(basepath, filename, nullptr);
   return false;
+}
+
+bool Shapefile::writeFiles(FileChannel& shp, FileChannel& shx, FileChannel& dbf) {
+  std::vector<VertexExtents> perShape;
+  try {
+    if (isAllZero(deref(boundingBox_))) computeFileExtents(perShape);
+  } catch (const std::exception& e) {
+    noteFailure(u".shp", "the extents cannot be computed", e);
+    return false;
+  }
+  return writeHeaders(shp, shx) && writeShapes(shp, shx, perShape) && writeTable(dbf);
 }
 
 bool Shapefile::writeShapefile(std::u16string_view basepath, std::u16string_view filename) {

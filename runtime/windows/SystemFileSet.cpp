@@ -52,8 +52,10 @@ bool fail(Failure& failure, DWORD err) noexcept {
 int createNew(const std::string& path, bool& taken, Failure& failure) noexcept {
   taken = false;
   // CREATE_NEW fails on any existing name, a symbolic link's included, so no link is followed.
-  HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Writing is shared: the caller may write the new file through a channel of its own.
+  HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD err = ::GetLastError();
     taken = err == ERROR_FILE_EXISTS || err == ERROR_ALREADY_EXISTS;

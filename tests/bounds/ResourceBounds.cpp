@@ -250,30 +250,41 @@ TEST(ResourceBounds, ReadingHoldsAllocatesAndGetsLinearlyInTheInputSize) {
   }
 }
 
-// The engine's writer streams its records to the files: what it holds at its peak, and how often
-// it allocates, do not grow with the number of records it writes.
+// The engine's writer streams its records to the files, their rows given as values or, as a copy
+// gives them, as bytes: what it holds at its peak, and how often it allocates, do not grow with the
+// number of records it writes.
 TEST(ResourceBounds, TheEngineWriterHoldsNoMoreForMoreRecords) {
   const std::vector<EngineRecord> sample = engineRecords(format::ShapeType::PolyLineZ);
-  auto written = [&](int records) {
+  format::TableLayout layout;
+  layout.columns.resize(2);
+  layout.columns[0].width = 12, layout.columns[1].width = 200;
+  const std::string bytes(212, 'x');
+  const format::RowView row{0, false, bytes};
+  auto written = [&](int records, bool asBytes) {
     TempDir dir;
     Cost c = counted([&] {
-      format::LayerWriter writer(dir.native("f"), format::ShapeType::PolyLineZ, kEngineColumns);
+      const auto type = format::ShapeType::PolyLineZ;
+      std::unique_ptr<format::LayerWriter> writer =
+          asBytes ? std::make_unique<format::LayerWriter>(dir.native("f"), type, layout)
+                  : std::make_unique<format::LayerWriter>(dir.native("f"), type, kEngineColumns);
       for (int i = 0; i < records; ++i) {
         const EngineRecord& r = sample[static_cast<std::size_t>(i) % sample.size()];
-        writer.add(r.view(), r.row);
+        asBytes ? writer->add(r.view(), row) : writer->add(r.view(), r.row);
       }
-      writer.close();
+      writer->close();
     });
     return std::pair(c.peakBytes, c.allocations);
   };
-  auto [fewPeak, fewAllocations] = written(1000);
-  auto [manyPeak, manyAllocations] = written(100000);
-  std::printf(
-      "engine writer: 1,000 records: %zu bytes held at the peak, %zu allocations; "
-      "100,000: %zu bytes, %zu allocations\n",
-      fewPeak, fewAllocations, manyPeak, manyAllocations);
-  EXPECT_LE(manyPeak, fewPeak + 4096);
-  EXPECT_LE(manyAllocations, fewAllocations + 64);
+  for (bool asBytes : {false, true}) {
+    auto [fewPeak, fewAllocations] = written(1000, asBytes);
+    auto [manyPeak, manyAllocations] = written(100000, asBytes);
+    std::printf(
+        "engine writer, rows as %s: 1,000 records: %zu bytes held at the peak, %zu allocations; "
+        "100,000: %zu bytes, %zu allocations\n",
+        asBytes ? "bytes" : "values", fewPeak, fewAllocations, manyPeak, manyAllocations);
+    EXPECT_LE(manyPeak, fewPeak + 4096);
+    EXPECT_LE(manyAllocations, fewAllocations + 64);
+  }
 }
 
 // The engine's reader holds a record and a row at a time: what it holds at its peak does not grow

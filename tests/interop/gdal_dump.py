@@ -2,7 +2,7 @@
 """Prints what GDAL reads from a shapefile, with GDAL's own settings, in lines that
 tests/support/EngineReading.h parses:
 
-    gdal_dump.py [--encoding E] PATH
+    gdal_dump.py [--typed] [--encoding E] PATH
 
 Text is decoded as the .cpg file or the language driver mark says (--encoding E sets
 SHAPE_ENCODING to E instead), values typed as GDAL types them, and every coordinate with the
@@ -18,7 +18,8 @@ dimensions GDAL gives it:
                                               d YEAR-MONTH-DAY, - null
 
 Doubles are printed with repr(), which reads back to the very same double. Polygon rings are not
-regrouped into outer rings and holes, so they come in file order.
+regrouped into outer rings and holes, so they come in file order. Every reading is typed; --typed
+is taken and changes nothing.
 """
 import sys
 
@@ -72,5 +73,6 @@ def dump(path, out):
 
 
 if __name__ == '__main__':
-    gdal.SetConfigOption('SHAPE_ENCODING', sys.argv[2] if sys.argv[1] == '--encoding' else None)
-    dump(sys.argv[-1], sys.stdout)
+    args = [a for a in sys.argv[1:] if a != '--typed']
+    gdal.SetConfigOption('SHAPE_ENCODING', args[1] if args[0] == '--encoding' else None)
+    dump(args[-1], sys.stdout)

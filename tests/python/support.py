@@ -1,6 +1,7 @@
 """Shared helpers of the Python tests: building objects in a few lines, and the tools beside
 the module in the build tree."""
 
+import datetime
 import os
 import pathlib
 import subprocess
@@ -48,3 +49,97 @@ def shapefile(kind, shapes, columns=()):
 
 def kelshp(*args):
     return subprocess.run([KELSHP, *map(str, args)], check=True, capture_output=True, text=True).stdout
+
+
+# --- The reader and writer over the format engine ---------------------------------------------
+
+SAMPLES = BUILD / "sample-shapefiles"
+MAKE_CORPUS = SOURCE / "tests" / "interop" / "corpus" / "make_corpus.py"
+# The sample layers of Debian packages that tests/interop reads too (SampleLayers_test.cpp).
+SAMPLE_LAYERS = [
+    "python3-geopandas/naturalearth_lowres", "python3-geopandas/naturalearth_cities",
+    "python3-geopandas/nybb", "r-cran-sf/nc", "r-cran-sf/olinda1", "r-cran-sf/storms_xyz",
+    "r-cran-sf/storms_xyz_feature", "r-cran-sf/storms_xyzm", "r-cran-sf/storms_xyzm_feature",
+    "r-cran-spdata/world", "r-cran-spdata/boston_tracts", "r-cran-spdata/NY8_utm18",
+    "r-cran-spdata/auckland", "r-cran-spdata/baltim", "r-cran-spdata/columbus", "r-cran-spdata/eire",
+    "r-cran-spdata/sids", "r-cran-spdata/wheat",
+]
+
+
+def corpus_stems():
+    """The files that tests/interop/corpus/make_corpus.py makes with GDAL, shapelib and pyshp."""
+    return subprocess.run(["/usr/bin/python3", str(MAKE_CORPUS), "--list"], check=True,
+                          capture_output=True, text=True).stdout.split()
+
+
+def _ring(positions):
+    """A line or ring as the hex of its coordinates, the same in either direction."""
+    ring = tuple(tuple(float(v).hex() for v in p) for p in positions)
+    return min(ring, ring[::-1])
+
+
+def _polygons(geometry):
+    geometry = getattr(geometry, "__geo_interface__", geometry)
+    if geometry["type"] == "GeometryCollection":
+        return [p for member in geometry["geometries"] for p in _polygons(member)]
+    return [geometry["coordinates"]] if geometry["type"] == "Polygon" else geometry["coordinates"]
+
+
+def canonical(geometry):
+    """A GeoJSON geometry mapping (or None) as a value that two readers give alike when they give
+    the same vertices bit for bit (-0.0 and 0.0 differ), whatever their conventions: rings in either
+    direction (RFC 7946 or the file's), polygons and holes in any order. A GeometryCollection of
+    polygons, GDAL's MultiPatch, counts as the MultiPolygon of all of them."""
+    if geometry is None:
+        return None
+    geometry = getattr(geometry, "__geo_interface__", geometry)
+    kind = geometry["type"]
+    if kind in ("Polygon", "MultiPolygon", "GeometryCollection"):
+        polygons = sorted((_ring(p[0]), tuple(sorted(_ring(h) for h in p[1:])))
+                          for p in _polygons(geometry))
+        return ("MultiPolygon" if kind == "GeometryCollection" else kind), polygons
+    coordinates = geometry["coordinates"]
+    if kind == "Point":
+        return kind, _ring([coordinates])
+    if kind == "MultiLineString":
+        return kind, tuple(_ring(line) for line in coordinates)
+    return kind, _ring(coordinates)
+
+
+def vertices(geometry):
+    """Every line or ring of a geometry, or of a pyshp shape as the file holds its parts, with Z
+    where there is Z, sorted: what any grouping of rings into polygons leaves alone."""
+    if geometry is None or getattr(geometry, "shapeType", None) == 0:
+        return None
+    if hasattr(geometry, "shapeType"):  # pyshp
+        z = getattr(geometry, "z", None) if geometry.shapeType in (11, 13, 15, 18, 31) else None
+        points = [tuple(p) + ((z[i],) if z else ()) for i, p in enumerate(geometry.points)]
+        starts = list(geometry.parts) or [0]
+        return sorted(_ring(points[a:b]) for a, b in zip(starts, starts[1:] + [len(points)]))
+    kind, coordinates = geometry["type"], geometry["coordinates"]
+    if kind in ("Polygon", "MultiPolygon"):
+        return sorted(_ring(ring) for p in _polygons(geometry) for ring in p)
+    lines = {"Point": [[coordinates]], "MultiLineString": coordinates}.get(kind, [coordinates])
+    return sorted(_ring(line) for line in lines)
+
+
+LOGICAL = {"T": True, "t": True, "Y": True, "y": True, "F": False, "f": False, "N": False,
+           "n": False, "?": None}
+
+
+def as_fiona_types(properties, fields):
+    """Values as the reader types them, from fiona's: GDAL gives a Logical value as its letter and
+    a date as YYYY-MM-DD text. Each value with its type, so that 1 and 1.0 differ."""
+    kinds = {f.name: f.type for f in fields}
+    out = {}
+    for name, value in properties.items():
+        if value is not None and kinds.get(name) == "L":
+            value = LOGICAL[value]
+        elif value is not None and kinds.get(name) == "D":
+            value = datetime.date.fromisoformat(value)
+        out[name] = (type(value).__name__, value)
+    return out
+
+
+def typed(properties):
+    return {name: (type(value).__name__, value) for name, value in properties.items()}

@@ -43,9 +43,10 @@ def test_every_class_and_member_of_the_type_library_is_there_with_its_help():
             if parameters is not None:
                 signature = list(inspect.signature(attribute).parameters.values())[1:]
                 assert [(p.name, p.default is not p.empty) for p in signature] == parameters, (name, member)
-        # Nothing beyond the type library, except the written-back paths and the last failure.
+        # Nothing beyond the type library, except the written-back paths, the last failure and
+        # the reading and writing of one path.
         public = {a for a in cls.__dict__ if not a.startswith("_")}
-        extra = {"basepath", "filename", "last_failure"} if name == "Shapefile" else set()
+        extra = {"basepath", "filename", "last_failure", "read", "write"} if name == "Shapefile" else set()
         assert public - set(members) == extra
 
 
@@ -118,7 +119,8 @@ def test_a_wrapper_made_without_init_raises_type_error(name):
             if value.fset:
                 uses.append(lambda m=member: setattr(blank, m, 1))
         elif callable(value) and not member.startswith("_"):
-            uses.append(lambda m=member: getattr(blank, m)())
+            arguments = ["out"] if member == "write" else []  # the one member that needs one
+            uses.append(lambda m=member, a=arguments: getattr(blank, m)(*a))
     if name == "Collection":
         uses += [lambda: len(blank), lambda: blank[1], lambda: list(blank)]
     for use in uses:
@@ -180,7 +182,7 @@ def test_collections_are_one_based_python_sequences():
     assert coords[3] == "text"
 
 
-def test_reading_and_writing_return_bools_and_the_normalised_paths(tmp_path):
+def test_reading_and_writing_return_bools_or_raise_the_reason_for_one_path(tmp_path):
     sf = shapefile(kel.kelPoint, [shape(kel.kelPoint, [[(1, 2)]], NAME="x")], [("NAME", kel.kelFieldTypeCharacter, 5)])
     assert sf.basepath is None and sf.filename is None
     assert sf.writeShapefile(str(tmp_path), "Points.SHP") is True
@@ -196,3 +198,24 @@ def test_reading_and_writing_return_bools_and_the_normalised_paths(tmp_path):
     assert missing.filename == "nothing"
     why = missing.last_failure  # the reason beside the False of the contract
     assert why.file.endswith("nothing.shp") and "no such file" in why.sentence, why
+    # One path, str or os.PathLike, with or without .shp: the model, or an exception with the reason.
+    sf.write(tmp_path / "points.shp")
+    assert sf.last_failure is None
+    again = kel.Shapefile.read(str(tmp_path / "POINTS"))  # found whatever the case
+    assert again.ShapeObjectCount == 1 and again.getShapeObject(1).Record.getFieldByIndex(1).value == "    x"
+    with pytest.raises(kel.Error) as raised:
+        kel.Shapefile.read(tmp_path / "nothing")
+    assert raised.value.number == 53
+    assert raised.value.description.startswith(str(tmp_path / "nothing.shp") + ": no such file")
+    # A write that fails leaves the old files as they were.
+    (tmp_path / "points.cpg").write_text("UTF-8")
+    old = {p.name: p.read_bytes() for p in tmp_path.iterdir()}
+    bad = shapefile(kel.kelPoint, [shape(kel.kelPoint, [[(1, 2)]], NAME="\u4e2d")], [("NAME", kel.kelFieldTypeCharacter, 5)])
+    with pytest.raises(kel.Error) as raised:
+        bad.write(tmp_path / "points")
+    assert raised.value.number == 6
+    assert raised.value.description == f"{tmp_path / 'points.dbf'}: {bad.last_failure.sentence}"
+    assert bad.last_failure.sentence.startswith("the table cannot be written")
+    assert {p.name: p.read_bytes() for p in tmp_path.iterdir()} == old
+    sf.write(str(tmp_path / "points"))  # in place of the old layer and its .cpg
+    assert "points.cpg" not in {p.name for p in tmp_path.iterdir()}

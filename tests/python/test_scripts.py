@@ -28,6 +28,11 @@ def test_the_readme_example_prints_what_the_readme_says(tmp_path):
     source = ogr.Open(str(tmp_path / "roads.shp"))  # GDAL reads what the example wrote
     names = [f.GetField("NAME") for f in source.GetLayer()]
     assert names == ["Ring road", "Mill lane"]
+    # The short one after it reads the same file through the format engine, and copies it.
+    engine = re.search(r"It prints:.*?```python\n(.*?)```", section, re.S).group(1)
+    (tmp_path / "engine.py").write_text("import kelshapelib as kel\n" + engine)
+    assert run(tmp_path / "engine.py", cwd=tmp_path) == "0 LineString 4\n1 MultiLineString 2\n"
+    assert len(ogr.Open(str(tmp_path / "roads-copy.shp")).GetLayer()) == 2
 
 
 PLACES = {  # name: (population, polygon rings as GeoJSON gives them)

@@ -2,6 +2,10 @@
 
 #include <filesystem>
 
+#include "runtime/AtomicFileSet.h"
+#include "shapefile/ShapefileAtPath.h"
+#include "support/EngineWriting.h"
+#include "support/ErrorOf.h"
 #include "support/ShapefileFixtures.h"
 
 using namespace kel;
@@ -124,5 +128,74 @@ TEST(FaultInjection, EveryFailingChannelOperationFailsTheWrite) {
           }
           EXPECT_EQ(columnNames(f), columnNames(full));
         });
+  }
+}
+
+// replaceShapefile fails at each creation, flush to disk, rename and removal of its files, with
+// and without hard links, and at each open, put and close of the channels that write them, in
+// turn: every failure raises its reason and leaves the old layer byte for byte and no temporary
+// file; the write that fails nothing puts the new layer in place of the old one and its .cpg and
+// spatial index.
+TEST(FaultInjection, EveryFailureOfReplaceShapefileLeavesTheOldLayer) {
+  TempDir dir;
+  auto oldLayer = [&] {
+    for (const auto& [name, bytes] : pictureOf(dir)) std::filesystem::remove(dir.native(name));
+    writeSet(dir, sampleFiles(kelPolyLine), "roads");
+    dir.write("roads.cpg", std::string("UTF-8"));
+    dir.write("roads.sbn", std::string("index"));
+    return pictureOf(dir);
+  };
+  auto replace = [&] {
+    Ref<Shapefile> f = sampleModel(kelPolyLine);
+    return std::pair(errorOf([&] { replaceShapefile(*f, dir.native("roads")); }), f);
+  };
+  // Counts the operations of a kind in a write that succeeds, then fails each in turn.
+  auto failEach = [&](const std::string& what, auto arm, auto disarm, auto counted) {
+    oldLayer();
+    arm(0);
+    auto [error, full] = replace();
+    disarm();
+    EXPECT_EQ(error, 0) << what;
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : pictureOf(dir)) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"roads.dbf", "roads.shp", "roads.shx"})) << what;
+    std::int64_t n = counted();
+    for (std::int64_t k = 1; k <= n; ++k) {
+      SCOPED_TRACE(what + " " + std::to_string(k));
+      const DirectoryPicture old = oldLayer();
+      arm(k);
+      auto [failed, f] = replace();
+      disarm();
+      EXPECT_NE(failed, 0);
+      EXPECT_EQ(pictureOf(dir), old);
+      std::string why = f->lastFailure() ? f->lastFailure()->sentence : "";
+      EXPECT_NE(why.find("(error " + std::to_string(failed) + ")"), std::string::npos) << why;
+    }
+    return n;
+  };
+  using Set = FileSetFaults;
+  for (bool links : {true, false}) {
+    // Three files made, written by channels, flushed and renamed; the .cpg and spatial index
+    // removed, unless moved aside for want of links.
+    const std::pair<Set::Operation, std::int64_t> counts[] = {{Set::kCreate, 3},
+                                                              {Set::kWrite, 0},
+                                                              {Set::kSync, 3},
+                                                              {Set::kRename, 3},
+                                                              {Set::kRemove, links ? 2 : 0}};
+    for (auto [op, count] : counts) {
+      auto arm = [op, links](std::int64_t k) {
+        Set::arm(op, k);
+        if (!links) Set::withoutLinks();
+      };
+      EXPECT_EQ(failEach("file set " + std::to_string(op) + (links ? "" : " without links"), arm,
+                         Set::disarm, [op] { return Set::counted(op); }),
+                count);
+    }
+  }
+  for (auto [op, name] : {kOps[0], kOps[2], kOps[3]}) {
+    std::int64_t n = failEach(
+        name, [op](std::int64_t k) { ChannelFaults::arm(op, k); }, ChannelFaults::disarm,
+        [op] { return ChannelFaults::counted(op); });
+    EXPECT_GE(n, 3) << name;
   }
 }

@@ -5,8 +5,12 @@
 
 #include <bit>
 #include <csignal>
+#include <functional>
 #include <limits>
 
+#include "shapefile/ShapefileAtPath.h"
+#include "support/EngineWriting.h"
+#include "support/ErrorOf.h"
 #include "support/ShapefileFixtures.h"
 
 using namespace kel;
@@ -55,6 +59,78 @@ TEST(WriteShapefileBytes, SampleOfEachTypeWritesTheBytesBuiltByHandAndReadsBack)
   ASSERT_TRUE(writeTo(*makeFile(kelPolyLine, {kept}), dir));
   EXPECT_EQ(dir.read("out.shp"),
             shapefileOf(3, {shapeContent(3, zigzag, {0, 2}, {0, 0, 5, 0})}, {}, {0, 0, 6, 6}).shp);
+}
+
+// replaceShapefile writes the bytes of writeShapefile and makes the same changes to the model, in
+// the old layer's place: the old .cpg and spatial index go, the .prj stays.
+TEST(ReplaceShapefile, WritesTheBytesOfWriteShapefileInTheOldLayersPlace) {
+  auto widthZero = [] {
+    Ref<Shapefile> f = sampleModel(kelPoint);
+    f->get_TableDescription()->getTableDescriptorByIndex(1)->put_width(0);
+    return f;
+  };
+  const std::pair<const char*, std::function<Ref<Shapefile>()>> cases[] = {
+      {"point", [] { return sampleModel(kelPoint); }},
+      {"polyline with parts", [] { return sampleModel(kelPolyLine); }},
+      {"multipoint", [] { return sampleModel(kelMultiPoint); }},
+      {"C, N, D and L columns, one of width 0", widthZero}};
+  auto stateOf = [](const Shapefile& f) {
+    std::vector<std::pair<Box, Fields>> shapes;
+    for (std::int16_t i = 1; i <= f.get_ShapeObjectCount(); ++i) {
+      shapes.emplace_back(boxOf(f.getShapeObject(i)->get_BoundingBox()),
+                          fieldsOf(f.getShapeObject(i)->get_Record()));
+    }
+    std::vector<int> widths;
+    for (std::int16_t j = 1; j <= f.get_TableDescription()->get_DescriptorCount(); ++j) {
+      widths.push_back(f.get_TableDescription()->getTableDescriptorByIndex(j)->get_width());
+    }
+    return std::tuple(boxOf(f.get_BoundingBox()), shapes, widths);
+  };
+  for (const auto& [what, make] : cases) {
+    SCOPED_TRACE(what);
+    TempDir dir;
+    for (const char* old : {"roads.shp", "roads.shx", "roads.dbf", "roads.cpg", "roads.QIX"}) {
+      dir.write(old, "old");
+    }
+    dir.write("roads.prj", "GEOGCS");
+    Ref<Shapefile> plain = make(), replacing = make();
+    ASSERT_TRUE(writeTo(*plain, dir, u"plain"));
+    replaceShapefile(*replacing, dir.native("roads.SHP"));
+    EXPECT_FALSE(replacing->lastFailure());
+    EXPECT_EQ(stateOf(*replacing), stateOf(*plain));
+    EXPECT_EQ(dir.read("roads.shp"), dir.read("plain.shp"));
+    EXPECT_EQ(dir.read("roads.shx"), dir.read("plain.shx"));
+    EXPECT_EQ(dir.read("roads.dbf"), withDateOf(dir.read("plain.dbf"), dir.read("roads.dbf")));
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : pictureOf(dir)) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"plain.dbf", "plain.shp", "plain.shx", "roads.dbf",
+                                               "roads.prj", "roads.shp", "roads.shx"}));
+    EXPECT_EQ(dir.read("roads.prj"), File({'G', 'E', 'O', 'G', 'C', 'S'}));
+    Ref<Shapefile> back = readShapefileAt(dir.native("roads"));
+    EXPECT_EQ(coordsOf(back->getShapeObject(3)), coordsOf(plain->getShapeObject(3)));
+  }
+}
+
+// A path that names no shapefile is refused before any file is made, with its reason; a read of
+// files that are not there names the missing one.
+TEST(ReplaceShapefile, PathsThatNameNoShapefileAreRefused) {
+  TempDir dir;
+  using namespace std::string_literals;
+  // The path, the error of the write and the error of the read.
+  const std::tuple<std::string, std::int32_t, std::int32_t> cases[] = {
+      {dir.native("roads\0.shp"s), 52, 52},
+      {dir.native(""), 52, 52},
+      {dir.native(".SHP"), 52, 52},
+      {dir.str(), 75, 75},
+      {dir.native("missing/roads"), 76, 53}};
+  for (const auto& [path, write, read] : cases) {
+    Ref<Shapefile> file = sampleModel(kelPoint);
+    EXPECT_EQ(errorOf([&] { replaceShapefile(*file, path); }), write) << path;
+    ASSERT_TRUE(file->lastFailure());
+    EXPECT_EQ(file->lastFailure()->file.substr(0, dir.str().size()), dir.str());
+    EXPECT_EQ(errorOf([&] { readShapefileAt(path); }), read) << path;
+  }
+  EXPECT_TRUE(pictureOf(dir).empty());
 }
 
 TEST(WriteShapefileExtents, HeaderCarriesTheFileBox) {
@@ -143,6 +219,41 @@ TEST(WriteShapefileDriver, OldFilesOfEveryLetterCaseAreDeletedFirst) {
   }
 }
 
+// A record that fails once its counts are known leaves its index entry, its header and its
+// contents up to the part start or vertex that is no number, the vertices before that one in whole
+// runs of 256: a prefix of what the same shapes write when nothing fails.
+TEST(WriteShapefileDriver, ARecordThatFailsPartWayLeavesItsBytesUpToTheFailure) {
+  // The file's type, the 1-based vertex (or part start, negative) that is text, and how many bytes
+  // of the failing second record stay.
+  const std::tuple<std::int32_t, int, std::size_t> cases[] = {
+      {kelMultiPoint, 256, 8 + 40},
+      {kelMultiPoint, 300, 8 + 40 + 256 * 16},
+      {kelPolyLine, -2, 8 + 44 + 4},
+      {kelPolygon, 600, 8 + 52 + 512 * 16}};
+  for (const auto& [type, at, kept] : cases) {
+    SCOPED_TRACE(at);
+    TempDir dir;
+    Pts points;
+    for (int i = 0; i < 600; ++i) points.push_back({1.0 * i, 2});
+    Ref<ShapeObject> shapes[] = {makeShape(type, {{5, 5}}), makeShape(type, points, {300})};
+    auto file = makeFile(type, {shapes[0], shapes[1]});
+    file->get_BoundingBox()->setBoundingBox(0, 0, 1, 1);  // no walk of the vertices before
+    for (const auto& shape : shapes) shape->get_BoundingBox()->setBoundingBox(0, 0, 1, 1);
+    ASSERT_TRUE(writeTo(*file, dir, u"whole"));
+    Ref<Collection> list = at > 0 ? shapes[1]->get_Coordinates() : shapes[1]->get_Parts();
+    auto broken = makeRef<Collection>();
+    for (std::int32_t i = 1; i <= list->count(); ++i) {
+      broken->add(i == std::abs(at) ? Variant(u"x") : list->item(i));
+    }
+    at > 0 ? shapes[1]->putref_Coordinates(broken) : shapes[1]->putref_Parts(broken);
+    EXPECT_FALSE(writeTo(*file, dir, u"failed"));
+    File whole = dir.read("whole.shp"), failed = dir.read("failed.shp");
+    std::size_t first = 100 + 8 + (type == kelMultiPoint ? 56 : 64);
+    EXPECT_EQ(failed, File(whole.begin(), whole.begin() + first + kept));
+    EXPECT_EQ(dir.read("failed.shx"), dir.read("whole.shx"));
+  }
+}
+
 TEST(WriteShapefileDriver, SixteenBitCountersBoundTheWrite) {
   // 32766 shapes, or vertices in one shape, are the most that a 16-bit loop counter lets through.
   for (int n : {32766, 32767}) {
@@ -207,21 +318,31 @@ TEST(WriteShapefileDriver, FailuresReportFalseAndLeakNoDescriptors) {
 
 TEST(WriteShapefileDriver, FullDiskReportsFalse) {
   // 5000 points overflow the channel's buffer mid-write; 20 fail only when the files are closed.
+  // replaceShapefile raises "disk full" instead, and leaves the old layer as it was.
   for (int count : {20, 5000}) {
-    TempDir dir;
-    pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-      std::signal(SIGXFSZ, SIG_IGN);
-      rlimit limit{200, 200};
-      setrlimit(RLIMIT_FSIZE, &limit);
-      std::vector<Ref<ShapeObject>> shapes;
-      for (int i = 0; i < count; ++i) shapes.push_back(makeShape(kelPoint, {{1.0 * i, 2}}));
-      _exit(writeTo(*makeFile(kelPoint, shapes), dir) ? 1 : 0);
+    for (bool replace : {false, true}) {
+      TempDir dir;
+      writeSet(dir, sampleFiles(kelPoint), "out");
+      const DirectoryPicture old = pictureOf(dir);
+      pid_t child = fork();
+      ASSERT_NE(child, -1);
+      if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{200, 200};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::vector<Ref<ShapeObject>> shapes;
+        for (int i = 0; i < count; ++i) shapes.push_back(makeShape(kelPoint, {{1.0 * i, 2}}));
+        Ref<Shapefile> file = makeFile(kelPoint, shapes);
+        if (!replace) _exit(writeTo(*file, dir) ? 1 : 0);
+        _exit(errorOf([&] { replaceShapefile(*file, dir.native("out")); }) == 61 ? 0 : 1);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status)) << "the writer crashed, status " << status;
+      EXPECT_EQ(WEXITSTATUS(status), 0) << count << " points written on a full disk";
+      if (replace) {
+        EXPECT_EQ(pictureOf(dir), old) << count;
+      }
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "the writer crashed, status " << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0) << count << " points written on a full disk";
   }
 }

@@ -12,31 +12,15 @@
 // strips and fans into triangles, which the comparison makes of the engine's parts too.
 
 #include <bit>
-#include <charconv>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "format/Layer.h"
-#include "support/PeerTools.h"
+#include "support/GdalReading.h"
 
 namespace kel::testing {
-
-inline const std::string kSourceDir = KEL_SOURCE_DIR;
-
-inline std::string unhex(const std::string& hex) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  }
-  return bytes;
-}
-
-// One spelling per double, so that equal text means the very same double.
-inline std::string realValue(double v) {
-  char buffer[32];
-  return "r" + std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
-}
 
 struct TypedColumn {
   std::string name;
@@ -57,9 +41,7 @@ struct TypedLayer {
 
 // GDAL's reading with its own settings; `encoding`, when given, is the one GDAL is told to use.
 inline TypedLayer gdalReadTyped(const std::string& shp, const std::string& encoding = "") {
-  std::string command = "/usr/bin/python3 " + quote(kSourceDir + "/tests/interop/gdal_dump.py") +
-                        (encoding.empty() ? " " : " --encoding " + encoding + " ") + quote(shp);
-  std::istringstream out(run(command));
+  std::istringstream out(gdalDumpOf(shp, encoding.empty() ? "" : "--encoding " + encoding));
   TypedLayer layer;
   for (std::string word, line, hex; out >> word && std::getline(out, line);) {
     std::istringstream rest(line);

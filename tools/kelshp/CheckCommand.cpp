@@ -81,9 +81,9 @@ Tally print(const std::vector<fmt::Finding>& findings) {
 }  // namespace
 
 int runCheck(const Args& args) {
-  if (wantsHelp(args)) return std::fputs(kUsage, stdout), 0;
-  if (args.size() != 1) return std::fputs(kUsage, stderr), 2;
-  ShapefilePath path = ShapefilePath::parse(args[0]);
+  Arguments a = parseArguments(args, {}, 1, 1, "PATH");
+  if (a.help) return std::fputs(kUsage, stdout), 0;
+  ShapefilePath path = ShapefilePath::parse(a.operands[0]);
   fmt::CollectingReporter findings;
   // The main file as the library finds it, letter case aside; its siblings beside it.
   std::string shp = kel::nativePath(kel::toUtf16(path.file(".shp")));

@@ -1,30 +1,152 @@
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+#include <utility>
+#include <vector>
 
+#include "Layers.h"
 #include "Tool.h"
+#include "format/LayerWriter.h"
+#include "format/MainFile.h"
 
 namespace kelshp {
 
 namespace {
 
+namespace format = kel::format;
+namespace fs = std::filesystem;
+
 constexpr const char* kUsage =
     "usage: kelshp copy SRC DST\n"
     "\n"
-    "Reads the shapefile SRC through the library and writes it as DST (three files:\n"
-    ".shp, .shx and .dbf; old files of that name are replaced). Exits 0 only when both\n"
-    "the read and the write succeed.\n";
+    "Copies the shapefile SRC to DST record by record through the format engine:\n"
+    "every shape type with its Z and M values, null shapes, any number of records.\n"
+    "The table keeps its columns as they are (names, type letters, widths and\n"
+    "decimals), its language driver mark and each row's bytes, in their encoding; a\n"
+    "row marked deleted stays deleted. The .prj and .cpg files are copied as they\n"
+    "are; a source without them gives a copy without them. A regular source gives\n"
+    "the same .shp and .shx files, byte for byte.\n"
+    "\n"
+    "A source that is not regular (no .shx, no .dbf, records out of order, fewer rows\n"
+    "than shapes) is copied as it reads, each irregularity said on standard error,\n"
+    "into a regular file: a shape without a row gets a blank one, and rows without a\n"
+    "shape are left out. An error in the source, or a record the copy cannot hold,\n"
+    "stops the copy. DST's old files are replaced only when the whole copy is\n"
+    "written, all together; on failure they stay as they were. DST may not be SRC\n"
+    "itself, under whatever name. Exits 0 when the copy is in place.\n";
+
+// The files of a layer that a copy reads or writes, in both letter cases.
+std::vector<std::string> filesOf(const std::string& stem) {
+  std::vector<std::string> files;
+  for (const char* ext : {".shp", ".shx", ".dbf", ".cpg", ".prj", ".qix", ".sbn", ".sbx"}) {
+    std::string upper = ext;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    files.push_back(stem + ext);
+    files.push_back(stem + upper);
+  }
+  return files;
+}
+
+// A file of the source that the copy would write or remove, by another name as well: another
+// path to it, a link, or a name that differs in letter case on a file system that ignores it.
+// Both names, or none.
+std::optional<std::pair<std::string, std::string>> sourceWrittenOver(const std::string& source,
+                                                                     const std::string& target) {
+  for (const std::string& read : filesOf(source)) {
+    std::error_code error;
+    if (!fs::exists(read, error)) continue;
+    for (const std::string& written : filesOf(target)) {
+      if (fs::equivalent(read, written, error)) return std::pair(read, written);
+    }
+  }
+  return std::nullopt;
+}
+
+// The most bytes a copied file may take: what readers of signed 32-bit offsets read, unless a
+// source file is larger already.
+std::uint64_t sizeLimit(const std::string& source) {
+  for (const std::string& path : filesOf(source)) {
+    std::error_code error;
+    std::uintmax_t size = fs::file_size(path, error);
+    if (!error && size > format::kTwoGigabytes) return format::kFourGigabytes;
+  }
+  return format::kTwoGigabytes;
+}
 
 }  // namespace
 
 int runCopy(const Args& args) {
-  if (wantsHelp(args)) return std::fputs(kUsage, stdout), 0;
-  if (args.size() != 2) return std::fputs(kUsage, stderr), 2;
-  kel::Ref<kel::Shapefile> file = load(ShapefilePath::parse(args[0]));
-  if (!file) return 1;
-  ShapefilePath target = ShapefilePath::parse(args[1]);
-  std::u16string basepath = target.basepath;
-  std::u16string filename = target.filename;
-  if (!file->writeShapefile(basepath, filename)) {
-    return fail(target.file(".shp") + ": the library could not write this shapefile");
+  Arguments a = parseArguments(args, {}, 2, 2, "SRC DST");
+  if (a.help) return std::fputs(kUsage, stdout), 0;
+  ShapefilePath source = ShapefilePath::parse(a.operands[0]);
+  ShapefilePath target = ShapefilePath::parse(a.operands[1]);
+  Warnings warnings(true);
+  std::unique_ptr<format::Layer> layer = openLayer(source, warnings);
+  if (!layer || warnings.errors() > 0) return 1;
+  if (auto same = sourceWrittenOver(layer->basePath(), target.stem)) {
+    return fail(same->second + ": is the source's own file (" + same->first +
+                "); nothing was written");
+  }
+
+  format::TableLayout table;
+  format::TableReader* rows = layer->table();
+  if (rows != nullptr) {
+    for (const format::Column& c : rows->columns()) table.columns.push_back(c.descriptor);
+    table.languageDriver = rows->header().languageDriver;
+  }
+  table.codePage = layer->codePage();
+  format::ShapeReader& shapes = layer->shapes();
+  format::WriteOptions options;
+  options.projection = layer->projection();
+  options.maxFileBytes = sizeLimit(layer->basePath());
+  options.keepRanges = {{shapes.header().zMin, shapes.header().zMax},
+                        {shapes.header().mMin, shapes.header().mMax}};
+  options.reporter = &warnings;
+  auto irregular = [&](std::int64_t offset, std::int64_t record, std::string sentence) {
+    warnings.report(
+        {format::Severity::Irregularity, shapes.path(), offset, record, std::move(sentence)});
+  };
+  try {
+    format::LayerWriter writer(target.file(".shp"), shapes.type(), table, options);
+    format::ShapeView shape;
+    // Where a regular file has the next record, and where the records read end.
+    std::int64_t next = format::kHeaderBytes, end = next;
+    for (std::int64_t i = 0; i < layer->count(); ++i) {
+      shapes.read(i, shape);
+      format::RowView row =
+          rows != nullptr && i < rows->count() ? rows->read(i) : format::RowView{};
+      if (warnings.errors() > 0) return 1;
+      writer.add(shape, row);
+      // The copy's records lie back to back in the order read, each as long as its fields.
+      const format::ShapeReader::Place& from = shapes.place();
+      if (from.offset != next) {
+        irregular(from.offset, i,
+                  "the record lies here, not at byte " + std::to_string(next) +
+                      " behind the one before it");
+      }
+      if (from.contentLength != writer.lastPlaced().contentLength) {
+        irregular(from.offset, i,
+                  "the record holds " + std::to_string(from.contentLength) +
+                      " bytes of contents; the copy's holds " +
+                      std::to_string(writer.lastPlaced().contentLength));
+      }
+      next = from.offset + format::kRecordHeaderBytes + from.contentLength;
+      end = std::max(end, next);
+    }
+    std::error_code error;
+    std::uintmax_t size = fs::file_size(shapes.path(), error);
+    if (shapes.indexed() && !error && size > static_cast<std::uintmax_t>(end)) {
+      irregular(end, -1,
+                std::to_string(size - static_cast<std::uintmax_t>(end)) +
+                    " bytes behind the records that the index gives are left out");
+    }
+    writer.close();
+  } catch (const format::WriteError& e) {
+    return fail(e.what());
   }
   return 0;
 }

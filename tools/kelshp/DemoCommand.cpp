@@ -6,6 +6,7 @@
 #include "Output.h"
 #include "Tool.h"
 #include "runtime/Text.h"
+#include "shapefile/ShapefileAtPath.h"
 
 namespace kelshp {
 
@@ -170,8 +171,11 @@ int runDemo(const Args& args) {
     Ref<Shapefile> file;
   } samples[] = {{"roads", roads()}, {"places", places()}};
   for (Sample& sample : samples) {
-    if (!sample.file->writeShapefile(toUtf16(directory), toUtf16(sample.name))) {
-      return fail(directory + "/" + sample.name + ".shp: the library could not write it");
+    try {
+      // All three files or none: a sample left from an earlier run stays whole when this fails.
+      replaceShapefile(*sample.file, directory + "/" + sample.name);
+    } catch (const Error& e) {
+      return fail(toUtf8(e.description()));
     }
   }
   std::printf("Wrote roads and places into %s\n", visible(directory).c_str());

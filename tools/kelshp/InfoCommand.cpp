@@ -27,9 +27,9 @@ std::string columnTypeName(std::uint8_t letter) {
 }  // namespace
 
 int runInfo(const Args& args) {
-  if (wantsHelp(args)) return std::fputs(kUsage, stdout), 0;
-  if (args.size() != 1) return std::fputs(kUsage, stderr), 2;
-  ShapefilePath path = ShapefilePath::parse(args[0]);
+  Arguments a = parseArguments(args, {}, 1, 1, "PATH");
+  if (a.help) return std::fputs(kUsage, stdout), 0;
+  ShapefilePath path = ShapefilePath::parse(a.operands[0]);
   Warnings warnings;
   std::unique_ptr<format::Layer> layer = openLayer(path, warnings);
   if (!layer) return 1;

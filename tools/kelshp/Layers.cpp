@@ -7,17 +7,28 @@ namespace kelshp {
 namespace format = kel::format;
 
 Warnings::~Warnings() {
-  if (errors_ > kShown) warn("and " + std::to_string(errors_ - kShown) + " more errors");
+  if (untold_ > 0) {
+    warn("and " + std::to_string(untold_) + " more " +
+         (irregularities_ ? "errors and irregularities" : "errors"));
+  }
 }
 
 void Warnings::report(const format::Finding& finding) {
   // Besides the errors, a missing companion file: what the output lacks for it.
-  if (finding.severity != format::Severity::Error) {
-    if (finding.missingFile) warn(format::describe(finding));
+  if (finding.severity == format::Severity::Error) {
+    lastError_ = finding;
+    ++errors_;
+  } else if (finding.missingFile) {
+    warn(format::describe(finding));
+    return;
+  } else if (finding.severity != format::Severity::Irregularity || !irregularities_) {
     return;
   }
-  lastError_ = finding;
-  if (++errors_ <= kShown) warn(format::describe(finding));
+  if (++told_ <= kShown) {
+    warn(format::describe(finding));
+  } else {
+    ++untold_;
+  }
 }
 
 std::unique_ptr<format::Layer> openLayer(const ShapefilePath& path, Warnings& warnings) {

@@ -15,17 +15,21 @@ namespace kelshp {
 // Tells the user of the errors a reading command meets on its way, the first few one line each,
 // and then how many more there were: a layer that cannot be opened at all is one such line. A
 // missing index or table is told too, since the output lacks what it would have given.
-// Irregularities and notes are `check`'s business.
+// Irregularities are told only to a command that writes what it read, whose output differs from
+// its input there; they and the notes are otherwise `check`'s business.
 class Warnings final : public kel::format::Reporter {
  public:
   static constexpr int kShown = 10;
+  explicit Warnings(bool irregularities = false) : irregularities_(irregularities) {}
   ~Warnings() override;
   void report(const kel::format::Finding& finding) override;
+  int errors() const { return errors_; }
   // The last error, for a feature that says why it has no geometry.
   const std::optional<kel::format::Finding>& lastError() const { return lastError_; }
 
  private:
-  int errors_ = 0;
+  bool irregularities_;
+  int errors_ = 0, told_ = 0, untold_ = 0;
   std::optional<kel::format::Finding> lastError_;
 };
 

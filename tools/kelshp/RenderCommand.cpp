@@ -114,24 +114,12 @@ std::string pathData(Viewport& view, const std::vector<Ring>& rings, bool close)
 }  // namespace
 
 int runRender(const Args& args) {
-  if (wantsHelp(args)) return std::fputs(kUsage, stdout), 0;
-  std::string input, output;
-  double width = 800;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "-o" && i + 1 < args.size()) {
-      output = args[++i];
-    } else if (args[i] == "--width" && i + 1 < args.size()) {
-      width = std::strtod(args[++i].c_str(), nullptr);
-    } else if (input.empty()) {
-      input = args[i];
-    } else {
-      return std::fputs(kUsage, stderr), 2;
-    }
-  }
-  if (input.empty() || output.empty() || !(width >= 50 && width <= 100000)) {
-    return std::fputs(kUsage, stderr), 2;
-  }
-  ShapefilePath path = ShapefilePath::parse(input);
+  Arguments a = parseArguments(args, {{"output", 'o', true}, {"width", 0, true}}, 1, 1, "PATH");
+  if (a.help) return std::fputs(kUsage, stdout), 0;
+  if (!a.has("output")) throw UsageError("-o FILE.svg names the picture to write");
+  const std::string& output = a.given.at("output");
+  double width = a.number("width", 50, 100000, 800);
+  ShapefilePath path = ShapefilePath::parse(a.operands[0]);
   Warnings warnings;
   std::unique_ptr<kel::format::Layer> layer = openLayer(path, warnings);
   if (!layer) return 1;

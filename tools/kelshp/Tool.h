@@ -1,5 +1,8 @@
 #pragma once
 
+#include <initializer_list>
+#include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -38,10 +41,40 @@ std::string fieldTypeName(std::int32_t type);
 // Whether the arguments ask for help.
 bool wantsHelp(const Args& args);
 
+// A command's arguments that cannot be taken: main() says why, points to the command's --help
+// and exits with status 2.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// An option a command takes: "--name", "--name VALUE" or "--name=VALUE", and "-c" for a letter.
+struct OptionSpec {
+  const char* name;
+  char letter = 0;  // none: the long form only
+  bool takesValue = false;
+};
+
+// A command line read by getopt_long: options may come anywhere before "--", which ends them.
+struct Arguments {
+  bool help = false;                         // --help or -h: the rest is not looked at
+  std::map<std::string, std::string> given;  // option name -> value ("" for a flag)
+  Args operands;
+
+  bool has(const std::string& name) const { return given.contains(name); }
+  // The option's value as a number within [low, high], or `otherwise` when not given.
+  double number(const std::string& name, double low, double high, double otherwise) const;
+};
+
+// Reads the arguments of a command that takes the options and between `least` and `most`
+// operands (named `what` in the sentences: "PATH", "SRC DST"); throws UsageError otherwise.
+Arguments parseArguments(const Args& args, std::initializer_list<OptionSpec> options,
+                         std::size_t least, std::size_t most, const char* what);
+
 int runDemo(const Args& args);
 int runInfo(const Args& args);
 int runDump(const Args& args);
 int runCopy(const Args& args);
+int runConvert(const Args& args);
 int runRender(const Args& args);
 int runCheck(const Args& args);
 int runTypelib(const Args& args);

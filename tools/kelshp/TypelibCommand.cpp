@@ -18,8 +18,7 @@ constexpr const char* kUsage =
 }  // namespace
 
 int runTypelib(const Args& args) {
-  if (wantsHelp(args)) return std::fputs(kUsage, stdout), 0;
-  if (!args.empty()) return std::fputs(kUsage, stderr), 2;
+  if (parseArguments(args, {}, 0, 0, "no operands").help) return std::fputs(kUsage, stdout), 0;
   std::fputs(kel::toUtf8(kel::automation::typeLibraryListing()).c_str(), stdout);
   return 0;
 }

@@ -19,12 +19,13 @@ constexpr const char* kUsage =
     "  info PATH                shape type, record count, extents and columns\n"
     "  dump PATH                the whole file as GeoJSON on standard output\n"
     "  copy SRC DST             read SRC and write it as DST\n"
+    "  convert IN OUT           GeoJSON to a shapefile, or a shapefile to GeoJSON\n"
     "  render PATH -o FILE.svg  draw the shapes as an SVG picture\n"
     "  check PATH               report what is wrong or irregular in the three files\n"
     "  typelib                  print the type library: classes, members, dispatch ids\n"
     "\n"
     "PATH names a shapefile: a directory plus a name, with or without .shp.\n"
-    "'kelshp COMMAND --help' describes a command.\n";
+    "'kelshp COMMAND --help' describes a command; 'kelshp --version' gives the version.\n";
 
 struct Command {
   const char* name;
@@ -32,9 +33,9 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"demo", kelshp::runDemo},       {"info", kelshp::runInfo},     {"dump", kelshp::runDump},
-    {"copy", kelshp::runCopy},       {"render", kelshp::runRender}, {"check", kelshp::runCheck},
-    {"typelib", kelshp::runTypelib},
+    {"demo", kelshp::runDemo},       {"info", kelshp::runInfo},       {"dump", kelshp::runDump},
+    {"copy", kelshp::runCopy},       {"render", kelshp::runRender},   {"check", kelshp::runCheck},
+    {"typelib", kelshp::runTypelib}, {"convert", kelshp::runConvert},
 };
 
 }  // namespace
@@ -45,11 +46,16 @@ int main(int argc, char** argv) {
       std::strcmp(argv[1], "help") == 0) {
     return std::fputs(kUsage, stdout), 0;
   }
+  if (std::strcmp(argv[1], "--version") == 0) return std::puts("kelshp " KEL_VERSION), 0;
   kelshp::Args args(argv + 2, argv + argc);
   for (const Command& command : kCommands) {
     if (std::strcmp(argv[1], command.name) != 0) continue;
     try {
       return command.run(args);
+    } catch (const kelshp::UsageError& e) {
+      std::fprintf(stderr, "kelshp %s: %s\n'kelshp %s --help' says how to call it.\n", argv[1],
+                   e.what(), argv[1]);
+      return 2;
     } catch (const std::exception& e) {
       return kelshp::fail(std::string(argv[1]) + ": " + e.what());
     }

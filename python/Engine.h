@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "format/Reporter.h"
+#include "format/ShapeType.h"
+#include "python/Binding.h"
+
+// The module's reader and writer over the format engine (format/): kelshapelib.open, Reader,
+// Feature, Writer and write, with their exceptions and warning. The object model's classes are
+// not involved; these take any shape type and any number of records.
+namespace kelpy::engine {
+
+// FormatError, WriteError, FormatWarning, Field and ShapeType, defined in the module.
+void bindTypes(py::module_& module);
+void bindReader(py::module_& module);
+void bindWriter(py::module_& module);
+
+// A new reference that the caller owns, or the Python error raised when it is null.
+inline py::object owned(PyObject* made) {
+  if (made == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(made);
+}
+
+// The classes that bindTypes defined, held for the life of the process.
+struct Types {
+  PyObject* formatError = nullptr;
+  PyObject* writeError = nullptr;
+  PyObject* formatWarning = nullptr;
+  PyObject* field = nullptr;
+  PyObject* shapeType = nullptr;
+};
+const Types& types();
+
+// The engine's finding as the exception it stands for: FileNotFoundError for a missing file, else
+// FormatError.
+[[noreturn]] void raiseFinding(const kel::format::Finding& finding);
+
+// A WriteError: where known, the row (0-based) and the column's name.
+[[noreturn]] void raiseWriteError(const std::string& sentence, const std::string& file,
+                                  std::optional<std::int64_t> row,
+                                  const std::optional<std::string>& column,
+                                  std::optional<std::int64_t> offset = std::nullopt);
+
+// A path as the engine takes it: str, bytes or os.PathLike, in the file system's encoding.
+std::string pathOf(py::handle path);
+
+// An encoding named as Python or iconv names it ("utf-8", "latin-1", "cp1252", "ISO-8859-7"), as
+// the engine names it ("UTF-8", "ISO-8859-1", "CP1252"). LookupError when neither the engine
+// reading (forWriting false) or writing text knows it.
+std::string encodingOf(py::handle name, bool forWriting);
+
+// ShapeType(name, code) of a type code; the code of a ShapeType, a name (letter case ignored) or
+// a code, ValueError for anything else.
+py::object shapeTypeOf(std::int32_t code);
+kel::format::ShapeType shapeTypeFrom(py::handle given);
+
+}  // namespace kelpy::engine

@@ -1,0 +1,48 @@
+"""Builds the extension module kelshapelib from the library's sources, without CMake, and ships
+its type stubs as the package kelshapelib-stubs.
+
+    python3 -m pip install --no-build-isolation .
+    python3 -m build --no-isolation --wheel
+
+The sources are every .cpp of the library's layers and of python/; the system-specific files of
+Windows live in subfolders and are left out. The version is the one in VERSION.
+"""
+
+import os
+import pathlib
+
+from pybind11.setup_helpers import ParallelCompile, Pybind11Extension, build_ext
+from setuptools import setup
+
+ROOT = pathlib.Path(__file__).resolve().parent
+LAYERS = ["runtime", "format", "geometry", "attributes", "shapefile", "automation", "geojson",
+          "python"]
+VERSION = (ROOT / "VERSION").read_text().strip()
+
+# Compiles on every core unless KEL_BUILD_JOBS says otherwise.
+ParallelCompile("KEL_BUILD_JOBS", default=os.cpu_count() or 1).install()
+
+sources = sorted(str(path.relative_to(ROOT)) for layer in LAYERS
+                 for path in (ROOT / layer).glob("*.cpp"))
+
+setup(
+    version=VERSION,
+    ext_modules=[
+        Pybind11Extension(
+            "kelshapelib",
+            sources,
+            include_dirs=[str(ROOT)],
+            define_macros=[("KEL_VERSION", f'"{VERSION}"')],
+            cxx_std=20,
+            # No debugging information: it would make the module ten times larger.
+            extra_compile_args=["-g0"],
+        )
+    ],
+    cmdclass={"build_ext": build_ext},
+    packages=["kelshapelib-stubs"],
+    package_dir={"kelshapelib-stubs": "python/kelshapelib-stubs"},
+    package_data={"kelshapelib-stubs": ["__init__.pyi"]},
+    # Not build/, which is CMake's.
+    options={"build": {"build_base": "build-python"}},
+    zip_safe=False,
+)

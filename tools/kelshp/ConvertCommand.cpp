@@ -1,0 +1,126 @@
+#include <cstdio>
+#include <string>
+
+#include "FeatureCollection.h"
+#include "GeoJsonFeatures.h"
+#include "GeoJsonToShapefile.h"
+#include "Layers.h"
+#include "Progress.h"
+#include "Tool.h"
+#include "runtime/AtomicFileSet.h"
+#include "runtime/Text.h"
+
+namespace kelshp {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kelshp convert [--split-types] [--cut] IN OUT\n"
+    "\n"
+    "Converts a shapefile to GeoJSON or GeoJSON to a shapefile; the extensions tell\n"
+    "which way (letter case ignored):\n"
+    "\n"
+    "  IN.shp -> OUT.geojson, OUT.json or - (standard output): the FeatureCollection\n"
+    "    that 'kelshp dump' prints. The file is written whole under a temporary name\n"
+    "    and then renamed, or not at all.\n"
+    "\n"
+    "  IN.geojson or IN.json -> OUT.shp (or OUT without extension): an RFC 7946\n"
+    "    FeatureCollection as a shapefile layer (.shp, .shx, .dbf, a .cpg saying UTF-8\n"
+    "    and a .prj for WGS 84). The shape type follows the geometries: Point, MultiPoint,\n"
+    "    PolyLine for LineString and MultiLineString, Polygon for Polygon and\n"
+    "    MultiPolygon, each the Z type when a position has a third value; a null\n"
+    "    geometry is a null shape. Rings are turned to run clockwise round areas and\n"
+    "    counter-clockwise round holes. A column for each property, typed by its values:\n"
+    "    integers N (at most 18 characters), other numbers N with the decimals that read\n"
+    "    each back as the same double, text C as wide as its longest value in UTF-8\n"
+    "    bytes (at most 254), text that is all dates YYYY-MM-DD D, true and false L.\n"
+    "    A name longer than 10 bytes, or one taken (letter case ignored), is cut to 10,\n"
+    "    or to 8 with _1 to _9 or 10 to 99 after it, as GDAL does, and said. The old\n"
+    "    layer of that name is replaced only when the whole layer is written.\n"
+    "\n"
+    "Features are counted from 1 in the messages. Mixed shape types are refused, as\n"
+    "are text of more than 254 bytes and values of two kinds in one property.\n"
+    "\n"
+    "  --split-types  write one layer for each shape type: OUT_point, OUT_multipoint,\n"
+    "                 OUT_line, OUT_polygon, and OUT_null for features without geometry\n"
+    "  --cut          cut text longer than 254 bytes after its last whole character\n";
+
+bool endsWith(const std::string& path, std::u16string_view extension) {
+  std::u16string name = kel::toUtf16(path.substr(path.find_last_of('/') + 1));
+  return name.size() > extension.size() &&
+         kel::equalsIgnoringCase(std::u16string_view(name).substr(name.size() - extension.size()),
+                                 extension);
+}
+
+bool isGeoJson(const std::string& path) {
+  return endsWith(path, u".geojson") || endsWith(path, u".json");
+}
+
+bool isShapefile(const std::string& path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  return endsWith(path, u".shp") || (!name.empty() && name.find('.') == std::string::npos);
+}
+
+// The layer as the FeatureCollection that dump prints, into a file that appears whole or not at
+// all, or onto standard output.
+int shapefileToGeoJson(const std::string& in, const std::string& out) {
+  Warnings warnings;
+  std::unique_ptr<kel::format::Layer> layer = openLayer(ShapefilePath::parse(in), warnings);
+  if (!layer) return 1;
+  Progress progress;
+  std::string step = "writing " + out;
+  auto tick = [&](std::int64_t done) { progress.update(step, done, layer->count()); };
+  if (out == "-") return printFeatureCollection(*layer, warnings, false, tick);
+
+  kel::AtomicFileSet file;
+  std::size_t member = file.add(out);
+  std::string buffer;
+  std::int64_t written = 0;
+  auto flush = [&] {
+    file.write(member, written, buffer.data(), buffer.size());
+    written += static_cast<std::int64_t>(buffer.size());
+    buffer.clear();
+  };
+  writeFeatureCollection(
+      *layer, warnings, false,
+      [&](std::string_view text) {
+        buffer += text;
+        if (buffer.size() >= 64 * 1024) flush();
+      },
+      tick);
+  flush();
+  progress.clear();
+  file.commit();
+  return 0;
+}
+
+}  // namespace
+
+int runConvert(const Args& args) {
+  Arguments a = parseArguments(args, {{"split-types"}, {"cut"}}, 2, 2, "IN OUT");
+  if (a.help) return std::fputs(kUsage, stdout), 0;
+  ShapefileOptions options;
+  options.splitTypes = a.has("split-types");
+  options.cut = a.has("cut");
+  const std::string &in = a.operands[0], &out = a.operands[1];
+  try {
+    if (isGeoJson(in) && out != "-" && isShapefile(out)) {
+      geoJsonToShapefile(in, out, options);
+      return 0;
+    }
+    if (isShapefile(in) && (out == "-" || isGeoJson(out))) {
+      if (options.splitTypes || options.cut) {
+        warn("convert: --split-types and --cut are for GeoJSON to shapefile");
+        return 2;
+      }
+      return shapefileToGeoJson(in, out);
+    }
+  } catch (const std::exception& e) {  // ConvertError, or a file that cannot be written
+    return fail(e.what());
+  }
+  warn("convert: " + in + " to " + out +
+       ": converts IN.geojson or IN.json to OUT.shp, or IN.shp to OUT.geojson, OUT.json or -");
+  return 2;
+}
+
+}  // namespace kelshp
