@@ -1,12 +1,9 @@
-// The resource bounds of reading, tested in a program of their own, since it replaces the global
-// operator new and the system's mmap to follow what a read holds: for any input of n bytes the
-// memory held at a read's high-water mark grows by at most kPeakPerInputByte * n +
-// kConstantBytes, in at most kAllocationsPerInputByte * n + kConstantOps allocations, and the read
-// makes at most n + kConstantOps channel gets: its work is linear in n whatever counts the files
-// announce. (Shapes and columns are counted in 16 bits, so their objects fit in the constant; the
-// table's fields are made only when a caller reaches them.) The format engine's writer, last,
-// holds and allocates the same for a thousand records as for a hundred thousand, and its reader
-// holds the same for more records.
+// The resource bounds of reading and writing (doc/hostile-input.md), tested in a program of their
+// own, since it replaces the global operator new and the system's mmap to follow what is held: for
+// any input of n bytes a read holds at most kPeakPerInputByte * n + kConstantBytes at its peak, in
+// at most kAllocationsPerInputByte * n + kConstantOps allocations and n + kConstantOps channel
+// gets, whatever counts the files announce; the engine's writer and reader hold no more for more
+// records.
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <sys/mman.h>
@@ -293,12 +290,7 @@ TEST(ResourceBounds, TheEngineWriterHoldsNoMoreForMoreRecords) {
 TEST(ResourceBounds, TheEngineReaderHoldsNoMoreForMoreRecords) {
   EngineRecord large = engineRecords(format::ShapeType::PolyLineZ)[0];
   large.parts = {0};
-  large.points.clear(), large.z.clear(), large.m.clear();
-  for (int i = 0; i < 8000; ++i) {
-    large.points.push_back({i / 8.0, -i / 8.0});
-    large.z.push_back(i);
-    large.m.push_back(-i);
-  }
+  large.points.assign(8000, {1.5, -2.5}), large.z.assign(8000, 3), large.m.assign(8000, 4);
   // Each file of the fewer records is large enough that the reader's windows on it have grown to
   // their full size (ReadOnlyFile::kWindow) and moved on at that size. A walk of the main file
   // keeps each record's place, 8 bytes a record, so it is held to large records.

@@ -23,11 +23,8 @@ const std::vector<Column> kColumns = {
     {"D", 'D', 8},     {"L", 'L', 1},    {"C", 'C', 6},    {"I", 'I', 4},    {"N20", 'N', 20},
     {"F2", 'F', 8, 2}, {"M", 'M', 10},   {"B", 'B', 2}};
 
-// GDAL reads a number as far as it can (12.5 in an integer column is 12, "1,5" is 1, "12*" 12,
-// "0x10" 0) and says so in a warning; the engine takes a number whole or not at all: a decimal
-// in an integer column stays a double, anything else is null and reported as an irregularity.
-// GDAL reads a date's digits whatever they make (month 13); the engine makes null of them. GDAL 3.6
-// has no binary integer (I) column and hands its bytes on as text, up to the first zero byte.
+// Where the engine parts from GDAL, doc/interoperability.md says why: a number is read whole or not
+// at all, a date of month 13 is none, and GDAL 3.6 hands an I column's bytes on as text.
 const ValueCase kCases[] = {
     {0, "      -12", "i-12", ""},
     {0, "*********", "-", ""},
