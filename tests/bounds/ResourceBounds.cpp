@@ -1,11 +1,9 @@
-// The resource bounds of reading, tested in a program of their own, since it replaces the global
-// operator new and the system's mmap to follow what a read holds: for any input of n bytes the
-// memory held at a read's high-water mark grows by at most kPeakPerInputByte * n +
-// kConstantBytes, in at most kAllocationsPerInputByte * n + kConstantOps allocations, and the read
-// makes at most n + kConstantOps channel gets: its work is linear in n whatever counts the files
-// announce. (Shapes and columns are counted in 16 bits, so their objects fit in the constant; the
-// table's fields are made only when a caller reaches them.) The format engine's writer, last,
-// holds and allocates the same for a thousand records as for a hundred thousand.
+// The resource bounds of reading and writing (doc/hostile-input.md), tested in a program of their
+// own, since it replaces the global operator new and the system's mmap to follow what is held: for
+// any input of n bytes a read holds at most kPeakPerInputByte * n + kConstantBytes at its peak, in
+// at most kAllocationsPerInputByte * n + kConstantOps allocations and n + kConstantOps channel
+// gets, whatever counts the files announce; the engine's writer and reader hold no more for more
+// records.
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <sys/mman.h>
@@ -96,23 +94,19 @@ using namespace kel::testing;
 namespace {
 
 struct Cost {
-  std::size_t inputBytes, peakBytes, allocations;
+  std::size_t peakBytes, allocations;
 };
 
-// Writes the files as f.*, then has `read` read them with every allocation counted, and the peak
-// of what it holds beyond what was held before it.
-template <class Read>
-Cost measure(const ShapefileFiles& files, Read&& read) {
-  TempDir dir;
-  writeSet(dir, files, "f");
+// What f holds at its peak beyond what was held before it, and how often it allocates.
+template <class F>
+Cost counted(F&& f) {
   allocations = 0;
   std::int64_t before = live;
   peak = live;
   counting = true;
-  read(dir);
+  f();
   counting = false;
-  return {files.shp.size() + files.shx.size() + files.dbf.size(),
-          static_cast<std::size_t>(peak - before), allocations};
+  return {static_cast<std::size_t>(peak - before), allocations};
 }
 
 // Counts what the engine finds, keeping nothing: a crafted file may hold a finding a byte.
@@ -120,6 +114,22 @@ struct Counting final : format::Reporter {
   void report(const format::Finding&) override { ++findings; }
   std::size_t findings = 0;
 };
+
+// Reads every shape, row and value of the layer through the engine; false when it cannot be opened.
+bool readWhole(const std::string& shp) {
+  Counting reporter;
+  std::unique_ptr<format::Layer> layer = format::Layer::open(shp, reporter);
+  if (!layer) return false;
+  format::ShapeView view;
+  for (std::int64_t i = 0; i < layer->count(); ++i) layer->shapes().read(i, view);
+  if (format::TableReader* table = layer->table()) {
+    for (std::int64_t i = 0; i < table->count(); ++i) {
+      format::RowView row = table->read(i);
+      for (std::size_t c = 0; c < table->columns().size(); ++c) table->value(row, c);
+    }
+  }
+  return true;
+}
 
 // n columns of distinct names, ten characters long: too long to be kept inside a string object.
 std::vector<Column> columns(std::size_t n, std::uint8_t width) {
@@ -129,9 +139,6 @@ std::vector<Column> columns(std::size_t n, std::uint8_t width) {
     cols[i].name.insert(0, 10 - cols[i].name.size(), 'C');
   }
   return cols;
-}
-std::vector<Bytes> points(std::size_t n) {
-  return std::vector<Bytes>(n, shapeContent(1, {{1, 2}}));
 }
 std::vector<std::string> rows(std::size_t n, const std::string& row) {
   return std::vector<std::string>(n, row);
@@ -144,7 +151,7 @@ const std::pair<const char*, Maker> kCases[] = {
      [](std::size_t n) {
        return shapefileOf(8, {shapeContent(8, Pts(n, {1, 2}))}, dbfFile(1));
      }},
-    {"Point records", [](std::size_t n) { return shapefileOf(1, points(n), dbfFile(int(n))); }},
+    {"Point records", [](std::size_t n) { return pointFiles(n, dbfFile(int(n))); }},
     {"parts of one PolyLine",
      [](std::size_t n) {
        Starts starts(n);
@@ -153,26 +160,25 @@ const std::pair<const char*, Maker> kCases[] = {
      }},
     {"columns of width 1 with long names",
      [](std::size_t n) {
-       return shapefileOf(1, points(1), dbfFile(1, columns(n, 1), {std::string(n + 1, 'x')}));
+       return pointFiles(1, dbfFile(1, columns(n, 1), {std::string(n + 1, 'x')}));
      }},
     {"columns of one repeated name",
      [](std::size_t n) {
        std::vector<Column> cols(n, {"SAME", 'C', 1});
-       return shapefileOf(1, points(1), dbfFile(1, cols, {std::string(n + 1, 'x')}));
+       return pointFiles(1, dbfFile(1, cols, {std::string(n + 1, 'x')}));
      }},
     {"records of one width-1 column",
      [](std::size_t n) {
-       return shapefileOf(1, points(n), dbfFile(int(n), {{"A", 'C', 1}}, rows(n, " a")));
+       return pointFiles(n, dbfFile(int(n), {{"A", 'C', 1}}, rows(n, " a")));
      }},
     {"records of n/10 width-1 columns with long names",
      [](std::size_t n) {
-       return shapefileOf(
-           1, points(n),
-           dbfFile(int(n), columns(n / 10, 1), rows(n, std::string(n / 10 + 1, 'x'))));
+       return pointFiles(
+           n, dbfFile(int(n), columns(n / 10, 1), rows(n, std::string(n / 10 + 1, 'x'))));
      }},
     {"records of n/10 width-0 columns",
      [](std::size_t n) {
-       return shapefileOf(1, points(n), dbfFile(int(n), columns(n / 10, 0), rows(n, " ")));
+       return pointFiles(n, dbfFile(int(n), columns(n / 10, 0), rows(n, " ")));
      }},
     // The lies: counts far beyond what the bytes behind them hold.
     {"a MultiPoint announcing 32000 points",
@@ -185,19 +191,17 @@ const std::pair<const char*, Maker> kCases[] = {
      }},
     {"an index announcing 2^29 records",
      [](std::size_t n) {
-       ShapefileFiles f = shapefileOf(1, points(n), dbfFile(int(n)));
+       ShapefileFiles f = pointFiles(n, dbfFile(int(n)));
        putBigEndian(f.shx, 24, 0x7FFFFFFF);
        return f;
      }},
     {"a table announcing 30000 records of 200 columns of width 255",
      [](std::size_t n) {
-       return shapefileOf(1, points(30000), dbfFile(30000, columns(200, 255), rows(n, " ")));
+       return pointFiles(30000, dbfFile(30000, columns(200, 255), rows(n, " ")));
      }},
     // The most shapes and columns that a read takes, whose objects the constant must hold.
     {"32766 Points, a table of 32767 columns announcing their rows",
-     [](std::size_t) {
-       return shapefileOf(1, points(32766), dbfFile(32766, columns(32767, 1), {" "}));
-     }},
+     [](std::size_t) { return pointFiles(32766, dbfFile(32766, columns(32767, 1), {" "})); }},
     {"a header without terminator",
      [](std::size_t n) {
        File dbf = dbfFile(0, columns(n, 7));
@@ -215,28 +219,18 @@ TEST(ResourceBounds, ReadingHoldsAllocatesAndGetsLinearlyInTheInputSize) {
     for (std::size_t scale : {10, 300, 3000}) {
       SCOPED_TRACE(std::string(name) + " " + std::to_string(scale));
       const ShapefileFiles files = make(scale);
+      TempDir dir;
+      writeSet(dir, files, "f");
       ChannelFaults::arm(ChannelFaults::kGet, 0);  // counts gets, fails none
-      Cost read = measure(files, [](const TempDir& dir) {
+      Cost read = counted([&] {
         Shapefile f;
         f.readShapefile(dir.u16(), u"f");
       });
       auto gets = static_cast<std::size_t>(ChannelFaults::counted(ChannelFaults::kGet));
       ChannelFaults::disarm();
       bool opened = false;
-      Cost engine = measure(files, [&](const TempDir& dir) {
-        Counting reporter;
-        std::unique_ptr<format::Layer> layer = format::Layer::open(dir.native("f.shp"), reporter);
-        if (!(opened = layer != nullptr)) return;
-        format::ShapeView view;
-        for (std::int64_t i = 0; i < layer->count(); ++i) layer->shapes().read(i, view);
-        if (format::TableReader* table = layer->table()) {
-          for (std::int64_t i = 0; i < table->count(); ++i) {
-            format::RowView row = table->read(i);
-            for (std::size_t c = 0; c < table->columns().size(); ++c) table->value(row, c);
-          }
-        }
-      });
-      const std::size_t n = read.inputBytes;
+      Cost engine = counted([&] { opened = readWhole(dir.native("f.shp")); });
+      const std::size_t n = files.shp.size() + files.shx.size() + files.dbf.size();
       std::printf(
           "%-60s %4zu: %7zu bytes; a byte: %5.1f held at the peak, %.2f allocations, "
           "%.2f gets; the engine: %5.1f, %.2f\n",
@@ -265,11 +259,7 @@ TEST(ResourceBounds, TheEngineWriterHoldsNoMoreForMoreRecords) {
   const format::RowView row{0, false, bytes};
   auto written = [&](int records, bool asBytes) {
     TempDir dir;
-    allocations = 0;
-    std::int64_t before = live;
-    peak = live;
-    counting = true;
-    {
+    Cost c = counted([&] {
       const auto type = format::ShapeType::PolyLineZ;
       std::unique_ptr<format::LayerWriter> writer =
           asBytes ? std::make_unique<format::LayerWriter>(dir.native("f"), type, layout)
@@ -279,9 +269,8 @@ TEST(ResourceBounds, TheEngineWriterHoldsNoMoreForMoreRecords) {
         asBytes ? writer->add(r.view(), row) : writer->add(r.view(), r.row);
       }
       writer->close();
-    }
-    counting = false;
-    return std::pair(static_cast<std::size_t>(peak - before), allocations);
+    });
+    return std::pair(c.peakBytes, c.allocations);
   };
   for (bool asBytes : {false, true}) {
     auto [fewPeak, fewAllocations] = written(1000, asBytes);
@@ -292,5 +281,40 @@ TEST(ResourceBounds, TheEngineWriterHoldsNoMoreForMoreRecords) {
         asBytes ? "bytes" : "values", fewPeak, fewAllocations, manyPeak, manyAllocations);
     EXPECT_LE(manyPeak, fewPeak + 4096);
     EXPECT_LE(manyAllocations, fewAllocations + 64);
+  }
+}
+
+// The engine's reader holds a record and a row at a time: what it holds at its peak does not grow
+// with the number of records, small ones with a row of every column type or ones of 8,000
+// vertices with Z and M values, read through the index or walking the main file.
+TEST(ResourceBounds, TheEngineReaderHoldsNoMoreForMoreRecords) {
+  EngineRecord large = engineRecords(format::ShapeType::PolyLineZ)[0];
+  large.parts = {0};
+  large.points.assign(8000, {1.5, -2.5}), large.z.assign(8000, 3), large.m.assign(8000, 4);
+  // Each file of the fewer records is large enough that the reader's windows on it have grown to
+  // their full size (ReadOnlyFile::kWindow) and moved on at that size. A walk of the main file
+  // keeps each record's place, 8 bytes a record, so it is held to large records.
+  const std::tuple<std::vector<EngineRecord>, std::size_t, std::size_t, bool> kinds[] = {
+      {engineRecords(format::ShapeType::PolyLineZ), 100000, 300000, true},
+      {{large}, 4, 40, true},
+      {{large}, 4, 40, false}};
+  for (const auto& [sample, fewer, many, indexed] : kinds) {
+    auto peakOf = [&](std::size_t n) {
+      TempDir dir;
+      format::LayerWriter writer(dir.native("f"), format::ShapeType::PolyLineZ, kEngineColumns);
+      for (std::size_t i = 0; i < n; ++i) {
+        writer.add(sample[i % sample.size()].view(), sample[i % sample.size()].row);
+      }
+      writer.close();
+      if (!indexed) std::filesystem::remove(dir.native("f.shx"));
+      bool opened = false;
+      std::size_t peakBytes = counted([&] { opened = readWhole(dir.native("f.shp")); }).peakBytes;
+      EXPECT_TRUE(opened);
+      return peakBytes;
+    };
+    std::size_t few = peakOf(fewer), most = peakOf(many);
+    std::printf("engine reader, %s: %zu records: %zu bytes held at the peak; %zu: %zu bytes\n",
+                indexed ? "indexed" : "walked", fewer, few, many, most);
+    EXPECT_LE(most, few + 4096);
   }
 }

@@ -13,13 +13,6 @@ namespace fmt = kel::format;
 
 namespace {
 
-// The severities and sentences of what a reader found.
-std::vector<std::string> said(const fmt::CollectingReporter& r) {
-  std::vector<std::string> out;
-  for (const fmt::Finding& f : r.findings) out.push_back(fmt::describe(f));
-  return out;
-}
-
 bool saidSomething(const fmt::CollectingReporter& r, fmt::Severity s, const std::string& part) {
   for (const fmt::Finding& f : r.findings) {
     if (f.severity == s && fmt::describe(f).find(part) != std::string::npos) return true;
@@ -53,7 +46,7 @@ TEST_F(LayerTest, ReadsThroughTheIndexOrByWalkingTheMainFile) {
   ShapefileFiles files = sampleFiles(5);
   writeSet(dir, files, "f");
   auto layer = open("f.shp");
-  ASSERT_TRUE(layer) << ::testing::PrintToString(said(reporter));
+  ASSERT_TRUE(layer) << describeAll(reporter.findings);
   EXPECT_TRUE(layer->shapes().indexed());
   std::vector<Pts> want = shapesOf(*layer);
   ASSERT_EQ(want.size(), 3u);
@@ -73,7 +66,7 @@ TEST_F(LayerTest, ReadsThroughTheIndexOrByWalkingTheMainFile) {
     EXPECT_FALSE(layer->shapes().indexed());
     EXPECT_TRUE(saidSomething(reporter, shx ? fmt::Severity::Irregularity : fmt::Severity::Note,
                               "walking the main file"))
-        << ::testing::PrintToString(said(reporter));
+        << describeAll(reporter.findings);
     EXPECT_EQ(shapesOf(*layer), want);
   }
 }
@@ -100,20 +93,22 @@ TEST_F(LayerTest, OpensEveryFileForReadingOnly) {
 }
 
 TEST_F(LayerTest, ReadsMoreShapesThanSixteenBitsCount) {
-  std::vector<Bytes> points(40000, shapeContent(1, {{1, 2}}));
-  writeSet(dir,
-           shapefileOf(1, points,
-                       dbfFile(40000, {{"N", 'N', 5}}, std::vector<std::string>(40000, "    42"))),
-           "f");
+  std::vector<Bytes> points;
+  std::vector<std::string> rows;
+  for (int i = 0; i < 70000; ++i) {
+    points.push_back(shapeContent(1, {{i, -i}}));
+    rows.push_back(" " + std::to_string(100000 + i));
+  }
+  writeSet(dir, shapefileOf(1, points, dbfFile(70000, {{"N", 'N', 6}}, rows)), "f");
   auto layer = open();
   ASSERT_TRUE(layer);
-  EXPECT_EQ(layer->count(), 40000);
+  EXPECT_EQ(layer->count(), 70000);
   fmt::ShapeView v;
-  ASSERT_TRUE(layer->shapes().read(39999, v));
-  EXPECT_EQ(v.points[0].x, 1);
-  fmt::RowView row = layer->table()->read(39999);
-  EXPECT_EQ(layer->table()->value(row, 0), fmt::Value(std::int64_t{42}));
-  EXPECT_THROW(layer->shapes().read(40000, v), std::out_of_range);
+  ASSERT_TRUE(layer->shapes().read(69999, v));
+  EXPECT_EQ(v.points[0].x, 69999);
+  fmt::RowView row = layer->table()->read(69999);
+  EXPECT_EQ(layer->table()->value(row, 0), fmt::Value(std::int64_t{169999}));
+  EXPECT_THROW(layer->shapes().read(70000, v), std::out_of_range);
 }
 
 TEST_F(LayerTest, TakesTheEncodingFromTheCodePageFileTheMarkOrTheCaller) {
@@ -145,8 +140,7 @@ TEST_F(LayerTest, TakesTheEncodingFromTheCodePageFileTheMarkOrTheCaller) {
 
 TEST_F(LayerTest, SaysWhatItCouldNotReadAndWhere) {
   ShapefileFiles files = sampleFiles(3);
-  std::size_t second = 2 * ((std::size_t{files.shx[108]} << 24 | std::size_t{files.shx[109]} << 16 |
-                             std::size_t{files.shx[110]} << 8 | files.shx[111]));
+  const std::size_t second = 320;           // where the sample's second record lies
   files.shp[second + 8 + 40 + 3] = 0x10;    // the second record's point count, far too large
   files.shp.resize(files.shp.size() - 10);  // and the last record runs past the end
   writeSet(dir, files, "f");
@@ -191,5 +185,5 @@ TEST_F(LayerTest, ARecordCutOffAfterTheLayerOpenedIsAnErrorNotACrash) {
   fmt::ShapeView v;
   EXPECT_FALSE(layer->shapes().read(0, v));
   EXPECT_EQ(v.type, fmt::ShapeType::Null);
-  EXPECT_EQ(reporter.count(fmt::Severity::Error), 1u) << ::testing::PrintToString(said(reporter));
+  EXPECT_EQ(reporter.count(fmt::Severity::Error), 1u) << describeAll(reporter.findings);
 }

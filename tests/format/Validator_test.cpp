@@ -21,28 +21,17 @@ std::vector<fmt::Finding> validated(const ShapefileFiles& files) {
   return said.findings;
 }
 
-std::string said(const std::vector<fmt::Finding>& findings) {
-  std::string all;
-  for (const fmt::Finding& f : findings) all += fmt::describe(f) + "\n";
-  return all;
-}
-
 }  // namespace
 
 TEST(Validator, RegularFilesGiveNoFinding) {
-  for (std::int32_t type : {1, 3, 5, 8}) EXPECT_EQ(said(validated(sampleFiles(type))), "") << type;
+  for (std::int32_t type : {1, 3, 5, 8})
+    EXPECT_EQ(describeAll(validated(sampleFiles(type))), "") << type;
 }
 
 // Each fault made in the PolyLine sample, and the irregularity that says where it is. The sample's
 // records lie at 100, 320 and 440 and end at 560; its rows at 161, 184 and 207 of 23 bytes.
 TEST(Validator, SaysWhatOnlyAWalkOfTheWholeFinds) {
   const ShapefileFiles sample = sampleFiles(3);
-  auto patched = [&](File ShapefileFiles::*file, std::size_t at, std::uint8_t byte) {
-    ShapefileFiles f = sample;
-    (f.*file).resize(std::max((f.*file).size(), at + 1));
-    (f.*file)[at] = byte;
-    return f;
-  };
   ShapefileFiles missedEntry = sample;
   putBigEndian(missedEntry.shx, 108, 164);
   ShapefileFiles noMark = sample;
@@ -58,21 +47,22 @@ TEST(Validator, SaysWhatOnlyAWalkOfTheWholeFinds) {
     const char* file;
     std::int64_t offset;
   } cases[] = {
-      {missedEntry, "f.shx", 108},                            // entry 2 four words late
-      {patched(&ShapefileFiles::shx, 126, 0), "f.shx", 124},  // 3 bytes behind the entries
-      {patched(&ShapefileFiles::shx, 27, 0), "f.shx", 24},    // the header's length
+      {missedEntry, "f.shx", 108},                                    // entry 2 four words late
+      {patched(sample, &ShapefileFiles::shx, 126, 0), "f.shx", 124},  // 3 bytes behind the entries
+      {patched(sample, &ShapefileFiles::shx, 27, 0), "f.shx", 24},    // the header's length
       {shapefileOf(3, tail, sample.dbf, {0, 0, 30, 30}), "f.shp", 320},  // 8 bytes behind fields
-      {patched(&ShapefileFiles::shp, 112, 1), "f.shp", 112},  // a box that misses its points
-      {patched(&ShapefileFiles::shp, 36, 1), "f.shp", 36},    // the header's extents
+      {patched(sample, &ShapefileFiles::shp, 112, 1), "f.shp",
+       112},                                                        // a box that misses its points
+      {patched(sample, &ShapefileFiles::shp, 36, 1), "f.shp", 36},  // the header's extents
       {shapefileOf(3, {shapeContent(3, line, {1}, {0, 0, 1, 1})}, dbfFile(1), {0, 0, 1, 1}),
-       "f.shp", 152},                                           // part 1 starts at point 1
-      {patched(&ShapefileFiles::shp, 563, 0), "f.shp", 560},    // 4 bytes behind the records
-      {patched(&ShapefileFiles::dbf, 48, 0), "f.dbf", 48},      // column 1 of width 0
-      {patched(&ShapefileFiles::dbf, 8, 162), "f.dbf", 8},      // a header length past the mark
-      {patched(&ShapefileFiles::dbf, 161, '*'), "f.dbf", 161},  // row 1 deleted
-      {patched(&ShapefileFiles::dbf, 168, 'x'), "f.dbf", 168},  // row 1's POP is no number
-      {patched(&ShapefileFiles::dbf, 232, 0), "f.dbf", 231},    // bytes behind the end mark
-      {noMark, "f.dbf", 230},                                   // no end mark
+       "f.shp", 152},                                                 // part 1 starts at point 1
+      {patched(sample, &ShapefileFiles::shp, 563, 0), "f.shp", 560},  // 4 bytes behind the records
+      {patched(sample, &ShapefileFiles::dbf, 48, 0), "f.dbf", 48},    // column 1 of width 0
+      {patched(sample, &ShapefileFiles::dbf, 8, 162), "f.dbf", 8},  // a header length past the mark
+      {patched(sample, &ShapefileFiles::dbf, 161, '*'), "f.dbf", 161},  // row 1 deleted
+      {patched(sample, &ShapefileFiles::dbf, 168, 'x'), "f.dbf", 168},  // row 1's POP is no number
+      {patched(sample, &ShapefileFiles::dbf, 232, 0), "f.dbf", 231},    // bytes behind the end mark
+      {noMark, "f.dbf", 230},                                           // no end mark
   };
   for (const auto& c : cases) {
     std::vector<fmt::Finding> found = validated(c.files);
@@ -82,6 +72,6 @@ TEST(Validator, SaysWhatOnlyAWalkOfTheWholeFinds) {
                                      f.severity == fmt::Severity::Irregularity;
                             }))
         << c.file << " " << c.offset << " not in\n"
-        << said(found);
+        << describeAll(found);
   }
 }

@@ -1,24 +1,16 @@
 // The files that kelShapeLib.dll wrote under Wine, from VBScript, JScript and C++, must read here
-// in the Linux build as GDAL reads them, and all callers must have written the same shapes.
-// windows/test.sh runs this with KEL_WINE_OUTPUT naming the folder that holds them.
+// in the Linux build as the engine and GDAL read them, and all callers must have written the same
+// shapes. windows/test.sh runs this with KEL_WINE_OUTPUT naming the folder that holds them.
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
-#include "support/GdalReading.h"
+#include "support/EngineReading.h"
 
 using namespace kel;
 using namespace kel::testing;
 namespace fs = std::filesystem;
-
-static std::string contentsOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 TEST(WineWritten, ReadHereAsGdalReadsThem) {
   const char* dir = std::getenv("KEL_WINE_OUTPUT");
@@ -30,14 +22,13 @@ TEST(WineWritten, ReadHereAsGdalReadsThem) {
   ASSERT_GE(written.size(), 3u);  // one set for each of the three callers
   for (const fs::path& shp : written) {
     SCOPED_TRACE(shp.string());
+    expectEngineReadsAsGdal(shp.string());
     auto file = makeRef<Shapefile>();
-    ASSERT_TRUE(file->readShapefile(toUtf16(shp.parent_path().string() + "/"),
-                                    toUtf16(shp.stem().string())));
+    EXPECT_TRUE(modelReadsAsEngine(*file, shp.parent_path().string(), shp.stem().string()));
     EXPECT_EQ(file->get_ShapeObjectCount(), 2);
-    expectReadAsGdal(*file, gdalRead(shp.string()));
     for (const char* extension : {".shp", ".shx"}) {
-      fs::path same = fs::path(shp).replace_extension(extension);
-      EXPECT_EQ(contentsOf(same), contentsOf(fs::path(written[0]).replace_extension(extension)));
+      EXPECT_EQ(readFile(fs::path(shp).replace_extension(extension)),
+                readFile(fs::path(written[0]).replace_extension(extension)));
     }
   }
 }

@@ -1,24 +1,12 @@
 #!/usr/bin/python3
-"""Prints what GDAL reads from a shapefile, in lines the interop tests parse.
+"""Prints what GDAL reads from a shapefile, with GDAL's own settings, in lines that
+tests/support/EngineReading.h parses:
 
-    gdal_dump.py PATH                          as the object model sees a file (below)
-    gdal_dump.py --typed [--encoding E] PATH   as the format engine sees it (further below)
+    gdal_dump.py [--typed] [--encoding E] PATH
 
-The object model's view:
-
-    column NAMEHEX WIDTH PRECISION KIND      one per column; KIND s, i, r or d
-    feature TYPE PARTS                        TYPE the shapefile type of the geometry, 0 for none
-    part X Y X Y ...                          PARTS of these, vertices in file order
-    values VALUE ...                          s followed by hex bytes, i INT, r REAL, d YYYYMMDD, - null
-
-Doubles are printed with repr(), which reads back to the very same double. Text is the table's
-bytes as they lie (GDAL trims the blanks around them): the library reads every table as
-Windows-1252 whatever a .cpg or language byte says, so the bytes are what both sides must agree
-on. Polygon rings are not regrouped into outer rings and holes, so they come in file order.
-
-The format engine's view, with GDAL's own settings: text decoded as the .cpg file or the language
-driver mark says (--encoding E sets SHAPE_ENCODING to E instead), values typed as GDAL types them,
-and every coordinate with the dimensions GDAL gives it:
+Text is decoded as the .cpg file or the language driver mark says (--encoding E sets
+SHAPE_ENCODING to E instead), values typed as GDAL types them, and every coordinate with the
+dimensions GDAL gives it:
 
     encoding NAME                             the encoding GDAL read the table in, - for none
     column NAMEHEX WIDTH PRECISION KIND       KIND s String, i Integer, l Integer64, r Real, d Date
@@ -28,60 +16,19 @@ and every coordinate with the dimensions GDAL gives it:
                                               a ring (a triangle's included), in GDAL's order
     values VALUE ...                          s and the UTF-8 bytes in hex, i INT, r REAL,
                                               d YEAR-MONTH-DAY, - null
+
+Doubles are printed with repr(), which reads back to the very same double. Polygon rings are not
+regrouped into outer rings and holes, so they come in file order. Every reading is typed; --typed
+is taken and changes nothing.
 """
 import sys
 
 from osgeo import gdal, ogr
 
 gdal.UseExceptions()
-gdal.SetConfigOption('SHAPE_ENCODING', '')
 gdal.SetConfigOption('OGR_ORGANIZE_POLYGONS', 'SKIP')
 
-SHAPE_TYPES = {ogr.wkbPoint: 1, ogr.wkbLineString: 3, ogr.wkbMultiLineString: 3,
-               ogr.wkbPolygon: 5, ogr.wkbMultiPolygon: 5, ogr.wkbMultiPoint: 8}
-KINDS = {ogr.OFTInteger: 'i', ogr.OFTInteger64: 'i', ogr.OFTReal: 'r', ogr.OFTDate: 'd'}
-
-
-def parts(g):
-    t = ogr.GT_Flatten(g.GetGeometryType())
-    if t in (ogr.wkbPoint, ogr.wkbLineString, ogr.wkbLinearRing):
-        return [g.GetPoints()]
-    if t == ogr.wkbMultiPoint:  # a multipoint is one part, as in the file
-        return [[p for point in g for p in point.GetPoints()]]
-    return [p for member in g for p in parts(member)]
-
-
-def value(f, i, kind):
-    if kind == 's':
-        return 's' + bytes(f.GetFieldAsBinary(i)).hex()
-    if not f.IsFieldSetAndNotNull(i):
-        return '-'
-    if kind == 'd':
-        return 'd%04d%02d%02d' % tuple(f.GetFieldAsDateTime(i)[:3])
-    return kind + repr(f.GetField(i))
-
-
-def dump(path, out):
-    source = ogr.Open(path)  # the layer lives only as long as its source
-    layer = source.GetLayer(0)
-    defn = layer.GetLayerDefn()
-    kinds = []
-    for i in range(defn.GetFieldCount()):
-        d = defn.GetFieldDefn(i)
-        kinds.append(KINDS.get(d.GetType(), 's'))
-        out.write('column %s %d %d %s\n' % (d.GetName().encode().hex(), d.GetWidth(),
-                                            d.GetPrecision(), kinds[-1]))
-    for f in layer:
-        g = f.GetGeometryRef()
-        ps = parts(g) if g is not None else []
-        out.write('feature %d %d\n' % (SHAPE_TYPES.get(ogr.GT_Flatten(g.GetGeometryType()), -1)
-                                       if g is not None else 0, len(ps)))
-        for p in ps:
-            out.write('part ' + ' '.join('%r %r' % (v[0], v[1]) for v in p) + '\n')
-        out.write(' '.join(['values'] + [value(f, i, k) for i, k in enumerate(kinds)]) + '\n')
-
-
-TYPED_KINDS = {ogr.OFTInteger: 'i', ogr.OFTInteger64: 'l', ogr.OFTReal: 'r', ogr.OFTDate: 'd'}
+KINDS = {ogr.OFTInteger: 'i', ogr.OFTInteger64: 'l', ogr.OFTReal: 'r', ogr.OFTDate: 'd'}
 
 
 def leaves(g):
@@ -91,7 +38,7 @@ def leaves(g):
     return [leaf for member in g for leaf in leaves(member)]
 
 
-def typed_value(f, i, kind):
+def value(f, i, kind):
     if not f.IsFieldSetAndNotNull(i):
         return '-'
     if kind == 's':
@@ -101,15 +48,15 @@ def typed_value(f, i, kind):
     return kind + repr(f.GetField(i))
 
 
-def dump_typed(path, out):
-    source = ogr.Open(path)
+def dump(path, out):
+    source = ogr.Open(path)  # the layer lives only as long as its source
     layer = source.GetLayer(0)
     out.write('encoding %s\n' % (layer.GetMetadataItem('SOURCE_ENCODING', 'SHAPEFILE') or '-'))
     defn = layer.GetLayerDefn()
     kinds = []
     for i in range(defn.GetFieldCount()):
         d = defn.GetFieldDefn(i)
-        kinds.append(TYPED_KINDS.get(d.GetType(), 's'))
+        kinds.append(KINDS.get(d.GetType(), 's'))
         out.write('column %s %d %d %s\n' % (d.GetName().encode().hex(), d.GetWidth(),
                                             d.GetPrecision(), kinds[-1]))
     for f in layer:
@@ -122,15 +69,10 @@ def dump_typed(path, out):
         axes = [0, 1] + ([2] if 'z' in dims else []) + ([3] if 'm' in dims else [])
         for leaf in ls:
             out.write('part ' + ' '.join(repr(v[a]) for v in leaf for a in axes) + '\n')
-        out.write(' '.join(['values'] + [typed_value(f, i, k) for i, k in enumerate(kinds)]) + '\n')
+        out.write(' '.join(['values'] + [value(f, i, k) for i, k in enumerate(kinds)]) + '\n')
 
 
 if __name__ == '__main__':
-    if sys.argv[1] == '--typed':
-        if sys.argv[2] == '--encoding':
-            gdal.SetConfigOption('SHAPE_ENCODING', sys.argv[3])
-        else:
-            gdal.SetConfigOption('SHAPE_ENCODING', None)
-        dump_typed(sys.argv[-1], sys.stdout)
-    else:
-        dump(sys.argv[1], sys.stdout)
+    args = [a for a in sys.argv[1:] if a != '--typed']
+    gdal.SetConfigOption('SHAPE_ENCODING', args[1] if args[0] == '--encoding' else None)
+    dump(args[-1], sys.stdout)

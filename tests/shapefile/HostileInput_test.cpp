@@ -57,7 +57,9 @@ TEST(HostileInputTest, LyingPointAndPartCounts) {
   }
 }
 
-TEST(HostileInputTest, TableHeadersWithoutTerminatorOrPromisingHugeRecords) {
+// A table that fails the read hands over no record: not one whose header lacks its terminator or
+// promises more than the file holds, nor one whose row count is not the shape count.
+TEST(HostileInputTest, TablesThatFailTheReadHandOverNoRecord) {
   File noTerminator = dbfFile(1, {{"A", 'C', 2}, {"B", 'C', 3}}, {" xxyyy"});
   File names(noTerminator.begin(), noTerminator.begin() + 32);
   noTerminator[32 + 2 * 32] = 'C';  // the records are then taken for descriptors
@@ -65,12 +67,18 @@ TEST(HostileInputTest, TableHeadersWithoutTerminatorOrPromisingHugeRecords) {
   // 200 columns of 255 bytes a record, for 30000 records: about 1.5 GB that the file lacks.
   std::vector<Column> cols(200, {"C", 'C', 255});
   for (int i = 0; i < 200; ++i) cols[i].name += std::to_string(i);
-  for (auto [shapes, dbf] :
-       {std::pair{1, noTerminator}, {1, names}, {30000, dbfFile(30000, cols, {" "})}}) {
+  const std::pair<std::int16_t, File> cases[] = {
+      {1, noTerminator},
+      {1, names},
+      {30000, dbfFile(30000, cols, {" "})},
+      {2, dbfFile(1, {{"A", 'C', 1}}, {" x"})},
+      {2, dbfFile(2, {{"A", 'C', 4}}, {" abcd", " ab"})}};  // 9 bytes of the 10 the rows need
+  for (const auto& [shapes, dbf] : cases) {
     Shapefile f;
-    EXPECT_FALSE(
-        readFiles(f, shapefileOf(1, std::vector<Bytes>(shapes, shapeContent(1, {{0, 0}})), dbf)));
-    EXPECT_EQ(f.getShapeObject(shapes)->get_Record()->get_FieldCount(), 0);
+    EXPECT_FALSE(readFiles(f, pointFiles(static_cast<std::size_t>(shapes), dbf)));
+    for (std::int16_t i = 1; i <= shapes; ++i) {
+      ASSERT_EQ(f.getShapeObject(i)->get_Record()->get_FieldCount(), 0) << i;
+    }
   }
 }
 

@@ -19,24 +19,11 @@ std::string contractOf(const ShapefileFiles& files) {
   writeSet(dir, files, "roads");
   format::CollectingReporter said;
   checkReadContract(dir.u16(), u"roads", said);
-  std::string all;
-  for (const format::Finding& f : said.findings) all += format::describe(f) + "\n";
-  return all;
+  return describeAll(said.findings);
 }
 
-Bytes withTail(Bytes content, std::size_t extra) {
-  return content.zeros(extra);
-}
-
-ShapefileFiles points(std::size_t n) {
-  return shapefileOf(1, std::vector<Bytes>(n, shapeContent(1, {{1, 2}})),
-                     dbfFile(static_cast<std::int32_t>(n)));
-}
-
-ShapefileFiles patched(ShapefileFiles files, File ShapefileFiles::*file, std::size_t at,
-                       std::uint8_t byte) {
-  (files.*file)[at] = byte;
-  return files;
+ShapefileFiles points(std::int32_t n) {
+  return pointFiles(static_cast<std::size_t>(n), dbfFile(n));
 }
 
 }  // namespace
@@ -84,10 +71,10 @@ TEST(ReadContract, FindsAnErrorExactlyWhenTheReadFails) {
        false, "32767 points, more than the 32,766"},
       {"points beyond 16 bits", shapefileOf(8, {shapeRaw(8, 0, -40000, {}, {})}, dbfFile(1)), false,
        "cannot count in 16 bits"},
-      {"bytes behind a record's fields", shapefileOf(1, {withTail(pt, 8), pt}, dbfFile(2)), false,
-       "back to back, so it takes byte 128"},
-      {"bytes behind the last record's fields", shapefileOf(1, {pt, withTail(pt, 8)}, dbfFile(2)),
-       true, ""},
+      {"bytes behind a record's fields", shapefileOf(1, {Bytes(pt).zeros(8), pt}, dbfFile(2)),
+       false, "back to back, so it takes byte 128"},
+      {"bytes behind the last record's fields",
+       shapefileOf(1, {pt, Bytes(pt).zeros(8)}, dbfFile(2)), true, ""},
       {"a content length shorter than the fields", shortClaim, true, "not byte 112"},
       {"an index counting more records", threeIndexed, false, "the main file holds 2"},
       {"a header length beyond the 0x0D mark", patched(points(1), &ShapefileFiles::dbf, 8, 34),

@@ -48,7 +48,7 @@ TEST(ReadPathTest, BasePathAndFileNameFollowThePathRules) {
 TEST(ReadHeadersTest, IndexLengthAndFileCodes) {
   // The index length announces (length - 50) / 4 records, halves to the even neighbour.
   for (auto [words, count] : {std::pair{62, 3}, {58, 2}, {60, 2}, {56, 2}, {46, 0}}) {
-    auto files = shapefileOf(1, std::vector<Bytes>(3, shapeContent(1, {{1, 1}})), dbfFile(count));
+    auto files = pointFiles(3, dbfFile(count));
     files.shx = fileHeader(words, 1).vec();  // the entries themselves are never read
     putBigEndian(files.shp, 100, 99);        // nor are the record numbers checked
     Shapefile f;

@@ -1,28 +1,19 @@
 #pragma once
 
-// GDAL's typed reading of a shapefile, through tests/interop/gdal_dump.py --typed, and the check
-// that the format engine (format/Layer.h) reads the same: feature for feature, every coordinate
-// with its Z and M bit for bit, and every value as GDAL types it, its text decoded as GDAL
-// decodes it.
-//
-// Where the two part on purpose, the engine's side is the one described here:
-// - A table that names no encoding (no .cpg, no language driver mark) GDAL hands on undecoded;
-//   the language driver mark 0x57 GDAL reads as ISO-8859-1. The engine reads both as
-//   Windows-1252, which such tables are written in and which gives 0x80 to 0x9F their letters
-//   (the euro sign, the ligatures) rather than control characters. The comparison then asks GDAL
-//   for Windows-1252 too.
-// - GDAL leaves out a layer's M values when the first record holds none but "no data" (or is
-//   null), and a MultiPatch's always; the engine hands on the M values each record holds.
-// - A Logical value is GDAL's one-letter text: T, t, Y, y are the engine's true; F, f, N, n its
-//   false; ? its null.
-// - GDAL widens a Date column to 10 for its own YYYY/MM/DD text; the engine keeps the file's 8.
-// - A MultiPatch GDAL turns into triangles and polygons: every triangle strip and fan of the
-//   record, part by part, then the rings, which it groups into polygons. The engine gives the
-//   record's parts as they lie; the comparison makes GDAL's leaves of them.
+// The readings of a shapefile held against each other: GDAL's (through
+// tests/interop/gdal_dump.py) against the format engine's (format/Layer.h), feature for feature,
+// every coordinate with its Z and M bit for bit and every value as GDAL types and decodes it; and
+// the object model's against the engine's, shape for shape and every field's bytes. GDAL shares
+// no code with either. Where the engine parts from GDAL on purpose (doc/interoperability.md), the
+// comparison follows the engine: a table that names no encoding, or has the language driver mark
+// 0x57 and no .cpg file, is Windows-1252 (GDAL is asked for that too); GDAL leaves out a layer's M
+// values when its first record holds none but "no data", and a MultiPatch's always; a Logical
+// value is GDAL's letter; a Date column is 8 wide, not GDAL's 10; GDAL turns a MultiPatch's
+// strips and fans into triangles, which the comparison makes of the engine's parts too.
 
 #include <bit>
-#include <cinttypes>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -41,7 +32,6 @@ struct TypedFeature {
   std::string dims = "xy";
   std::vector<std::vector<double>> leaves;  // each vertex's coordinates in `dims` order
   std::vector<std::string> values;          // kind letter and value, "-" for null
-  bool operator==(const TypedFeature&) const = default;
 };
 struct TypedLayer {
   std::string encoding;  // "-" for none
@@ -51,10 +41,7 @@ struct TypedLayer {
 
 // GDAL's reading with its own settings; `encoding`, when given, is the one GDAL is told to use.
 inline TypedLayer gdalReadTyped(const std::string& shp, const std::string& encoding = "") {
-  std::string command = "/usr/bin/python3 " + quote(kSourceDir + "/tests/interop/gdal_dump.py") +
-                        " --typed " + (encoding.empty() ? "" : "--encoding " + encoding + " ") +
-                        quote(shp);
-  std::istringstream out(run(command));
+  std::istringstream out(gdalDumpOf(shp, encoding.empty() ? "" : "--encoding " + encoding));
   TypedLayer layer;
   for (std::string word, line, hex; out >> word && std::getline(out, line);) {
     std::istringstream rest(line);
@@ -69,12 +56,10 @@ inline TypedLayer gdalReadTyped(const std::string& shp, const std::string& encod
       rest >> f.geometry >> f.dims;
     } else if (word == "part") {
       std::vector<double>& leaf = layer.features.back().leaves.emplace_back();
-      for (char* at = line.data();;) {  // strtod, not >>, which refuses the subnormals
-        char* end;
+      for (char *at = line.data(), *end;; at = end) {  // strtod: >> refuses the subnormals
         double v = std::strtod(at, &end);
         if (at == end) break;
         leaf.push_back(v);
-        at = end;
       }
     } else if (word == "values") {
       for (std::string v; rest >> v;) {
@@ -179,18 +164,14 @@ inline TypedFeature typedFeature(const format::ShapeView& v, const TypedFeature&
   return f;
 }
 
-// Bit for bit, so that -0.0, subnormals and NaNs count.
-inline bool sameBits(const std::vector<std::vector<double>>& a,
-                     const std::vector<std::vector<double>>& b) {
-  auto bits = [](const std::vector<std::vector<double>>& leaves) {
-    std::vector<std::vector<std::uint64_t>> out;
-    for (const auto& l : leaves) {
-      auto& o = out.emplace_back();
-      for (double d : l) o.push_back(std::bit_cast<std::uint64_t>(d));
-    }
-    return out;
-  };
-  return bits(a) == bits(b);
+// Each double's bits, so that -0.0, subnormals and NaN payloads count.
+inline std::vector<std::vector<std::uint64_t>> bitsOf(const std::vector<std::vector<double>>& v) {
+  std::vector<std::vector<std::uint64_t>> out;
+  for (const auto& leaf : v) {
+    std::vector<std::uint64_t>& bits = out.emplace_back();
+    for (double d : leaf) bits.push_back(std::bit_cast<std::uint64_t>(d));
+  }
+  return out;
 }
 
 // Whether GDAL types a column as the engine does: integers, reals, dates, or text.
@@ -240,7 +221,7 @@ inline void expectEngineReadsAsGdal(const std::string& shp) {
     TypedFeature ours = typedFeature(view, theirs);
     EXPECT_EQ(ours.geometry, theirs.geometry);
     EXPECT_EQ(ours.dims, theirs.dims);
-    EXPECT_TRUE(sameBits(ours.leaves, theirs.leaves))
+    EXPECT_EQ(bitsOf(ours.leaves), bitsOf(theirs.leaves))
         << ::testing::PrintToString(ours.leaves) << "\nGDAL "
         << ::testing::PrintToString(theirs.leaves);
     if (table == nullptr || i >= table->count()) continue;
@@ -252,6 +233,95 @@ inline void expectEngineReadsAsGdal(const std::string& shp) {
     }
     EXPECT_EQ(ours.values, theirs.values);
   }
+}
+
+// Reads dir/stem into `file` and holds the object model's reading against the engine's. The model
+// reads no record of a type other than Point, PolyLine, Polygon and MultiPoint, and a null shape
+// ends its read with the shapes before it and none of their records; either way the read fails.
+// Returns whether the model read the layer whole.
+inline bool modelReadsAsEngine(Shapefile& file, const std::string& dir, const std::string& stem) {
+  format::CollectingReporter reporter;
+  std::unique_ptr<format::Layer> layer = format::Layer::open(dir + "/" + stem, reporter);
+  bool read = file.readShapefile(toUtf16(dir), toUtf16(stem));
+  if (!layer) {
+    ADD_FAILURE() << "the engine cannot open " << stem;
+    return false;
+  }
+  std::int32_t type = layer->shapes().header().shapeType;
+  if (type != kelPoint && type != kelPolyLine && type != kelPolygon && type != kelMultiPoint) {
+    EXPECT_FALSE(read);
+    EXPECT_EQ(file.get_ShapeType(), type);
+    EXPECT_EQ(file.get_ShapeObjectCount(), 0);
+    return false;
+  }
+  auto bits = [](const auto& points) {
+    std::vector<double> xy;
+    for (const auto& p : points) xy.insert(xy.end(), {p.x, p.y});
+    return bitsOf({xy});
+  };
+  format::ShapeView v;
+  std::int64_t n = 0;  // the shapes before the first null one
+  for (; n < layer->count() && layer->shapes().read(n, v) && v.type != format::ShapeType::Null;
+       ++n) {
+    if (n >= file.get_ShapeObjectCount()) continue;
+    SCOPED_TRACE("shape " + std::to_string(n + 1));
+    Ref<ShapeObject> shape = file.getShapeObject(static_cast<std::int16_t>(n + 1));
+    EXPECT_EQ(shape->get_ShapeType(), static_cast<std::int32_t>(v.type));
+    EXPECT_EQ(partsOf(shape), v.parts.empty() ? Starts{0} : Starts(v.parts.begin(), v.parts.end()));
+    std::vector<format::XY> ours;
+    for (auto [x, y] : coordsOf(shape)) ours.push_back({x, y});
+    EXPECT_EQ(bits(ours), bits(v.points));
+  }
+  const bool whole = n == layer->count();
+  EXPECT_EQ(read, whole);
+  EXPECT_EQ(file.get_ShapeObjectCount(), n);
+  if (!whole) {  // a null shape
+    EXPECT_EQ(file.get_ShapeType(), 0);
+    for (std::int16_t i = 1; i <= n && i <= file.get_ShapeObjectCount(); ++i) {
+      EXPECT_EQ(file.getShapeObject(i)->get_Record()->get_FieldCount(), 0);
+    }
+    return false;
+  }
+  format::TableReader* table = layer->table();
+  const std::size_t columns = table != nullptr ? table->columns().size() : 0;
+  Ref<TableDescription> description = file.get_TableDescription();
+  EXPECT_EQ(description->get_DescriptorCount(), static_cast<std::int16_t>(columns));
+  for (std::size_t c = 0; c < columns && c < std::size_t(description->get_DescriptorCount()); ++c) {
+    const format::FieldDescriptor& ours = table->columns()[c].descriptor;
+    Ref<TableDescriptor> d = description->getTableDescriptorByIndex(std::int16_t(c + 1));
+    EXPECT_EQ(std::tuple(d->get_name(), d->get_width(), d->get_precision()),
+              std::tuple(ansiToText(ours.nameBytes()), ours.width, ours.decimals));
+  }
+  for (std::int64_t i = 0; table != nullptr && i < n && i < table->count(); ++i) {
+    format::RowView row = table->read(i);
+    Fields want;
+    for (const format::Column& c : table->columns()) {
+      want.emplace_back(ansiToText(c.descriptor.nameBytes()), ansiToText(row.field(c)));
+    }
+    EXPECT_EQ(fieldsOf(file.getShapeObject(static_cast<std::int16_t>(i + 1))->get_Record()), want)
+        << "record " << i + 1;
+  }
+  return true;
+}
+
+// Writes a file read from dir/stem to dir/back/stem. A regular original comes back the same to
+// the byte in its main and index files: records numbered 1, 2, ... in file order, back to back
+// with nothing between or behind them, each box the extents of its points, part lists that begin
+// with 0 and hold no other 0, and index entries that point at those records. With `table`, the
+// table must differ only in what we stamp: today's date, zero reserved bytes (no language driver
+// mark) and the end mark, which pyshp leaves out; a table without columns is written with a
+// default column instead, which the caller checks.
+inline void expectWrittenBackAsItWas(Shapefile& file, const TempDir& dir, const std::string& stem,
+                                     bool table = true) {
+  std::filesystem::create_directory(dir.native("back"));
+  ASSERT_TRUE(file.writeShapefile(dir.u16() + u"/back", toUtf16(stem)));
+  EXPECT_EQ(dir.read("back/" + stem + ".shp"), dir.read(stem + ".shp"));
+  EXPECT_EQ(dir.read("back/" + stem + ".shx"), dir.read(stem + ".shx"));
+  File ours = dir.read("back/" + stem + ".dbf"), theirs = dir.read(stem + ".dbf");
+  if (!table || theirs.at(32) == 0x0D) return;
+  std::fill(theirs.begin() + 12, theirs.begin() + 32, 0);
+  if (theirs.back() != 0x1A) theirs.push_back(0x1A);
+  EXPECT_EQ(ours, withDateOf(theirs, ours));
 }
 
 }  // namespace kel::testing

@@ -107,8 +107,28 @@ inline ShapefileFiles shapefileOf(std::int32_t type, const std::vector<Bytes>& c
           fileHeader(50 + 4 * n, type, box).append(entries.vec()).vec(), std::move(dbf)};
 }
 
+// n Point records at (1, 2) with the table given.
+inline ShapefileFiles pointFiles(std::size_t n, File dbf) {
+  return shapefileOf(1, std::vector<Bytes>(n, shapeContent(1, {{1, 2}})), std::move(dbf));
+}
+
 inline void putBigEndian(File& file, std::size_t at, std::int32_t value) {
   for (int i = 0; i < 4; ++i) file[at + i] = static_cast<unsigned char>(value >> (24 - 8 * i));
+}
+
+// The files with one byte set; at or past the end, the file grows to hold it.
+inline ShapefileFiles patched(ShapefileFiles f, File ShapefileFiles::*file, std::size_t at,
+                              std::uint8_t byte) {
+  (f.*file).resize(std::max((f.*file).size(), at + 1));
+  (f.*file)[at] = byte;
+  return f;
+}
+
+// Every finding, one a line, as describe() says it.
+inline std::string describeAll(const std::vector<format::Finding>& findings) {
+  std::string all;
+  for (const format::Finding& f : findings) all += format::describe(f) + "\n";
+  return all;
 }
 
 // Three shapes of each type, and a table of every column type with full-width values as other

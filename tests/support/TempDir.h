@@ -13,6 +13,11 @@ namespace kel::testing {
 
 using File = std::vector<unsigned char>;
 
+inline File readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 // A fresh directory under the temp dir, removed with everything in it when the test ends.
 class TempDir {
  public:
@@ -38,10 +43,7 @@ class TempDir {
   void write(const std::string& name, const File& bytes) const {
     write(name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   }
-  File read(const std::string& name) const {
-    std::ifstream in(native(name), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  File read(const std::string& name) const { return readFile(native(name)); }
 
  private:
   std::string path_;
