@@ -22,6 +22,15 @@ VERSION = (ROOT / "VERSION").read_text().strip()
 # Compiles on every core unless KEL_BUILD_JOBS says otherwise.
 ParallelCompile("KEL_BUILD_JOBS", default=os.cpu_count() or 1).install()
 
+# The layers' headers are included as kel/<layer>/X.h, as they are installed: a folder of links
+# beside the build gives them those names.
+INCLUDE = ROOT / "build-python" / "include"
+for layer in LAYERS[:-1]:
+    link = INCLUDE / "kel" / layer
+    if not link.exists():
+        link.parent.mkdir(parents=True, exist_ok=True)
+        link.symlink_to(ROOT / layer, target_is_directory=True)
+
 sources = sorted(str(path.relative_to(ROOT)) for layer in LAYERS
                  for path in (ROOT / layer).glob("*.cpp"))
 
@@ -31,7 +40,7 @@ setup(
         Pybind11Extension(
             "kelshapelib",
             sources,
-            include_dirs=[str(ROOT)],
+            include_dirs=[str(ROOT), str(INCLUDE)],
             define_macros=[("KEL_VERSION", f'"{VERSION}"')],
             cxx_std=20,
             # No debugging information: it would make the module ten times larger.

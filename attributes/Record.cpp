@@ -1,9 +1,9 @@
-#include "attributes/Record.h"
+#include "kel/attributes/Record.h"
 
 #include <exception>
 
-#include "attributes/TableRows.h"
-#include "runtime/Checked.h"
+#include "kel/attributes/TableRows.h"
+#include "kel/runtime/Checked.h"
 
 namespace kel {
 

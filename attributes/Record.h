@@ -4,9 +4,9 @@
 #include <memory>
 #include <string_view>
 
-#include "attributes/RecordField.h"
-#include "runtime/Collection.h"
-#include "runtime/Ref.h"
+#include "kel/attributes/RecordField.h"
+#include "kel/runtime/Collection.h"
+#include "kel/runtime/Ref.h"
 
 namespace kel {
 

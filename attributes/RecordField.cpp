@@ -1,7 +1,7 @@
-#include "attributes/RecordField.h"
+#include "kel/attributes/RecordField.h"
 
-#include "runtime/Text.h"
-#include "runtime/Variant.h"
+#include "kel/runtime/Text.h"
+#include "kel/runtime/Variant.h"
 
 namespace kel {
 

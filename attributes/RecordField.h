@@ -5,7 +5,7 @@
 #include <string_view>
 #include <utility>
 
-#include "runtime/Object.h"
+#include "kel/runtime/Object.h"
 
 namespace kel {
 

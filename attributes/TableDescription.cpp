@@ -1,6 +1,6 @@
-#include "attributes/TableDescription.h"
+#include "kel/attributes/TableDescription.h"
 
-#include "runtime/Checked.h"
+#include "kel/runtime/Checked.h"
 
 namespace kel {
 

@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <string_view>
 
-#include "attributes/FieldTypeConstants.h"
-#include "attributes/TableDescriptor.h"
-#include "runtime/Collection.h"
-#include "runtime/Ref.h"
-#include "runtime/Variant.h"
+#include "kel/attributes/FieldTypeConstants.h"
+#include "kel/attributes/TableDescriptor.h"
+#include "kel/runtime/Collection.h"
+#include "kel/runtime/Ref.h"
+#include "kel/runtime/Variant.h"
 
 namespace kel {
 

@@ -1,6 +1,6 @@
-#include "attributes/TableDescriptor.h"
+#include "kel/attributes/TableDescriptor.h"
 
-#include "runtime/Text.h"
+#include "kel/runtime/Text.h"
 
 namespace kel {
 

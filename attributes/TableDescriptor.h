@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "attributes/FieldTypeConstants.h"
-#include "runtime/Object.h"
-#include "runtime/Variant.h"
+#include "kel/attributes/FieldTypeConstants.h"
+#include "kel/runtime/Object.h"
+#include "kel/runtime/Variant.h"
 
 namespace kel {
 

@@ -1,10 +1,10 @@
-#include "attributes/TableRows.h"
+#include "kel/attributes/TableRows.h"
 
 #include <algorithm>
 
-#include "attributes/RecordField.h"
-#include "runtime/CodePage.h"
-#include "runtime/ObjectArena.h"
+#include "kel/attributes/RecordField.h"
+#include "kel/runtime/CodePage.h"
+#include "kel/runtime/ObjectArena.h"
 
 namespace kel {
 

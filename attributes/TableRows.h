@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/Collection.h"
+#include "kel/runtime/Collection.h"
 
 namespace kel {
 

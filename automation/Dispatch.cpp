@@ -1,8 +1,8 @@
-#include "automation/Dispatch.h"
+#include "kel/automation/Dispatch.h"
 
 #include <vector>
 
-#include "runtime/Text.h"
+#include "kel/runtime/Text.h"
 
 namespace kel::automation {
 

@@ -4,8 +4,8 @@
 #include <span>
 #include <string_view>
 
-#include "automation/TypeLibrary.h"
-#include "runtime/Error.h"
+#include "kel/automation/TypeLibrary.h"
+#include "kel/runtime/Error.h"
 
 namespace kel::automation {
 

@@ -7,9 +7,9 @@
 #include <type_traits>
 #include <utility>
 
-#include "attributes/FieldTypeConstants.h"
-#include "automation/TypeLibrary.h"
-#include "geometry/ShapeTypeConstants.h"
+#include "kel/attributes/FieldTypeConstants.h"
+#include "kel/automation/TypeLibrary.h"
+#include "kel/geometry/ShapeTypeConstants.h"
 
 // How a row of the type library is bound to the typed C++ member it describes: the parameter and
 // result types come from the member's own signature, so a row names only what the signature

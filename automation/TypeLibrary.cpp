@@ -1,7 +1,7 @@
-#include "automation/TypeLibrary.h"
+#include "kel/automation/TypeLibrary.h"
 
-#include "automation/MemberBinding.h"
-#include "shapefile/Shapefile.h"
+#include "kel/automation/MemberBinding.h"
+#include "kel/shapefile/Shapefile.h"
 
 namespace kel::automation {
 

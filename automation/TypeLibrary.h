@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/Object.h"
-#include "runtime/Ref.h"
-#include "runtime/Variant.h"
+#include "kel/runtime/Object.h"
+#include "kel/runtime/Ref.h"
+#include "kel/runtime/Variant.h"
 
 namespace kel::automation {
 

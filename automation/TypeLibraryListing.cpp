@@ -1,9 +1,9 @@
-#include "automation/TypeLibraryListing.h"
+#include "kel/automation/TypeLibraryListing.h"
 
 #include <cstdio>
 
-#include "automation/TypeLibrary.h"
-#include "runtime/Text.h"
+#include "kel/automation/TypeLibrary.h"
+#include "kel/runtime/Text.h"
 
 namespace kel::automation {
 

@@ -2,7 +2,7 @@
 #include <variant>
 
 #include "Contender.h"
-#include "format/Layer.h"
+#include "kel/format/Layer.h"
 
 namespace kelbench {
 

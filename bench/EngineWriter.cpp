@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "Contender.h"
-#include "format/LayerWriter.h"
+#include "kel/format/LayerWriter.h"
 
 namespace kelbench {
 

@@ -1,8 +1,8 @@
 #include <stdexcept>
 
 #include "Contender.h"
-#include "runtime/Text.h"
-#include "shapefile/Shapefile.h"
+#include "kel/runtime/Text.h"
+#include "kel/shapefile/Shapefile.h"
 
 namespace kelbench {
 

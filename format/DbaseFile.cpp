@@ -1,8 +1,8 @@
-#include "format/DbaseFile.h"
+#include "kel/format/DbaseFile.h"
 
 #include <cstring>
 
-#include "format/Endian.h"
+#include "kel/format/Endian.h"
 
 namespace kel::format {
 

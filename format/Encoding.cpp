@@ -1,4 +1,4 @@
-#include "format/Encoding.h"
+#include "kel/format/Encoding.h"
 
 #include <cctype>
 #include <utility>

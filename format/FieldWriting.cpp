@@ -1,4 +1,4 @@
-#include "format/FieldWriting.h"
+#include "kel/format/FieldWriting.h"
 
 #include <charconv>
 #include <cmath>

@@ -3,9 +3,9 @@
 #include <optional>
 #include <string>
 
-#include "format/DbaseFile.h"
-#include "format/Value.h"
-#include "runtime/TextEncoder.h"
+#include "kel/format/DbaseFile.h"
+#include "kel/format/Value.h"
+#include "kel/runtime/TextEncoder.h"
 
 // How values become the bytes of their columns, the other way from decodeValue:
 //

@@ -1,9 +1,9 @@
-#include "format/Layer.h"
+#include "kel/format/Layer.h"
 
 #include <cctype>
 
-#include "format/Encoding.h"
-#include "runtime/ReadOnlyFile.h"
+#include "kel/format/Encoding.h"
+#include "kel/runtime/ReadOnlyFile.h"
 
 namespace kel::format {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "format/Reporter.h"
-#include "format/ShapeReader.h"
-#include "format/TableReader.h"
+#include "kel/format/Reporter.h"
+#include "kel/format/ShapeReader.h"
+#include "kel/format/TableReader.h"
 
 namespace kel::format {
 

@@ -1,4 +1,4 @@
-#include "format/LayerWriter.h"
+#include "kel/format/LayerWriter.h"
 
 #include <algorithm>
 #include <bit>
@@ -9,15 +9,15 @@
 #include <limits>
 #include <set>
 
-#include "format/DbaseFile.h"
-#include "format/Encoding.h"
-#include "format/FieldWriting.h"
-#include "format/MainFile.h"
-#include "runtime/AtomicFileSet.h"
-#include "runtime/Error.h"
-#include "runtime/LocalDate.h"
-#include "runtime/Text.h"
-#include "runtime/TextEncoder.h"
+#include "kel/format/DbaseFile.h"
+#include "kel/format/Encoding.h"
+#include "kel/format/FieldWriting.h"
+#include "kel/format/MainFile.h"
+#include "kel/runtime/AtomicFileSet.h"
+#include "kel/runtime/Error.h"
+#include "kel/runtime/LocalDate.h"
+#include "kel/runtime/Text.h"
+#include "kel/runtime/TextEncoder.h"
 
 namespace kel::format {
 

@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "format/DbaseFile.h"
-#include "format/Reporter.h"
-#include "format/ShapeRecord.h"
-#include "format/TableReader.h"
-#include "format/Value.h"
+#include "kel/format/DbaseFile.h"
+#include "kel/format/Reporter.h"
+#include "kel/format/ShapeRecord.h"
+#include "kel/format/TableReader.h"
+#include "kel/format/Value.h"
 
 namespace kel::format {
 

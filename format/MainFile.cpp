@@ -1,6 +1,6 @@
-#include "format/MainFile.h"
+#include "kel/format/MainFile.h"
 
-#include "format/Endian.h"
+#include "kel/format/Endian.h"
 
 namespace kel::format {
 

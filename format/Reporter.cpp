@@ -1,4 +1,4 @@
-#include "format/Reporter.h"
+#include "kel/format/Reporter.h"
 
 namespace kel::format {
 

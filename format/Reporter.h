@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/ReadOnlyFile.h"
+#include "kel/runtime/ReadOnlyFile.h"
 
 namespace kel::format {
 

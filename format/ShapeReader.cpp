@@ -1,4 +1,4 @@
-#include "format/ShapeReader.h"
+#include "kel/format/ShapeReader.h"
 
 #include <algorithm>
 #include <stdexcept>

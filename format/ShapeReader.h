@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "format/MainFile.h"
-#include "format/Reporter.h"
-#include "format/ShapeRecord.h"
-#include "runtime/ReadOnlyFile.h"
+#include "kel/format/MainFile.h"
+#include "kel/format/Reporter.h"
+#include "kel/format/ShapeRecord.h"
+#include "kel/runtime/ReadOnlyFile.h"
 
 namespace kel::format {
 

@@ -1,11 +1,11 @@
-#include "format/ShapeRecord.h"
+#include "kel/format/ShapeRecord.h"
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <type_traits>
 
-#include "format/Endian.h"
+#include "kel/format/Endian.h"
 
 namespace kel::format {
 

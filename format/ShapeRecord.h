@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "format/ShapeType.h"
+#include "kel/format/ShapeType.h"
 
 // The contents of a main-file record, from the shape type on (all little-endian; n points, p
 // parts):

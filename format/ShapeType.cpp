@@ -1,4 +1,4 @@
-#include "format/ShapeType.h"
+#include "kel/format/ShapeType.h"
 
 namespace kel::format {
 

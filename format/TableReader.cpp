@@ -1,8 +1,8 @@
-#include "format/TableReader.h"
+#include "kel/format/TableReader.h"
 
 #include <stdexcept>
 
-#include "format/Encoding.h"
+#include "kel/format/Encoding.h"
 
 namespace kel::format {
 

@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "format/DbaseFile.h"
-#include "format/Reporter.h"
-#include "format/Value.h"
-#include "runtime/ReadOnlyFile.h"
-#include "runtime/Transcoder.h"
+#include "kel/format/DbaseFile.h"
+#include "kel/format/Reporter.h"
+#include "kel/format/Value.h"
+#include "kel/runtime/ReadOnlyFile.h"
+#include "kel/runtime/Transcoder.h"
 
 namespace kel::format {
 

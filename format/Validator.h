@@ -1,7 +1,7 @@
 #pragma once
 
-#include "format/Layer.h"
-#include "format/Reporter.h"
+#include "kel/format/Layer.h"
+#include "kel/format/Reporter.h"
 
 namespace kel::format {
 

@@ -1,9 +1,9 @@
-#include "format/Value.h"
+#include "kel/format/Value.h"
 
 #include <charconv>
 #include <cstring>
 
-#include "format/Endian.h"
+#include "kel/format/Endian.h"
 
 namespace kel::format {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <variant>
 
-#include "format/DbaseFile.h"
-#include "runtime/Transcoder.h"
+#include "kel/format/DbaseFile.h"
+#include "kel/runtime/Transcoder.h"
 
 namespace kel::format {
 

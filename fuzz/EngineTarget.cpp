@@ -3,11 +3,11 @@
 #include <cstring>
 #include <exception>
 
-#include "format/Layer.h"
+#include "kel/format/Layer.h"
 #include "fuzz/FileSetFraming.h"
 #include "fuzz/Scratch.h"
 #include "fuzz/Targets.h"
-#include "geojson/Geometry.h"
+#include "kel/geojson/Geometry.h"
 #include "support/ShapefileFixtures.h"
 
 namespace kel::fuzz {

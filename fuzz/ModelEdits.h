@@ -1,7 +1,7 @@
 #pragma once
 
 #include "fuzz/FuzzBytes.h"
-#include "shapefile/Shapefile.h"
+#include "kel/shapefile/Shapefile.h"
 
 namespace kel::fuzz {
 

@@ -7,7 +7,7 @@
 #include "fuzz/ModelEdits.h"
 #include "fuzz/Scratch.h"
 #include "fuzz/WriteContract.h"
-#include "geojson/Geometry.h"
+#include "kel/geojson/Geometry.h"
 #include "support/ShapefileFixtures.h"
 
 namespace kel::fuzz {

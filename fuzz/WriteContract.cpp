@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "fuzz/Scratch.h"
-#include "runtime/CodePage.h"
-#include "runtime/Text.h"
+#include "kel/runtime/CodePage.h"
+#include "kel/runtime/Text.h"
 
 namespace kel::fuzz {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "shapefile/Shapefile.h"
+#include "kel/shapefile/Shapefile.h"
 
 // The writer's contract, checked from outside: what a write must refuse, what it may change in the
 // object model, and what a read of its files gives back.

@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "format/ShapeRecord.h"
-#include "geometry/ShapeObject.h"
+#include "kel/format/ShapeRecord.h"
+#include "kel/geometry/ShapeObject.h"
 
 // A shape's vertices as plain values, split into its parts, a Polygon's rings grouped the way GIS
 // tools read shapefile polygons, and the GeoJSON geometry that results. Shared by kelshp's dump

@@ -16,7 +16,7 @@
 #include <numeric>
 #include <vector>
 
-#include "geojson/Geometry.h"
+#include "kel/geojson/Geometry.h"
 
 namespace kel::geojson {
 

@@ -1,7 +1,7 @@
 #include <cstddef>
 
-#include "format/ShapeType.h"
-#include "geojson/Geometry.h"
+#include "kel/format/ShapeType.h"
+#include "kel/geojson/Geometry.h"
 
 namespace kel::geojson {
 

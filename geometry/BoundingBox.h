@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runtime/Object.h"
+#include "kel/runtime/Object.h"
 
 namespace kel {
 

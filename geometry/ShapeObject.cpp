@@ -1,7 +1,7 @@
-#include "geometry/ShapeObject.h"
+#include "kel/geometry/ShapeObject.h"
 
-#include "runtime/Checked.h"
-#include "runtime/Text.h"
+#include "kel/runtime/Checked.h"
+#include "kel/runtime/Text.h"
 
 namespace kel {
 

@@ -2,14 +2,14 @@
 
 #include <cstdint>
 
-#include "attributes/Record.h"
-#include "geometry/BoundingBox.h"
-#include "geometry/Coordinate.h"
-#include "geometry/ShapeTypeConstants.h"
-#include "runtime/Collection.h"
-#include "runtime/ObjectArena.h"
-#include "runtime/Ref.h"
-#include "runtime/Variant.h"
+#include "kel/attributes/Record.h"
+#include "kel/geometry/BoundingBox.h"
+#include "kel/geometry/Coordinate.h"
+#include "kel/geometry/ShapeTypeConstants.h"
+#include "kel/runtime/Collection.h"
+#include "kel/runtime/ObjectArena.h"
+#include "kel/runtime/Ref.h"
+#include "kel/runtime/Variant.h"
 
 namespace kel {
 

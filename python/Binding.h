@@ -2,9 +2,9 @@
 
 #include <pybind11/pybind11.h>
 
-#include "automation/TypeLibrary.h"
-#include "runtime/Ref.h"
-#include "runtime/Variant.h"
+#include "kel/automation/TypeLibrary.h"
+#include "kel/runtime/Ref.h"
+#include "kel/runtime/Variant.h"
 
 // The library's shared references are the holders of the Python wrappers: a wrapper keeps its
 // object alive, and the object's own count is the one that counts.

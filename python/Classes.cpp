@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "automation/Dispatch.h"
+#include "kel/automation/Dispatch.h"
 #include "python/Binding.h"
-#include "runtime/Text.h"
-#include "shapefile/Shapefile.h"
-#include "shapefile/ShapefileAtPath.h"
+#include "kel/runtime/Text.h"
+#include "kel/shapefile/Shapefile.h"
+#include "kel/shapefile/ShapefileAtPath.h"
 
 namespace kelpy {
 

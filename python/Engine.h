@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "format/Reporter.h"
-#include "format/ShapeType.h"
+#include "kel/format/Reporter.h"
+#include "kel/format/ShapeType.h"
 #include "python/Binding.h"
 
 // The module's reader and writer over the format engine (format/): kelshapelib.open, Reader,

@@ -10,8 +10,8 @@
 #include <variant>
 #include <vector>
 
-#include "format/Layer.h"
-#include "geojson/Geometry.h"
+#include "kel/format/Layer.h"
+#include "kel/geojson/Geometry.h"
 #include "python/Engine.h"
 
 // After Python.h, which python/Engine.h brings in.

@@ -5,8 +5,8 @@
 #include <cerrno>
 
 #include "python/Engine.h"
-#include "runtime/TextEncoder.h"
-#include "runtime/Transcoder.h"
+#include "kel/runtime/TextEncoder.h"
+#include "kel/runtime/Transcoder.h"
 
 namespace kelpy::engine {
 

@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "format/DbaseFile.h"
-#include "format/LayerWriter.h"
+#include "kel/format/DbaseFile.h"
+#include "kel/format/LayerWriter.h"
 #include "python/Engine.h"
 
 // After Python.h, which python/Engine.h brings in.

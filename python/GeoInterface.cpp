@@ -1,7 +1,7 @@
-#include "geojson/Geometry.h"
+#include "kel/geojson/Geometry.h"
 #include "python/Binding.h"
-#include "runtime/Text.h"
-#include "shapefile/Shapefile.h"
+#include "kel/runtime/Text.h"
+#include "kel/shapefile/Shapefile.h"
 
 namespace kelpy {
 

@@ -2,8 +2,8 @@
 
 #include "python/Binding.h"
 #include "python/Engine.h"
-#include "runtime/Error.h"
-#include "runtime/Text.h"
+#include "kel/runtime/Error.h"
+#include "kel/runtime/Text.h"
 
 namespace kelpy {
 

@@ -3,9 +3,9 @@
 #include <map>
 
 #include "python/Binding.h"
-#include "runtime/Error.h"
-#include "runtime/Text.h"
-#include "shapefile/Shapefile.h"
+#include "kel/runtime/Error.h"
+#include "kel/runtime/Text.h"
+#include "kel/shapefile/Shapefile.h"
 
 namespace kelpy {
 

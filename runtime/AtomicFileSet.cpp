@@ -1,13 +1,13 @@
-#include "runtime/AtomicFileSet.h"
+#include "kel/runtime/AtomicFileSet.h"
 
 #include <atomic>
 #include <chrono>
 #include <random>
 
-#include "runtime/Error.h"
-#include "runtime/SystemFile.h"
-#include "runtime/SystemFileSet.h"
-#include "runtime/Text.h"
+#include "kel/runtime/Error.h"
+#include "kel/runtime/SystemFile.h"
+#include "kel/runtime/SystemFileSet.h"
+#include "kel/runtime/Text.h"
 
 namespace kel {
 

@@ -1,7 +1,7 @@
-#include "runtime/ChannelTable.h"
+#include "kel/runtime/ChannelTable.h"
 
-#include "runtime/Error.h"
-#include "runtime/FileSystem.h"
+#include "kel/runtime/Error.h"
+#include "kel/runtime/FileSystem.h"
 
 namespace kel {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/FileChannel.h"
+#include "kel/runtime/FileChannel.h"
 
 namespace kel {
 

@@ -1,4 +1,4 @@
-#include "runtime/Checked.h"
+#include "kel/runtime/Checked.h"
 
 #include <cmath>
 #include <limits>

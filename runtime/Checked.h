@@ -4,7 +4,7 @@
 #include <limits>
 #include <type_traits>
 
-#include "runtime/Error.h"
+#include "kel/runtime/Error.h"
 
 // Checked numbers: the interface counts in signed 16 bits and sizes in unsigned 8 bits, and every
 // step that leaves those ranges is an overflow error, never a silent wrap.

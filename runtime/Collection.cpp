@@ -1,6 +1,6 @@
-#include "runtime/Collection.h"
+#include "kel/runtime/Collection.h"
 
-#include "runtime/ObjectArena.h"
+#include "kel/runtime/ObjectArena.h"
 
 namespace kel {
 

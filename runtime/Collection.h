@@ -6,8 +6,8 @@
 #include <variant>
 #include <vector>
 
-#include "runtime/Object.h"
-#include "runtime/Variant.h"
+#include "kel/runtime/Object.h"
+#include "kel/runtime/Variant.h"
 
 namespace kel {
 

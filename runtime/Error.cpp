@@ -1,6 +1,6 @@
-#include "runtime/Error.h"
+#include "kel/runtime/Error.h"
 
-#include "runtime/Text.h"
+#include "kel/runtime/Text.h"
 
 namespace kel {
 

@@ -1,11 +1,11 @@
-#include "runtime/FileChannel.h"
+#include "kel/runtime/FileChannel.h"
 
 #include <algorithm>
 #include <exception>
 #include <utility>
 
-#include "runtime/Error.h"
-#include "runtime/SystemFile.h"
+#include "kel/runtime/Error.h"
+#include "kel/runtime/SystemFile.h"
 
 namespace kel {
 

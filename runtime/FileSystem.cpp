@@ -1,4 +1,4 @@
-#include "runtime/FileSystem.h"
+#include "kel/runtime/FileSystem.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "runtime/Error.h"
-#include "runtime/Text.h"
+#include "kel/runtime/Error.h"
+#include "kel/runtime/Text.h"
 
 namespace kel {
 

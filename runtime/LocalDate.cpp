@@ -1,8 +1,8 @@
-#include "runtime/LocalDate.h"
+#include "kel/runtime/LocalDate.h"
 
 #include <ctime>
 
-#include "runtime/Text.h"
+#include "kel/runtime/Text.h"
 
 namespace kel {
 

@@ -1,7 +1,7 @@
-#include "runtime/Object.h"
+#include "kel/runtime/Object.h"
 
-#include "runtime/Error.h"
-#include "runtime/Variant.h"
+#include "kel/runtime/Error.h"
+#include "kel/runtime/Variant.h"
 
 namespace kel {
 

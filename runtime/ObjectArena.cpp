@@ -1,9 +1,9 @@
-#include "runtime/ObjectArena.h"
+#include "kel/runtime/ObjectArena.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-#include "runtime/Error.h"
+#include "kel/runtime/Error.h"
 
 #if defined(__linux__)
 #include <sys/mman.h>

@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "runtime/Object.h"
+#include "kel/runtime/Object.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KEL_ADDRESS_SANITIZER 1

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "runtime/ReadOnlyFile.h"
+#include "kel/runtime/ReadOnlyFile.h"
 
 namespace kel {
 

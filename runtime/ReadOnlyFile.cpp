@@ -1,9 +1,9 @@
-#include "runtime/ReadOnlyFile.h"
+#include "kel/runtime/ReadOnlyFile.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "runtime/SystemFile.h"
+#include "kel/runtime/SystemFile.h"
 
 namespace kel {
 

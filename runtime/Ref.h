@@ -4,9 +4,9 @@
 #include <type_traits>
 #include <utility>
 
-#include "runtime/Error.h"
-#include "runtime/Object.h"
-#include "runtime/ObjectArena.h"
+#include "kel/runtime/Error.h"
+#include "kel/runtime/Object.h"
+#include "kel/runtime/ObjectArena.h"
 
 namespace kel {
 

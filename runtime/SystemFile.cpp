@@ -1,4 +1,4 @@
-#include "runtime/SystemFile.h"
+#include "kel/runtime/SystemFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "runtime/Error.h"
-#include "runtime/FileChannel.h"
+#include "kel/runtime/Error.h"
+#include "kel/runtime/FileChannel.h"
 
 // The few system calls behind a FileChannel, one implementation per system (SystemFile.cpp for
 // POSIX, windows/SystemFile.cpp for Win32), so that the channel's buffering is written once.

@@ -1,4 +1,4 @@
-#include "runtime/SystemFileSet.h"
+#include "kel/runtime/SystemFileSet.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "runtime/Error.h"
+#include "kel/runtime/Error.h"
 
 // The system calls behind an AtomicFileSet that a FileChannel does not make, one implementation
 // per system (SystemFileSet.cpp for POSIX, windows/SystemFileSet.cpp for Win32). None raises: each

@@ -1,6 +1,6 @@
 #include <iconv.h>
 
-#include "runtime/TextEncoder.h"
+#include "kel/runtime/TextEncoder.h"
 
 namespace kel {
 

@@ -2,8 +2,8 @@
 
 #include <cerrno>
 
-#include "runtime/Text.h"
-#include "runtime/Transcoder.h"
+#include "kel/runtime/Text.h"
+#include "kel/runtime/Transcoder.h"
 
 namespace kel {
 

@@ -1,4 +1,4 @@
-#include "runtime/Text.h"
+#include "kel/runtime/Text.h"
 
 #include <cstdint>
 

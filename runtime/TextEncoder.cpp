@@ -1,8 +1,8 @@
-#include "runtime/TextEncoder.h"
+#include "kel/runtime/TextEncoder.h"
 
 #include <cctype>
 
-#include "runtime/CodePage.h"
+#include "kel/runtime/CodePage.h"
 
 namespace kel {
 

@@ -1,12 +1,12 @@
-#include "runtime/Transcoder.h"
+#include "kel/runtime/Transcoder.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
 
-#include "runtime/CodePage.h"
-#include "runtime/Text.h"
+#include "kel/runtime/CodePage.h"
+#include "kel/runtime/Text.h"
 
 namespace kel {
 

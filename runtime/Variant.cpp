@@ -1,12 +1,12 @@
-#include "runtime/Variant.h"
+#include "kel/runtime/Variant.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
 
-#include "runtime/Checked.h"
-#include "runtime/Text.h"
+#include "kel/runtime/Checked.h"
+#include "kel/runtime/Text.h"
 
 namespace kel {
 

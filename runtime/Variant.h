@@ -5,8 +5,8 @@
 #include <string_view>
 #include <utility>
 
-#include "runtime/Object.h"
-#include "runtime/Ref.h"
+#include "kel/runtime/Object.h"
+#include "kel/runtime/Ref.h"
 
 namespace kel {
 

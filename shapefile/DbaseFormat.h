@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "attributes/FieldTypeConstants.h"
-#include "format/DbaseFile.h"
+#include "kel/attributes/FieldTypeConstants.h"
+#include "kel/format/DbaseFile.h"
 
 // The object model's reader's view of the dBASE table, whose layout format/DbaseFile.h describes:
 // C, D, L and N columns, one byte a character in Windows-1252.

@@ -1,5 +1,5 @@
-#include "runtime/Checked.h"
-#include "shapefile/Shapefile.h"
+#include "kel/runtime/Checked.h"
+#include "kel/shapefile/Shapefile.h"
 
 namespace kel {
 

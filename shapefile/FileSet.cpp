@@ -4,11 +4,11 @@
 #include <exception>
 #include <new>
 
-#include "runtime/Checked.h"
-#include "runtime/FileSystem.h"
-#include "runtime/Text.h"
-#include "shapefile/ReadContract.h"
-#include "shapefile/Shapefile.h"
+#include "kel/runtime/Checked.h"
+#include "kel/runtime/FileSystem.h"
+#include "kel/runtime/Text.h"
+#include "kel/shapefile/ReadContract.h"
+#include "kel/shapefile/Shapefile.h"
 
 namespace kel {
 

@@ -1,9 +1,9 @@
 #include <exception>
 #include <optional>
 
-#include "format/ShapeRecord.h"
-#include "runtime/Checked.h"
-#include "shapefile/Shapefile.h"
+#include "kel/format/ShapeRecord.h"
+#include "kel/runtime/Checked.h"
+#include "kel/shapefile/Shapefile.h"
 
 namespace kel {
 

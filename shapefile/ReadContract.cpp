@@ -1,4 +1,4 @@
-#include "shapefile/ReadContract.h"
+#include "kel/shapefile/ReadContract.h"
 
 #include <algorithm>
 #include <climits>
@@ -7,18 +7,18 @@
 #include <optional>
 #include <string>
 
-#include "format/DbaseFile.h"
-#include "format/Endian.h"
-#include "format/MainFile.h"
-#include "format/ShapeRecord.h"
-#include "geometry/ShapeTypeConstants.h"
-#include "runtime/Checked.h"
-#include "runtime/Error.h"
-#include "runtime/FileSystem.h"
-#include "runtime/ReadOnlyFile.h"
-#include "runtime/Text.h"
-#include "shapefile/DbaseFormat.h"
-#include "shapefile/ShapefilePaths.h"
+#include "kel/format/DbaseFile.h"
+#include "kel/format/Endian.h"
+#include "kel/format/MainFile.h"
+#include "kel/format/ShapeRecord.h"
+#include "kel/geometry/ShapeTypeConstants.h"
+#include "kel/runtime/Checked.h"
+#include "kel/runtime/Error.h"
+#include "kel/runtime/FileSystem.h"
+#include "kel/runtime/ReadOnlyFile.h"
+#include "kel/runtime/Text.h"
+#include "kel/shapefile/DbaseFormat.h"
+#include "kel/shapefile/ShapefilePaths.h"
 
 namespace kel {
 

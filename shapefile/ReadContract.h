@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "format/Reporter.h"
+#include "kel/format/Reporter.h"
 
 namespace kel {
 

@@ -1,8 +1,8 @@
 #include <exception>
 
-#include "runtime/Checked.h"
-#include "shapefile/Shapefile.h"
-#include "shapefile/ShapefilePaths.h"
+#include "kel/runtime/Checked.h"
+#include "kel/shapefile/Shapefile.h"
+#include "kel/shapefile/ShapefilePaths.h"
 
 namespace kel {
 

@@ -3,11 +3,11 @@
 #include <limits>
 #include <optional>
 
-#include "format/Endian.h"
-#include "format/MainFile.h"
-#include "format/ShapeRecord.h"
-#include "runtime/Checked.h"
-#include "shapefile/Shapefile.h"
+#include "kel/format/Endian.h"
+#include "kel/format/MainFile.h"
+#include "kel/format/ShapeRecord.h"
+#include "kel/runtime/Checked.h"
+#include "kel/shapefile/Shapefile.h"
 
 namespace kel {
 

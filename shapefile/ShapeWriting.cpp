@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "format/MainFile.h"
-#include "format/ShapeRecord.h"
-#include "runtime/Checked.h"
-#include "shapefile/Shapefile.h"
+#include "kel/format/MainFile.h"
+#include "kel/format/ShapeRecord.h"
+#include "kel/runtime/Checked.h"
+#include "kel/shapefile/Shapefile.h"
 
 namespace kel {
 

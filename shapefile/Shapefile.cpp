@@ -1,6 +1,6 @@
-#include "shapefile/Shapefile.h"
+#include "kel/shapefile/Shapefile.h"
 
-#include "runtime/Checked.h"
+#include "kel/runtime/Checked.h"
 
 namespace kel {
 

@@ -7,15 +7,15 @@
 #include <string_view>
 #include <vector>
 
-#include "attributes/TableDescription.h"
-#include "format/Reporter.h"
-#include "geometry/BoundingBox.h"
-#include "geometry/ShapeObject.h"
-#include "geometry/ShapeTypeConstants.h"
-#include "runtime/ChannelTable.h"
-#include "runtime/Collection.h"
-#include "runtime/Ref.h"
-#include "shapefile/ShapefileFormat.h"
+#include "kel/attributes/TableDescription.h"
+#include "kel/format/Reporter.h"
+#include "kel/geometry/BoundingBox.h"
+#include "kel/geometry/ShapeObject.h"
+#include "kel/geometry/ShapeTypeConstants.h"
+#include "kel/runtime/ChannelTable.h"
+#include "kel/runtime/Collection.h"
+#include "kel/runtime/Ref.h"
+#include "kel/shapefile/ShapefileFormat.h"
 
 namespace kel {
 

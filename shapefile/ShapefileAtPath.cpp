@@ -1,16 +1,16 @@
-#include "shapefile/ShapefileAtPath.h"
+#include "kel/shapefile/ShapefileAtPath.h"
 
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "format/Reporter.h"
-#include "runtime/AtomicFileSet.h"
-#include "runtime/Error.h"
-#include "runtime/FileChannel.h"
-#include "runtime/SystemFileSet.h"
-#include "runtime/Text.h"
+#include "kel/format/Reporter.h"
+#include "kel/runtime/AtomicFileSet.h"
+#include "kel/runtime/Error.h"
+#include "kel/runtime/FileChannel.h"
+#include "kel/runtime/SystemFileSet.h"
+#include "kel/runtime/Text.h"
 
 namespace kel {
 

@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "runtime/Ref.h"
-#include "shapefile/Shapefile.h"
+#include "kel/runtime/Ref.h"
+#include "kel/shapefile/Shapefile.h"
 
 // A shapefile named by one path, as a program names a file, rather than by the base path and file
 // name of the drivers: read into a new model, or replaced by a model's files all together. The

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "format/MainFile.h"
+#include "kel/format/MainFile.h"
 
 // The object model's view of the main and index files, whose layout format/MainFile.h and
 // format/ShapeRecord.h describe: the header and record header it reads, in the words that the

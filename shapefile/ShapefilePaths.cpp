@@ -1,7 +1,7 @@
-#include "shapefile/ShapefilePaths.h"
+#include "kel/shapefile/ShapefilePaths.h"
 
-#include "runtime/FileSystem.h"
-#include "runtime/Text.h"
+#include "kel/runtime/FileSystem.h"
+#include "kel/runtime/Text.h"
 
 namespace kel {
 

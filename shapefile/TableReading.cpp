@@ -4,11 +4,11 @@
 #include <unordered_set>
 #include <vector>
 
-#include "attributes/TableRows.h"
-#include "runtime/Checked.h"
-#include "runtime/CodePage.h"
-#include "shapefile/DbaseFormat.h"
-#include "shapefile/Shapefile.h"
+#include "kel/attributes/TableRows.h"
+#include "kel/runtime/Checked.h"
+#include "kel/runtime/CodePage.h"
+#include "kel/shapefile/DbaseFormat.h"
+#include "kel/shapefile/Shapefile.h"
 
 namespace kel {
 

@@ -2,12 +2,12 @@
 #include <exception>
 #include <vector>
 
-#include "format/DbaseFile.h"
-#include "runtime/Checked.h"
-#include "runtime/CodePage.h"
-#include "runtime/LocalDate.h"
-#include "runtime/Text.h"
-#include "shapefile/Shapefile.h"
+#include "kel/format/DbaseFile.h"
+#include "kel/runtime/Checked.h"
+#include "kel/runtime/CodePage.h"
+#include "kel/runtime/LocalDate.h"
+#include "kel/runtime/Text.h"
+#include "kel/shapefile/Shapefile.h"
 
 namespace kel {
 

@@ -1,9 +1,9 @@
 #include <exception>
 
-#include "runtime/Checked.h"
-#include "runtime/FileSystem.h"
-#include "shapefile/Shapefile.h"
-#include "shapefile/ShapefilePaths.h"
+#include "kel/runtime/Checked.h"
+#include "kel/runtime/FileSystem.h"
+#include "kel/shapefile/Shapefile.h"
+#include "kel/shapefile/ShapefilePaths.h"
 
 namespace kel {
 

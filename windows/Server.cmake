@@ -45,9 +45,11 @@ add_library(kelShapeLib SHARED
   kelShapeLib.def)
 set_target_properties(kelShapeLib PROPERTIES PREFIX "" OUTPUT_NAME kelShapeLib)
 target_include_directories(kelShapeLib PRIVATE ${gen})
-target_link_libraries(kelShapeLib PRIVATE kelshape kel_warnings oleaut32 ole32 uuid advapi32)
+target_link_libraries(kelShapeLib PRIVATE kelshape kel_source_tree kel_warnings oleaut32 ole32 uuid advapi32)
 # GCC 12's libstdc++ trips -Wrestrict on its own string code under MinGW (GCC bug 105329).
-target_compile_options(kelshape PRIVATE -Wno-restrict)
+foreach(layer IN LISTS kel_layers)
+  target_compile_options(${layer} PRIVATE -Wno-restrict)
+endforeach()
 target_compile_options(kelShapeLib PRIVATE -Wno-restrict)
 # The entry points are exported by the .def file's plain names; on 32-bit Windows they are
 # __stdcall, which the linker decorates unless told to kill the decoration.

@@ -1,9 +1,9 @@
-#include "runtime/FileSystem.h"
+#include "kel/runtime/FileSystem.h"
 
 #include <windows.h>
 
-#include "runtime/Error.h"
-#include "runtime/Text.h"
+#include "kel/runtime/Error.h"
+#include "kel/runtime/Text.h"
 
 // On Windows the interface's paths are the platform's own: separators, drives and the letter case
 // of names are the file system's business, and hidden files are those it marks hidden.

@@ -5,8 +5,8 @@
 #include <io.h>
 // clang-format on
 
-#include "runtime/ReadOnlyFile.h"
-#include "runtime/Text.h"
+#include "kel/runtime/ReadOnlyFile.h"
+#include "kel/runtime/Text.h"
 
 namespace kel {
 

@@ -1,4 +1,4 @@
-#include "runtime/SystemFile.h"
+#include "kel/runtime/SystemFile.h"
 
 // windows.h comes first: the other headers build on its types.
 // clang-format off
@@ -7,7 +7,7 @@
 #include <io.h>
 // clang-format on
 
-#include "runtime/Text.h"
+#include "kel/runtime/Text.h"
 
 // A descriptor here is a C runtime descriptor; the positioned reads and writes go to its Win32
 // handle with an offset, as pread and pwrite do elsewhere.

@@ -1,4 +1,4 @@
-#include "runtime/SystemFileSet.h"
+#include "kel/runtime/SystemFileSet.h"
 
 // windows.h comes first: the other headers build on its types.
 // clang-format off
@@ -7,7 +7,7 @@
 #include <io.h>
 // clang-format on
 
-#include "runtime/Text.h"
+#include "kel/runtime/Text.h"
 
 // A descriptor here is a C runtime descriptor over a Win32 handle, as SystemFile.cpp makes them.
 namespace kel::systemfileset {

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "runtime/TextEncoder.h"
-#include "runtime/windows/CodePages.h"
+#include "kel/runtime/TextEncoder.h"
+#include "kel/runtime/windows/CodePages.h"
 
 namespace kel {
 

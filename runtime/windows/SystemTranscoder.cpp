@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "runtime/Text.h"
-#include "runtime/Transcoder.h"
-#include "runtime/windows/CodePages.h"
+#include "kel/runtime/Text.h"
+#include "kel/runtime/Transcoder.h"
+#include "kel/runtime/windows/CodePages.h"
 
 namespace kel {
 

@@ -1,8 +1,8 @@
-#include "attributes/Record.h"
+#include "kel/attributes/Record.h"
 
 #include <gtest/gtest.h>
 
-#include "runtime/Text.h"
+#include "kel/runtime/Text.h"
 #include "support/ErrorOf.h"
 
 using namespace kel;

@@ -1,9 +1,9 @@
-#include "attributes/TableDescription.h"
+#include "kel/attributes/TableDescription.h"
 
 #include <gtest/gtest.h>
 
-#include "attributes/RecordField.h"
-#include "geometry/Coordinate.h"
+#include "kel/attributes/RecordField.h"
+#include "kel/geometry/Coordinate.h"
 #include "support/ErrorOf.h"
 
 using namespace kel;

@@ -1,13 +1,13 @@
 // Scripts reach the library only through names, dispatch ids and variants.
 
-#include "automation/Dispatch.h"
+#include "kel/automation/Dispatch.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "attributes/FieldTypeConstants.h"
-#include "geometry/ShapeTypeConstants.h"
+#include "kel/attributes/FieldTypeConstants.h"
+#include "kel/geometry/ShapeTypeConstants.h"
 #include "support/ErrorOf.h"
 #include "support/TempDir.h"
 

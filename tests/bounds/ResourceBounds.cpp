@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "format/Layer.h"
+#include "kel/format/Layer.h"
 #include "support/EngineWriting.h"
 #include "support/ShapefileFixtures.h"
 

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "format/DbaseFile.h"
-#include "format/Encoding.h"
-#include "format/MainFile.h"
-#include "format/ShapeRecord.h"
+#include "kel/format/DbaseFile.h"
+#include "kel/format/Encoding.h"
+#include "kel/format/MainFile.h"
+#include "kel/format/ShapeRecord.h"
 #include "support/Bytes.h"
 #include "support/EngineWriting.h"
 

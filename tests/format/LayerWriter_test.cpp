@@ -1,4 +1,4 @@
-#include "format/LayerWriter.h"
+#include "kel/format/LayerWriter.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -10,9 +10,9 @@
 #include <csignal>
 #include <functional>
 
-#include "format/Layer.h"
-#include "format/Validator.h"
-#include "runtime/AtomicFileSet.h"
+#include "kel/format/Layer.h"
+#include "kel/format/Validator.h"
+#include "kel/runtime/AtomicFileSet.h"
 #include "support/EngineWriting.h"
 
 using namespace kel::testing;

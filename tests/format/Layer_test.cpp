@@ -1,4 +1,4 @@
-#include "format/Layer.h"
+#include "kel/format/Layer.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "format/Validator.h"
+#include "kel/format/Validator.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "geojson/Geometry.h"
+#include "kel/geojson/Geometry.h"
 
 #include <gtest/gtest.h>
 

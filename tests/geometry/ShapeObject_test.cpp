@@ -1,4 +1,4 @@
-#include "geometry/ShapeObject.h"
+#include "kel/geometry/ShapeObject.h"
 
 #include <gtest/gtest.h>
 

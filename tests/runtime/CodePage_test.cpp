@@ -1,4 +1,4 @@
-#include "runtime/CodePage.h"
+#include "kel/runtime/CodePage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
-#include "runtime/Collection.h"
+#include "kel/runtime/Collection.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "geometry/Coordinate.h"
-#include "geometry/ShapeObject.h"
-#include "runtime/ObjectArena.h"
+#include "kel/geometry/Coordinate.h"
+#include "kel/geometry/ShapeObject.h"
+#include "kel/runtime/ObjectArena.h"
 #include "support/ErrorOf.h"
 
 using namespace kel;

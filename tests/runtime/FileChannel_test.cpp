@@ -1,4 +1,4 @@
-#include "runtime/FileChannel.h"
+#include "kel/runtime/FileChannel.h"
 
 #include <gtest/gtest.h>
 

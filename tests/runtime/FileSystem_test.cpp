@@ -1,8 +1,8 @@
-#include "runtime/FileSystem.h"
+#include "kel/runtime/FileSystem.h"
 
 #include <gtest/gtest.h>
 
-#include "runtime/ChannelTable.h"
+#include "kel/runtime/ChannelTable.h"
 #include "support/ErrorOf.h"
 #include "support/TempDir.h"
 

@@ -6,10 +6,10 @@
 #include <cmath>
 #include <limits>
 
-#include "runtime/ChannelTable.h"
-#include "runtime/Checked.h"
-#include "runtime/Error.h"
-#include "runtime/Text.h"
+#include "kel/runtime/ChannelTable.h"
+#include "kel/runtime/Checked.h"
+#include "kel/runtime/Error.h"
+#include "kel/runtime/Text.h"
 #include "support/ErrorOf.h"
 #include "support/TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "runtime/ObjectArena.h"
+#include "kel/runtime/ObjectArena.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "geometry/Coordinate.h"
-#include "geometry/ShapeObject.h"
-#include "runtime/Collection.h"
+#include "kel/geometry/Coordinate.h"
+#include "kel/geometry/ShapeObject.h"
+#include "kel/runtime/Collection.h"
 #include "support/ErrorOf.h"
 
 namespace kel {

@@ -1,10 +1,10 @@
-#include "runtime/Variant.h"
+#include "kel/runtime/Variant.h"
 
 #include <gtest/gtest.h>
 
-#include "geometry/Coordinate.h"
-#include "runtime/Collection.h"
-#include "runtime/Text.h"
+#include "kel/geometry/Coordinate.h"
+#include "kel/runtime/Collection.h"
+#include "kel/runtime/Text.h"
 #include "support/ErrorOf.h"
 
 using namespace kel;

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "runtime/AtomicFileSet.h"
-#include "shapefile/ShapefileAtPath.h"
+#include "kel/runtime/AtomicFileSet.h"
+#include "kel/shapefile/ShapefileAtPath.h"
 #include "support/EngineWriting.h"
 #include "support/ErrorOf.h"
 #include "support/ShapefileFixtures.h"

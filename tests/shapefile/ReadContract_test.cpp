@@ -1,4 +1,4 @@
-#include "shapefile/ReadContract.h"
+#include "kel/shapefile/ReadContract.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "shapefile/Shapefile.h"
+#include "kel/shapefile/Shapefile.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <limits>
 
-#include "shapefile/ShapefileAtPath.h"
+#include "kel/shapefile/ShapefileAtPath.h"
 #include "support/EngineWriting.h"
 #include "support/ErrorOf.h"
 #include "support/ShapefileFixtures.h"

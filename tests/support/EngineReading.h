@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "format/Layer.h"
+#include "kel/format/Layer.h"
 #include "support/GdalReading.h"
 
 namespace kel::testing {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "format/LayerWriter.h"
+#include "kel/format/LayerWriter.h"
 #include "support/TempDir.h"
 
 namespace kel::testing {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runtime/Error.h"
+#include "kel/runtime/Error.h"
 
 namespace kel::testing {
 

@@ -9,10 +9,10 @@
 #include <array>
 #include <filesystem>
 
-#include "runtime/CodePage.h"
-#include "runtime/Text.h"
-#include "shapefile/ReadContract.h"
-#include "shapefile/Shapefile.h"
+#include "kel/runtime/CodePage.h"
+#include "kel/runtime/Text.h"
+#include "kel/shapefile/ReadContract.h"
+#include "kel/shapefile/Shapefile.h"
 #include "support/Bytes.h"
 #include "support/TempDir.h"
 

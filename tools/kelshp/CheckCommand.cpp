@@ -7,11 +7,11 @@
 
 #include "Output.h"
 #include "Tool.h"
-#include "format/Layer.h"
-#include "format/Validator.h"
-#include "runtime/FileSystem.h"
-#include "runtime/Text.h"
-#include "shapefile/ReadContract.h"
+#include "kel/format/Layer.h"
+#include "kel/format/Validator.h"
+#include "kel/runtime/FileSystem.h"
+#include "kel/runtime/Text.h"
+#include "kel/shapefile/ReadContract.h"
 
 namespace kelshp {
 

@@ -7,8 +7,8 @@
 #include "Layers.h"
 #include "Progress.h"
 #include "Tool.h"
-#include "runtime/AtomicFileSet.h"
-#include "runtime/Text.h"
+#include "kel/runtime/AtomicFileSet.h"
+#include "kel/runtime/Text.h"
 
 namespace kelshp {
 

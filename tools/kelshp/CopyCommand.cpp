@@ -9,8 +9,8 @@
 
 #include "Layers.h"
 #include "Tool.h"
-#include "format/LayerWriter.h"
-#include "format/MainFile.h"
+#include "kel/format/LayerWriter.h"
+#include "kel/format/MainFile.h"
 
 namespace kelshp {
 

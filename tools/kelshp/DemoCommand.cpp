@@ -5,8 +5,8 @@
 
 #include "Output.h"
 #include "Tool.h"
-#include "runtime/Text.h"
-#include "shapefile/ShapefileAtPath.h"
+#include "kel/runtime/Text.h"
+#include "kel/shapefile/ShapefileAtPath.h"
 
 namespace kelshp {
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "Output.h"
-#include "format/ShapeType.h"
-#include "geojson/Geometry.h"
-#include "runtime/Text.h"
+#include "kel/format/ShapeType.h"
+#include "kel/geojson/Geometry.h"
+#include "kel/runtime/Text.h"
 
 namespace kelshp {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "Layers.h"
-#include "format/Layer.h"
+#include "kel/format/Layer.h"
 
 namespace kelshp {
 

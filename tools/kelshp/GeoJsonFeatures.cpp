@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <span>
 
-#include "runtime/ReadOnlyFile.h"
+#include "kel/runtime/ReadOnlyFile.h"
 
 namespace kelshp {
 

@@ -10,9 +10,9 @@
 
 #include "GeoJsonFeatures.h"
 #include "Tool.h"
-#include "format/LayerWriter.h"
-#include "geojson/Geometry.h"
-#include "runtime/Text.h"
+#include "kel/format/LayerWriter.h"
+#include "kel/geojson/Geometry.h"
+#include "kel/runtime/Text.h"
 
 namespace kelshp {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "Tool.h"
-#include "format/Layer.h"
+#include "kel/format/Layer.h"
 
 // The commands that read a layer and nothing else read it through the format engine, which takes
 // every shape type, any number of records and read-only files.

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "runtime/Text.h"
+#include "kel/runtime/Text.h"
 
 namespace kelshp {
 

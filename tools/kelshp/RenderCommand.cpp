@@ -9,7 +9,7 @@
 #include "Layers.h"
 #include "Output.h"
 #include "Tool.h"
-#include "geojson/Geometry.h"
+#include "kel/geojson/Geometry.h"
 
 namespace kelshp {
 

@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "Output.h"
-#include "runtime/FileSystem.h"
-#include "runtime/Text.h"
+#include "kel/runtime/FileSystem.h"
+#include "kel/runtime/Text.h"
 
 namespace kelshp {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "shapefile/Shapefile.h"
+#include "kel/shapefile/Shapefile.h"
 
 // What the commands of kelshp share: how a path on the command line names a shapefile, loading
 // one with a one-line report of what went wrong, and the commands themselves.

@@ -1,8 +1,8 @@
 #include <cstdio>
 
 #include "Tool.h"
-#include "automation/TypeLibraryListing.h"
-#include "runtime/Text.h"
+#include "kel/automation/TypeLibraryListing.h"
+#include "kel/runtime/Text.h"
 
 namespace kelshp {
 

@@ -5,9 +5,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "automation/TypeLibrary.h"
-#include "runtime/Collection.h"
-#include "runtime/Error.h"
+#include "kel/automation/TypeLibrary.h"
+#include "kel/runtime/Collection.h"
+#include "kel/runtime/Error.h"
 
 namespace kel::com {
 

@@ -16,10 +16,10 @@
 #include <span>
 #include <utility>
 
-#include "automation/Dispatch.h"
-#include "runtime/Object.h"
-#include "runtime/Ref.h"
-#include "runtime/Variant.h"
+#include "kel/automation/Dispatch.h"
+#include "kel/runtime/Object.h"
+#include "kel/runtime/Ref.h"
+#include "kel/runtime/Variant.h"
 
 namespace kel::com {
 

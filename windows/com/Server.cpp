@@ -12,7 +12,7 @@
 #include <new>
 #include <string>
 
-#include "automation/TypeLibrary.h"
+#include "kel/automation/TypeLibrary.h"
 #include "windows/com/ComObject.h"
 
 using namespace kel;

@@ -10,8 +10,8 @@
 #include <iostream>
 #include <string>
 
-#include "automation/TypeLibrary.h"
-#include "runtime/Text.h"
+#include "kel/automation/TypeLibrary.h"
+#include "kel/runtime/Text.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <utility>
 
-#include "automation/TypeLibrary.h"
+#include "kel/automation/TypeLibrary.h"
 #include "kelShapeLib.h"
 
 namespace {
