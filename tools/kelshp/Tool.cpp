@@ -131,13 +131,13 @@ Arguments parseArguments(const Args& args, std::initializer_list<OptionSpec> opt
                               : seen;
       throw UsageError(visible(shown) + " needs a value");
     }
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* chosen = nullptr;
     for (const OptionSpec& o : options) {
       int k = o.letter != 0 ? o.letter : kLongOnly + static_cast<int>(&o - options.begin());
-      if (k == key) spec = &o;
+      if (k == key) chosen = &o;
     }
-    if (spec == nullptr) throw UsageError("there is no option " + visible(seen));
-    parsed.given[spec->name] = optarg != nullptr ? optarg : "";
+    if (chosen == nullptr) throw UsageError("there is no option " + visible(seen));
+    parsed.given[chosen->name] = optarg != nullptr ? optarg : "";
   }
   for (int i = optind; i < argc; ++i) parsed.operands.push_back(argv[i]);
   std::size_t n = parsed.operands.size();
