@@ -298,7 +298,11 @@ TEST(ResourceBounds, TheEngineReaderHoldsNoMoreForMoreRecords) {
       {engineRecords(format::ShapeType::PolyLineZ), 100000, 300000, true},
       {{large}, 4, 40, true},
       {{large}, 4, 40, false}};
-  for (const auto& [sample, fewer, many, indexed] : kinds) {
+  for (const auto& kind : kinds) {
+    // Named, not bound: clang 14 takes no structured binding into a lambda.
+    const std::vector<EngineRecord>& sample = std::get<0>(kind);
+    const std::size_t fewer = std::get<1>(kind), many = std::get<2>(kind);
+    const bool indexed = std::get<3>(kind);
     auto peakOf = [&](std::size_t n) {
       TempDir dir;
       format::LayerWriter writer(dir.native("f"), format::ShapeType::PolyLineZ, kEngineColumns);

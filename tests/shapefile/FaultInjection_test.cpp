@@ -182,7 +182,8 @@ TEST(FaultInjection, EveryFailureOfReplaceShapefileLeavesTheOldLayer) {
                                                               {Set::kSync, 3},
                                                               {Set::kRename, 3},
                                                               {Set::kRemove, links ? 2 : 0}};
-    for (auto [op, count] : counts) {
+    for (const auto& [kind, count] : counts) {
+      const Set::Operation op = kind;  // a variable, which a lambda takes (clang 14)
       auto arm = [op, links](std::int64_t k) {
         Set::arm(op, k);
         if (!links) Set::withoutLinks();
@@ -192,7 +193,8 @@ TEST(FaultInjection, EveryFailureOfReplaceShapefileLeavesTheOldLayer) {
                 count);
     }
   }
-  for (auto [op, name] : {kOps[0], kOps[2], kOps[3]}) {
+  for (const auto& [kind, name] : {kOps[0], kOps[2], kOps[3]}) {
+    const auto op = kind;  // a variable, which a lambda takes (clang 14)
     std::int64_t n = failEach(
         name, [op](std::int64_t k) { ChannelFaults::arm(op, k); }, ChannelFaults::disarm,
         [op] { return ChannelFaults::counted(op); });

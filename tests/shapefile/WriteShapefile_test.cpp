@@ -123,7 +123,8 @@ TEST(ReplaceShapefile, PathsThatNameNoShapefileAreRefused) {
       {dir.native(".SHP"), 52, 52},
       {dir.str(), 75, 75},
       {dir.native("missing/roads"), 76, 53}};
-  for (const auto& [path, write, read] : cases) {
+  for (const auto& [named, write, read] : cases) {
+    const std::string& path = named;  // a variable, which a lambda takes (clang 14)
     Ref<Shapefile> file = sampleModel(kelPoint);
     EXPECT_EQ(errorOf([&] { replaceShapefile(*file, path); }), write) << path;
     ASSERT_TRUE(file->lastFailure());
