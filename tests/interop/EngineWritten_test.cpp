@@ -1,7 +1,8 @@
 // Layers that the format engine writes, of every shape type with Z, M and "no measure" values,
 // null shapes, a table of every column type and a .prj, in UTF-8 and in Windows-1252, must read in
 // GDAL as the engine reads them (LayerWriter_test holds the engine's reading to what was written),
-// and ogrinfo must read them without a word on standard error.
+// ogrinfo must read them without a word on standard error, and pyshp and shapelib (shpdump,
+// dbfdump) as GDAL does.
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,9 @@ TEST(EngineWritten, EveryTypeReadsInGdalAsWritten) {
       expectEngineReadsAsGdal(shp);
       Outcome ogrinfo = execute("ogrinfo -ro -al -q " + quote(shp) + " >/dev/null");
       EXPECT_EQ(std::pair(ogrinfo.status, ogrinfo.err), std::pair(0, std::string()));
+      Outcome peers =
+          execute("/usr/bin/python3 " KEL_SOURCE_DIR "/tests/interop/peers_agree.py " + quote(shp));
+      EXPECT_EQ(peers.status, 0) << peers.out << peers.err;
     }
   }
 }
