@@ -225,6 +225,15 @@ TEST_F(Convert, AShapefileBecomesDumpsGeoJsonWrittenWholeOrNotAtAll) {
 // multiple of its text. GNU time measures kelshp's peak resident memory (a small program, whose
 // own pages the measure of its child includes).
 TEST_F(Convert, MemoryHoldsOneFeatureAFewTimesOver) {
+  // The sanitizer's allocator keeps memory of its own that grows with the allocations made; the
+  // bound is the plain build's to hold.
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "memory is measured without AddressSanitizer";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "memory is measured without AddressSanitizer";
+#endif
+#endif
   auto peakKiB = [&](const std::string& name, const std::string& json) {
     dir.write(name + ".json", json);
     run("ASAN_OPTIONS=$ASAN_OPTIONS:quarantine_size_mb=0 /usr/bin/time -f %M -o " +
