@@ -3,7 +3,9 @@
 #include <cctype>
 
 #include "kel/format/Encoding.h"
+#include "kel/runtime/AtomicFileSet.h"
 #include "kel/runtime/ReadOnlyFile.h"
+#include "kel/runtime/Text.h"
 
 namespace kel::format {
 
@@ -46,11 +48,45 @@ std::optional<std::string> wholeFile(const Sibling& s, std::size_t limit) {
   return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
+// Puts right the files of a replacement that a process now gone left half done, saying so; false
+// when they cannot be put right, and so are not to be read. A replacement under way in a live
+// process is waited for, for a little while.
+bool putRight(const std::string& path, Reporter& reporter) {
+  std::string stem = path;
+  if (stem.size() >= 4 && upper(stem.substr(stem.size() - 4)) == ".SHP") stem.resize(stem.size() - 4);
+  const std::string record = AtomicFileSet::recordFor(stem);
+  try {
+    switch (AtomicFileSet::recoverWaiting(record, 2.0)) {
+      case AtomicFileSet::Recovered::Nothing:
+        return true;
+      case AtomicFileSet::Recovered::Busy:
+        reporter.report({Severity::Irregularity, record, -1, -1,
+                         "another process is replacing the layer's files while they are read"});
+        return true;
+      case AtomicFileSet::Recovered::Back:
+        reporter.report({Severity::Irregularity, record, -1, -1,
+                         "a replacement of the layer was cut short; its old files were put back"});
+        return true;
+      case AtomicFileSet::Recovered::Forward:
+        reporter.report({Severity::Irregularity, record, -1, -1,
+                         "a replacement of the layer was cut short after its new files were in "
+                         "place; the old ones left were removed"});
+        return true;
+    }
+  } catch (const Error& e) {
+    reporter.report({Severity::Error, record, -1, -1,
+                     "a replacement of the layer was cut short and its files are mixed: " +
+                         toUtf8(e.description())});
+  }
+  return false;
+}
+
 }  // namespace
 
 std::unique_ptr<Layer> Layer::open(std::string_view path, Reporter& reporter,
                                    const OpenOptions& options) {
   std::string main(path);
+  if (!putRight(main, reporter)) return nullptr;
   bool upperFirst = false;
   std::unique_ptr<ReadOnlyFile> mainFile;
   if (main.size() >= 4 && upper(main.substr(main.size() - 4)) == ".SHP") {

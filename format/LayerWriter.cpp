@@ -527,6 +527,7 @@ void LayerWriter::State::createFiles() {
                                 " bytes, the most a file may hold");
   }
   writing(3, [&] {
+    files.keepRecord(AtomicFileSet::recordFor(base));
     for (FileIndex i : {kShp, kShx, kDbf}) {
       sinks[i].member = files.add(paths[i]);
       sinks[i].buffer.reserve(kBufferBytes);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "kel/runtime/Error.h"
 
@@ -38,5 +40,49 @@ Kind kindOf(const std::string& path) noexcept;
 
 // Makes the directory's entries (the renames in it) durable, where the system can; best effort.
 void syncDirectoryOf(const std::string& path) noexcept;
+
+// Gives a new file the access of the file it is to replace: its mode and, where the system allows,
+// its group. Best effort: a new file the system will not change keeps the usual access.
+void takeAccessOf(const std::string& existing, int fd) noexcept;
+
+// Opens an existing file for reading and writing, following no link and never waiting on a FIFO
+// or a device; -1 when it cannot (or is no regular file).
+int openExisting(const std::string& path) noexcept;
+
+// Takes the lock that a live writer holds on its files for as long as it runs, without waiting:
+// false while another open file holds it. The lock goes with the descriptor's close, or with the
+// process.
+bool tryLock(int fd) noexcept;
+
+// Which file a name or a descriptor stands for, so that a file renamed is known again: the same
+// file has the same identity under every name. Zero when there is none.
+struct Identity {
+  std::uint64_t device = 0, file = 0;
+  bool operator==(const Identity&) const = default;
+  explicit operator bool() const noexcept { return file != 0 || device != 0; }
+};
+Identity identityOf(int fd) noexcept;
+Identity identityAt(const std::string& path) noexcept;
+
+// Removes the name, as remove() but safe in a signal handler; nothing said of failures.
+void removeNow(const char* path) noexcept;
+
+// Holds back the signals by which a user ends a process (SIGINT, SIGTERM, SIGHUP) on this thread
+// for as long as it lives; they arrive when it ends. Nothing where there are no such signals.
+class SignalsHeld {
+ public:
+  SignalsHeld() noexcept;
+  ~SignalsHeld();
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  alignas(16) unsigned char saved_[256];  // the thread's signal mask as it was
+  bool held_ = false;
+};
+
+// The names in the directory that holds `path` (the directory itself: "." for a bare name),
+// without "." and ".."; empty when it cannot be read.
+std::vector<std::string> namesBeside(const std::string& path);
 
 }  // namespace kel::systemfileset

@@ -1,6 +1,8 @@
 #include <exception>
 
+#include "kel/runtime/AtomicFileSet.h"
 #include "kel/runtime/Checked.h"
+#include "kel/runtime/FileSystem.h"
 #include "kel/shapefile/Shapefile.h"
 #include "kel/shapefile/ShapefilePaths.h"
 
@@ -12,6 +14,12 @@ bool Shapefile::readShapefile(std::u16string& basepath, std::u16string& filename
   std::int32_t held = shapeObjects_->count();
   try {
     normaliseShapefilePath(basepath, filename);
+    try {
+      // What a replacement cut short by the death of its process left is put right first.
+      AtomicFileSet::recoverWaiting(AtomicFileSet::recordFor(nativePath(basepath + filename)), 2);
+    } catch (const Error&) {
+      // The read goes on, and finds the files as they are.
+    }
     bool present = true;
     for (std::u16string_view extension : {u".shp", u".shx", u".dbf"}) {
       present = present && shapefileMemberExists(basepath, filename, extension);

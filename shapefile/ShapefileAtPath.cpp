@@ -116,6 +116,7 @@ void replaceShapefile(Shapefile& file, std::string_view path) {
   const char* doing = "the new files cannot be made";
   try {
     AtomicFileSet files;  // removes the temporary files unless they were committed
+    files.keepRecord(AtomicFileSet::recordFor(stem));
     for (std::u16string_view e : kExtensions) {
       extension = e;
       files.add(stem + toUtf8(e));

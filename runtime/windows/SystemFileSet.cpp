@@ -52,9 +52,10 @@ bool fail(Failure& failure, DWORD err) noexcept {
 int createNew(const std::string& path, bool& taken, Failure& failure) noexcept {
   taken = false;
   // CREATE_NEW fails on any existing name, a symbolic link's included, so no link is followed.
-  // Writing is shared: the caller may write the new file through a channel of its own.
+  // Writing is shared: the caller may write the new file through a channel of its own; so is
+  // deleting, so that a file still open can be renamed or removed.
   HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD err = ::GetLastError();
@@ -110,6 +111,85 @@ Kind kindOf(const std::string& path) noexcept {
 
 void syncDirectoryOf(const std::string&) noexcept {
   // The renames were made with MOVEFILE_WRITE_THROUGH.
+}
+
+void takeAccessOf(const std::string&, int) noexcept {
+  // A new file inherits the directory's access control, as the file it replaces did.
+}
+
+int openExisting(const std::string& path) noexcept {
+  HANDLE h = ::CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+  if (h == INVALID_HANDLE_VALUE) return -1;
+  if (::GetFileType(h) != FILE_TYPE_DISK) {
+    ::CloseHandle(h);
+    return -1;
+  }
+  int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
+  if (fd < 0) ::CloseHandle(h);
+  return fd;
+}
+
+bool tryLock(int fd) noexcept {
+  HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+  OVERLAPPED at = {};
+  // A lock far past any byte the file holds, so that reading it stays free.
+  at.Offset = 0xFFFFFFF0u;
+  at.OffsetHigh = 0x7FFFFFFFu;
+  return ::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+}
+
+namespace {
+
+Identity identityOfHandle(HANDLE h) noexcept {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(h, &info)) return {};
+  return {info.dwVolumeSerialNumber,
+          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+}  // namespace
+
+Identity identityOf(int fd) noexcept {
+  return identityOfHandle(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)));
+}
+
+Identity identityAt(const std::string& path) noexcept {
+  HANDLE h = ::CreateFileW(wide(path).c_str(), 0,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+  if (h == INVALID_HANDLE_VALUE) return {};
+  Identity id = identityOfHandle(h);
+  ::CloseHandle(h);
+  return id;
+}
+
+void removeNow(const char* path) noexcept {
+  wchar_t name[MAX_PATH * 4];
+  if (::MultiByteToWideChar(CP_UTF8, 0, path, -1, name, MAX_PATH * 4) > 0) ::DeleteFileW(name);
+}
+
+SignalsHeld::SignalsHeld() noexcept {}
+
+SignalsHeld::~SignalsHeld() {}
+
+std::vector<std::string> namesBeside(const std::string& path) {
+  std::size_t slash = path.find_last_of("\\/:");
+  std::string pattern = (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + "*";
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW found;
+  HANDLE h = ::FindFirstFileW(wide(pattern).c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::wstring w = found.cFileName;
+    std::string name = toUtf8(std::u16string(w.begin(), w.end()));
+    if (name != "." && name != "..") names.push_back(std::move(name));
+  } while (::FindNextFileW(h, &found));
+  ::FindClose(h);
+  return names;
 }
 
 }  // namespace kel::systemfileset

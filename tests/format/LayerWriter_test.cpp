@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include "kel/format/Layer.h"
 #include "kel/format/Validator.h"
 #include "kel/runtime/AtomicFileSet.h"
+#include "kel/shapefile/ShapefileAtPath.h"
 #include "support/EngineWriting.h"
 
 using namespace kel::testing;
@@ -419,12 +421,13 @@ TEST_F(LayerWriterTest, AFailureAnywhereLeavesTheOldLayerAsItWas) {
         if (written) break;
         ASSERT_EQ(pictureOf(dir), old);
       }
-      // Four files made, written through and renamed; the old .prj and index removed, unless
-      // moved aside for want of links; the buffers written out while records are added.
+      // Four files and the recovery record made, written through and renamed; the old .prj and
+      // index removed, unless moved aside for want of links; the buffers written out while
+      // records are added.
       if (op == FileSetFaults::kWrite) {
         EXPECT_GT(k - 1, 6);
       } else {
-        EXPECT_EQ(k - 1, op != FileSetFaults::kRemove ? 4 : links ? 2 : 0);
+        EXPECT_EQ(k - 1, op != FileSetFaults::kRemove ? 5 : links ? 2 : 0);
       }
       std::vector<std::string> names;
       for (const auto& [name, bytes] : pictureOf(dir)) names.push_back(name);
@@ -443,6 +446,89 @@ TEST_F(LayerWriterTest, AFailureAnywhereLeavesTheOldLayerAsItWas) {
       },
       std::runtime_error);
   EXPECT_EQ(pictureOf(dir), old);
+}
+
+// The writer's process dies at each system call of a replacement in turn, as a SIGKILL or a power
+// cut would end it. The next open, by the engine or by the object model, finds the old layer or
+// the new one whole and nothing of the dead process's but its unlocked temporary files, which
+// the next write removes.
+TEST_F(LayerWriterTest, AProcessKilledAnywhereLeavesOneGenerationWhole) {
+  std::vector<EngineRecord> records;
+  for (int i = 0; i < 300; ++i) {
+    for (const EngineRecord& r : engineRecords(fmt::ShapeType::PointM)) records.push_back(r);
+  }
+  oldLayer();
+  writeLayer(path(), fmt::ShapeType::PointM, records);
+  const DirectoryPicture fresh = pictureOf(dir);
+  auto visible = [](DirectoryPicture picture) {
+    std::erase_if(picture, [](const auto& entry) {
+      EXPECT_TRUE(entry.first[0] != '.' || entry.first.ends_with(".tmp")) << entry.first;
+      return entry.first[0] == '.';
+    });
+    return picture;
+  };
+  int back = 0, forward = 0;
+  for (std::int64_t k = 1;; ++k) {
+    SCOPED_TRACE(k);
+    const DirectoryPicture old = oldLayer();
+    pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      FileSetFaults::dieAt(k);
+      writeLayer(path(), fmt::ShapeType::PointM, records);
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 0) break;  // no call left to die at
+    ASSERT_EQ(WEXITSTATUS(status), 137);
+    if (k % 2 == 1) {
+      fmt::CollectingReporter reporter;
+      ASSERT_NE(fmt::Layer::open(path(), reporter), nullptr);
+    } else {
+      try {
+        kel::readShapefileAt(path());  // puts the files right, then refuses the null shapes
+      } catch (const kel::Error&) {
+      }
+    }
+    DirectoryPicture now = visible(pictureOf(dir));
+    ASSERT_TRUE(now == visible(old) || now == fresh);
+    (now == fresh ? forward : back) += 1;
+    writeLayer(path(), fmt::ShapeType::PointM, records);
+    ASSERT_EQ(pictureOf(dir), fresh);
+  }
+  EXPECT_GT(back, 10);
+  EXPECT_GT(forward, 3);
+}
+
+// Replaced files keep the mode and group of the files they replace, and a file new to the layer
+// takes the main file's; a new layer gets the usual mode less the umask.
+TEST_F(LayerWriterTest, ReplacedFilesKeepTheirAccess) {
+  namespace fs = std::filesystem;
+  oldLayer();
+  for (const char* name : {"f.shp", "f.shx", "f.dbf", "f.prj"}) {
+    fs::permissions(dir.native(name), fs::perms::owner_read | fs::perms::owner_write);
+    if (geteuid() == 0) {
+      ASSERT_EQ(chown(dir.native(name).c_str(), -1, 4321), 0);
+    }
+  }
+  fmt::WriteOptions o;
+  o.projection = "new";
+  writeLayer(path(), fmt::ShapeType::Point, engineRecords(fmt::ShapeType::Point), o);
+  for (const char* name : {"f.shp", "f.shx", "f.dbf", "f.prj", "f.cpg"}) {
+    struct stat st {};
+    ASSERT_EQ(stat(dir.native(name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
+    if (geteuid() == 0) {
+      EXPECT_EQ(st.st_gid, 4321u) << name;
+    }
+  }
+  mode_t was = umask(027);
+  writeLayer(path("g"), fmt::ShapeType::Point, engineRecords(fmt::ShapeType::Point));
+  umask(was);
+  EXPECT_EQ(fs::status(dir.native("g.shp")).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
 // A file system that takes no more bytes (RLIMIT_FSIZE, in a child process): the write fails with

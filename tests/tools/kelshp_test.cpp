@@ -1,6 +1,10 @@
 // kelshp run as a user runs it, its outputs held against GDAL and Python where they can judge.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <filesystem>
@@ -13,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/EngineWriting.h"
 #include "support/GdalReading.h"
 
 using namespace kel::testing;
@@ -392,6 +397,46 @@ TEST_F(Kelshp, CopyRefusalsLeaveEveryFileAsItWas) {
     std::size_t last = copy.err.rfind('\n', copy.err.size() - 2);
     EXPECT_NE(copy.err.find(said, last == std::string::npos ? 0 : last), std::string::npos);
     EXPECT_TRUE(files() == before);
+  }
+}
+
+// Ctrl-C, a kill and a hang-up while copy writes: kelshp exits as the shell expects for the
+// signal, and leaves the old layer and no file of its own.
+TEST_F(Kelshp, ASignalLeavesTheOldLayerAndNoTemporaryFile) {
+  std::vector<EngineRecord> records;
+  for (int i = 0; i < 40000; ++i) {
+    for (const EngineRecord& r : engineRecords(fmt::ShapeType::PointM)) records.push_back(r);
+  }
+  writeLayer(dir.native("big"), fmt::ShapeType::PointM, records);
+  run(kelshp + "copy " + path("poly") + " " + path("old"));
+  const DirectoryPicture before = pictureOf(dir);
+  for (auto [signal, status] : {std::pair{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
+    SCOPED_TRACE(signal);
+    pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      std::freopen("/dev/null", "w", stderr);
+      execl(KELSHP_PATH, KELSHP_PATH, "copy", dir.native("big").c_str(),
+            dir.native("old").c_str(), nullptr);
+      _exit(127);
+    }
+    // The signal comes once the new files are being written.
+    bool writing = false;
+    for (int waited = 0; !writing && waited < 20000; ++waited) {
+      for (const auto& entry : std::filesystem::directory_iterator(dir.str())) {
+        writing = writing || entry.path().filename().string().ends_with(".tmp");
+      }
+      if (!writing) usleep(100);
+    }
+    kill(child, signal);
+    int got = 0;
+    ASSERT_EQ(waitpid(child, &got, 0), child);
+    EXPECT_TRUE(writing);
+    ASSERT_TRUE(WIFEXITED(got)) << got;
+    EXPECT_EQ(WEXITSTATUS(got), status);
+    DirectoryPicture after = pictureOf(dir);
+    for (const auto& [name, bytes] : after) EXPECT_EQ(before.count(name), 1u) << name;
+    EXPECT_TRUE(after == before);
   }
 }
 

@@ -1,8 +1,15 @@
 // kelshp: look at, convert and check ESRI shapefiles from the shell.
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include "kel/runtime/AtomicFileSet.h"
 
 #include "Output.h"
 #include "Tool.h"
@@ -38,9 +45,39 @@ constexpr Command kCommands[] = {
     {"typelib", kelshp::runTypelib}, {"convert", kelshp::runConvert},
 };
 
+// Ctrl-C, a kill or a closed terminal ends kelshp with its files as they were: the new files it
+// was writing are removed, and the old ones never touched (a replacement under way finishes
+// first). The exit status is the shell's for the signal: 130, 143 or 129.
+void endBySignal(int signal) {
+  kel::AtomicFileSet::removeTemporariesNow();
+#ifdef _WIN32
+  std::_Exit(128 + signal);
+#else
+  static const char kSaid[] = "kelshp: interrupted\n";
+  ssize_t ignored = ::write(2, kSaid, sizeof kSaid - 1);
+  (void)ignored;
+  ::_exit(128 + signal);
+#endif
+}
+
+void handleSignals() {
+#ifndef _WIN32
+  struct sigaction ending {};
+  ending.sa_handler = endBySignal;
+  sigemptyset(&ending.sa_mask);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(s, &ending, nullptr);
+  // A file size limit is then a write that fails, refused as "disk full" like any other.
+  ::signal(SIGXFSZ, SIG_IGN);
+#else
+  std::signal(SIGINT, endBySignal);
+  std::signal(SIGTERM, endBySignal);
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  handleSignals();
   if (argc < 2) return std::fputs(kUsage, stderr), 2;
   if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
       std::strcmp(argv[1], "help") == 0) {
