@@ -1,6 +1,8 @@
 #include "kel/format/LayerWriter.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -500,6 +502,35 @@ TEST_F(LayerWriterTest, AProcessKilledAnywhereLeavesOneGenerationWhole) {
   }
   EXPECT_GT(back, 10);
   EXPECT_GT(forward, 3);
+}
+
+// A recovery record is acted on only when no live process holds it, and only when this library
+// wrote it: a reader refuses a layer whose record it cannot make sense of, rather than read a mix.
+TEST_F(LayerWriterTest, ARecoveryRecordOfALiveOrAStrangeWriterIsLeftAlone) {
+  oldLayer();
+  const std::string record = kel::AtomicFileSet::recordFor(path());
+  dir.write(".f.replacing", std::string("kelShapeLib replacement 1\nF 3:abc"));
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t holder = fork();
+  ASSERT_NE(holder, -1);
+  if (holder == 0) {
+    int fd = open(record.c_str(), O_RDWR);
+    _exit(fd >= 0 && flock(fd, LOCK_EX) == 0 && write(ready[1], "x", 1) == 1 && pause() ? 0 : 1);
+  }
+  char x;
+  ASSERT_EQ(read(ready[0], &x, 1), 1);
+  EXPECT_EQ(kel::AtomicFileSet::recover(record), kel::AtomicFileSet::Recovered::Busy);
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  fmt::CollectingReporter reporter;
+  EXPECT_EQ(fmt::Layer::open(path(), reporter), nullptr);
+  ASSERT_EQ(reporter.count(fmt::Severity::Error), 1u);
+  EXPECT_NE(reporter.findings.back().sentence.find("not one this library wrote"),
+            std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(record));
 }
 
 // Replaced files keep the mode and group of the files they replace, and a file new to the layer
