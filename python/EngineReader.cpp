@@ -519,7 +519,10 @@ record it cannot read has the geometry None, a value its bytes do not make is No
 first ten findings of a reader are warned, then one warning says that no more come.
 
 A context manager: close() (or the end of a with block) lets go of the files; any use after
-it raises ValueError.)";
+it raises ValueError.
+
+One call at a time: a call from another thread waits for the one in progress (close() too); a
+call from inside one of its own callbacks (a warning filter) raises RuntimeError.)";
 
 // reader[index]: a record, or the list of a slice's. The index is read, which may run Python
 // code, before the reader's call begins.

@@ -885,6 +885,9 @@ writer is closed, all together: a with block closes the writer when it ends norm
 the new files when an exception leaves it, and so does a writer dropped without close(). The
 old files stay as they were until then.
 
+One call at a time: a call from another thread waits for the one in progress (close() too); a
+call from inside one of its own callbacks (__geo_interface__, __float__, items) raises WriteError.
+
 Each refusal raises WriteError naming the row and the column, and leaves the writer as it
 was: a geometry of another kind than the layer's or without the Z values a Z type wants, a
 value its column cannot hold (text too long in the encoding, a number too wide, a character

@@ -5,7 +5,6 @@ written whole or refused, nothing touches freed memory, and Ctrl-C leaves the ol
 import contextlib
 import gc
 import os
-import pathlib
 import signal
 import subprocess
 import sys
