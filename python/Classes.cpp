@@ -7,6 +7,7 @@
 
 #include "kel/automation/Dispatch.h"
 #include "python/Binding.h"
+#include "python/Serial.h"
 #include "kel/runtime/Text.h"
 #include "kel/shapefile/Shapefile.h"
 #include "kel/shapefile/ShapefileAtPath.h"
@@ -238,9 +239,16 @@ void addListProtocol(py::class_<kel::Collection, kel::Ref<kel::Collection>>& cls
   cls.def(
       "__iter__",
       [](py::handle self) {
-        py::list items;
-        for (const Variant& item : objectOf<Collection>(self)) items.append(toPython(item));
-        return py::iter(items);
+        // The items first, then their Python values: making those may run Python code (the
+        // collector's callbacks) that changes the list.
+        const Collection& list = objectOf<Collection>(self);
+        std::vector<Variant> items(list.begin(), list.end());
+        py::list out;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+          checkSignals(static_cast<std::int64_t>(i));
+          out.append(toPython(items[i]));
+        }
+        return py::iter(out);
       },
       "__iter__() -> iterator\n\nThe items in order, as they are when the iteration starts.");
 }
@@ -264,7 +272,8 @@ class Failure(__import__("typing").NamedTuple):
   cls.def_property_readonly(
       "last_failure",
       [failure](py::handle self) -> py::object {
-        const auto& why = objectOf<kel::Shapefile>(self).lastFailure();
+        // A copy: the Python values made from it may run Python code that changes it.
+        const auto why = objectOf<kel::Shapefile>(self).lastFailure();
         if (!why) return py::none();
         return failure(why->file, why->offset, why->record, why->sentence);
       },

@@ -13,6 +13,7 @@
 #include "kel/format/Layer.h"
 #include "kel/geojson/Geometry.h"
 #include "python/Engine.h"
+#include "python/Serial.h"
 
 // After Python.h, which python/Engine.h brings in.
 #include <datetime.h>
@@ -335,7 +336,19 @@ class Reader {
     if (!layer_) throw py::value_error("I/O operation on a closed reader");
     return *layer_;
   }
-  void close() { layer_.reset(); }
+  // Runs f as a call of this reader: one at a time (see Serial); every use of the layer, its
+  // buffers and its findings is made in one.
+  template <class F>
+  auto locked(F&& f) {
+    Serial::Call call(serial_, [] {
+      PyErr_SetString(PyExc_RuntimeError, inUse("reader").c_str());
+      throw py::error_already_set();
+    });
+    return f();
+  }
+  void close() {
+    locked([&] { layer_.reset(); });
+  }
   bool closed() const { return !layer_; }
   std::int64_t size() { return layer().count(); }
   const std::string& path() const { return shpPath_; }
@@ -474,6 +487,7 @@ class Reader {
   std::string shpPath_;
   std::vector<std::pair<py::object, std::size_t>> columns_;  // key and column, first of a name
   format::ShapeView view_;
+  Serial serial_;
 };
 
 // Walks records [next, stop) of a reader, which it keeps alive.
@@ -505,7 +519,41 @@ record it cannot read has the geometry None, a value its bytes do not make is No
 first ten findings of a reader are warned, then one warning says that no more come.
 
 A context manager: close() (or the end of a with block) lets go of the files; any use after
-it raises ValueError.)";
+it raises ValueError.
+
+One call at a time: a call from another thread waits for the one in progress (close() too); a
+call from inside one of its own callbacks (a warning filter) raises RuntimeError.)";
+
+// reader[index]: a record, or the list of a slice's. The index is read, which may run Python
+// code, before the reader's call begins.
+py::object item(Reader& r, py::handle index) {
+  const std::int64_t n = r.size();
+  if (PySlice_Check(index.ptr())) {
+    Py_ssize_t start, stop, step, length;
+    if (PySlice_GetIndicesEx(index.ptr(), static_cast<Py_ssize_t>(n), &start, &stop, &step,
+                             &length) < 0) {
+      throw py::error_already_set();
+    }
+    return r.locked([&] {
+      py::list out;
+      for (Py_ssize_t k = 0, i = start; k < length; ++k, i += step) {
+        checkSignals(k);
+        out.append(r.feature(i, false));
+      }
+      return out;
+    });
+  }
+  if (!PyIndex_Check(index.ptr())) {
+    throw py::type_error("records are indexed by int or slice, not " +
+                         std::string(Py_TYPE(index.ptr())->tp_name));
+  }
+  py::object i = owned(PyNumber_Index(index.ptr()));
+  int overflow = 0;
+  long long k = PyLong_AsLongLongAndOverflow(i.ptr(), &overflow);
+  if (k < 0 && overflow == 0) k += n;
+  if (overflow != 0 || k < 0 || k >= n) throw py::index_error("record index out of range");
+  return r.locked([&] { return r.feature(k, false); });
+}
 
 }  // namespace
 
@@ -520,40 +568,17 @@ void bindReader(py::module_& module) {
   py::class_<FeatureIterator>(module, "_FeatureIterator")
       .def("__iter__", [](py::object self) { return self; })
       .def("__next__", [](FeatureIterator& it) {
-        it.reader->layer();  // ValueError once closed
-        if (it.next >= it.stop) throw py::stop_iteration();
-        return it.reader->feature(it.next++, false);
+        return it.reader->locked([&] {
+          it.reader->layer();  // ValueError once closed
+          if (it.next >= it.stop) throw py::stop_iteration();
+          return it.reader->feature(it.next++, false);
+        });
       });
 
   py::class_<Reader> reader(module, "Reader", kReaderDoc);
   reader.def("__len__", &Reader::size)
       .def("__getitem__",
-           [](Reader& r, py::handle index) -> py::object {
-             std::int64_t n = r.size();
-             if (PySlice_Check(index.ptr())) {
-               Py_ssize_t start, stop, step, length;
-               if (PySlice_GetIndicesEx(index.ptr(), static_cast<Py_ssize_t>(n), &start, &stop,
-                                        &step, &length) < 0) {
-                 throw py::error_already_set();
-               }
-               py::list out;
-               for (Py_ssize_t k = 0, i = start; k < length; ++k, i += step) {
-                 out.append(r.feature(i, false));
-               }
-               return out;
-             }
-             if (!PyIndex_Check(index.ptr())) {
-               throw py::type_error("records are indexed by int or slice, not " +
-                                    std::string(Py_TYPE(index.ptr())->tp_name));
-             }
-             py::object i = owned(PyNumber_Index(index.ptr()));
-             int overflow = 0;
-             long long k = PyLong_AsLongLongAndOverflow(i.ptr(), &overflow);
-             if (k < 0 && overflow == 0) k += n;
-             if (overflow != 0 || k < 0 || k >= n)
-               throw py::index_error("record index out of range");
-             return r.feature(k, false);
-           })
+           &item)
       .def(
           "iter",
           [](py::object self, py::handle start, py::handle stop) {
@@ -573,11 +598,15 @@ void bindReader(py::module_& module) {
           "__geo_interface__",
           [](Reader& r) {
             std::int64_t n = r.size();
-            py::object features = owned(PyList_New(static_cast<Py_ssize_t>(n)));
-            for (std::int64_t i = 0; i < n; ++i) {
-              PyList_SET_ITEM(features.ptr(), static_cast<Py_ssize_t>(i),
-                              r.feature(i, true).release().ptr());
-            }
+            py::object features = owned(PyList_New(0));
+            r.locked([&] {
+              for (std::int64_t i = 0; i < n; ++i) {
+                checkSignals(i);
+                if (PyList_Append(features.ptr(), r.feature(i, true).ptr()) < 0) {
+                  throw py::error_already_set();
+                }
+              }
+            });
             py::dict out;
             out[py::handle(names.type)] = py::handle(names.collection);
             out[py::handle(names.features)] = features;
@@ -586,7 +615,8 @@ void bindReader(py::module_& module) {
           "The whole layer as a GeoJSON FeatureCollection dictionary, each Feature a dictionary "
           "(\"type\", \"id\", \"geometry\", \"properties\"): what "
           "geopandas.GeoDataFrame.from_features(reader) takes.")
-      .def_property_readonly("fields", &Reader::fields,
+      .def_property_readonly(
+          "fields", [](Reader& r) { return r.locked([&] { return r.fields(); }); },
                              "The table's columns as Field(name, type, width, decimals), in order; "
                              "empty without a table.")
       .def_property_readonly(
@@ -596,8 +626,10 @@ void bindReader(py::module_& module) {
       .def_property_readonly(
           "bounds",
           [](Reader& r) {
-            const format::MainHeader& h = r.layer().shapes().header();
-            return py::make_tuple(h.xMin, h.yMin, h.xMax, h.yMax);
+            return r.locked([&] {
+              const format::MainHeader& h = r.layer().shapes().header();
+              return py::make_tuple(h.xMin, h.yMin, h.xMax, h.yMax);
+            });
           },
           "(xmin, ymin, xmax, ymax) as the main file's header gives them.")
       .def_property_readonly(
@@ -606,9 +638,11 @@ void bindReader(py::module_& module) {
           "file or the table's language driver mark names, else CP1252.")
       .def_property_readonly(
           "crs_wkt",
-          [](Reader& r) -> py::object {
-            const auto& prj = r.layer().projection();
-            return prj ? text(*prj) : py::none();
+          [](Reader& r) {
+            return r.locked([&]() -> py::object {
+              const auto& prj = r.layer().projection();
+              return prj ? text(*prj) : py::none();
+            });
           },
           "The .prj file's text, the coordinate system as WKT; None without a .prj file.")
       .def_property_readonly("closed", &Reader::closed, "Whether close() has been called.")
@@ -624,9 +658,9 @@ void bindReader(py::module_& module) {
       .def("__repr__", [](Reader& r) {
         py::str path = fileName(r.path());
         if (r.closed()) return py::str("<kelshapelib.Reader {!r}, closed>").format(path);
+        const std::int32_t type = r.layer().shapes().header().shapeType;
         return py::str("<kelshapelib.Reader {!r}: {}, {} records>")
-            .format(path, py::str(shapeTypeOf(r.layer().shapes().header().shapeType).attr("name")),
-                    r.size());
+            .format(path, py::str(shapeTypeOf(type).attr("name")), r.size());
       });
 
   module.def(

@@ -12,6 +12,7 @@
 #include "kel/format/DbaseFile.h"
 #include "kel/format/LayerWriter.h"
 #include "python/Engine.h"
+#include "python/Serial.h"
 
 // After Python.h, which python/Engine.h brings in.
 #include <datetime.h>
@@ -31,20 +32,68 @@ std::string typeName(py::handle o) {
   return Py_TYPE(o.ptr())->tp_name;
 }
 
-// A value as a sentence shows it: its repr, shortened.
-std::string shownValue(py::handle o) {
-  std::string r = py::repr(o);
+// A value as a sentence shows it: its repr (or str), shortened; its type where that fails.
+std::string shownValue(py::handle o, bool repr = true) {
+  PyObject* made = repr ? PyObject_Repr(o.ptr()) : PyObject_Str(o.ptr());
+  Py_ssize_t n = 0;
+  const char* utf8 = made != nullptr ? PyUnicode_AsUTF8AndSize(made, &n) : nullptr;
+  std::string r = utf8 != nullptr ? std::string(utf8, static_cast<std::size_t>(n))
+                                  : std::string("a ") + Py_TYPE(o.ptr())->tp_name;
+  Py_XDECREF(made);
+  if (utf8 == nullptr) PyErr_Clear();
   return r.size() > 40 ? r.substr(0, 37) + "..." : r;
 }
 
-// Why a geometry, row or value cannot be written: the sentence, and the column where one is meant.
+// Why a geometry, row or value cannot be written: the sentence, the column where one is meant,
+// and the exception that the caller's own code raised, where one did.
 struct Refusal {
   Refusal(std::string s, std::optional<std::size_t> c, std::optional<std::string> n = {})
       : sentence(std::move(s)), column(c), name(std::move(n)) {}
   std::string sentence;
   std::optional<std::size_t> column;
   std::optional<std::string> name;  // of a column the layer does not have
+  py::object cause;
 };
+
+// The exception that `what` (a geometry, a value) raised while it was read as `as`, as a
+// Refusal that names it and keeps it as the WriteError's cause. What is no Exception
+// (KeyboardInterrupt, SystemExit), and a WriteError already raised (such as a refusal to re-enter
+// the writer), go on as they are.
+Refusal failed(py::error_already_set& e, const std::string& what, std::optional<std::size_t> c) {
+  static PyObject* writeError = types().writeError;
+  if (!e.matches(PyExc_Exception) || e.matches(writeError)) throw;
+  Refusal r{what + " cannot be read: " + Py_TYPE(e.value().ptr())->tp_name + ": " +
+                shownValue(e.value(), false),
+            c};
+  r.cause = e.value();
+  return r;
+}
+
+// A str's text in UTF-8; none, and no error left set, for one that holds a lone surrogate.
+std::optional<std::string> utf8Of(PyObject* s) {
+  Py_ssize_t n = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(s, &n);
+  if (utf8 == nullptr) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return std::string(utf8, static_cast<std::size_t>(n));
+}
+
+constexpr const char* kSurrogate = " holds a lone surrogate, which no encoding holds";
+
+// An object's __geo_interface__, read once; none when it has none. What its own code raises
+// goes on.
+std::optional<py::object> geoInterfaceOf(py::handle o) {
+  static PyObject* name = PyUnicode_InternFromString("__geo_interface__");
+  PyObject* got = PyObject_GetAttr(o.ptr(), name);
+  if (got == nullptr) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return py::reinterpret_steal<py::object>(got);
+}
 
 // Whether an object is a dict or another collections.abc.Mapping.
 bool isMapping(py::handle o) {
@@ -111,7 +160,9 @@ class Writer {
             "as crs.to_wkt('WKT1_ESRI')), not " +
             typeName(crsWkt));
       }
-      options.projection = crsWkt.cast<std::string>();
+      std::optional<std::string> wkt = utf8Of(crsWkt.ptr());
+      if (!wkt) raiseWriteError(std::string("crs_wkt") + kSurrogate, p, std::nullopt, std::nullopt);
+      options.projection = *wkt;
     }
     bool upperCase = p.size() >= 4 && p.compare(p.size() - 4, 4, ".SHP") == 0;
     std::string base =
@@ -127,10 +178,104 @@ class Writer {
   }
 
   void write(py::handle geometry, py::handle properties) {
+    locked([&] { add(geometry, properties); });
+  }
+
+  void writerows(py::handle given) {
+    static PyObject* readerType = py::module_::import("kelshapelib").attr("Reader").ptr();
+    // A reader is walked; another object with a FeatureCollection (a GeoDataFrame) gives its list.
+    py::object features = py::reinterpret_borrow<py::object>(given);
+    if (PyObject_IsInstance(given.ptr(), readerType) == 0) {
+      std::optional<py::object> collection = geoInterfaceOf(given);
+      if (collection && isMapping(*collection) &&
+          py::str(get(*collection, "type")).equal(py::str("FeatureCollection"))) {
+        features = get(*collection, "features");
+      }
+    }
+    // Each record is a call of its own: another thread's records may come in between.
+    std::int64_t done = 0;
+    for (py::handle item : features) {
+      checkSignals(done++);
+      py::object geometry, properties;
+      try {
+        featureOf(item, geometry, properties);
+      } catch (py::error_already_set& e) {
+        refuse(failed(e, "the feature", {}));
+      }
+      write(geometry, properties);
+    }
+  }
+
+  void close() {
+    locked([&] {
+      std::unique_ptr<format::LayerWriter> w = std::move(writer_);
+      if (!w) return;
+      try {
+        w->close();
+      } catch (const format::WriteError& e) {
+        raise(e);
+      }
+    });
+  }
+  void abandon() {
+    locked([&] { writer_.reset(); });
+  }
+  bool closed() const { return !writer_; }
+  std::int64_t count() { return writer().count(); }
+
+ private:
+  // The geometry and properties of an item of writerows.
+  void featureOf(py::handle item, py::object& geometry, py::object& properties) {
+    static PyObject* featureType = py::module_::import("kelshapelib").attr("Feature").ptr();
+    static PyObject* featureName = PyUnicode_InternFromString("Feature");
+    py::object feature = py::reinterpret_borrow<py::object>(item);
+    if (Py_TYPE(item.ptr()) != reinterpret_cast<PyTypeObject*>(featureType)) {
+      if (std::optional<py::object> g = geoInterfaceOf(item)) feature = *g;
+    }
+    if (Py_TYPE(feature.ptr()) == reinterpret_cast<PyTypeObject*>(featureType)) {
+      geometry = feature.attr("geometry");
+      properties = feature.attr("properties");
+      return;
+    }
+    if (!isMapping(feature)) {
+      refuse({"a " + typeName(feature) +
+                  " is no feature: a feature has __geo_interface__ or "
+                  "is a mapping with \"geometry\" and \"properties\"",
+              {}});
+    }
+    py::object type = get(feature, "type");
+    if (!type.is_none() && !py::str(type).equal(py::handle(featureName))) {
+      geometry = feature;  // a geometry alone
+      properties = py::none();
+    } else {
+      geometry = get(feature, "geometry");
+      properties = get(feature, "properties");
+    }
+  }
+
+  // Runs f as a call of this writer: one at a time (see Serial), so that a record is converted
+  // and added whole, and the writer is closed only between records.
+  template <class F>
+  void locked(F&& f) {
+    Serial::Call call(serial_, [&] {
+      raiseWriteError(inUse("writer"), shpPath_, std::nullopt, std::nullopt);
+    });
+    f();
+  }
+
+  void add(py::handle geometry, py::handle properties) {
     format::LayerWriter& w = writer();
     try {
-      shapeOf(geometry);
-      rowOf(properties);
+      try {
+        shapeOf(geometry);
+      } catch (py::error_already_set& e) {
+        throw failed(e, "the geometry", {});
+      }
+      try {
+        rowOf(properties);
+      } catch (py::error_already_set& e) {
+        throw failed(e, "the properties", {});
+      }
     } catch (const Refusal& r) {
       refuse(r);
     }
@@ -146,59 +291,6 @@ class Writer {
     }
   }
 
-  void writerows(py::handle given) {
-    static PyObject* featureType = py::module_::import("kelshapelib").attr("Feature").ptr();
-    static PyObject* readerType = py::module_::import("kelshapelib").attr("Reader").ptr();
-    static PyObject* geoInterface = PyUnicode_InternFromString("__geo_interface__");
-    // A reader is walked; another object with a FeatureCollection (a GeoDataFrame) gives its list.
-    py::object features = py::reinterpret_borrow<py::object>(given);
-    if (PyObject_IsInstance(given.ptr(), readerType) == 0 &&
-        PyObject_HasAttr(given.ptr(), geoInterface)) {
-      py::object collection = features.attr(geoInterface);
-      if (isMapping(collection) &&
-          py::str(get(collection, "type")).cast<std::string>() == "FeatureCollection") {
-        features = get(collection, "features");
-      }
-    }
-    for (py::handle item : features) {
-      py::object feature = py::reinterpret_borrow<py::object>(item);
-      if (Py_TYPE(item.ptr()) != reinterpret_cast<PyTypeObject*>(featureType) &&
-          PyObject_HasAttr(item.ptr(), geoInterface)) {
-        feature = feature.attr(geoInterface);
-      }
-      if (Py_TYPE(feature.ptr()) == reinterpret_cast<PyTypeObject*>(featureType)) {
-        write(feature.attr("geometry"), feature.attr("properties"));
-        continue;
-      }
-      if (!isMapping(feature)) {
-        refuse({"a " + typeName(feature) +
-                    " is no feature: a feature has __geo_interface__ or "
-                    "is a mapping with \"geometry\" and \"properties\"",
-                {}});
-      }
-      py::object type = get(feature, "type");
-      if (!type.is_none() && py::str(type).cast<std::string>() != "Feature") {
-        write(feature, py::none());  // a geometry alone
-      } else {
-        write(get(feature, "geometry"), get(feature, "properties"));
-      }
-    }
-  }
-
-  void close() {
-    std::unique_ptr<format::LayerWriter> w = std::move(writer_);
-    if (!w) return;
-    try {
-      w->close();
-    } catch (const format::WriteError& e) {
-      raise(e);
-    }
-  }
-  void abandon() { writer_.reset(); }
-  bool closed() const { return !writer_; }
-  std::int64_t count() { return writer().count(); }
-
- private:
   format::LayerWriter& writer() {
     if (!writer_) throw py::value_error("I/O operation on a closed writer");
     return *writer_;
@@ -232,7 +324,12 @@ class Writer {
       column = columns_[*r.column].name;
       sentence = columnPrefix(*r.column) + sentence;
     }
-    raiseWriteError(sentence, r.column ? dbfPath_ : shpPath_, writer().count(), column);
+    try {
+      raiseWriteError(sentence, r.column ? dbfPath_ : shpPath_, writer().count(), column);
+    } catch (py::error_already_set& e) {
+      if (r.cause) PyException_SetCause(e.value().ptr(), r.cause.inc_ref().ptr());
+      throw;
+    }
   }
 
   // "column 'NAME' (2 of 5): ", as the engine starts its sentences of values.
@@ -264,14 +361,17 @@ class Writer {
         bad("a field is a tuple (name, type, width, decimals), with width left off for L and D "
             "and decimals for 0");
       }
-      if (!PyUnicode_Check(parts[0].ptr())) bad("the name is no str");
-      c.name = parts[0].cast<std::string>();
+      py::object name = parts[0];
+      if (!PyUnicode_Check(name.ptr())) bad("the name is no str");
+      std::optional<std::string> utf8 = utf8Of(name.ptr());
+      if (!utf8) bad(std::string("the name") + kSurrogate);
+      c.name = *utf8;
       py::object letter = parts[1];
-      if (!PyUnicode_Check(letter.ptr()) || py::len(letter) != 1) {
-        bad("the type is one letter: C, N, F, L or D");
-      }
-      std::string t = upper(letter.cast<std::string>());
-      c.type = t[0];
+      std::optional<std::string> t;
+      if (PyUnicode_Check(letter.ptr()) && py::len(letter) == 1) t = utf8Of(letter.ptr());
+      if (!t) bad("the type is one letter: C, N, F, L or D");
+      *t = upper(*t);
+      c.type = (*t)[0];
       auto byte = [&](py::size_t k, const char* what) -> std::uint8_t {
         py::object v = parts[k];
         if (PyBool_Check(v.ptr()) || !PyIndex_Check(v.ptr())) {
@@ -329,7 +429,7 @@ class Writer {
     if (!PyUnicode_Check(key.ptr())) {
       throw Refusal{"a property's name is a str, not " + typeName(key), {}};
     }
-    std::string name = key.cast<std::string>();
+    std::string name = std::get<std::string>(text(key.ptr(), std::nullopt));
     if (auto at = byName_.find(name); at != byName_.end()) return at->second;
     if (auto at = byUpperName_.find(upper(name)); at != byUpperName_.end()) return at->second;
     std::string all;
@@ -340,7 +440,17 @@ class Writer {
                   name};
   }
 
+  // The value for column c; what the value's own code raises (__float__, __index__, __str__) is a
+  // refusal too.
   format::Value valueOf(PyObject* v, std::size_t c) {
+    try {
+      return convert(v, c);
+    } catch (py::error_already_set& e) {
+      throw failed(e, "the value " + shownValue(v), c);
+    }
+  }
+
+  format::Value convert(PyObject* v, std::size_t c) {
     if (v == Py_None) return format::Null{};
     const char type = columns_[c].type;
     auto mismatch = [&]() -> Refusal {
@@ -382,7 +492,7 @@ class Writer {
           return PyObject_IsTrue(v) == 1;
         }
         if (PyUnicode_Check(v)) {
-          std::string s = py::str(v).attr("strip")().cast<std::string>();
+          std::string s = std::get<std::string>(text(py::str(v).attr("strip")().ptr(), c));
           if (s.empty() || s == "?") return format::Null{};
           if (s.size() == 1 && std::string_view("TtYy").find(s[0]) != std::string_view::npos) {
             return true;
@@ -425,15 +535,9 @@ class Writer {
     throw mismatch();
   }
 
-  format::Value text(PyObject* s, std::size_t c) {
-    Py_ssize_t n = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(s, &n);
-    if (utf8 == nullptr) {
-      PyErr_Clear();
-      throw Refusal{
-          "the text " + shownValue(s) + " holds a lone surrogate, which no encoding holds", c};
-    }
-    return std::string(utf8, static_cast<std::size_t>(n));
+  format::Value text(PyObject* s, std::optional<std::size_t> c) {
+    if (std::optional<std::string> t = utf8Of(s)) return *t;
+    throw Refusal{"the text " + shownValue(s) + kSurrogate, c};
   }
 
   // --- Shapes ---
@@ -446,8 +550,8 @@ class Writer {
     partTypes_.clear();
     if (given.is_none()) return;
     py::object g = py::reinterpret_borrow<py::object>(given);
-    if (!PyDict_Check(g.ptr()) && PyObject_HasAttrString(g.ptr(), "__geo_interface__")) {
-      g = g.attr("__geo_interface__");
+    if (!PyDict_Check(g.ptr())) {
+      if (std::optional<py::object> made = geoInterfaceOf(g)) g = *made;
     }
     if (!isMapping(g)) {
       throw Refusal{"a " + typeName(g) +
@@ -456,7 +560,9 @@ class Writer {
                     {}};
     }
     py::object typeObject = get(g, "type");
-    std::string type = PyUnicode_Check(typeObject.ptr()) ? typeObject.cast<std::string>() : "";
+    std::string type = PyUnicode_Check(typeObject.ptr())
+                           ? std::get<std::string>(text(typeObject.ptr(), std::nullopt))
+                           : "";
     if (type == "Feature") {
       throw Refusal{
           "a Feature where a geometry goes: write(feature[\"geometry\"], "
@@ -577,6 +683,7 @@ class Writer {
   std::vector<double> x_, y_, z_;
   std::vector<std::int32_t> parts_, partTypes_;
   std::vector<format::Value> row_;
+  Serial serial_;
 };
 
 // kelshapelib.write: the shape type and the columns found from the features, then a Writer.
@@ -777,6 +884,9 @@ The new files are written beside the old ones under hidden names and take their 
 writer is closed, all together: a with block closes the writer when it ends normally and drops
 the new files when an exception leaves it, and so does a writer dropped without close(). The
 old files stay as they were until then.
+
+One call at a time: a call from another thread waits for the one in progress (close() too); a
+call from inside one of its own callbacks (__geo_interface__, __float__, items) raises WriteError.
 
 Each refusal raises WriteError naming the row and the column, and leaves the writer as it
 was: a geometry of another kind than the layer's or without the Z values a Z type wants, a

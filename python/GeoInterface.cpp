@@ -1,5 +1,6 @@
 #include "kel/geojson/Geometry.h"
 #include "python/Binding.h"
+#include "python/Serial.h"
 #include "kel/runtime/Text.h"
 #include "kel/shapefile/Shapefile.h"
 
@@ -95,12 +96,16 @@ void bindGeoInterface(py::module_& module) {
       module.attr("Shapefile"), "__geo_interface__",
       property(py::cpp_function([](py::handle self) {
                  const auto& file = objectOf<kel::Shapefile>(self);
-                 py::list features;
+                 // The shapes first, then their Python values: making those may run Python code
+                 // (the collector's callbacks) that changes the list.
                  kel::Ref<kel::Collection> shapes = file.get_ShapeObjects();
-                 if (shapes) {
-                   for (const kel::Variant& item : *shapes) {
-                     features.append(feature(file.get_ShapeType(), item.deref<kel::ShapeObject>()));
-                   }
+                 std::vector<kel::Variant> items;
+                 if (shapes) items.assign(shapes->begin(), shapes->end());
+                 const std::int32_t type = file.get_ShapeType();
+                 py::list features;
+                 for (std::size_t i = 0; i < items.size(); ++i) {
+                   checkSignals(static_cast<std::int64_t>(i));
+                   features.append(feature(type, items[i].deref<kel::ShapeObject>()));
                  }
                  py::dict out;
                  out["type"] = "FeatureCollection";
