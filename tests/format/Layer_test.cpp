@@ -202,8 +202,8 @@ TEST_F(LayerTest, ReadsCompanionsWholeAndTakesOnlyEncodingsOfAscii) {
     dir.write("f.cpg", cpg);
     reporter.findings.clear();
     auto layer = open();
-    EXPECT_EQ(layer->projection(), prj);
-    EXPECT_EQ(layer->codePage(), cpg);
+    EXPECT_TRUE(layer->projection() == prj);  // not printed: megabytes
+    EXPECT_TRUE(layer->codePage() == cpg);
     EXPECT_EQ(layer->table()->columns().at(0).name, "NAME");
     EXPECT_EQ(layer->encoding(), named == "UTF-8" ? "UTF-8" : "CP1252");
     EXPECT_EQ(saidSomething(reporter, fmt::Severity::Irregularity, "does not write ASCII as ASCII"),

@@ -440,7 +440,8 @@ TEST_F(Kelshp, CopyTakesTheProjectionAndCodePageWhole) {
   dir.write("lin.prj", "PROJCS[" + std::string(3 << 20, 'p') + "]");
   dir.write("lin.cpg", "UTF-8" + std::string(2 << 20, ' '));
   run(kelshp + "copy " + path("lin") + " " + path("copy"));
-  for (std::string ext : {".prj", ".cpg"}) EXPECT_EQ(dir.read("copy" + ext), dir.read("lin" + ext));
+  for (std::string ext : {".prj", ".cpg"})
+    EXPECT_TRUE(dir.read("copy" + ext) == dir.read("lin" + ext)) << ext;  // not printed: megabytes
 }
 
 TEST_F(Kelshp, CheckNamesTheOffsetOfEachFault) {
