@@ -1,7 +1,10 @@
 #include "kel/format/Encoding.h"
 
 #include <cctype>
+#include <memory>
 #include <utility>
+
+#include "kel/runtime/Transcoder.h"
 
 namespace kel::format {
 
@@ -42,6 +45,14 @@ std::string encodingOfCodePageFile(std::string_view text) {
   if (word.compare(0, 4, "8859") == 0) return "ISO-8859-" + word.substr(word.find('-') + 1);
   if (word.compare(0, 8, "ISO8859-") == 0) return "ISO-8859-" + word.substr(8);
   return word;
+}
+
+bool extendsAscii(std::string_view encoding) {
+  std::unique_ptr<Transcoder> t = Transcoder::open(encoding);
+  if (!t) return false;
+  std::string ascii, back;
+  for (int c = 0; c < 0x80; ++c) ascii += static_cast<char>(c);
+  return t->toUtf8(ascii, back) == 0 && back == ascii;
 }
 
 std::string encodingOfLanguageDriver(std::uint8_t mark) {

@@ -1,5 +1,6 @@
 #include "kel/format/FieldWriting.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -178,6 +179,13 @@ std::optional<std::string> encodeField(const FieldDescriptor& column, const Valu
         }
         field.assign(width, '*');
         return std::nullopt;
+      }
+      std::size_t whole = std::min(d->find('.'), d->size()) - (d->front() == '-' ? 1 : 0);
+      if (whole > kIntegerDigits &&
+          (column.decimals == 0 || std::holds_alternative<std::int64_t>(value))) {
+        return "the integer " + shown(value) + " takes " + std::to_string(whole) +
+               " digits; Number columns read back integers of at most " +
+               std::to_string(kIntegerDigits);
       }
       field.assign(width - d->size(), ' ');
       field += *d;

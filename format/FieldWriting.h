@@ -23,6 +23,10 @@
 // take for none). A number is rounded to the column's decimals, which is what the column says.
 namespace kel::format {
 
+// The most digits of an integer that the readers of Number columns read back as that integer:
+// wider ones they read as doubles, rounded. Every writer refuses wider integers.
+constexpr std::size_t kIntegerDigits = 18;
+
 // Why the writer cannot write columns of this descriptor (a letter other than C, N, F, L, D; a
 // width of 0, above 254, not 1 for L or 8 for D; decimals in a column other than N or F, or too
 // many to leave room for a digit and the point); none when it can.

@@ -41,11 +41,12 @@ Sibling sibling(const std::string& base, std::string_view ext, bool upperFirst) 
   return {first, nullptr, true};
 }
 
-// The whole of a small file, or none when it is missing or unreadable.
-std::optional<std::string> wholeFile(const Sibling& s, std::size_t limit) {
+// The whole of a file, or none when it is missing or unreadable.
+std::optional<std::string> wholeFile(const Sibling& s) {
   if (!s.file) return std::nullopt;
-  std::span<const unsigned char> bytes = s.file->view(0, limit);
-  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  std::string bytes(static_cast<std::size_t>(s.file->size()), '\0');
+  if (!s.file->copy(0, bytes.size(), bytes.data())) return std::nullopt;
+  return bytes;
 }
 
 // Puts right the files of a replacement that a process now gone left half done, saying so; false
@@ -104,9 +105,8 @@ std::unique_ptr<Layer> Layer::open(std::string_view path, Reporter& reporter,
       ShapeReader::open(main, shx.path, reporter, std::move(mainFile), std::move(shx.file));
   if (!layer->shapes_) return nullptr;
 
-  constexpr std::size_t kSmallFile = 1 << 20;
-  layer->projection_ = wholeFile(sibling(base, ".prj", upperFirst), kSmallFile);
-  layer->codePage_ = wholeFile(sibling(base, ".cpg", upperFirst), kSmallFile);
+  layer->projection_ = wholeFile(sibling(base, ".prj", upperFirst));
+  layer->codePage_ = wholeFile(sibling(base, ".cpg", upperFirst));
   const std::optional<std::string>& cpg = layer->codePage_;
   std::string encoding = options.encoding;
   std::string why = "as the caller asked";

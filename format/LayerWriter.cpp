@@ -505,6 +505,10 @@ void LayerWriter::State::start(std::string_view where, ShapeType layerType,
     encoding = encodingOfCodePageFile(options.encoding);
     encoder = TextEncoder::open(encoding);
     if (!encoder) refuseFile(paths[kDbf], "no encoding is named " + shown(options.encoding));
+    if (!extendsAscii(encoding)) {
+      refuseFile(paths[kDbf], "the encoding " + shown(options.encoding) +
+                                  " does not write ASCII as ASCII, as a table's headers are");
+    }
     languageDriver = languageDriverOf(encoding);
     codePage = codePageFileWord(encoding);
   }

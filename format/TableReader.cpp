@@ -36,10 +36,12 @@ std::unique_ptr<TableReader> TableReader::open(const std::string& dbfPath,
   if (t->encoding_.empty()) t->encoding_ = encodingOfLanguageDriver(t->header_.languageDriver);
   if (t->encoding_.empty()) t->encoding_ = kDefaultEncoding;
   t->transcoder_ = Transcoder::open(t->encoding_);
-  if (!t->transcoder_) {
+  if (!t->transcoder_ || !extendsAscii(t->encoding_)) {
     t->report(Severity::Irregularity, -1, -1,
-              "the encoding " + t->encoding_ + " is unknown here; the text is read as " +
-                  std::string(kDefaultEncoding));
+              "the encoding " + t->encoding_ +
+                  (t->transcoder_ ? " does not write ASCII as ASCII, as a table's headers are"
+                                  : " is unknown here") +
+                  "; the text is read as " + std::string(kDefaultEncoding));
     t->encoding_ = kDefaultEncoding;
     t->transcoder_ = Transcoder::open(t->encoding_);
   }

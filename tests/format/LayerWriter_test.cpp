@@ -13,6 +13,7 @@
 #include <csignal>
 #include <functional>
 
+#include "kel/format/FieldWriting.h"
 #include "kel/format/Layer.h"
 #include "kel/format/Validator.h"
 #include "kel/runtime/AtomicFileSet.h"
@@ -325,6 +326,7 @@ TEST_F(LayerWriterTest, RefusesColumnsPathsAndOptionsBeforeMakingAnyFile) {
       {"2,047 columns", many(2047, 1), 2046, "at most 2,046 columns; 2047 were given"},
       {"rows of 65,787 bytes", many(259, 254), 258, "65787 bytes; a row holds 65,535"},
       {"no such encoding", {}, -1, "no encoding is named 'NO-SUCH'", "NO-SUCH"},
+      {"an encoding not of ASCII", {}, -1, "'UTF-16' does not write ASCII as ASCII", "UTF-16"},
       {"a NUL in the path", {}, -1, "NUL", "UTF-8", std::string("f\0x", 3)},
       {"no file name", {}, -1, "names no file", "UTF-8", "sub/"},
       {"a missing directory", {}, -1, "cannot create", "UTF-8", "missing/f"},
@@ -613,4 +615,38 @@ TEST_F(LayerWriterTest, ReplacesNamesNotWhatLinksPointAt) {
   EXPECT_TRUE(std::filesystem::is_directory(dir.native("F.QIX")));
   EXPECT_FALSE(std::filesystem::is_symlink(dir.native("F.SHX")));
   EXPECT_EQ(dir.read("victim"), File({'k', 'e', 'e', 'p'}));
+}
+
+// Integers of more than 18 digits are refused wherever they would go, as their readers read them
+// back rounded; a double with decimals is no integer.
+TEST_F(LayerWriterTest, RefusesIntegersWiderThanReadersReadBack) {
+  using V = fmt::Value;
+  auto encoder = kel::TextEncoder::open("UTF-8");
+  struct Case {
+    V value;
+    std::uint8_t decimals;
+    std::string written;  // empty: refused
+  } cases[] = {
+      {V(std::int64_t{-123456789012345678}), 0, "-123456789012345678"},
+      {V(std::int64_t{1234567890123456789}), 0, ""},
+      {V(std::int64_t{1234567890123456789}), 2, ""},
+      {V(1e18), 0, ""},
+      {V(1e18), 2, "1000000000000000000.00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(fmt::shown(c.value));
+    fmt::FieldDescriptor column;
+    column.type = 'N';
+    column.width = 27;
+    column.decimals = c.decimals;
+    std::string field;
+    std::optional<std::string> why = fmt::encodeField(column, c.value, *encoder, true, field);
+    EXPECT_EQ(field, c.written.empty() ? "" : std::string(27 - c.written.size(), ' ') + c.written);
+    if (c.written.empty()) {
+      ASSERT_TRUE(why);
+      EXPECT_NE(why->find("digits; Number columns read back integers of at most 18"),
+                std::string::npos)
+          << *why;
+    }
+  }
 }

@@ -187,3 +187,27 @@ TEST_F(LayerTest, ARecordCutOffAfterTheLayerOpenedIsAnErrorNotACrash) {
   EXPECT_EQ(v.type, fmt::ShapeType::Null);
   EXPECT_EQ(reporter.count(fmt::Severity::Error), 1u) << describeAll(reporter.findings);
 }
+
+// The .prj and .cpg files are read whole, whatever their size; a .cpg naming an encoding that does
+// not write ASCII as ASCII (which would garble the column names) is said and the default taken.
+TEST_F(LayerTest, ReadsCompanionsWholeAndTakesOnlyEncodingsOfAscii) {
+  writeSet(dir,
+           shapefileOf(1, {shapeContent(1, {{0, 0}})}, dbfFile(1, {{"NAME", 'C', 2}}, {" ab"})),
+           "f");
+  std::string prj = "GEOGCS[" + std::string(3 << 20, 'x') + "]";
+  dir.write("f.prj", prj);
+  for (std::string named : {"UTF-16", "UTF-32", "IBM037", "UTF-8"}) {
+    SCOPED_TRACE(named);
+    std::string cpg = named + std::string(2 << 20, '\n');
+    dir.write("f.cpg", cpg);
+    reporter.findings.clear();
+    auto layer = open();
+    EXPECT_TRUE(layer->projection() == prj);  // not printed: megabytes
+    EXPECT_TRUE(layer->codePage() == cpg);
+    EXPECT_EQ(layer->table()->columns().at(0).name, "NAME");
+    EXPECT_EQ(layer->encoding(), named == "UTF-8" ? "UTF-8" : "CP1252");
+    EXPECT_EQ(saidSomething(reporter, fmt::Severity::Irregularity, "does not write ASCII as ASCII"),
+              named != "UTF-8")
+        << describeAll(reporter.findings);
+  }
+}

@@ -56,4 +56,25 @@ inline std::string run(const std::string& command) {
   return r.out;
 }
 
+// Memory is measured in the plain build only: the sanitizer's allocator keeps memory of its own
+// that grows with the allocations made.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// The peak resident memory in KiB of a shell command, whatever its exit status, as GNU time
+// measures it (a small program, whose own pages the measure of its child includes).
+inline long peakKiB(const std::string& command) {
+  TempDir dir;
+  execute("/usr/bin/time -f %M -o " + quote(dir.native("peak")) + " " + command +
+          " >/dev/null 2>&1");
+  File peak = dir.read("peak");
+  std::string text(peak.begin(), peak.end());  // after "Command exited with ..." when it failed
+  return std::stol(text.substr(text.find_last_of('\n', text.size() - 2) + 1));
+}
+
 }  // namespace kel::testing

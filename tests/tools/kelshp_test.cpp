@@ -451,6 +451,44 @@ TEST_F(Kelshp, RenderDrawsOneElementPerShape) {
   EXPECT_EQ(execute(kelshp + "render " + path("poly")).status, 2);
 }
 
+// An index of many entries that all point at one record, each giving it a wrong length: check keeps
+// a hundred findings of a kind and counts the rest, render writes the picture as it draws it, and
+// memory grows with neither.
+TEST_F(Kelshp, MemoryStaysBoundedWhateverTheIndexClaims) {
+  for (std::int32_t entries : {1, 200000}) {
+    std::string stem = entries == 1 ? "one" : "many";
+    Bytes shx = fileHeader(50 + 4 * entries, 1);
+    for (std::int32_t i = 0; i < entries; ++i) shx.i32be(50).i32be(8);  // 16 bytes of 20
+    dir.write(stem + ".shp", shapefileOf(1, {shapeContent(1, {{1, 2}})}, {}).shp);
+    dir.write(stem + ".shx", shx.vec());
+  }
+  Outcome check = execute(kelshp + "check " + path("many"));
+  EXPECT_NE(check.out.find(dir.native("many.shx") +
+                           ": and 199900 more: the index gives a content length of N bytes; the "
+                           "record says N (irregular)\n"),
+            std::string::npos)
+      << check.out;
+  EXPECT_TRUE(check.out.ends_with(dir.native("many") + ": 2 errors, 200003 irregularities\n"))
+      << check.out;
+  if (kAddressSanitizer) GTEST_SKIP() << "memory is measured without AddressSanitizer";
+  for (std::string command : {std::string("check %"), "render % -o " + path("out.svg")}) {
+    auto peak = [&](const std::string& stem) {
+      std::string line = command;
+      return peakKiB(kelshp + line.replace(line.find('%'), 1, path(stem)));
+    };
+    EXPECT_LT(peak("many") - peak("one"), 4 * 1024) << command;
+  }
+}
+
+// The .prj and .cpg files are copied whole, whatever their size.
+TEST_F(Kelshp, CopyTakesTheProjectionAndCodePageWhole) {
+  dir.write("lin.prj", "PROJCS[" + std::string(3 << 20, 'p') + "]");
+  dir.write("lin.cpg", "UTF-8" + std::string(2 << 20, ' '));
+  run(kelshp + "copy " + path("lin") + " " + path("copy"));
+  for (std::string ext : {".prj", ".cpg"})
+    EXPECT_TRUE(dir.read("copy" + ext) == dir.read("lin" + ext)) << ext;  // not printed: megabytes
+}
+
 TEST_F(Kelshp, CheckNamesTheOffsetOfEachFault) {
   File dbf = dir.read("lin.dbf");
   std::size_t shpSize = dir.read("lin.shp").size(), firstRecord = dbf[8] | dbf[9] << 8;

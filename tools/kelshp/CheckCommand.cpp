@@ -1,7 +1,9 @@
+#include <cctype>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -48,35 +50,100 @@ bool sharesPlace(const fmt::Finding& f) {
 }
 
 struct Tally {
-  int errors = 0;
-  int irregularities = 0;
+  std::int64_t errors = 0;
+  std::int64_t irregularities = 0;
 };
 
-// Prints each place's most severe finding (the first of them), in the order the findings came;
-// a missing file once, on standard error.
-Tally print(const std::vector<fmt::Finding>& findings) {
-  std::map<std::pair<std::string, std::int64_t>, std::size_t> standing;
-  for (std::size_t i = 0; i < findings.size(); ++i) {
-    const fmt::Finding& f = findings[i];
-    if (f.severity == fmt::Severity::Note || !sharesPlace(f)) continue;
-    auto [at, fresh] = standing.try_emplace({f.file, f.offset}, i);
-    if (!fresh && rank(f.severity) > rank(findings[at->second].severity)) at->second = i;
-  }
-  Tally tally;
-  for (std::size_t i = 0; i < findings.size(); ++i) {
-    const fmt::Finding& f = findings[i];
-    if (f.severity == fmt::Severity::Note) continue;
-    if (sharesPlace(f) && standing[{f.file, f.offset}] != i) continue;
-    bool error = f.severity == fmt::Severity::Error;
-    ++(error ? tally.errors : tally.irregularities);
-    if (f.missingFile) {
-      warn(f.file + ": no such file");
-    } else {
-      std::printf("%s (%s)\n", visible(fmt::describe(f)).c_str(), error ? "error" : "irregular");
+// The findings that check prints, as the readers report them: the notes dropped, a place's most
+// severe finding (the first of them), and of each kind of finding the first kKept, the rest
+// counted. A kind is the file, the severity and the sentence with its numbers left out; past
+// kKinds kinds, a file's further ones count as one. Memory so holds a bounded number of findings
+// whatever the files claim (an index of millions of entries that all miss their records).
+class Findings final : public fmt::Reporter {
+ public:
+  static constexpr std::size_t kKept = 100;
+  static constexpr std::size_t kKinds = 200;
+
+  void report(const fmt::Finding& f) override {
+    if (f.severity == fmt::Severity::Note) return;
+    bool placed = sharesPlace(f);
+    if (placed) {
+      if (auto at = places_.find({f.file, f.offset}); at != places_.end()) {
+        if (rank(f.severity) > rank(kept_[at->second].severity)) kept_[at->second] = f;
+        return;
+      }
     }
+    Kind& kind = kindOf(f);
+    if (kind.kept == kKept) {
+      ++kind.more;
+      return;
+    }
+    ++kind.kept;
+    if (placed) places_.emplace(std::pair(f.file, f.offset), kept_.size());
+    kept_.push_back(f);
   }
-  return tally;
-}
+
+  // Prints each finding kept, in the order they came, and then how many more of each kind there
+  // were; a missing file once, on standard error.
+  Tally print() const {
+    Tally tally;
+    auto count = [&](fmt::Severity s, std::int64_t n) {
+      (s == fmt::Severity::Error ? tally.errors : tally.irregularities) += n;
+    };
+    for (const fmt::Finding& f : kept_) {
+      count(f.severity, 1);
+      if (f.missingFile) {
+        warn(f.file + ": no such file");
+      } else {
+        std::printf("%s (%s)\n", visible(fmt::describe(f)).c_str(), word(f.severity));
+      }
+    }
+    for (const auto& [key, kind] : kinds_) {
+      if (kind.more == 0) continue;
+      count(kind.severity, kind.more);
+      std::printf("%s: and %lld more: %s (%s)\n", visible(kind.file).c_str(),
+                  static_cast<long long>(kind.more), visible(kind.shape).c_str(),
+                  word(kind.severity));
+    }
+    return tally;
+  }
+
+ private:
+  struct Kind {
+    std::string file;
+    fmt::Severity severity;
+    std::string shape;  // the sentence with "N" for each number
+    std::size_t kept = 0;
+    std::int64_t more = 0;
+  };
+
+  static const char* word(fmt::Severity s) {
+    return s == fmt::Severity::Error ? "error" : "irregular";
+  }
+
+  Kind& kindOf(const fmt::Finding& f) {
+    std::string shape;
+    for (std::size_t i = 0; i < f.sentence.size(); ++i) {
+      bool digit = std::isdigit(static_cast<unsigned char>(f.sentence[i])) != 0;
+      if (!digit) {
+        shape += f.sentence[i];
+      } else if (i == 0 || !std::isdigit(static_cast<unsigned char>(f.sentence[i - 1]))) {
+        shape += 'N';
+      }
+    }
+    std::size_t& ofFile = kindsOfFile_[{f.file, f.severity}];
+    if (ofFile == kKinds) shape = "findings of other kinds";
+    std::tuple<std::string, fmt::Severity, std::string> key{f.file, f.severity, shape};
+    auto [at, fresh] = kinds_.try_emplace(std::move(key), Kind{f.file, f.severity, shape});
+    if (fresh && ofFile < kKinds) ++ofFile;
+    return at->second;
+  }
+
+  std::vector<fmt::Finding> kept_;
+  std::map<std::pair<std::string, std::int64_t>, std::size_t> places_;  // of findings kept
+  std::map<std::tuple<std::string, fmt::Severity, std::string>, Kind> kinds_;
+  std::map<std::pair<std::string, fmt::Severity>, std::size_t> kindsOfFile_;
+};
 
 }  // namespace
 
@@ -84,20 +151,20 @@ int runCheck(const Args& args) {
   Arguments a = parseArguments(args, {}, 1, 1, "PATH");
   if (a.help) return std::fputs(kUsage, stdout), 0;
   ShapefilePath path = ShapefilePath::parse(a.operands[0]);
-  fmt::CollectingReporter findings;
+  Findings findings;
   // The main file as the library finds it, letter case aside; its siblings beside it.
   std::string shp = kel::nativePath(kel::toUtf16(path.file(".shp")));
   if (std::unique_ptr<fmt::Layer> layer = fmt::Layer::open(shp, findings)) {
     fmt::validate(*layer, findings);
   }
   kel::checkReadContract(path.basepath, path.filename, findings);
-  Tally tally = print(findings.findings);
+  Tally tally = findings.print();
   if (tally.errors + tally.irregularities == 0) {
     std::printf("%s: regular\n", visible(path.stem).c_str());
     return 0;
   }
-  std::printf("%s: %d errors, %d irregularities\n", visible(path.stem).c_str(), tally.errors,
-              tally.irregularities);
+  std::printf("%s: %lld errors, %lld irregularities\n", visible(path.stem).c_str(),
+              static_cast<long long>(tally.errors), static_cast<long long>(tally.irregularities));
   return 1;
 }
 

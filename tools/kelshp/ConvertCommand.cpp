@@ -5,9 +5,9 @@
 #include "GeoJsonFeatures.h"
 #include "GeoJsonToShapefile.h"
 #include "Layers.h"
+#include "Output.h"
 #include "Progress.h"
 #include "Tool.h"
-#include "kel/runtime/AtomicFileSet.h"
 #include "kel/runtime/Text.h"
 
 namespace kelshp {
@@ -72,23 +72,9 @@ int shapefileToGeoJson(const std::string& in, const std::string& out) {
   auto tick = [&](std::int64_t done) { progress.update(step, done, layer->count()); };
   if (out == "-") return printFeatureCollection(*layer, warnings, false, tick);
 
-  kel::AtomicFileSet file;
-  std::size_t member = file.add(out);
-  std::string buffer;
-  std::int64_t written = 0;
-  auto flush = [&] {
-    file.write(member, written, buffer.data(), buffer.size());
-    written += static_cast<std::int64_t>(buffer.size());
-    buffer.clear();
-  };
+  WholeFile file(out);
   writeFeatureCollection(
-      *layer, warnings, false,
-      [&](std::string_view text) {
-        buffer += text;
-        if (buffer.size() >= 64 * 1024) flush();
-      },
-      tick);
-  flush();
+      *layer, warnings, false, [&](std::string_view text) { file.append(text); }, tick);
   progress.clear();
   file.commit();
   return 0;

@@ -2,11 +2,11 @@
 
 #include <cstdint>
 #include <iterator>
-#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <span>
 
+#include "kel/format/FieldWriting.h"
 #include "kel/runtime/ReadOnlyFile.h"
 
 namespace kelshp {
@@ -87,6 +87,8 @@ class Reader {
   Reader(const std::string& path, const std::function<void(const Feature&)>& visit,
          Progress& progress, const std::string& step, const Input& input, std::int64_t size)
       : path_(path), visit_(visit), progress_(progress), step_(step), input_(input), size_(size) {}
+  Reader(const Reader&) = delete;  // the places find the names in this one's feature
+  Reader& operator=(const Reader&) = delete;
 
   // The parser's events.
   bool null() { return scalar(Kind::Null, std::monostate{}); }
@@ -98,15 +100,26 @@ class Reader {
     }
     return scalar(Kind::Number, value);
   }
-  bool number_float(double value, const std::string&) { return scalar(Kind::Number, value); }
+  // An integer too wide for 64 bits comes as a double, rounded: a property's is refused.
+  bool number_float(double value, const std::string& text) {
+    if (!stack_.empty() && stack_.back() == Context::Properties &&
+        text.find_first_of(".eE") == std::string::npos) {
+      throw ConvertError(prefix() + "property " + shownText(key_) + ": the integer " +
+                         shownText(text) + " is wider than the " +
+                         std::to_string(kel::format::kIntegerDigits) +
+                         " digits that a Number column reads back");
+    }
+    return scalar(Kind::Number, value);
+  }
   bool string(std::string& value) { return scalar(Kind::Text, std::move(value)); }
   bool binary(json::binary_t&) { return scalar(Kind::Text, std::monostate{}); }  // not in JSON
   bool start_object(std::size_t) { return start(Kind::Object); }
   bool start_array(std::size_t) { return start(Kind::Array); }
   bool end_object() { return end(); }
   bool end_array() { return end(); }
+  // The name is the parser's own buffer, taken rather than copied.
   bool key(std::string& name) {
-    key_ = name;
+    key_ = std::move(name);
     return true;
   }
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) {
@@ -319,17 +332,18 @@ class Reader {
     return true;
   }
 
+  // The name moves into the feature, which holds it once: the places find it there.
   void property(PropertyValue&& value) {
-    auto [at, fresh] = names_.try_emplace(key_, feature_.values.size());
-    if (!fresh) {
-      feature_.values[at->second].second = std::move(value);
+    if (auto at = names_.find(key_); at != names_.end()) {
+      feature_.values[*at].second = std::move(value);
       return;
     }
     if (feature_.values.size() == kMaxProperties) {
       throw ConvertError(prefix() + "it has more than 2,046 properties; a table holds 2,046 " +
                          "columns");
     }
-    feature_.values.emplace_back(key_, std::move(value));
+    feature_.values.emplace_back(std::move(key_), std::move(value));
+    names_.insert(feature_.values.size() - 1);
   }
 
   const std::string& path_;
@@ -347,8 +361,9 @@ class Reader {
   std::optional<std::string> crs_;
   std::int64_t count_ = 0;  // features read
   Feature feature_;
-  std::map<std::string, std::size_t> names_;  // the feature's properties' places: a tree, which
-                                              // no names can make slow
+  NamePlaces names_{ByName{[this](std::size_t i) -> const std::string& {
+    return feature_.values[i].first;
+  }}};  // the feature's properties' places
 };
 
 }  // namespace

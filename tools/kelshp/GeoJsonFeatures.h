@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -28,6 +29,20 @@ class ConvertError : public std::runtime_error {
 std::string featurePrefix(const std::string& path, std::int64_t index);
 // Text for a message: quoted, and cut between whole characters after about 40 bytes.
 std::string shownText(const std::string& text);
+
+// The places of named things (indices into a vector of them) ordered by the names, which finds a
+// name among them without a copy of it: a tree, which no names can make slow.
+struct ByName {
+  using is_transparent = void;
+  std::function<const std::string&(std::size_t)> nameAt;
+  const std::string& name(std::size_t i) const { return nameAt(i); }
+  const std::string& name(const std::string& s) const { return s; }
+  template <class A, class B>
+  bool operator()(const A& a, const B& b) const {
+    return name(a) < name(b);
+  }
+};
+using NamePlaces = std::set<std::size_t, ByName>;
 
 // What a JSON value is.
 enum class Kind : std::uint8_t { Missing, Null, Text, Number, Logical, Array, Object };

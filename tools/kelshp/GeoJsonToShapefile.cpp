@@ -10,6 +10,7 @@
 
 #include "GeoJsonFeatures.h"
 #include "Tool.h"
+#include "kel/format/FieldWriting.h"
 #include "kel/format/LayerWriter.h"
 #include "kel/geojson/Geometry.h"
 #include "kel/runtime/Text.h"
@@ -31,10 +32,10 @@ constexpr format::ShapeType kShapeTypes[2][kKinds] = {
     {format::ShapeType::Null, format::ShapeType::PointZ, format::ShapeType::MultiPointZ,
      format::ShapeType::PolyLineZ, format::ShapeType::PolygonZ}};
 
-constexpr std::size_t kMaxWidth = 254;     // of a column
-constexpr std::size_t kIntegerChars = 18;  // that a Number column without decimals reads back
-constexpr std::size_t kMaxColumns = 2046;  // that a table's header describes
-constexpr std::size_t kNameBytes = 10;     // of a column's name
+constexpr std::size_t kMaxWidth = 254;                         // of a column
+constexpr std::size_t kIntegerChars = format::kIntegerDigits;  // that a Number column reads back
+constexpr std::size_t kMaxColumns = 2046;                      // that a table's header describes
+constexpr std::size_t kNameBytes = 10;                         // of a column's name
 
 // RFC 7946 coordinates are longitudes and latitudes on WGS 84.
 constexpr const char* kWgs84 =
@@ -328,6 +329,8 @@ struct Column {
 class Columns {
  public:
   Columns(const std::string& in, bool cut) : in_(in), cut_(cut) {}
+  Columns(const Columns&) = delete;  // the index finds the names in this one's columns
+  Columns& operator=(const Columns&) = delete;
 
   // Takes the feature's properties into the columns.
   void survey(const Feature& feature) {
@@ -372,7 +375,7 @@ class Columns {
   const std::vector<Column>& columns() const { return columns_; }
   std::optional<std::size_t> find(const std::string& property) const {
     auto it = index_.find(property);
-    return it == index_.end() ? std::nullopt : std::optional(it->second);
+    return it == index_.end() ? std::nullopt : std::optional(*it);
   }
 
  private:
@@ -382,7 +385,7 @@ class Columns {
   }
 
   Column& column(std::int64_t feature, const std::string& property) {
-    if (auto at = index_.find(property); at != index_.end()) return columns_[at->second];
+    if (auto at = index_.find(property); at != index_.end()) return columns_[*at];
     if (property.empty()) {
       throw ConvertError(featurePrefix(in_, feature) +
                          "a property without a name cannot name a column");
@@ -398,8 +401,8 @@ class Columns {
       warn(in_ + ": property " + shownText(property) + " is written as column " +
            shownText(c.name));
     }
-    index_.emplace(property, columns_.size());
     columns_.push_back(std::move(c));
+    index_.insert(columns_.size() - 1);
     return columns_.back();
   }
 
@@ -512,7 +515,9 @@ class Columns {
   const std::string& in_;
   bool cut_;
   std::vector<Column> columns_;
-  std::map<std::string, std::size_t> index_;  // a tree: no names can make its lookups slow
+  // The columns' places by their properties' names, which the columns hold once.
+  NamePlaces index_{
+      ByName{[this](std::size_t i) -> const std::string& { return columns_[i].property; }}};
   std::set<std::u16string> taken_;
 };
 

@@ -124,4 +124,10 @@ std::string xmlEscaped(std::string_view utf8) {
   return out;
 }
 
+void WholeFile::flush() {
+  file_.write(member_, written_, buffer_.data(), buffer_.size());
+  written_ += static_cast<std::int64_t>(buffer_.size());
+  buffer_.clear();
+}
+
 }  // namespace kelshp

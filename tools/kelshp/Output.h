@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "kel/runtime/AtomicFileSet.h"
 
 // Text for the tool's outputs: numbers that read back to the same double, JSON strings, and text
 // from files and paths made safe for a terminal.
@@ -20,6 +23,29 @@ std::string jsonString(std::u16string_view text);
 // a backslash as \\, so that nothing a file or a file name holds can steer the terminal and every
 // escape reads one way.
 std::string visible(std::string_view utf8);
+
+// A file written as text a piece at a time, through a buffer of 64 KiB, that appears whole under
+// its name at commit() or not at all: memory holds the buffer, whatever the file's size. Failures
+// are raised as kel::Error, naming the file.
+class WholeFile {
+ public:
+  explicit WholeFile(const std::string& path) : member_(file_.add(path)) {}
+  void append(std::string_view text) {
+    buffer_ += text;
+    if (buffer_.size() >= 64 * 1024) flush();
+  }
+  void commit() {
+    flush();
+    file_.commit();
+  }
+
+ private:
+  void flush();
+  kel::AtomicFileSet file_;
+  std::size_t member_;
+  std::string buffer_;
+  std::int64_t written_ = 0;
+};
 
 // Text for XML attributes and content: the five special characters escaped.
 std::string xmlEscaped(std::string_view utf8);

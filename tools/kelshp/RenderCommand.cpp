@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <limits>
 #include <optional>
 #include <string>
@@ -125,10 +124,12 @@ int runRender(const Args& args) {
   if (!layer) return 1;
 
   Viewport view(layer->shapes().header(), width);
-  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + number(view.width()) +
-                    "\" height=\"" + number(view.height()) + "\" viewBox=\"0 0 " +
-                    number(view.width()) + " " + number(view.height()) + "\">\n" +
-                    "<rect width=\"100%\" height=\"100%\" fill=\"#fbfaf5\"/>\n";
+  // The picture goes to the file as it is drawn, and appears whole or not at all.
+  WholeFile svg(output);
+  svg.append("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + number(view.width()) +
+             "\" height=\"" + number(view.height()) + "\" viewBox=\"0 0 " + number(view.width()) +
+             " " + number(view.height()) + "\">\n" +
+             "<rect width=\"100%\" height=\"100%\" fill=\"#fbfaf5\"/>\n");
   kel::format::ShapeView shape;
   for (std::int64_t i = 0; i < layer->count(); ++i) {
     if (!layer->shapes().read(i, shape)) continue;
@@ -143,28 +144,24 @@ int runRender(const Args& args) {
       std::string d = pathData(view, rings, filled);
       if (d.empty()) continue;
       // Even-odd filling leaves the holes open whichever way their rings run.
-      svg += filled ? "<path fill=\"#9cc3a4\" fill-opacity=\"0.8\" fill-rule=\"evenodd\" "
-                      "stroke=\"#35613f\" stroke-width=\"0.8\" d=\""
-                    : "<path fill=\"none\" stroke=\"#b5452f\" stroke-width=\"1.5\" "
-                      "stroke-linejoin=\"round\" d=\"";
-      svg += d + "\"/>\n";
+      svg.append(filled ? "<path fill=\"#9cc3a4\" fill-opacity=\"0.8\" fill-rule=\"evenodd\" "
+                          "stroke=\"#35613f\" stroke-width=\"0.8\" d=\""
+                        : "<path fill=\"none\" stroke=\"#b5452f\" stroke-width=\"1.5\" "
+                          "stroke-linejoin=\"round\" d=\"");
+      svg.append(d + "\"/>\n");
     } else {
       for (const Ring& part : rings) {
         for (const Point& p : part) {
           if (std::optional<Point> at = view.place(p)) {
-            svg += "<circle r=\"3\" fill=\"#2f5fb5\" cx=\"" + number(at->x) + "\" cy=\"" +
-                   number(at->y) + "\"/>\n";
+            svg.append("<circle r=\"3\" fill=\"#2f5fb5\" cx=\"" + number(at->x) + "\" cy=\"" +
+                       number(at->y) + "\"/>\n");
           }
         }
       }
     }
   }
-  svg += "</svg>\n";
-
-  std::ofstream out(output, std::ios::binary);
-  out << svg;
-  out.close();
-  if (!out) return fail(output + ": cannot be written");
+  svg.append("</svg>\n");
+  svg.commit();
   if (std::string what = view.report(); !what.empty()) warn(path.file(".shp") + ": " + what);
   return 0;
 }
