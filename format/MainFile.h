@@ -1,7 +1,8 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
+
+#include "kel/format/MainHeader.h"
 
 // The layout of the main file (.shp) and the index file (.shx), described once for readers,
 // writers and checks. Both files open with the same 100-byte header; its first seven words are
@@ -27,7 +28,6 @@ namespace kel::format {
 
 constexpr std::int32_t kFileCode = 9994;
 constexpr std::int32_t kVersion = 1000;
-constexpr std::int32_t kHeaderBytes = 100;
 constexpr std::int32_t kRecordHeaderBytes = 8;
 constexpr std::int32_t kIndexEntryBytes = 8;
 
@@ -39,38 +39,5 @@ constexpr std::int32_t kShapeTypeAt = 32;
 constexpr std::int32_t kBoxAt = 36;     // xMin, yMin, xMax, yMax
 constexpr std::int32_t kRangesAt = 68;  // zMin, zMax, mMin, mMax
 constexpr std::int32_t kContentLengthAt = 4;
-
-// The 100-byte header of either file, its words in host order.
-struct MainHeader {
-  std::int32_t fileCode = 0;
-  std::int32_t unused[5] = {};
-  std::int32_t fileLength = 0;
-  std::int32_t version = 0;
-  std::int32_t shapeType = 0;
-  double xMin = 0, yMin = 0, xMax = 0, yMax = 0;
-  double zMin = 0, zMax = 0, mMin = 0, mMax = 0;
-
-  using Bytes = std::array<unsigned char, kHeaderBytes>;
-  static MainHeader decode(const Bytes& bytes) noexcept;
-  Bytes encode() const noexcept;
-};
-
-// The header before each record of the main file.
-struct RecordHeader {
-  std::int32_t recordNumber = 0;   // 1-based
-  std::int32_t contentLength = 0;  // words
-
-  static RecordHeader decode(const unsigned char* bytes) noexcept;
-  void encode(unsigned char* bytes) const noexcept;
-};
-
-// One entry of the index file.
-struct IndexEntry {
-  std::int32_t offset = 0;         // words from the start of the main file
-  std::int32_t contentLength = 0;  // words
-
-  static IndexEntry decode(const unsigned char* bytes) noexcept;
-  void encode(unsigned char* bytes) const noexcept;
-};
 
 }  // namespace kel::format

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "kel/format/MainFile.h"
+
 namespace kel::format {
 
 namespace {

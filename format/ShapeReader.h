@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "kel/format/MainFile.h"
+#include "kel/format/MainHeader.h"
 #include "kel/format/Reporter.h"
 #include "kel/format/ShapeRecord.h"
 #include "kel/runtime/ReadOnlyFile.h"

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "kel/format/MainFile.h"
+
 namespace kel::format {
 
 namespace {

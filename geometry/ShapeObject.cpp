@@ -1,6 +1,7 @@
 #include "kel/geometry/ShapeObject.h"
 
 #include "kel/runtime/Checked.h"
+#include "kel/runtime/ObjectArena.h"
 #include "kel/runtime/Text.h"
 
 namespace kel {

@@ -7,11 +7,12 @@
 #include "kel/geometry/Coordinate.h"
 #include "kel/geometry/ShapeTypeConstants.h"
 #include "kel/runtime/Collection.h"
-#include "kel/runtime/ObjectArena.h"
 #include "kel/runtime/Ref.h"
 #include "kel/runtime/Variant.h"
 
 namespace kel {
+
+class ObjectArena;
 
 // One shape record held in memory: its type, its vertices, the 0-based starts of its parts, its
 // attribute record and its extents. Nothing here checks that these fit together; the extents

@@ -69,6 +69,20 @@ void ObjectArena::startChunk(std::size_t bytes) {
   used_ = header;
 }
 
+ArenaPlace takeThreadArenaPlace(std::size_t bytes) {
+  ObjectArena::Place place = ObjectArena::ofThisThread().allocate(bytes, 1);
+  return {place.memory, place.chunk};
+}
+
+void settleArenaPlace(Object& object, ArenaPlace place) noexcept {
+  ObjectArena::adopt(object, static_cast<ObjectArena::Chunk*>(place.chunk));
+}
+
+void returnArenaPlace(ArenaPlace place, std::size_t bytes) noexcept {
+  ObjectArena::poison(place.memory, bytes);
+  ObjectArena::releaseChunk(static_cast<ObjectArena::Chunk*>(place.chunk));
+}
+
 ObjectArena::Chunk* ObjectArena::chunkOf(Object* object) noexcept {
   return reinterpret_cast<Chunk*>(reinterpret_cast<unsigned char*>(object) -
                                   std::size_t{object->arenaOffset()} * kUnit);

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "kel/runtime/Object.h"
+#include "kel/runtime/Ref.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KEL_ADDRESS_SANITIZER 1
@@ -22,9 +23,6 @@
 #endif
 
 namespace kel {
-
-template <class T>
-class Ref;
 
 // Makes many objects, of any class, in a few large chunks of memory. A reader that creates a
 // shape, its lists, its record and a Coordinate for every vertex of a file, or a caller who builds
@@ -117,6 +115,10 @@ class ObjectArena {
   static void releaseAll(Object* const* objects, std::size_t n) noexcept;
 
  private:
+  friend ArenaPlace takeThreadArenaPlace(std::size_t bytes);
+  friend void settleArenaPlace(Object& object, ArenaPlace place) noexcept;
+  friend void returnArenaPlace(ArenaPlace place, std::size_t bytes) noexcept;
+
   struct alignas(16) Chunk {
     // Objects alive in the chunk, plus kReserve less the objects made while it is an arena's
     // current chunk.

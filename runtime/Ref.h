@@ -1,12 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
 #include <type_traits>
 #include <utility>
 
 #include "kel/runtime/Error.h"
 #include "kel/runtime/Object.h"
-#include "kel/runtime/ObjectArena.h"
 
 namespace kel {
 
@@ -50,10 +50,31 @@ class Ref {
   T* ptr_ = nullptr;
 };
 
+// Room for an object in the calling thread's arena (ObjectArena.cpp): taken before the object is
+// made there, then given the object, or given back when its constructor throws.
+struct ArenaPlace {
+  void* memory;
+  void* chunk;
+};
+ArenaPlace takeThreadArenaPlace(std::size_t bytes);
+void settleArenaPlace(Object& object, ArenaPlace place) noexcept;
+void returnArenaPlace(ArenaPlace place, std::size_t bytes) noexcept;
+
 // Makes an object in the calling thread's arena.
 template <class T, class... Args>
 Ref<T> makeRef(Args&&... args) {
-  return ObjectArena::ofThisThread().make<T>(std::forward<Args>(args)...);
+  // The constructor may make objects of its own in the arena and so move it on to a new chunk;
+  // the object belongs to the chunk that its place was taken from.
+  ArenaPlace place = takeThreadArenaPlace(sizeof(T));
+  T* object;
+  try {
+    object = new (place.memory) T(std::forward<Args>(args)...);
+  } catch (...) {
+    returnArenaPlace(place, sizeof(T));
+    throw;
+  }
+  settleArenaPlace(*object, place);
+  return Ref<T>(object);
 }
 
 // The object behind a reference that must be set: a null reference is the automation error

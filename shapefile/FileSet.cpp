@@ -7,6 +7,7 @@
 #include "kel/runtime/Checked.h"
 #include "kel/runtime/FileSystem.h"
 #include "kel/runtime/Text.h"
+#include "kel/shapefile/DriverState.h"
 #include "kel/shapefile/ReadContract.h"
 #include "kel/shapefile/Shapefile.h"
 
@@ -19,7 +20,7 @@ constexpr std::u16string_view kExtensions[] = {u".shp", u".shx", u".dbf"};
 }  // namespace
 
 void Shapefile::openFileSet(ChannelTable& channels, const std::u16string& stem, LinkRule links) {
-  std::int32_t* numbers[] = {&shpChannel_, &shxChannel_, &dbfChannel_};
+  std::int32_t* numbers[] = {&driver_->shpChannel_, &driver_->shxChannel_, &driver_->dbfChannel_};
   for (int i = 0; i < 3; ++i) {
     try {
       // Each free number is asked for after the previous file was opened, so the three differ.
@@ -37,7 +38,7 @@ void Shapefile::openFileSet(ChannelTable& channels, const std::u16string& stem, 
 }
 
 void Shapefile::closeFileSet(ChannelTable& channels) {
-  const std::int32_t numbers[] = {shpChannel_, shxChannel_, dbfChannel_};
+  const std::int32_t numbers[] = {driver_->shpChannel_, driver_->shxChannel_, driver_->dbfChannel_};
   for (int i = 0; i < 3; ++i) {
     try {
       channels.close(toInt16(std::int64_t{numbers[i]}));
@@ -49,7 +50,7 @@ void Shapefile::closeFileSet(ChannelTable& channels) {
 }
 
 void Shapefile::abandonFileSet(ChannelTable& channels) noexcept {
-  for (std::int32_t channel : {shpChannel_, shxChannel_, dbfChannel_}) {
+  for (std::int32_t channel : {driver_->shpChannel_, driver_->shxChannel_, driver_->dbfChannel_}) {
     try {
       channels.close(toInt16(std::int64_t{channel}));
     } catch (const std::exception&) {

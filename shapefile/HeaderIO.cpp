@@ -3,6 +3,7 @@
 
 #include "kel/format/ShapeRecord.h"
 #include "kel/runtime/Checked.h"
+#include "kel/shapefile/DriverState.h"
 #include "kel/shapefile/Shapefile.h"
 
 namespace kel {
@@ -20,23 +21,23 @@ shp::ShapefileHeader getHeader(FileChannel& file) {
 bool Shapefile::readHeaders(ChannelTable& channels) {
   std::u16string_view reading = u".shx";
   try {
-    indexHeader_ = getHeader(channels.channel(toInt16(std::int64_t{shxChannel_})));
+    driver_->indexHeader_ = getHeader(channels.channel(toInt16(std::int64_t{driver_->shxChannel_})));
     // Every index entry is 4 words behind the 50 of the header; the count is known before the
     // file code is checked.
-    double entries = static_cast<double>(sub32(indexHeader_.fileLength, shp::kHeaderWords)) /
+    double entries = static_cast<double>(sub32(driver_->indexHeader_.fileLength, shp::kHeaderWords)) /
                      shp::kIndexEntryWords;
-    indexRecordCount_ = toInt32(entries);
-    if (indexHeader_.fileCode != shp::kFileCode) return false;
+    driver_->indexRecordCount_ = toInt32(entries);
+    if (driver_->indexHeader_.fileCode != shp::kFileCode) return false;
 
     reading = u".shp";
-    mainHeader_ = getHeader(channels.channel(toInt16(std::int64_t{shpChannel_})));
+    driver_->mainHeader_ = getHeader(channels.channel(toInt16(std::int64_t{driver_->shpChannel_})));
     BoundingBox& box = deref(boundingBox_);
-    box.put_xMin(mainHeader_.xMin);
-    box.put_yMin(mainHeader_.yMin);
-    box.put_xMax(mainHeader_.xMax);
-    box.put_yMax(mainHeader_.yMax);
-    shapeType_ = static_cast<ShapeTypeConstants>(mainHeader_.shapeType);
-    return mainHeader_.fileCode == shp::kFileCode;
+    box.put_xMin(driver_->mainHeader_.xMin);
+    box.put_yMin(driver_->mainHeader_.yMin);
+    box.put_xMax(driver_->mainHeader_.xMax);
+    box.put_yMax(driver_->mainHeader_.yMax);
+    shapeType_ = static_cast<ShapeTypeConstants>(driver_->mainHeader_.shapeType);
+    return driver_->mainHeader_.fileCode == shp::kFileCode;
   } catch (const std::exception& e) {
     noteFailure(reading, "the header cannot be read", e);
     return false;

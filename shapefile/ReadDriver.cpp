@@ -3,6 +3,7 @@
 #include "kel/runtime/AtomicFileSet.h"
 #include "kel/runtime/Checked.h"
 #include "kel/runtime/FileSystem.h"
+#include "kel/shapefile/DriverState.h"
 #include "kel/shapefile/Shapefile.h"
 #include "kel/shapefile/ShapefilePaths.h"
 

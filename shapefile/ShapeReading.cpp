@@ -7,6 +7,7 @@
 #include "kel/format/MainFile.h"
 #include "kel/format/ShapeRecord.h"
 #include "kel/runtime/Checked.h"
+#include "kel/shapefile/DriverState.h"
 #include "kel/shapefile/Shapefile.h"
 
 namespace kel {
@@ -65,9 +66,9 @@ void getPoints(FileChannel& shp, ShapeObject& shape, std::int16_t n, ObjectArena
 
 bool Shapefile::readShapes(ChannelTable& channels) {
   try {
-    FileChannel& shp = channels.channel(toInt16(std::int64_t{shpChannel_}));
+    FileChannel& shp = channels.channel(toInt16(std::int64_t{driver_->shpChannel_}));
     ObjectArena arena;
-    for (std::int32_t i = 1; i <= indexRecordCount_; i = add32(i, 1)) {
+    for (std::int32_t i = 1; i <= driver_->indexRecordCount_; i = add32(i, 1)) {
       // Each record's type picks the reader of the next one.
       Ref<ShapeObject> shape;
       switch (shapeType_) {
@@ -98,7 +99,7 @@ bool Shapefile::readShapes(ChannelTable& channels) {
 std::int32_t Shapefile::readRecordStart(FileChannel& shp) {
   unsigned char header[format::kRecordHeaderBytes];
   shp.get(header, sizeof header);
-  recordHeader_ = format::RecordHeader::decode(header);
+  driver_->recordHeader_ = format::RecordHeader::decode(header);
   shapeType_ = static_cast<ShapeTypeConstants>(shp.get<std::int32_t>());
   return shapeType_;
 }

@@ -6,6 +6,7 @@
 #include "kel/format/MainFile.h"
 #include "kel/format/ShapeRecord.h"
 #include "kel/runtime/Checked.h"
+#include "kel/runtime/FileChannel.h"
 #include "kel/shapefile/Shapefile.h"
 
 namespace kel {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,12 +13,15 @@
 #include "kel/geometry/BoundingBox.h"
 #include "kel/geometry/ShapeObject.h"
 #include "kel/geometry/ShapeTypeConstants.h"
-#include "kel/runtime/ChannelTable.h"
 #include "kel/runtime/Collection.h"
 #include "kel/runtime/Ref.h"
-#include "kel/shapefile/ShapefileFormat.h"
 
 namespace kel {
+
+class ChannelTable;
+class FileChannel;
+class ObjectArena;
+enum class LinkRule;
 
 // The root object: one shapefile held in memory, with its shapes in file order, its whole-file
 // extents, the shape type that the file describes, and the columns of its dBASE table. Shapes are
@@ -27,6 +31,7 @@ class Shapefile final : public Object {
   static constexpr ClassId kClassId = ClassId::Shapefile;
 
   Shapefile();
+  ~Shapefile();
 
   // Reads the shapefile basepath + filename (".shp", ".shx" and ".dbf") and appends its shapes to
   // those held; true when all three files were read. Writes the normalised base path and file
@@ -132,14 +137,10 @@ class Shapefile final : public Object {
   ShapeTypeConstants shapeType_ = kelUndefined;
   Ref<Collection> shapeObjects_;
 
-  // The drivers' working state, kept between calls as the last read or write left it.
-  shp::ShapefileHeader mainHeader_;
-  shp::ShapefileHeader indexHeader_;
-  shp::RecordHeader recordHeader_;
-  std::int32_t shpChannel_ = 0;
-  std::int32_t shxChannel_ = 0;
-  std::int32_t dbfChannel_ = 0;
-  std::int32_t indexRecordCount_ = 0;  // as the index file's length announces
+  // The drivers' working state, kept between calls as the last read or write left it
+  // (DriverState.h, private to this layer).
+  struct DriverState;
+  std::unique_ptr<DriverState> driver_;
 
   struct Caught {
     std::u16string_view extension;

@@ -8,6 +8,7 @@
 #include "kel/runtime/Checked.h"
 #include "kel/runtime/CodePage.h"
 #include "kel/shapefile/DbaseFormat.h"
+#include "kel/shapefile/DriverState.h"
 #include "kel/shapefile/Shapefile.h"
 
 namespace kel {
@@ -37,7 +38,7 @@ Ref<TableDescriptor> getDescriptor(FileChannel& dbf, std::uint8_t first) {
 
 bool Shapefile::readTable(ChannelTable& channels) {
   try {
-    FileChannel& dbf = channels.channel(toInt16(std::int64_t{dbfChannel_}));
+    FileChannel& dbf = channels.channel(toInt16(std::int64_t{driver_->dbfChannel_}));
     unsigned char header[dbf::kFileHeaderBytes];
     dbf.get(header, sizeof header);
     // The count is read as the signed number it is to the interface.

@@ -4,6 +4,7 @@
 
 #include "kel/format/DbaseFile.h"
 #include "kel/runtime/Checked.h"
+#include "kel/runtime/FileChannel.h"
 #include "kel/runtime/CodePage.h"
 #include "kel/runtime/LocalDate.h"
 #include "kel/runtime/Text.h"

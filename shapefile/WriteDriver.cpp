@@ -2,6 +2,7 @@
 
 #include "kel/runtime/Checked.h"
 #include "kel/runtime/FileSystem.h"
+#include "kel/shapefile/DriverState.h"
 #include "kel/shapefile/Shapefile.h"
 #include "kel/shapefile/ShapefilePaths.h"
 
@@ -33,7 +34,7 @@ bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filenam
     // A file the look-up cannot see (a hidden one) is opened with its old bytes; empty it, so
     // that nothing old is left behind the new end.
     doing = "cannot be emptied";
-    const std::int32_t numbers[] = {shpChannel_, shxChannel_, dbfChannel_};
+    const std::int32_t numbers[] = {driver_->shpChannel_, driver_->shxChannel_, driver_->dbfChannel_};
     FileChannel* files[3] = {};
     for (int i = 0; i < 3; ++i) {
       file = extensions[i];

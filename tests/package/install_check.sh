@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# install_check.sh SOURCE BUILD: installs the built library into a scratch prefix and builds, as
-# users would, the README's C++ program against it through find_package (with a header of the
+# install_check.sh SOURCE BUILD: installs the built library into a scratch prefix; checks that its
+# headers are the public ones the build lists (build/public-headers.txt), none of the internals, and
+# that each compiles alone against the prefix; builds, as users would, the README's C++ program against it through find_package (with a header of the
 # consumer's own named runtime/Error.h) and through pkg-config; checks that a C++17 consumer is
 # told that the library needs C++20; packs the Debian packages, unpacks them into a scratch root
 # and builds against that; and builds the library inside another project with add_subdirectory,
@@ -38,6 +39,24 @@ expect_roads() {
   printed=$("$@" "$work/demo/roads.shp")
   grep -q "^0: type 3, 3 vertices, 'Hauptstraße'" <<<"$printed" || { echo "$printed"; exit 1; }
 }
+
+step "the installed headers: the public ones, each whole by itself"
+installed=$(cd "$work/prefix/include/kel" && find . -name '*.h' | sed 's|^\./||' | sort)
+expected=$(sort "$build/public-headers.txt")
+if [ "$installed" != "$expected" ]; then
+  diff <(echo "$expected") <(echo "$installed"); exit 1
+fi
+for internal in runtime/FileChannel.h runtime/ChannelTable.h runtime/ObjectArena.h format/MainFile.h \
+                shapefile/ShapefileFormat.h shapefile/DriverState.h geojson/Geometry.h; do
+  if grep -qx "$internal" <<<"$installed"; then echo "$internal installed"; exit 1; fi
+done
+for public in shapefile/Shapefile.h format/Layer.h format/LayerWriter.h runtime/Ref.h; do
+  grep -qx "$public" <<<"$installed" || { echo "$public not installed"; exit 1; }
+done
+# shellcheck disable=SC2016
+xargs -P "$(nproc)" -I{} sh -c 'echo "#include <kel/{}>" |
+  c++ -std=c++20 -fsyntax-only -Wall -Wextra -Werror -I"$1" -x c++ - || { echo "{}"; exit 255; }' \
+  _ "$work/prefix/include" <<<"$installed"
 
 step "find_package against the installed prefix"
 cmake -S "$work/app" -B "$work/app/build" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
