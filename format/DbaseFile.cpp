@@ -7,24 +7,25 @@
 namespace kel::format {
 
 std::string_view columnTypeName(std::uint8_t letter) noexcept {
-  switch (letter) {
-    case 'C':
+  std::optional<ColumnType> type = columnTypeOf(letter);
+  if (!type) return {};
+  switch (*type) {
+    case ColumnType::Character:
       return "Character";
-    case 'N':
+    case ColumnType::Number:
       return "Number";
-    case 'F':
+    case ColumnType::Float:
       return "Float";
-    case 'L':
+    case ColumnType::Logical:
       return "Logical";
-    case 'D':
+    case ColumnType::Date:
       return "Date";
-    case 'I':
+    case ColumnType::Integer:
       return "Integer";
-    case 'M':
+    case ColumnType::Memo:
       return "Memo";
-    default:
-      return {};
   }
+  return {};
 }
 
 DbfHeader DbfHeader::decode(const unsigned char* b) noexcept {

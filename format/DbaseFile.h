@@ -1,7 +1,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 // The layout of the dBASE table (.dbf), described once for readers, writers and checks. Integers
@@ -45,6 +47,42 @@ constexpr std::int32_t kLanguageDriverAt = 29;
 constexpr std::int32_t kTypeLetterAt = 11;
 constexpr std::int32_t kWidthAt = 16;
 constexpr std::int32_t kDecimalsAt = 17;
+
+// What a table holds at most, as its layout has it. Each is a refusal of the writer; the warning
+// is one too for kOldReadersColumns.
+constexpr std::size_t kMaxNameBytes = kFieldNameBytes - 1;  // of a column's name
+constexpr std::size_t kMaxWidth = 254;                      // of a column, in bytes
+constexpr std::size_t kMaxColumns = 2046;  // 32 + 32 * 2046 + 1 header bytes fit 16 bits
+constexpr std::size_t kOldReadersColumns = 255;  // more: older dBASE readers stop there
+constexpr std::size_t kMaxRowBytes = 65535;      // a row's length, deletion flag included
+
+// The column types whose letters the library knows. A switch over them has no default, so that
+// the compiler names a type that one forgets.
+enum class ColumnType : char {
+  Character = 'C',
+  Number = 'N',
+  Float = 'F',
+  Logical = 'L',
+  Date = 'D',
+  Integer = 'I',
+  Memo = 'M',
+};
+
+// The type of a letter as it lies in a descriptor; none for a letter the library does not know
+// (lower case included).
+constexpr std::optional<ColumnType> columnTypeOf(std::uint8_t letter) noexcept {
+  for (ColumnType type : {ColumnType::Character, ColumnType::Number, ColumnType::Float,
+                          ColumnType::Logical, ColumnType::Date, ColumnType::Integer,
+                          ColumnType::Memo}) {
+    if (static_cast<std::uint8_t>(type) == letter) return type;
+  }
+  return std::nullopt;
+}
+
+// A letter against a type: `column.type == ColumnType::Logical`.
+constexpr bool operator==(std::uint8_t letter, ColumnType type) noexcept {
+  return letter == static_cast<std::uint8_t>(type);
+}
 
 // The name of a column type letter ("Character", "Number", "Float", "Logical", "Date", "Integer",
 // "Memo"); empty for a letter the library gives no name.

@@ -9,7 +9,6 @@ namespace kel::format {
 
 namespace {
 
-constexpr std::size_t kMaxWidth = 254;
 constexpr std::size_t kShownText = 40;  // characters of a text value that a sentence quotes
 
 // The writer takes only C, N, F, L and D columns, all of which have a name.
@@ -91,6 +90,31 @@ std::optional<std::string> text(const FieldDescriptor& column, const std::string
 
 }  // namespace
 
+bool isNull(const Value& value) noexcept {
+  return std::holds_alternative<Null>(value);
+}
+
+std::optional<double> asDouble(const Value& value) noexcept {
+  if (const auto* i = std::get_if<std::int64_t>(&value)) return static_cast<double>(*i);
+  if (const auto* d = std::get_if<double>(&value)) return *d;
+  return std::nullopt;
+}
+
+std::optional<std::int64_t> asInteger(const Value& value) noexcept {
+  if (const auto* i = std::get_if<std::int64_t>(&value)) return *i;
+  const auto* d = std::get_if<double>(&value);
+  // -2^63 is the least int64_t; 2^63 is one past the greatest.
+  if (d == nullptr || !(*d >= -0x1p63 && *d < 0x1p63) || std::trunc(*d) != *d) return std::nullopt;
+  return static_cast<std::int64_t>(*d);
+}
+
+std::string asText(const Value& value) {
+  if (const auto* s = std::get_if<std::string>(&value)) return *s;
+  if (const auto* raw = std::get_if<RawBytes>(&value)) return raw->bytes;
+  if (isNull(value)) return {};
+  return shown(value);
+}
+
 std::string shown(const Value& value) {
   struct {
     std::string operator()(Null) const { return "null"; }
@@ -136,10 +160,14 @@ std::optional<std::string> unwritableColumn(const FieldDescriptor& c) {
     return "the type letter '" + type + "' is none of C, N, F, L and D";
   }
   std::string width = std::to_string(c.width);
-  if (c.width == 0 || c.width > kMaxWidth) return "the width " + width + " is not 1 to 254";
-  if (c.type == 'L' && c.width != 1) return "a Logical column is 1 wide, not " + width;
-  if (c.type == 'D' && c.width != 8) return "a Date column is 8 wide, not " + width;
-  bool number = c.type == 'N' || c.type == 'F';
+  if (c.width == 0 || c.width > kMaxWidth) {
+    return "the width " + width + " is not 1 to " + std::to_string(kMaxWidth);
+  }
+  if (c.type == ColumnType::Logical && c.width != 1) {
+    return "a Logical column is 1 wide, not " + width;
+  }
+  if (c.type == ColumnType::Date && c.width != 8) return "a Date column is 8 wide, not " + width;
+  bool number = c.type == ColumnType::Number || c.type == ColumnType::Float;
   if (!number && c.decimals != 0) return "a " + typeName(c.type) + " column has no decimals";
   if (number && c.decimals > 0 && c.decimals + 2 > c.width) {
     return std::to_string(c.decimals) + " decimals leave no room for a digit and the point in " +
@@ -152,21 +180,23 @@ std::optional<std::string> encodeField(const FieldDescriptor& column, const Valu
                                        TextEncoder& encoder, bool cut, std::string& field) {
   const std::size_t width = column.width;
   if (std::holds_alternative<Null>(value)) {
-    field.assign(width, column.type == 'L' ? '?' : ' ');
+    field.assign(width, column.type == ColumnType::Logical ? '?' : ' ');
     return std::nullopt;
   }
   auto mismatch = [&] {
     return std::string(kindOf(value)) + " (" + shown(value) + ") cannot go into a " +
            typeName(column.type) + " column";
   };
-  switch (column.type) {
-    case 'C':
+  std::optional<ColumnType> type = columnTypeOf(column.type);
+  if (!type) return mismatch();
+  switch (*type) {
+    case ColumnType::Character:
       if (const auto* s = std::get_if<std::string>(&value)) {
         return text(column, *s, encoder, cut, field);
       }
       return mismatch();
-    case 'N':
-    case 'F': {
+    case ColumnType::Number:
+    case ColumnType::Float: {
       if (!std::holds_alternative<std::int64_t>(value) && !std::holds_alternative<double>(value)) {
         return mismatch();
       }
@@ -191,13 +221,13 @@ std::optional<std::string> encodeField(const FieldDescriptor& column, const Valu
       field += *d;
       return std::nullopt;
     }
-    case 'L':
+    case ColumnType::Logical:
       if (const bool* b = std::get_if<bool>(&value)) {
         field.assign(1, *b ? 'T' : 'F');
         return std::nullopt;
       }
       return mismatch();
-    case 'D':
+    case ColumnType::Date:
       if (const Date* d = std::get_if<Date>(&value)) {
         if (d->year < 1 || d->year > 9999 || d->month < 1 || d->month > 12 || d->day < 1 ||
             d->day > daysIn(d->year, d->month)) {
@@ -209,6 +239,9 @@ std::optional<std::string> encodeField(const FieldDescriptor& column, const Valu
         return std::nullopt;
       }
       return mismatch();
+    case ColumnType::Integer:
+    case ColumnType::Memo:
+      break;  // no values are written into them (unwritableColumn)
   }
   return mismatch();
 }

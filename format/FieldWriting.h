@@ -23,10 +23,6 @@
 // take for none). A number is rounded to the column's decimals, which is what the column says.
 namespace kel::format {
 
-// The most digits of an integer that the readers of Number columns read back as that integer:
-// wider ones they read as doubles, rounded. Every writer refuses wider integers.
-constexpr std::size_t kIntegerDigits = 18;
-
 // Why the writer cannot write columns of this descriptor (a letter other than C, N, F, L, D; a
 // width of 0, above 254, not 1 for L or 8 for D; decimals in a column other than N or F, or too
 // many to leave room for a digit and the point); none when it can.
@@ -36,8 +32,5 @@ std::optional<std::string> unwritableColumn(const FieldDescriptor& column);
 // cannot go there.
 std::optional<std::string> encodeField(const FieldDescriptor& column, const Value& value,
                                        TextEncoder& text, bool cut, std::string& field);
-
-// The value as the sentences show it: text quoted and shortened, numbers, dates, true or false.
-std::string shown(const Value& value);
 
 }  // namespace kel::format

@@ -1,8 +1,7 @@
 #include "kel/format/Layer.h"
 
-#include <cctype>
-
 #include "kel/format/Encoding.h"
+#include "kel/format/LayerFiles.h"
 #include "kel/runtime/AtomicFileSet.h"
 #include "kel/runtime/ReadOnlyFile.h"
 #include "kel/runtime/Text.h"
@@ -11,18 +10,6 @@ namespace kel::format {
 
 namespace {
 
-bool isUpper(std::string_view s) {
-  for (char c : s) {
-    if (std::islower(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
-
-std::string upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // The file beside the main file with that extension (".shx"), opened when it can be: in the main
 // file's letter case first, then in the other; the first spelling when neither is there.
 struct Sibling {
@@ -30,9 +17,8 @@ struct Sibling {
   std::unique_ptr<ReadOnlyFile> file;  // null when missing or not to be opened
   bool missing = true;
 };
-Sibling sibling(const std::string& base, std::string_view ext, bool upperFirst) {
-  std::string lower(ext), up = upper(std::string(ext));
-  std::string first = base + (upperFirst ? up : lower), second = base + (upperFirst ? lower : up);
+Sibling sibling(const LayerFiles& files, std::string_view ext) {
+  std::string first = files.path(ext), second = files.path(ext, true);
   for (const std::string* path : {&first, &second}) {
     ReadOnlyFile::OpenError why;
     std::unique_ptr<ReadOnlyFile> f = ReadOnlyFile::open(*path, why);
@@ -53,9 +39,7 @@ std::optional<std::string> wholeFile(const Sibling& s) {
 // when they cannot be put right, and so are not to be read. A replacement under way in a live
 // process is waited for, for a little while.
 bool putRight(const std::string& path, Reporter& reporter) {
-  std::string stem = path;
-  if (stem.size() >= 4 && upper(stem.substr(stem.size() - 4)) == ".SHP") stem.resize(stem.size() - 4);
-  const std::string record = AtomicFileSet::recordFor(stem);
+  const std::string record = AtomicFileSet::recordFor(LayerFiles::of(path).base);
   try {
     switch (AtomicFileSet::recoverWaiting(record, 2.0)) {
       case AtomicFileSet::Recovered::Nothing:
@@ -88,25 +72,22 @@ std::unique_ptr<Layer> Layer::open(std::string_view path, Reporter& reporter,
                                    const OpenOptions& options) {
   std::string main(path);
   if (!putRight(main, reporter)) return nullptr;
-  bool upperFirst = false;
+  const LayerFiles files = LayerFiles::of(main);
   std::unique_ptr<ReadOnlyFile> mainFile;
-  if (main.size() >= 4 && upper(main.substr(main.size() - 4)) == ".SHP") {
-    upperFirst = isUpper(main.substr(main.size() - 3));
-  } else {
-    Sibling shp = sibling(main, ".shp", false);
+  if (!LayerFiles::endsInShp(main)) {
+    Sibling shp = sibling(files, ".shp");
     main = std::move(shp.path);
     mainFile = std::move(shp.file);
   }
   auto layer = std::make_unique<Layer>();
-  layer->base_ = main.substr(0, main.size() - 4);
-  const std::string& base = layer->base_;
-  Sibling shx = sibling(base, ".shx", upperFirst);
+  layer->base_ = files.base;
+  Sibling shx = sibling(files, ".shx");
   layer->shapes_ =
       ShapeReader::open(main, shx.path, reporter, std::move(mainFile), std::move(shx.file));
   if (!layer->shapes_) return nullptr;
 
-  layer->projection_ = wholeFile(sibling(base, ".prj", upperFirst));
-  layer->codePage_ = wholeFile(sibling(base, ".cpg", upperFirst));
+  layer->projection_ = wholeFile(sibling(files, ".prj"));
+  layer->codePage_ = wholeFile(sibling(files, ".cpg"));
   const std::optional<std::string>& cpg = layer->codePage_;
   std::string encoding = options.encoding;
   std::string why = "as the caller asked";
@@ -115,7 +96,7 @@ std::unique_ptr<Layer> Layer::open(std::string_view path, Reporter& reporter,
     encoding = encodingOfCodePageFile(std::string_view(*cpg).substr(0, 256));
     why = "as the .cpg file says";
   }
-  Sibling dbf = sibling(base, ".dbf", upperFirst);
+  Sibling dbf = sibling(files, ".dbf");
   const std::string& dbfPath = dbf.path;
   if (dbf.missing) {
     reporter.report(

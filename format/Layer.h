@@ -26,8 +26,11 @@ class Layer {
                                      const OpenOptions& options = {});
 
   ShapeReader& shapes() noexcept { return *shapes_; }
+  // The shape type that the main file's header gives.
+  ShapeType shapeType() const noexcept { return shapes_->type(); }
   // Null when the layer has no table.
   TableReader* table() noexcept { return table_.get(); }
+  const TableReader* table() const noexcept { return table_.get(); }
   // The records of the layer: its shapes. A shape past the table's last row has no attributes.
   std::int64_t count() const noexcept { return shapes_->count(); }
   // The table's encoding, or the one it would have.

@@ -12,6 +12,7 @@
 #include "kel/format/DbaseFile.h"
 #include "kel/format/Encoding.h"
 #include "kel/format/FieldWriting.h"
+#include "kel/format/LayerFiles.h"
 #include "kel/format/MainFile.h"
 #include "kel/runtime/AtomicFileSet.h"
 #include "kel/runtime/Error.h"
@@ -23,10 +24,6 @@ namespace kel::format {
 
 namespace {
 
-constexpr std::size_t kMaxColumns = 2046;  // 32 + 32 * 2046 + 1 header bytes fit 16 bits
-constexpr std::size_t kOldReadersColumns = 255;
-constexpr std::size_t kMaxRecordLength = 65535;
-constexpr std::size_t kNameBytes = 10;
 constexpr std::size_t kBufferBytes = 64 * 1024;
 constexpr std::int64_t kMaxRecords = std::numeric_limits<std::int32_t>::max();
 constexpr double kNoMeasure = -1e39;
@@ -239,22 +236,13 @@ std::string nonFinite(const ShapeView& v) {
   return "a value is NaN or infinite";
 }
 
-bool endsWithShp(std::string_view p, bool& upper) {
-  if (p.size() < 4 || p[p.size() - 4] != '.') return false;
-  std::string ext(p.substr(p.size() - 3));
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  upper = p.substr(p.size() - 3) == "SHP";
-  return ext == "shp";
-}
-
 }  // namespace
 
 WriteError::WriteError(Finding finding, std::int64_t column)
     : std::runtime_error(describe(finding)), finding_(std::move(finding)), column_(column) {}
 
 struct LayerWriter::State {
-  std::string base;
-  bool upper = false;
+  LayerFiles layerFiles;  // the base path and the extensions' letter case
   ShapeType type = ShapeType::Null;
   ShapeTypeTraits traits{};
   WriteOptions options;
@@ -281,13 +269,7 @@ struct LayerWriter::State {
   std::vector<double> noMeasures;
   std::string row, field;
 
-  std::string path(std::string_view ext) const {
-    std::string e(ext);
-    if (upper) {
-      for (char& c : e) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return base + e;
-  }
+  std::string path(std::string_view ext) const { return layerFiles.path(ext); }
 
   [[noreturn]] void refuse(FileIndex file, std::int64_t record, std::string sentence,
                            std::int64_t column = -1) const {
@@ -316,7 +298,7 @@ struct LayerWriter::State {
     } catch (const Error& e) {
       status = Status::Failed;
       Finding f;
-      f.file = file < 3 ? paths[file] : base;
+      f.file = file < 3 ? paths[file] : layerFiles.base;
       f.sentence = toUtf8(e.description());
       failure = describe(f);
       files.abandon();
@@ -394,7 +376,7 @@ void LayerWriter::State::refuseColumnCount(std::size_t n,
 void LayerWriter::State::takeColumn(std::size_t i, const FieldDescriptor& d,
                                     const std::string& name) {
   std::size_t length = recordLength + std::size_t{d.width};
-  if (length > kMaxRecordLength) {
+  if (length > kMaxRowBytes) {
     refuseColumn(i, name, "the row would take " + str(length) + " bytes; a row holds 65,535");
   }
   recordLength = static_cast<std::uint16_t>(length);
@@ -417,7 +399,7 @@ void LayerWriter::State::checkColumns(std::span<const ColumnDefinition> definiti
     if (definition.name.empty()) refuse("a column needs a name");
     if (definition.name.find('\0') != std::string::npos) refuse("the name holds a NUL");
     std::string bytes;
-    TextEncoder::Result r = encoder->encode(definition.name, bytes, kNameBytes);
+    TextEncoder::Result r = encoder->encode(definition.name, bytes, kMaxNameBytes);
     if (r.stop == TextEncoder::Stop::Full) {
       bytes.clear();
       r = encoder->encode(definition.name, bytes);
@@ -487,7 +469,8 @@ void LayerWriter::State::start(std::string_view where, ShapeType layerType,
   if (std::size_t nul = p.find('\0'); nul != std::string::npos) {
     refuseFile(p.substr(0, nul), "the path holds a NUL character");
   }
-  base = endsWithShp(p, upper) ? p.substr(0, p.size() - 4) : p;
+  layerFiles = LayerFiles::of(p);
+  const std::string& base = layerFiles.base;
   char last = base.empty() ? '/' : base.back();
 #ifdef _WIN32
   if (last == '\\' || last == ':') last = '/';
@@ -531,7 +514,7 @@ void LayerWriter::State::createFiles() {
                                 " bytes, the most a file may hold");
   }
   writing(3, [&] {
-    files.keepRecord(AtomicFileSet::recordFor(base));
+    files.keepRecord(AtomicFileSet::recordFor(layerFiles.base));
     for (FileIndex i : {kShp, kShx, kDbf}) {
       sinks[i].member = files.add(paths[i]);
       sinks[i].buffer.reserve(kBufferBytes);
@@ -547,6 +530,20 @@ void LayerWriter::State::createFiles() {
       files.write(member, 0, options.projection->data(), options.projection->size());
     }
   });
+}
+
+LayerDefinition definitionOf(const Layer& layer) {
+  LayerDefinition d;
+  d.type = layer.shapeType();
+  if (const TableReader* table = layer.table()) {
+    for (const Column& c : table->columns()) {
+      d.columns.push_back({c.name, static_cast<char>(c.descriptor.type), c.descriptor.width,
+                           c.descriptor.decimals});
+    }
+  }
+  d.options.encoding = layer.encoding();
+  d.options.projection = layer.projection();
+  return d;
 }
 
 LayerWriter::LayerWriter(std::string_view path, ShapeType type,
@@ -585,7 +582,7 @@ std::int64_t LayerWriter::count() const noexcept {
 }
 
 const std::string& LayerWriter::basePath() const noexcept {
-  return state_->base;
+  return state_->layerFiles.base;
 }
 
 template <class MakeRow>
@@ -757,12 +754,8 @@ void LayerWriter::close() {
     for (std::string_view ext : {".cpg", ".prj", ".qix", ".sbn", ".sbx"}) {
       if (ext == ".cpg" && s.codePage) continue;
       if (ext == ".prj" && s.options.projection) continue;
-      std::string lower = s.base + std::string(ext), upper = lower;
-      for (std::size_t i = s.base.size(); i < upper.size(); ++i) {
-        upper[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(upper[i])));
-      }
-      stale.push_back(lower);
-      stale.push_back(upper);
+      stale.push_back(s.layerFiles.path(ext));
+      stale.push_back(s.layerFiles.path(ext, true));
     }
     s.files.commit(stale);
   });

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kel/format/DbaseFile.h"
+#include "kel/format/Layer.h"
 #include "kel/format/Reporter.h"
 #include "kel/format/ShapeRecord.h"
 #include "kel/format/TableReader.h"
@@ -62,6 +63,17 @@ struct WriteOptions {
   Reporter* reporter = nullptr;
 };
 
+// A layer to write as a read one is: its shape type, its columns as definitions (each name in
+// UTF-8, type letter, width and decimals) and options that keep its encoding and its .prj text.
+// A writer made from it takes rows of values as the layer's TableReader gives them; columns of
+// letters other than C, N, F, L and D it refuses (a copy of those takes a TableLayout).
+struct LayerDefinition {
+  ShapeType type = ShapeType::Null;
+  std::vector<ColumnDefinition> columns;
+  WriteOptions options;
+};
+LayerDefinition definitionOf(const Layer& layer);
+
 // Why the writer refused something or failed: the file, the record or row (finding().record,
 // 0-based) and the column where they are known, and a sentence. what() says it all in one line.
 class WriteError : public std::runtime_error {
@@ -105,6 +117,9 @@ class LayerWriter {
   // readers stop there.
   LayerWriter(std::string_view path, ShapeType type, std::span<const ColumnDefinition> columns,
               const WriteOptions& options = {});
+  // The same as a definition has it: definitionOf(layer) writes a layer like `layer`.
+  LayerWriter(std::string_view path, const LayerDefinition& definition)
+      : LayerWriter(path, definition.type, definition.columns, definition.options) {}
   // The same for a table laid out as `table` says, whose rows are added as bytes. The options'
   // encoding and cut are not used; the columns are refused only beyond what a table's header and
   // rows can hold (2,046 columns, rows of 65,535 bytes).

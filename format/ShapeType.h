@@ -24,6 +24,14 @@ enum class ShapeType : std::int32_t {
   MultiPatch = 31,
 };
 
+// Every shape type, by rising code.
+constexpr ShapeType kShapeTypes[] = {
+    ShapeType::Null,        ShapeType::Point,      ShapeType::PolyLine,    ShapeType::Polygon,
+    ShapeType::MultiPoint,  ShapeType::PointZ,     ShapeType::PolyLineZ,   ShapeType::PolygonZ,
+    ShapeType::MultiPointZ, ShapeType::PointM,     ShapeType::PolyLineM,   ShapeType::PolygonM,
+    ShapeType::MultiPointM, ShapeType::MultiPatch,
+};
+
 // What a type's records hold, whatever their dimensions.
 enum class Geometry { Null, Point, PolyLine, Polygon, MultiPoint, MultiPatch };
 

@@ -162,25 +162,27 @@ Value text(std::string_view bytes, Transcoder& transcoder, std::string* odd) {
 // An F column is typed as an N column is: the two letters differ in name only, writers use them
 // alike, and GDAL reads an F column without decimals as integers too.
 bool holdsIntegers(const FieldDescriptor& column) noexcept {
-  return ((column.type == 'N' || column.type == 'F') && column.decimals == 0 &&
-          column.width <= 18) ||
-         (column.type == 'I' && column.width == 4);
+  return ((column.type == ColumnType::Number || column.type == ColumnType::Float) &&
+          column.decimals == 0 && column.width <= kIntegerDigits) ||
+         (column.type == ColumnType::Integer && column.width == 4);
 }
 
 Value decodeValue(const FieldDescriptor& column, std::string_view bytes, Transcoder& transcoder,
                   std::string* odd) {
-  switch (column.type) {
-    case 'C':
-    case 'M':
+  std::optional<ColumnType> type = columnTypeOf(column.type);
+  if (!type) return RawBytes{std::string(bytes)};
+  switch (*type) {
+    case ColumnType::Character:
+    case ColumnType::Memo:
       return text(bytes, transcoder, odd);
-    case 'N':
-    case 'F':
+    case ColumnType::Number:
+    case ColumnType::Float:
       return number(column, bytes, odd);
-    case 'L':
+    case ColumnType::Logical:
       return logical(bytes, odd);
-    case 'D':
+    case ColumnType::Date:
       return date(bytes, odd);
-    case 'I':
+    case ColumnType::Integer:
       if (bytes.size() == 4) {
         return std::int64_t{
             loadLE<std::int32_t>(reinterpret_cast<const unsigned char*>(bytes.data()))};

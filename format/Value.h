@@ -2,6 +2,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -31,6 +32,22 @@ struct RawBytes {
 // column has no decimals and at most 18 digits and otherwise a double, L a bool, D a date, I an
 // integer; any other letter the raw bytes.
 using Value = std::variant<Null, std::int64_t, double, bool, Date, std::string, RawBytes>;
+
+// What a value holds, for a caller that reads: whether it is null; it as a double (an integer or
+// a double; none for other kinds); as an integer (an integer, or a double that is a whole number
+// an int64_t holds exactly; none otherwise); as text (text and raw bytes as they are, null as
+// nothing, numbers, dates as YYYY-MM-DD and true or false as shown() gives them).
+bool isNull(const Value& value) noexcept;
+std::optional<double> asDouble(const Value& value) noexcept;
+std::optional<std::int64_t> asInteger(const Value& value) noexcept;
+std::string asText(const Value& value);
+
+// The value as the sentences show it: text quoted and shortened, numbers, dates, true or false.
+std::string shown(const Value& value);
+
+// The most digits of an integer that the readers of Number columns read back as that integer:
+// wider ones they read as doubles, rounded. Every writer refuses wider integers.
+constexpr std::size_t kIntegerDigits = 18;
 
 // Decodes a field's bytes as its column says, text through `text`. A value that its bytes do not
 // make (letters in a number, a date of 13 months, bytes that are no characters) sets `odd` to a

@@ -121,10 +121,11 @@ std::vector<Seed> engineSeeds() {
   const std::vector<format::XY> points = {{1, 2}, {3, 4}, {5, 6}, {7, 8}};
   const std::vector<double> values = {1, 2, -1e39, 4};
   const std::vector<std::int32_t> parts = {0, 2}, partTypes = {0, 5};
-  for (std::int32_t code : {0, 1, 3, 5, 8, 11, 13, 15, 18, 21, 23, 25, 28, 31}) {
+  for (format::ShapeType type : format::kShapeTypes) {
+    const auto code = static_cast<std::int32_t>(type);
     format::ShapeTypeTraits t = *format::traitsOf(code);
     format::ShapeView v;
-    v.type = static_cast<format::ShapeType>(code);
+    v.type = type;
     if (t.geometry != format::Geometry::Null) {
       std::size_t n = t.geometry == format::Geometry::Point ? 1 : points.size();
       v.points = std::span(points).first(n);

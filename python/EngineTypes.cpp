@@ -1,10 +1,10 @@
 #include <pybind11/eval.h>
 
-#include <array>
-#include <cctype>
+#include <algorithm>
 #include <cerrno>
 
 #include "python/Engine.h"
+#include "kel/runtime/Text.h"
 #include "kel/runtime/TextEncoder.h"
 #include "kel/runtime/Transcoder.h"
 
@@ -88,15 +88,6 @@ ShapeType = _collections.namedtuple("ShapeType", "name code")
 ShapeType.__doc__ = """A shape type of the format: its name ("PolygonZ") and its code (15)."""
 )py";
 
-// The codes of the format's shape types, in order.
-constexpr std::array<std::int32_t, 14> kShapeCodes = {0,  1,  3,  5,  8,  11, 13,
-                                                      15, 18, 21, 23, 25, 28, 31};
-
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 py::object text(const std::string& s) {
   return owned(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "replace"));
 }
@@ -121,7 +112,8 @@ std::string engineName(const std::string& python) {
     return "ISO-8859-" + python.substr(8);
   }
   std::string out = python;
-  for (char& c : out) c = c == '_' ? '-' : static_cast<char>(std::toupper(c));
+  out = kel::asciiUpper(out);
+  std::replace(out.begin(), out.end(), '_', '-');
   return out;
 }
 
@@ -207,9 +199,10 @@ py::object shapeTypeOf(std::int32_t code) {
 
 kel::format::ShapeType shapeTypeFrom(py::handle given) {
   if (PyUnicode_Check(given.ptr())) {
-    std::string name = lower(given.cast<std::string>());
-    for (std::int32_t code : kShapeCodes) {
-      if (lower(std::string(kel::format::traitsOf(code)->name)) == name) {
+    std::string name = kel::asciiLower(given.cast<std::string>());
+    for (kel::format::ShapeType type : kel::format::kShapeTypes) {
+      const auto code = static_cast<std::int32_t>(type);
+      if (kel::asciiLower(kel::format::traitsOf(code)->name) == name) {
         return static_cast<kel::format::ShapeType>(code);
       }
     }
@@ -226,8 +219,8 @@ kel::format::ShapeType shapeTypeFrom(py::handle given) {
   }
   long long n = PyLong_AsLongLong(owned(PyNumber_Index(code.ptr())).ptr());
   if (n == -1 && PyErr_Occurred()) PyErr_Clear();
-  for (std::int32_t c : kShapeCodes) {
-    if (c == n) return static_cast<kel::format::ShapeType>(c);
+  for (kel::format::ShapeType type : kel::format::kShapeTypes) {
+    if (static_cast<std::int32_t>(type) == n) return type;
   }
   throw py::value_error("no shape type has the code " + std::string(py::repr(given)));
 }

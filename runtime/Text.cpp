@@ -107,6 +107,22 @@ std::u16string toUtf16(std::string_view utf8) {
   return out;
 }
 
+std::string asciiUpper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
+std::string asciiLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
 char16_t upperCase(char16_t c) noexcept {
   if (c < 0x80) return (c >= u'a' && c <= u'z') ? char16_t(c - 0x20) : c;
   if (c < 0x100) {

@@ -17,6 +17,11 @@ void appendUtf8(std::string& out, char32_t cp);
 char16_t upperCase(char16_t c) noexcept;
 std::u16string upperCase(std::u16string_view text);
 
+// The text with its ASCII letters upper-cased (lower-cased), every other byte as it is, whatever
+// the locale: for extensions, encoding names and the words of files.
+std::string asciiUpper(std::string_view text);
+std::string asciiLower(std::string_view text);
+
 // Compares as the file system and the match tests do: letter case ignored.
 bool equalsIgnoringCase(std::u16string_view a, std::u16string_view b) noexcept;
 

@@ -1,8 +1,7 @@
 #include "kel/runtime/TextEncoder.h"
 
-#include <cctype>
-
 #include "kel/runtime/CodePage.h"
+#include "kel/runtime/Transcoder.h"
 
 namespace kel {
 
@@ -61,18 +60,12 @@ class Utf8 final : public TextEncoder {
   }
 };
 
-std::string upper(std::string_view s) {
-  std::string u(s);
-  for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return u;
-}
-
 }  // namespace
 
 std::unique_ptr<TextEncoder> TextEncoder::open(std::string_view encoding) {
-  std::string name = upper(encoding);
-  if (name == "UTF-8" || name == "UTF8") return std::make_unique<Utf8>();
-  if (name == "CP1252" || name == "WINDOWS-1252") return std::make_unique<Windows1252>();
+  std::string name = encodingName(encoding);
+  if (name == "UTF-8") return std::make_unique<Utf8>();
+  if (name == "CP1252") return std::make_unique<Windows1252>();
   if (name.empty() || name.find('\0') != std::string::npos) return nullptr;
   return openSystem(name);
 }

@@ -84,18 +84,48 @@ class Utf8 final : public Transcoder {
   }
 };
 
-std::string upper(std::string_view s) {
-  std::string u(s);
-  for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return u;
+bool allDigits(std::string_view s) {
+  return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// The code page of a number as .cpg files write it: 1252, 65001 (UTF-8), 88591 (ISO 8859-1).
+std::string ofNumber(std::string_view digits) {
+  if (digits == "65001") return "UTF-8";
+  if (digits.size() >= 5 && digits.substr(0, 4) == "8859") {
+    return "ISO-8859-" + std::string(digits.substr(4));
+  }
+  return "CP" + std::string(digits);
 }
 
 }  // namespace
 
+std::string encodingName(std::string_view text) {
+  std::string word;
+  for (char c : text) {
+    if (!std::isspace(static_cast<unsigned char>(c)) || !word.empty()) {
+      word += c;
+    }
+  }
+  while (!word.empty() && std::isspace(static_cast<unsigned char>(word.back()))) word.pop_back();
+  word = asciiUpper(word);
+  if (word.empty()) return {};
+  if (word == "UTF-8" || word == "UTF8") return "UTF-8";
+  if (allDigits(word)) return ofNumber(word);
+  for (std::string_view prefix : {"ANSI ", "OEM ", "CP", "WINDOWS-"}) {
+    if (word.size() > prefix.size() && word.compare(0, prefix.size(), prefix) == 0 &&
+        allDigits(std::string_view(word).substr(prefix.size()))) {
+      return ofNumber(std::string_view(word).substr(prefix.size()));
+    }
+  }
+  if (word.compare(0, 4, "8859") == 0) return "ISO-8859-" + word.substr(word.find('-') + 1);
+  if (word.compare(0, 8, "ISO8859-") == 0) return "ISO-8859-" + word.substr(8);
+  return word;
+}
+
 std::unique_ptr<Transcoder> Transcoder::open(std::string_view encoding) {
-  std::string name = upper(encoding);
-  if (name == "UTF-8" || name == "UTF8") return std::make_unique<Utf8>();
-  if (name == "CP1252" || name == "WINDOWS-1252") return std::make_unique<Windows1252>();
+  std::string name = encodingName(encoding);
+  if (name == "UTF-8") return std::make_unique<Utf8>();
+  if (name == "CP1252") return std::make_unique<Windows1252>();
   if (name.empty() || name.find('\0') != std::string::npos) return nullptr;
   return openSystem(name);
 }

@@ -10,24 +10,27 @@
 namespace kel::dbf {
 
 constexpr std::int32_t kFileHeaderBytes = format::kDbfHeaderBytes;
-constexpr std::int32_t kNameBytes = format::kFieldNameBytes - 1;  // the name, without its zero
+constexpr std::int32_t kNameBytes = format::kMaxNameBytes;
 using format::kDescriptorBytes;
 using format::kHeaderTerminator;
 
 // The column type of a type letter; an unknown letter (lower case included) reads as Character.
 constexpr FieldTypeConstants fieldTypeOfLetter(std::uint8_t letter) noexcept {
-  switch (letter) {
-    case 'C':
+  using format::ColumnType;
+  switch (format::columnTypeOf(letter).value_or(ColumnType::Character)) {
+    case ColumnType::Character:
+    case ColumnType::Float:
+    case ColumnType::Integer:
+    case ColumnType::Memo:
       return kelFieldTypeCharacter;
-    case 'D':
+    case ColumnType::Date:
       return kelFieldTypeDate;
-    case 'N':
+    case ColumnType::Number:
       return kelFieldTypeNumber;
-    case 'L':
+    case ColumnType::Logical:
       return kelFieldTypeLogical;
-    default:
-      return kelFieldTypeCharacter;
   }
+  return kelFieldTypeCharacter;
 }
 
 }  // namespace kel::dbf

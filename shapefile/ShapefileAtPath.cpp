@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "kel/format/LayerFiles.h"
 #include "kel/format/Reporter.h"
 #include "kel/runtime/AtomicFileSet.h"
 #include "kel/runtime/Error.h"
@@ -26,13 +27,6 @@ bool isSeparator(char c) {
 #endif
 }
 
-bool endsWithShp(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string end = path.substr(path.size() - 4);
-  for (char& c : end) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  return end == ".shp";
-}
-
 // Why a path names no shapefile.
 struct Refusal {
   ErrorNumber number;
@@ -52,7 +46,7 @@ std::optional<Refusal> stemOf(std::string_view path, std::string& stem) {
     return refused(ErrorNumber::BadFileNameOrNumber, p.substr(0, nul),
                    "the path holds a NUL character");
   }
-  stem = endsWithShp(p) ? p.substr(0, p.size() - 4) : p;
+  stem = format::LayerFiles::of(p).base;
   if (stem.empty() || isSeparator(stem.back())) {
     return refused(ErrorNumber::BadFileNameOrNumber, p, "the path names no file");
   }
@@ -71,10 +65,10 @@ std::optional<Refusal> stemOf(std::string_view path, std::string& stem) {
 // cases of their extensions.
 std::vector<std::string> staleFilesOf(const std::string& stem) {
   std::vector<std::string> stale;
-  for (std::string extension : {".cpg", ".qix", ".sbn", ".sbx"}) {
-    stale.push_back(stem + extension);
-    for (char& c : extension) c = c == '.' ? c : static_cast<char>(c - 'a' + 'A');
-    stale.push_back(stem + extension);
+  const format::LayerFiles files{stem, false};
+  for (std::string_view extension : {".cpg", ".qix", ".sbn", ".sbx"}) {
+    stale.push_back(files.path(extension));
+    stale.push_back(files.path(extension, true));
   }
   return stale;
 }

@@ -7,6 +7,9 @@
 #include "kel/format/Encoding.h"
 #include "kel/format/MainFile.h"
 #include "kel/format/ShapeRecord.h"
+#include "kel/format/Value.h"
+#include "kel/runtime/TextEncoder.h"
+#include "kel/runtime/Transcoder.h"
 #include "support/Bytes.h"
 #include "support/EngineWriting.h"
 
@@ -138,4 +141,40 @@ TEST(Encodings, NamedByCodePageFilesAndLanguageMarks) {
   out.clear();
   EXPECT_EQ(kel::Transcoder::open("UTF-8")->toUtf8("\xED\xA0\x80", out), 3u);  // a surrogate
   EXPECT_EQ(kel::Transcoder::open("NO-SUCH-ENCODING"), nullptr);
+  EXPECT_EQ(kel::TextEncoder::open("NO-SUCH-ENCODING"), nullptr);
+
+  // Readers and writers take every name a .cpg file may give, as the .cpg reading names it.
+  for (const auto& [name, encoding] : cpg) {
+    if (encoding.empty()) continue;
+    EXPECT_NE(kel::Transcoder::open(name), nullptr) << name;
+    EXPECT_NE(kel::TextEncoder::open(name), nullptr) << name;
+  }
+}
+
+TEST(Values, ReadWithoutAVisit) {
+  struct Case {
+    Value value;
+    std::optional<double> real;
+    std::optional<std::int64_t> integer;
+    std::string text;
+  };
+  const Case cases[] = {
+      {Null{}, {}, {}, ""},
+      {std::int64_t{-42}, -42.0, -42, "-42"},
+      {2.5, 2.5, {}, "2.5"},
+      {1e15, 1e15, std::int64_t{1000000000000000}, "1e+15"},
+      {0x1p63, 0x1p63, {}, "9223372036854775808"},
+      {-0x1p63, -0x1p63, std::numeric_limits<std::int64_t>::min(), "-9223372036854775808"},
+      {true, {}, {}, "true"},
+      {Date{2024, 5, 1}, {}, {}, "2024-05-01"},
+      {std::string("Gr\xC3\xBC\x00n", 5), {}, {}, std::string("Gr\xC3\xBC\x00n", 5)},
+      {RawBytes{"\x01\x02"}, {}, {}, "\x01\x02"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(shown(c.value));
+    EXPECT_EQ(isNull(c.value), std::holds_alternative<Null>(c.value));
+    EXPECT_EQ(asDouble(c.value), c.real);
+    EXPECT_EQ(asInteger(c.value), c.integer);
+    EXPECT_EQ(asText(c.value), c.text);
+  }
 }

@@ -17,6 +17,7 @@
 #include "kel/format/Layer.h"
 #include "kel/format/Validator.h"
 #include "kel/runtime/AtomicFileSet.h"
+#include "kel/runtime/Text.h"
 #include "kel/shapefile/ShapefileAtPath.h"
 #include "support/EngineWriting.h"
 
@@ -71,8 +72,8 @@ fmt::Range rangeOf(const std::vector<double>& values, bool measures) {
 }  // namespace
 
 TEST_F(LayerWriterTest, EveryTypeAndColumnReadsBackThroughTheEngine) {
-  for (std::int32_t code : {0, 1, 3, 5, 8, 11, 13, 15, 18, 21, 23, 25, 28, 31}) {
-    auto type = static_cast<fmt::ShapeType>(code);
+  for (fmt::ShapeType type : fmt::kShapeTypes) {
+    const auto code = static_cast<std::int32_t>(type);
     for (std::string encoding : {"UTF-8", "CP1252"}) {
       SCOPED_TRACE(std::to_string(code) + " " + encoding);
       std::vector<EngineRecord> records = engineRecords(type);
@@ -194,6 +195,49 @@ TEST_F(LayerWriterTest, EveryTypeAndColumnReadsBackThroughTheEngine) {
 
 // Each refusal names the file, the record or row and the column; the writer takes the next
 // record as if the refused one had not been offered, and the old layer stays as it was.
+TEST_F(LayerWriterTest, ALayerReadDefinesAWriterOfTheSameLayer) {
+  fmt::WriteOptions options;
+  options.encoding = "Windows-1252";
+  options.projection = "GEOGCS[\"x\"]";
+  std::vector<EngineRecord> records = engineRecords(fmt::ShapeType::PolygonZ);
+  writeLayer(path("a.SHP"), fmt::ShapeType::PolygonZ, records, options);
+  fmt::CollectingReporter reporter;
+  std::unique_ptr<fmt::Layer> a = fmt::Layer::open(path("a"), reporter);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->shapeType(), fmt::ShapeType::PolygonZ);
+  fmt::LayerDefinition definition = fmt::definitionOf(*a);
+  ASSERT_EQ(definition.columns.size(), kEngineColumns.size());
+  for (std::size_t c = 0; c < kEngineColumns.size(); ++c) {
+    const fmt::ColumnDefinition &want = kEngineColumns[c], &got = definition.columns[c];
+    EXPECT_EQ(std::tie(got.name, got.type, got.width, got.decimals),
+              std::tie(want.name, want.type, want.width, want.decimals));
+  }
+  EXPECT_EQ(definition.options.encoding, "CP1252");
+  EXPECT_EQ(definition.options.projection, options.projection);
+
+  fmt::LayerWriter copy(path("b"), definition);
+  fmt::ShapeView v;
+  for (std::int64_t i = 0; i < a->count(); ++i) {
+    a->shapes().read(i, v);
+    fmt::RowView row = a->table()->read(i);
+    std::vector<fmt::Value> values;
+    for (std::size_t c = 0; c < definition.columns.size(); ++c) {
+      values.push_back(a->table()->value(row, c));
+    }
+    copy.add(v, values);
+  }
+  copy.close();
+  for (const char* ext : {".shp", ".shx", ".dbf", ".prj", ".cpg"}) {
+    File mine = dir.read(std::string("b") + ext), theirs = dir.read(std::string("a") +
+                                                                     kel::asciiUpper(ext));
+    if (std::string(ext) == ".dbf") {  // the date of the last update may differ
+      ASSERT_GT(mine.size(), 4u);
+      std::copy(theirs.begin() + 1, theirs.begin() + 4, mine.begin() + 1);
+    }
+    EXPECT_EQ(mine, theirs) << ext;
+  }
+}
+
 TEST_F(LayerWriterTest, RefusesAValueOrShapeBeforeWritingAByteOfItsRecord) {
   using V = fmt::Value;
   const double nan = std::nan("");

@@ -17,11 +17,12 @@ TEST(EngineWritten, EveryTypeReadsInGdalAsWritten) {
   options.projection =
       "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137.0,"
       "298.257223563]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
-  for (std::int32_t code : {1, 3, 5, 8, 11, 13, 15, 18, 21, 23, 25, 28, 31}) {
+  for (fmt::ShapeType type : fmt::kShapeTypes) {
+    if (type == fmt::ShapeType::Null) continue;
+    const auto code = static_cast<std::int32_t>(type);
     for (std::string encoding : {"UTF-8", "CP1252"}) {
       const std::string shp = dir.native("t" + std::to_string(code) + encoding + ".shp");
       SCOPED_TRACE(shp);
-      auto type = static_cast<fmt::ShapeType>(code);
       options.encoding = encoding;
       writeLayer(shp, type, engineRecords(type), options);
       expectEngineReadsAsGdal(shp);

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "kel/runtime/AtomicFileSet.h"
+#include "kel/runtime/FileChannel.h"
 #include "kel/shapefile/ShapefileAtPath.h"
 #include "support/EngineWriting.h"
 #include "support/ErrorOf.h"

@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -9,6 +8,7 @@
 
 #include "Layers.h"
 #include "Tool.h"
+#include "kel/format/LayerFiles.h"
 #include "kel/format/LayerWriter.h"
 #include "kel/format/MainFile.h"
 
@@ -41,12 +41,10 @@ constexpr const char* kUsage =
 // The files of a layer that a copy reads or writes, in both letter cases.
 std::vector<std::string> filesOf(const std::string& stem) {
   std::vector<std::string> files;
-  for (const char* ext : {".shp", ".shx", ".dbf", ".cpg", ".prj", ".qix", ".sbn", ".sbx"}) {
-    std::string upper = ext;
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    files.push_back(stem + ext);
-    files.push_back(stem + upper);
+  const format::LayerFiles names{stem, false};
+  for (std::string_view ext : {".shp", ".shx", ".dbf", ".cpg", ".prj", ".qix", ".sbn", ".sbx"}) {
+    files.push_back(names.path(ext));
+    files.push_back(names.path(ext, true));
   }
   return files;
 }

@@ -15,7 +15,7 @@ namespace {
 
 using json = nlohmann::json;
 
-constexpr std::size_t kMaxProperties = 2046;  // a table's most columns
+constexpr std::size_t kMaxProperties = kel::format::kMaxColumns;
 constexpr int kMaxNesting = 4;                // of a MultiPolygon's coordinates
 
 // The file's bytes as the JSON parser reads them, a chunk at a time through the file's window, and
