@@ -16,6 +16,7 @@
 #include <new>
 
 #include "kel/format/Layer.h"
+#include "kel/runtime/FileChannel.h"
 #include "support/EngineWriting.h"
 #include "support/ShapefileFixtures.h"
 

@@ -13,7 +13,7 @@ import sys
 import tempfile
 
 source, build, cxx, library, kelshp = sys.argv[1:6]
-source, build = pathlib.Path(source), pathlib.Path(build)
+source, build, library = pathlib.Path(source), pathlib.Path(build), pathlib.Path(library).resolve()
 public = build / "public-include"
 headers = sorted(str(p.relative_to(public)) for p in public.rglob("*.h"))
 blocks = []
@@ -40,11 +40,11 @@ with tempfile.TemporaryDirectory() as scratch:
             failures.append(f"{where}: a C++ block that is neither a program nor a // fragment")
             continue
         if not program:
-            code = "".join(f"#include <kel/{h}>\n" for h in headers) + "void fragment() {\n" + code + "}\n"
+            code = "".join(f"#include <{h}>\n" for h in headers) + "void fragment() {\n" + code + "}\n"
         cpp, exe = scratch / f"block{n}.cpp", scratch / f"block{n}"
         cpp.write_text(code)
         flags = ["-std=c++20", "-Wall", "-Wextra", "-Werror", f"-I{public}"]
-        command = [cxx, *flags, str(cpp), "-o", str(exe), library, f"-Wl,-rpath,{pathlib.Path(library).parent}"]
+        command = [cxx, *flags, str(cpp), "-o", str(exe), str(library), f"-Wl,-rpath,{library.parent}"]
         if not program:
             command = [cxx, *flags, "-fsyntax-only", str(cpp)]
         compiled = subprocess.run(command, capture_output=True, text=True)
