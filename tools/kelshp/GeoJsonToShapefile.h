@@ -9,7 +9,7 @@ struct ShapefileOptions {
   bool cut = false;         // text longer than a column holds is cut rather than refused
 };
 
-// Writes the GeoJSON FeatureCollection in the file `in` as the shapefile layer `out` (with or
+// Writes the GeoJSON FeatureCollection in the file `in` (standard input for "-") as the shapefile layer `out` (with or
 // without ".shp"), or with splitTypes as the layers OUT_point, OUT_multipoint, OUT_line,
 // OUT_polygon and OUT_null, those that have features. The file is read twice: first for the
 // shape type and the columns, then to write. Throws ConvertError (GeoJsonFeatures.h) with the
