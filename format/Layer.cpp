@@ -48,7 +48,11 @@ Sibling locate(std::initializer_list<std::string> spellings) {
   const std::string& first = *spellings.begin();
   std::size_t slash = first.rfind('/');
   std::string dir = slash == std::string::npos ? "" : first.substr(0, slash + 1);
-  std::vector<std::string> names = namesIgnoringCase(dir, toUtf16(first.substr(dir.size())));
+  std::string name = first.substr(dir.size());
+  std::u16string decoded = toUtf16(name);
+  // A name that is no UTF-8 is found only as it is spelt.
+  std::vector<std::string> names;
+  if (toUtf8(decoded) == name) names = namesIgnoringCase(dir, decoded);
   if (names.empty()) return {first, nullptr, true, ""};
   if (names.size() > 1) {
     return {first, nullptr, false,

@@ -103,12 +103,17 @@ std::u16string findFile(std::u16string_view path) {
 
 std::vector<std::string> namesIgnoringCase(const std::string& nativeDir, std::u16string_view name) {
   std::vector<std::string> names;
-  std::unique_ptr<DIR, int (*)(DIR*)> stream(
-      ::opendir(nativeDir.empty() ? "." : nativeDir.c_str()), ::closedir);
+  std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(nativeDir.empty() ? "." : nativeDir.c_str()),
+                                             ::closedir);
   if (!stream) return names;
   while (dirent* entry = ::readdir(stream.get())) {
     std::string candidate = entry->d_name;
-    if (equalsIgnoringCase(toUtf16(candidate), name)) names.push_back(std::move(candidate));
+    std::u16string decoded = toUtf16(candidate);
+    // A name that is no UTF-8 would decode to U+FFFD, as others do: only its exact spelling
+    // finds it.
+    if (equalsIgnoringCase(decoded, name) && toUtf8(decoded) == candidate) {
+      names.push_back(std::move(candidate));
+    }
   }
   std::sort(names.begin(), names.end());
   return names;

@@ -23,7 +23,8 @@ std::string nativePath(std::u16string_view path);
 std::u16string findFile(std::u16string_view path);
 
 // The names of the entries of the native directory `nativeDir` (the working directory when empty)
-// that equal `name` letter case aside, in byte order; none when the directory cannot be read.
+// that equal `name` letter case aside, in byte order; none when the directory cannot be read. A
+// name that is no well-formed UTF-8 matches nothing here.
 std::vector<std::string> namesIgnoringCase(const std::string& nativeDir, std::u16string_view name);
 
 // Deletes the file that the path names: "file not found" when there is none, "path/file access

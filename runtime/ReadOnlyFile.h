@@ -19,8 +19,8 @@ class ReadOnlyFile {
   static constexpr std::size_t kWindow = 256 * 1024;
 
   struct OpenError {
-    bool missing = false;  // nothing by that name
-    std::string sentence;  // what the system said
+    bool missing = false;     // nothing by that name
+    std::string sentence;     // what the system said
     bool notRegular = false;  // there is something, but a FIFO, socket, device or directory
   };
 

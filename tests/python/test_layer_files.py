@@ -109,6 +109,12 @@ def test_companions_are_found_whatever_their_letter_case(tmp_path, names):
                                                                                         ["p1"]]
 
 
+def test_names_that_are_no_utf8_are_found_only_as_spelt(tmp_path):
+    write_layer(tmp_path / os.fsdecode(b"b\xff"), {".dbf": os.fsdecode(b"b\xfe.dbf")})
+    with kel.open(tmp_path / os.fsdecode(b"b\xff.shp")) as layer:
+        assert [f.properties for f in layer] == [{}, {}]
+
+
 def test_companions_that_differ_only_in_letter_case_are_refused(tmp_path):
     write_layer(tmp_path / "a", {".shp": "A.SHP", ".dbf": "a.Dbf"})
     (tmp_path / "a.dBf").write_bytes((tmp_path / "a.Dbf").read_bytes())

@@ -9,8 +9,8 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <optional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <span>
 
 #include "kel/runtime/ReadOnlyFile.h"
@@ -412,7 +412,9 @@ std::unique_ptr<kel::ReadOnlyFile> openGeoJson(const std::string& path) {
   const char* tmp = std::getenv("TMPDIR");
   std::string name = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kelshp-XXXXXX";
   int fd = ::mkstemp(name.data());
-  if (fd < 0) throw ConvertError("standard input: cannot be copied to " + name + ": " + systemSays());
+  if (fd < 0) {
+    throw ConvertError("standard input: cannot be copied to " + name + ": " + systemSays());
+  }
   // Without a name, the copy is left behind by nothing that ends the process.
   ::unlink(name.c_str());
   std::optional<std::string> failure = copyStandardInput(fd);
