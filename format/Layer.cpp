@@ -1,9 +1,12 @@
 #include "kel/format/Layer.h"
 
 #include <cctype>
+#include <initializer_list>
+#include <vector>
 
 #include "kel/format/Encoding.h"
 #include "kel/runtime/AtomicFileSet.h"
+#include "kel/runtime/FileSystem.h"
 #include "kel/runtime/ReadOnlyFile.h"
 #include "kel/runtime/Text.h"
 
@@ -23,22 +26,50 @@ std::string upper(std::string s) {
   return s;
 }
 
-// The file beside the main file with that extension (".shx"), opened when it can be: in the main
-// file's letter case first, then in the other; the first spelling when neither is there.
+// A file of the layer, opened when it can be. It is found by the first of its spellings that is
+// there; when none is, by the one entry of its directory that matches it letter case aside. A
+// file that is there but cannot be used (not a regular file, or two entries that match it and
+// no spelling) is refused, and the refusal says why.
 struct Sibling {
   std::string path;
   std::unique_ptr<ReadOnlyFile> file;  // null when missing or not to be opened
   bool missing = true;
+  std::string refusal;
 };
+Sibling openSibling(const std::string& path) {
+  ReadOnlyFile::OpenError why;
+  std::unique_ptr<ReadOnlyFile> f = ReadOnlyFile::open(path, why);
+  return {path, std::move(f), why.missing, why.notRegular ? why.sentence : ""};
+}
+Sibling locate(std::initializer_list<std::string> spellings) {
+  for (const std::string& path : spellings) {
+    Sibling s = openSibling(path);
+    if (!s.missing) return s;
+  }
+  const std::string& first = *spellings.begin();
+  std::size_t slash = first.rfind('/');
+  std::string dir = slash == std::string::npos ? "" : first.substr(0, slash + 1);
+  std::string name = first.substr(dir.size());
+  std::u16string decoded = toUtf16(name);
+  // A name that is no UTF-8 is found only as it is spelt.
+  std::vector<std::string> names;
+  if (toUtf8(decoded) == name) names = namesIgnoringCase(dir, decoded);
+  if (names.empty()) return {first, nullptr, true, ""};
+  if (names.size() > 1) {
+    return {first, nullptr, false,
+            "there is no such file, and both " + names[0] + " and " + names[1] +
+                " match it letter case aside: which one is meant is not clear"};
+  }
+  Sibling s = openSibling(dir + names.front());
+  if (s.missing) s.path = first;  // gone since the directory was read
+  return s;
+}
+
+// The file beside the main file with that extension (".shx"): in the main file's letter case
+// first, then in the other, then in any.
 Sibling sibling(const std::string& base, std::string_view ext, bool upperFirst) {
   std::string lower(ext), up = upper(std::string(ext));
-  std::string first = base + (upperFirst ? up : lower), second = base + (upperFirst ? lower : up);
-  for (const std::string* path : {&first, &second}) {
-    ReadOnlyFile::OpenError why;
-    std::unique_ptr<ReadOnlyFile> f = ReadOnlyFile::open(*path, why);
-    if (f || !why.missing) return {*path, std::move(f), false};
-  }
-  return {first, nullptr, true};
+  return locate({base + (upperFirst ? up : lower), base + (upperFirst ? lower : up)});
 }
 
 // The whole of a file, or none when it is missing or unreadable.
@@ -88,25 +119,33 @@ std::unique_ptr<Layer> Layer::open(std::string_view path, Reporter& reporter,
                                    const OpenOptions& options) {
   std::string main(path);
   if (!putRight(main, reporter)) return nullptr;
-  bool upperFirst = false;
-  std::unique_ptr<ReadOnlyFile> mainFile;
-  if (main.size() >= 4 && upper(main.substr(main.size() - 4)) == ".SHP") {
-    upperFirst = isUpper(main.substr(main.size() - 3));
-  } else {
-    Sibling shp = sibling(main, ".shp", false);
-    main = std::move(shp.path);
-    mainFile = std::move(shp.file);
-  }
+  Sibling shp = main.size() >= 4 && upper(main.substr(main.size() - 4)) == ".SHP"
+                    ? locate({main})
+                    : sibling(main, ".shp", false);
+  // A file that is there but cannot be used is an error of the whole layer, the main file's
+  // missing or unreadable one the shape reader's.
+  auto refused = [&reporter](const Sibling& s) {
+    if (!s.refusal.empty()) reporter.report({Severity::Error, s.path, -1, -1, s.refusal});
+    return !s.refusal.empty();
+  };
+  if (refused(shp)) return nullptr;
+  main = shp.path;
+  const bool upperFirst = isUpper(main.substr(main.size() - 3));
   auto layer = std::make_unique<Layer>();
   layer->base_ = main.substr(0, main.size() - 4);
   const std::string& base = layer->base_;
   Sibling shx = sibling(base, ".shx", upperFirst);
+  Sibling prj = sibling(base, ".prj", upperFirst), codePage = sibling(base, ".cpg", upperFirst);
+  Sibling dbf = sibling(base, ".dbf", upperFirst);
+  for (const Sibling* s : {&shx, &prj, &codePage, &dbf}) {
+    if (refused(*s)) return nullptr;
+  }
   layer->shapes_ =
-      ShapeReader::open(main, shx.path, reporter, std::move(mainFile), std::move(shx.file));
+      ShapeReader::open(main, shx.path, reporter, std::move(shp.file), std::move(shx.file));
   if (!layer->shapes_) return nullptr;
 
-  layer->projection_ = wholeFile(sibling(base, ".prj", upperFirst));
-  layer->codePage_ = wholeFile(sibling(base, ".cpg", upperFirst));
+  layer->projection_ = wholeFile(prj);
+  layer->codePage_ = wholeFile(codePage);
   const std::optional<std::string>& cpg = layer->codePage_;
   std::string encoding = options.encoding;
   std::string why = "as the caller asked";
@@ -115,7 +154,6 @@ std::unique_ptr<Layer> Layer::open(std::string_view path, Reporter& reporter,
     encoding = encodingOfCodePageFile(std::string_view(*cpg).substr(0, 256));
     why = "as the .cpg file says";
   }
-  Sibling dbf = sibling(base, ".dbf", upperFirst);
   const std::string& dbfPath = dbf.path;
   if (dbf.missing) {
     reporter.report(

@@ -118,6 +118,13 @@ void Contract::openFiles(std::u16string_view basepath, std::u16string_view filen
       // Like the read, the look-up stops at the first file that is not there.
       if (missing) continue;
       if (!shapefileMemberExists(base, name, extension)) {
+        // Something that is no regular file is there rather than missing.
+        ReadOnlyFile::OpenError why;
+        if (!ReadOnlyFile::open(member->path, why) && why.notRegular) {
+          refuse(member->path, -1, -1, why.sentence + ": the object model refuses the file");
+          missing = true;
+          continue;
+        }
         tell(Severity::Error, member->path, -1, -1,
              "no such file: the object model reads the main file, the index and the table "
              "together, and refuses a shapefile without one of them",

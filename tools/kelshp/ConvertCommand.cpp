@@ -24,13 +24,15 @@ constexpr const char* kUsage =
     "    that 'kelshp dump' prints. The file is written whole under a temporary name\n"
     "    and then renamed, or not at all.\n"
     "\n"
-    "  IN.geojson or IN.json -> OUT.shp (or OUT without extension): an RFC 7946\n"
-    "    FeatureCollection as a shapefile layer (.shp, .shx, .dbf, a .cpg saying UTF-8\n"
-    "    and a .prj for WGS 84). The shape type follows the geometries: Point, MultiPoint,\n"
-    "    PolyLine for LineString and MultiLineString, Polygon for Polygon and\n"
-    "    MultiPolygon, each the Z type when a position has a third value; a null\n"
-    "    geometry is a null shape. Rings are turned to run clockwise round areas and\n"
-    "    counter-clockwise round holes. A column for each property, typed by its values:\n"
+    "  IN.geojson, IN.json or - (standard input) -> OUT.shp (or OUT without\n"
+    "    extension): an RFC 7946 FeatureCollection as a shapefile layer (.shp, .shx,\n"
+    "    .dbf, a .cpg saying UTF-8 and a .prj for WGS 84); IN must be a regular file,\n"
+    "    or - for standard input, which is copied first. The shape type follows the\n"
+    "    geometries: Point, MultiPoint, PolyLine for LineString and MultiLineString,\n"
+    "    Polygon for Polygon and MultiPolygon, each the Z type when a position has a\n"
+    "    third value; a null geometry is a null shape. Rings are turned to run\n"
+    "    clockwise round areas and counter-clockwise round holes. A column for each\n"
+    "    property, typed by its values:\n"
     "    integers N (at most 18 characters), other numbers N with the decimals that read\n"
     "    each back as the same double, text C as wide as its longest value in UTF-8\n"
     "    bytes (at most 254), text that is all dates YYYY-MM-DD D, true and false L.\n"
@@ -90,7 +92,7 @@ int runConvert(const Args& args) {
   options.cut = a.has("cut");
   const std::string &in = a.operands[0], &out = a.operands[1];
   try {
-    if (isGeoJson(in) && out != "-" && isShapefile(out)) {
+    if ((isGeoJson(in) || in == "-") && out != "-" && isShapefile(out)) {
       geoJsonToShapefile(in, out, options);
       return 0;
     }
@@ -105,7 +107,7 @@ int runConvert(const Args& args) {
     return fail(e.what());
   }
   warn("convert: " + in + " to " + out +
-       ": converts IN.geojson or IN.json to OUT.shp, or IN.shp to OUT.geojson, OUT.json or -");
+       ": converts IN.geojson, IN.json or - to OUT.shp, or IN.shp to OUT.geojson, OUT.json or -");
   return 2;
 }
 

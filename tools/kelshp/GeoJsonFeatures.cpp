@@ -1,9 +1,15 @@
 #include "GeoJsonFeatures.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <span>
 
 #include "kel/format/FieldWriting.h"
@@ -385,16 +391,64 @@ std::string featurePrefix(const std::string& path, std::int64_t index) {
   return path + ": feature " + std::to_string(index + 1) + ": ";
 }
 
-CollectionInfo readFeatures(const std::string& path,
+namespace {
+
+std::string systemSays() {
+  return std::strerror(errno);
+}
+
+// Copies standard input to the file `fd`: nothing, or why it could not.
+std::optional<std::string> copyStandardInput(int fd) {
+  std::vector<char> buffer(Input::kChunk);
+  for (;;) {
+    ssize_t n = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+    if (n == 0) return std::nullopt;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return "cannot be read: " + systemSays();
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = ::write(fd, buffer.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno != EINTR) return "cannot be copied to a temporary file: " + systemSays();
+      if (w > 0) done += w;
+    }
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<kel::ReadOnlyFile> openGeoJson(const std::string& path) {
+  kel::ReadOnlyFile::OpenError openError;
+  if (path != "-") {
+    std::unique_ptr<kel::ReadOnlyFile> file = kel::ReadOnlyFile::open(path, openError);
+    if (!file) {
+      throw ConvertError(path + ": " + (openError.missing ? "no such file" : openError.sentence));
+    }
+    return file;
+  }
+  const char* tmp = std::getenv("TMPDIR");
+  std::string name = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kelshp-XXXXXX";
+  int fd = ::mkstemp(name.data());
+  if (fd < 0) {
+    throw ConvertError("standard input: cannot be copied to " + name + ": " + systemSays());
+  }
+  // Without a name, the copy is left behind by nothing that ends the process.
+  ::unlink(name.c_str());
+  std::optional<std::string> failure = copyStandardInput(fd);
+  std::unique_ptr<kel::ReadOnlyFile> file;
+  if (!failure) {
+    // The descriptor's own name stands for the file's.
+    file = kel::ReadOnlyFile::open("/dev/fd/" + std::to_string(fd), openError);
+    if (!file) failure = "cannot be copied to a temporary file: " + openError.sentence;
+  }
+  ::close(fd);
+  if (failure) throw ConvertError("standard input: " + *failure);
+  return file;
+}
+
+CollectionInfo readFeatures(const std::string& path, kel::ReadOnlyFile& file,
                             const std::function<void(const Feature&)>& visit, Progress& progress,
                             const std::string& step) {
-  kel::ReadOnlyFile::OpenError openError;
-  std::unique_ptr<kel::ReadOnlyFile> file = kel::ReadOnlyFile::open(path, openError);
-  if (!file) {
-    throw ConvertError(path + ": " + (openError.missing ? "no such file" : openError.sentence));
-  }
-  Input input(*file);
-  Reader reader(path, visit, progress, step, input, file->size());
+  Input input(file);
+  Reader reader(path, visit, progress, step, input, file.size());
   json::sax_parse(Input::Iterator(&input), Input::Iterator(), &reader);
   progress.clear();
   return reader.finish();

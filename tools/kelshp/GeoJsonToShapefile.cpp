@@ -580,8 +580,10 @@ std::pair<std::string, std::string> splitExtension(const std::string& out) {
 
 }  // namespace
 
-void geoJsonToShapefile(const std::string& in, const std::string& out,
+void geoJsonToShapefile(const std::string& path, const std::string& out,
                         const ShapefileOptions& options) {
+  std::unique_ptr<kel::ReadOnlyFile> file = openGeoJson(path);
+  const std::string in = path == "-" ? "standard input" : path;
   Progress progress;
   Shape shape;
   Columns columns(in, options.cut);
@@ -590,7 +592,7 @@ void geoJsonToShapefile(const std::string& in, const std::string& out,
 
   // First the shape types and the columns.
   CollectionInfo info = readFeatures(
-      in,
+      in, *file,
       [&](const Feature& feature) {
         readFeature(in, feature, shape);
         ++count[shape.kind];
@@ -642,7 +644,7 @@ void geoJsonToShapefile(const std::string& in, const std::string& out,
 
   std::vector<format::Value> row;
   readFeatures(
-      in,
+      in, *file,
       [&](const Feature& feature) {
         readFeature(in, feature, shape);
         row.assign(definitions.size(), format::Null{});

@@ -9,10 +9,10 @@ struct ShapefileOptions {
   bool cut = false;         // text longer than a column holds is cut rather than refused
 };
 
-// Writes the GeoJSON FeatureCollection in the file `in` as the shapefile layer `out` (with or
-// without ".shp"), or with splitTypes as the layers OUT_point, OUT_multipoint, OUT_line,
-// OUT_polygon and OUT_null, those that have features. The file is read twice: first for the
-// shape type and the columns, then to write. Throws ConvertError (GeoJsonFeatures.h) with the
+// Writes the GeoJSON FeatureCollection in the file `in` (standard input for "-") as the shapefile
+// layer `out` (with or without ".shp"), or with splitTypes as the layers OUT_point, OUT_multipoint,
+// OUT_line, OUT_polygon and OUT_null, those that have features. The file is read twice: first for
+// the shape type and the columns, then to write. Throws ConvertError (GeoJsonFeatures.h) with the
 // line for the user; an old layer of that name is then as it was.
 void geoJsonToShapefile(const std::string& in, const std::string& out,
                         const ShapefileOptions& options);
