@@ -78,27 +78,15 @@ class Findings final : public fmt::Reporter {
   // The findings from here on are the object model's.
   void fromModel() { source_ = Source::Model; }
 
-  void report(const fmt::Finding& f) override {
-    if (f.severity == fmt::Severity::Note) return;
-    if (f.missingFile && source_ == Source::Model) return;
-    bool placed = sharesPlace(f);
-    Place place{source_, f.file, f.offset};
-    if (placed) {
-      if (auto at = places_.find(place); at != places_.end()) {
-        if (rank(f.severity) > rank(kept_[at->second].finding.severity)) {
-          kept_[at->second].finding = f;
-        }
-        return;
-      }
+  void report(const fmt::Finding& finding) override {
+    // A missing file is an error whoever finds it (the engine reads shapes without a table, and
+    // notes it), and is told once.
+    if (finding.missingFile) {
+      fmt::Finding missing = finding;
+      missing.severity = fmt::Severity::Error;
+      return keep(Source::Format, missing);
     }
-    Kind& kind = kindOf(f);
-    if (kind.kept == kKept) {
-      ++kind.more;
-      return;
-    }
-    ++kind.kept;
-    if (placed) places_.emplace(std::move(place), kept_.size());
-    kept_.push_back({source_, f});
+    if (finding.severity != fmt::Severity::Note) keep(source_, finding);
   }
 
   // Prints each finding kept, in the order they came, and then how many more of each kind there
@@ -152,7 +140,28 @@ class Findings final : public fmt::Reporter {
     return s == fmt::Severity::Error ? "error" : "warning";
   }
 
-  Kind& kindOf(const fmt::Finding& f) {
+  void keep(Source source, const fmt::Finding& f) {
+    bool placed = sharesPlace(f);
+    Place place{source, f.file, f.offset};
+    if (placed) {
+      if (auto at = places_.find(place); at != places_.end()) {
+        if (rank(f.severity) > rank(kept_[at->second].finding.severity)) {
+          kept_[at->second].finding = f;
+        }
+        return;
+      }
+    }
+    Kind& kind = kindOf(source, f);
+    if (kind.kept == kKept) {
+      ++kind.more;
+      return;
+    }
+    ++kind.kept;
+    if (placed) places_.emplace(std::move(place), kept_.size());
+    kept_.push_back({source, f});
+  }
+
+  Kind& kindOf(Source source, const fmt::Finding& f) {
     std::string shape;
     for (std::size_t i = 0; i < f.sentence.size(); ++i) {
       bool digit = std::isdigit(static_cast<unsigned char>(f.sentence[i])) != 0;
@@ -162,11 +171,11 @@ class Findings final : public fmt::Reporter {
         shape += 'N';
       }
     }
-    std::size_t& ofFile = kindsOfFile_[{source_, f.file, f.severity}];
+    std::size_t& ofFile = kindsOfFile_[{source, f.file, f.severity}];
     if (ofFile == kKinds) shape = "findings of other kinds";
-    KindKey key{source_, f.file, f.severity, shape};
+    KindKey key{source, f.file, f.severity, shape};
     auto [at, fresh] =
-        kinds_.try_emplace(std::move(key), Kind{source_, f.file, f.severity, shape});
+        kinds_.try_emplace(std::move(key), Kind{source, f.file, f.severity, shape});
     if (fresh && ofFile < kKinds) ++ofFile;
     return at->second;
   }
