@@ -7,6 +7,7 @@
 #include "kel/runtime/Checked.h"
 #include "kel/shapefile/ReadDriver.h"
 #include "kel/shapefile/Shapefile.h"
+#include "kel/shapefile/ShapefileFormat.h"
 
 namespace kel {
 

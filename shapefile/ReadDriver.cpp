@@ -30,7 +30,6 @@ class FirstErrorKept final : public format::Reporter {
 }  // namespace
 
 bool ReadDriver::read(std::u16string& basepath, std::u16string& filename) {
-  held_ = deref(file_.get_ShapeObjects()).count();
   try {
     normaliseShapefilePath(basepath, filename);
     std::u16string stem = basepath + filename;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,7 +10,6 @@
 #include "kel/geometry/ShapeObject.h"
 #include "kel/runtime/ChannelTable.h"
 #include "kel/shapefile/FileSet.h"
-#include "kel/shapefile/ShapefileFormat.h"
 
 // The object model's read driver, private to the shapefile layer: Shapefile::readShapefile runs
 // one for each call. It keeps its working state to itself and tells a reporter what it finds as
@@ -71,7 +71,6 @@ class ReadDriver {
   FileSetChannels set_;
   std::string paths_[3];  // .shp, .shx, .dbf
 
-  std::int32_t held_ = 0;        // the model's shapes before the read
   std::int32_t announced_ = 0;   // the records that the index file's length counts
   std::int32_t type_ = 0;        // the type whose reader takes the next record
   std::int32_t headerType_ = 0;  // the main header's shape type

@@ -39,8 +39,8 @@ class Shapefile final : public Object {
   // it refuses the files (the read fails exactly when one is told, and stops there), an
   // irregularity where it reads bytes otherwise than the format has them (part starts, records
   // that are not back to back, a type it reads no shapes of, column type letters, a header or
-  // record length of the table that it does not follow). A reporter that raises is not heard
-  // further.
+  // record length of the table that it does not follow). What the reporter raises is dropped,
+  // and the read goes on as it would.
   bool readShapefile(std::u16string_view basepath, std::u16string_view filename,
                      format::Reporter& reporter);
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kel/attributes/TableRows.h"
+#include "kel/format/MainFile.h"
 #include "kel/runtime/Checked.h"
 #include "kel/runtime/CodePage.h"
 #include "kel/shapefile/DbaseFormat.h"
