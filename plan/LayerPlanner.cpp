@@ -309,7 +309,7 @@ struct LayerPlanner::State {
   }
 
   std::string featureNamed(std::int64_t feature) const {
-    return "feature " + std::to_string(feature + 1);
+    return options.feature + " " + std::to_string(feature + options.firstFeature);
   }
 
   // The bytes of the text in the table's encoding (in UTF-8 where the encoding lacks one of its

@@ -52,6 +52,9 @@ struct PlanOptions {
   bool wideIntegersAsText = false;  // an integer wider than 18 characters makes a text column
   bool splitTypes = false;          // mixed families are each given a type (typeOf) unrefused
   std::optional<format::ShapeType> shapeType;  // the layer's, given: the geometries must fit it
+  // How the sentences name a feature: "feature 1" for the first, or "row 0".
+  std::string feature = "feature";
+  int firstFeature = 1;
 };
 
 // Why features cannot be planned or a geometry not go into a layer: the feature (0-based, -1 for
