@@ -8,8 +8,8 @@ namespace kel::plan {
 
 namespace {
 
-constexpr const char* kNames[] = {"",        "Point",           "MultiPoint",  "LineString",
-                                  "MultiLineString", "Polygon", "MultiPolygon"};
+constexpr const char* kNames[] = {
+    "", "Point", "MultiPoint", "LineString", "MultiLineString", "Polygon", "MultiPolygon"};
 
 // A value that stands for "no measure" where a position has no M value and others have.
 constexpr double kNoMeasure = 10 * format::kNoMeasureBelow;

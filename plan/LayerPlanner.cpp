@@ -48,8 +48,8 @@ std::optional<std::string> misfit(const Geometry& g, const format::ShapeTypeTrai
   }
   for (auto [values, held, what] : {std::tuple(&g.z, t.z, "Z"), std::tuple(&g.m, t.m, "M")}) {
     if (!values->empty() && !held) {
-      return std::string("the positions have ") + what + " values, which a " +
-             std::string(t.name) + " layer does not hold";
+      return std::string("the positions have ") + what + " values, which a " + std::string(t.name) +
+             " layer does not hold";
     }
   }
   return std::nullopt;
@@ -163,13 +163,13 @@ ValueKind kindOf(const Value& v) {
 struct Column {
   std::string property;
   ValueKind kind = ValueKind::None;
-  std::int64_t kindFeature = -1;  // the first feature with a value
-  std::size_t longest = 0;        // text: bytes of the longest in the encoding
-  bool dates = true;              // text: every value is a day
-  bool floats = false;            // numbers: one has a fraction or an exponent
-  bool asText = false;            // numbers: one is an integer too wide, written as text
-  std::size_t textChars = 0;      // numbers: the most characters of one written as text
-  std::size_t integerChars = 0;   // numbers: the widest integer, sign included
+  std::int64_t kindFeature = -1;     // the first feature with a value
+  std::size_t longest = 0;           // text: bytes of the longest in the encoding
+  bool dates = true;                 // text: every value is a day
+  bool floats = false;               // numbers: one has a fraction or an exponent
+  bool asText = false;               // numbers: one is an integer too wide, written as text
+  std::size_t textChars = 0;         // numbers: the most characters of one written as text
+  std::size_t integerChars = 0;      // numbers: the widest integer, sign included
   std::int64_t inexactInteger = -1;  // the first integer that no double equals
   std::string inexactText;
   int decimals = 0;  // numbers: the most decimals a float needs
@@ -190,8 +190,8 @@ PlanError::PlanError(std::string sentence, std::int64_t feature,
       cause_(cause) {}
 
 Family familyOf(GeometryKind kind) noexcept {
-  static constexpr Family kFamily[] = {Family::Null, Family::Point,   Family::MultiPoint,
-                                       Family::Line, Family::Line,    Family::Polygon,
+  static constexpr Family kFamily[] = {Family::Null,   Family::Point, Family::MultiPoint,
+                                       Family::Line,   Family::Line,  Family::Polygon,
                                        Family::Polygon};
   return kFamily[static_cast<std::size_t>(kind)];
 }
@@ -221,8 +221,8 @@ void shapeOf(const Geometry& g, ShapeType type, Record& out) {
     if (m) out.shape.m = g.m;
     if (familyOf(g.kind) == Family::Line) {
       for (std::size_t i = 0; i < g.parts.size(); ++i) {  // empty lines left out
-        std::size_t end = i + 1 < g.parts.size() ? static_cast<std::size_t>(g.parts[i + 1])
-                                                 : g.x.size();
+        std::size_t end =
+            i + 1 < g.parts.size() ? static_cast<std::size_t>(g.parts[i + 1]) : g.x.size();
         if (static_cast<std::size_t>(g.parts[i]) < end) out.parts.push_back(g.parts[i]);
       }
       out.shape.parts = out.parts;
@@ -271,13 +271,17 @@ void shapeOf(const Geometry& g, ShapeType type, Record& out) {
     }
   }
   if (out.x.empty()) return;
-  out.shape = {out.x, out.y, t.z ? std::span<const double>(out.z) : std::span<const double>(),
-               m ? std::span<const double>(out.m) : std::span<const double>(), out.parts,
+  out.shape = {out.x,
+               out.y,
+               t.z ? std::span<const double>(out.z) : std::span<const double>(),
+               m ? std::span<const double>(out.m) : std::span<const double>(),
+               out.parts,
                out.partTypes};
 }
 
 struct LayerPlanner::State {
-  explicit State(PlanOptions o) : options(std::move(o)), encoder(TextEncoder::open(options.encoding)) {}
+  explicit State(PlanOptions o)
+      : options(std::move(o)), encoder(TextEncoder::open(options.encoding)) {}
 
   PlanOptions options;
   std::unique_ptr<TextEncoder> encoder;  // null for an encoding that the writer will refuse
@@ -334,8 +338,7 @@ struct LayerPlanner::State {
       throw PlanError("a property without a name cannot name a column", feature);
     }
     if (columns.size() == kMaxColumns) {
-      throw PlanError("it is the 2,047th property: a table holds 2,046 columns", feature,
-                      property);
+      throw PlanError("it is the 2,047th property: a table holds 2,046 columns", feature, property);
     }
     Column c;
     c.property = property;
@@ -380,8 +383,7 @@ struct LayerPlanner::State {
     if (const auto* s = std::get_if<std::string>(&value)) {
       std::size_t bytes = encode(*s).at == s->size() ? encoded.size() : s->size();
       if (bytes > kMaxWidth && !options.cut) {
-        refuse(feature, c,
-               "the text takes " + std::to_string(bytes) + " bytes; a column holds 254",
+        refuse(feature, c, "the text takes " + std::to_string(bytes) + " bytes; a column holds 254",
                PlanError::Cause::LongText);
       }
       c.longest = std::max(c.longest, bytes);
@@ -391,8 +393,9 @@ struct LayerPlanner::State {
     } else if (const auto* d = std::get_if<double>(&value)) {
       if (!std::isfinite(*d)) {
         refuse(feature, c,
-               "the number " + shortest(*d) + " is not finite: a Number column holds finite "
-               "numbers, and null stands for no value");
+               "the number " + shortest(*d) +
+                   " is not finite: a Number column holds finite "
+                   "numbers, and null stands for no value");
       }
       int decimals = std::max(1, decimalsOf(*d));
       std::size_t whole = wholeCharsOf(*d, decimals);
@@ -483,8 +486,8 @@ struct LayerPlanner::State {
     std::size_t width = c.wholeChars + 1 + static_cast<std::size_t>(c.decimals);
     if (width > kMaxWidth) {
       refuse(c.decimalsFeature, c,
-             "its numbers take " + std::to_string(width) + " characters: " +
-                 std::to_string(c.wholeChars) + " before the point (" +
+             "its numbers take " + std::to_string(width) +
+                 " characters: " + std::to_string(c.wholeChars) + " before the point (" +
                  featureNamed(c.wholeFeature) + ") and " + std::to_string(c.decimals) +
                  " decimals (this one); a Number column holds at most 254");
     }
@@ -539,8 +542,8 @@ void LayerPlanner::survey(const Geometry& geometry, std::span<const Property> pr
   s.z[f] = s.z[f] || !geometry.z.empty();
   s.m[f] = s.m[f] || !geometry.m.empty();
   if (s.options.shapeType && !s.misfit) {
-    if (auto why = misfit(geometry,
-                          *format::traitsOf(static_cast<std::int32_t>(*s.options.shapeType)))) {
+    if (auto why =
+            misfit(geometry, *format::traitsOf(static_cast<std::int32_t>(*s.options.shapeType)))) {
       s.misfit = PlanError(*why, feature);
     }
   }
@@ -549,6 +552,10 @@ void LayerPlanner::survey(const Geometry& geometry, std::span<const Property> pr
 
 std::int64_t LayerPlanner::count(Family family) const noexcept {
   return state_->counts[static_cast<std::size_t>(family)];
+}
+
+const std::string& LayerPlanner::propertyOf(std::size_t column) const {
+  return state_->columns.at(column).property;
 }
 
 ShapeType LayerPlanner::typeOf(Family family) const noexcept {
@@ -597,7 +604,6 @@ const LayerDefinition& LayerPlanner::layer() {
   for (Column& c : s.columns) {
     s.define(c);
     d.columns.push_back(c.definition);
-    d.properties.push_back(c.property);
   }
   s.layer = std::move(d);
   return *s.layer;

@@ -47,8 +47,8 @@ Family familyOf(GeometryKind kind) noexcept;
 const char* nameOf(Family family) noexcept;
 
 struct PlanOptions {
-  std::string encoding = "UTF-8";  // the table's, in which text is measured and names cut
-  bool cut = false;                // text longer than a column holds is cut, not refused
+  std::string encoding = "UTF-8";   // the table's, in which text is measured and names cut
+  bool cut = false;                 // text longer than a column holds is cut, not refused
   bool wideIntegersAsText = false;  // an integer wider than 18 characters makes a text column
   bool splitTypes = false;          // mixed families are each given a type (typeOf) unrefused
   std::optional<format::ShapeType> shapeType;  // the layer's, given: the geometries must fit it
@@ -80,7 +80,6 @@ class PlanError : public std::runtime_error {
 struct LayerDefinition {
   format::ShapeType type = format::ShapeType::Null;
   std::vector<format::ColumnDefinition> columns;
-  std::vector<std::string> properties;  // the property of each column
 };
 
 // A record for LayerWriter::add. The shape's arrays may point into the geometry it was made from,
@@ -114,6 +113,8 @@ class LayerPlanner {
   const LayerDefinition& layer();
   // The features of a family, and with splitTypes the type of its own layer.
   std::int64_t count(Family family) const noexcept;
+  // The property of a column, whose name the planner holds once.
+  const std::string& propertyOf(std::size_t column) const;
   format::ShapeType typeOf(Family family) const noexcept;
 
   // Then every feature again, in the same order, as a record of a layer of that type (layer()'s,

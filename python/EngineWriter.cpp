@@ -277,8 +277,8 @@ class Writer {
         columns_ = layer.columns;
         indexColumns();
         for (std::size_t c = 0; c < columns_.size(); ++c) {
-          if (columns_[c].name == layer.properties[c]) continue;
-          std::string said = "property '" + layer.properties[c] + "' is written as column '" +
+          if (columns_[c].name == planner.propertyOf(c)) continue;
+          std::string said = "property '" + planner.propertyOf(c) + "' is written as column '" +
                              columns_[c].name + "'";
           if (PyErr_WarnEx(PyExc_UserWarning, said.c_str(), 1) < 0) throw py::error_already_set();
         }

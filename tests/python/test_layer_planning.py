@@ -20,7 +20,7 @@ def point(*position):
     return {"type": "Point", "coordinates": list(position)}
 
 
-OPEN_RING = [[0, 0], [10, 0], [10, 10], [0, 10]]  # counter-clockwise, as RFC 7946 has outer rings
+OPEN_RING = [[0, 0], [10, 0], [10, 10], [0, 10]]  # counter-clockwise, as RFC 7946 has them
 OPEN_HOLE = [[2, 2], [4, 2], [4, 4], [2, 4]]      # counter-clockwise too, as holes are not
 
 # Feature sets, the options of both doors, and the words of the refusal both must give (None:
@@ -35,13 +35,13 @@ SETS = {
                                      False, None),
     "days as text": ([feature(point(0, 0), day="2024-05-01"), feature(point(1, 1), day=None)],
                      False, None),
-    "open rings": ([feature({"type": "MultiPolygon", "coordinates": [[OPEN_RING, OPEN_HOLE],
-                                                                     [[[20, 0], [21, 0], [21, 1]]]]},
+    "open rings": ([feature({"type": "MultiPolygon", "coordinates": [
+                                [OPEN_RING, OPEN_HOLE], [[[20, 0], [21, 0], [21, 1]]]]},
                             name="a")], False, None),
     "values of each kind": ([feature({"type": "LineString", "coordinates": [[0, 0], [1, 1]]},
                                      n=-17, x=0.1, t="Zo\u00eb", ok=True, none=None),
-                             feature({"type": "MultiLineString", "coordinates": [[[0, 0], [1, 2]],
-                                                                                [], [[3, 3], [4, 4]]]},
+                             feature({"type": "MultiLineString",
+                                      "coordinates": [[[0, 0], [1, 2]], [], [[3, 3], [4, 4]]]},
                                      n=123456789012345678, x=2, t="", ok=False),
                              feature(None, x=5.960464477539063e-08, t="a" * 254)], False, None),
     "no features": ([], False, None),

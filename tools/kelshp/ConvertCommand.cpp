@@ -89,8 +89,8 @@ int shapefileToGeoJson(const std::string& in, const std::string& out) {
 }  // namespace
 
 int runConvert(const Args& args) {
-  Arguments a = parseArguments(args, {{"split-types"}, {"cut"}, {"wide-integers-as-text"}}, 2, 2,
-                               "IN OUT");
+  Arguments a =
+      parseArguments(args, {{"split-types"}, {"cut"}, {"wide-integers-as-text"}}, 2, 2, "IN OUT");
   if (a.help) return std::fputs(kUsage, stdout), 0;
   ShapefileOptions options;
   options.splitTypes = a.has("split-types");
@@ -104,8 +104,9 @@ int runConvert(const Args& args) {
     }
     if (isShapefile(in) && (out == "-" || isGeoJson(out))) {
       if (options.splitTypes || options.cut || options.wideIntegersAsText) {
-        warn("convert: --split-types, --cut and --wide-integers-as-text are for GeoJSON to "
-             "shapefile");
+        warn(
+            "convert: --split-types, --cut and --wide-integers-as-text are for GeoJSON to "
+            "shapefile");
         return 2;
       }
       return shapefileToGeoJson(in, out);

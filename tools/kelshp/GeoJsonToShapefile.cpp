@@ -22,8 +22,7 @@ namespace format = kel::format;
 namespace plan = kel::plan;
 
 // The file name suffix of each family's layer with --split-types.
-constexpr const char* kSuffix[plan::kFamilies] = {"null", "point", "multipoint", "line",
-                                                  "polygon"};
+constexpr const char* kSuffix[plan::kFamilies] = {"null", "point", "multipoint", "line", "polygon"};
 
 // RFC 7946 coordinates are longitudes and latitudes on WGS 84.
 constexpr const char* kWgs84 =
@@ -264,8 +263,8 @@ void geoJsonToShapefile(const std::string& in, const std::string& out,
   }
   const plan::LayerDefinition& layer = planner.layer();
   for (std::size_t c = 0; c < layer.columns.size(); ++c) {
-    if (layer.columns[c].name != layer.properties[c]) {
-      warn(in + ": property " + shownText(layer.properties[c]) + " is written as column " +
+    if (layer.columns[c].name != planner.propertyOf(c)) {
+      warn(in + ": property " + shownText(planner.propertyOf(c)) + " is written as column " +
            shownText(layer.columns[c].name));
     }
   }
@@ -294,11 +293,10 @@ void geoJsonToShapefile(const std::string& in, const std::string& out,
   auto [base, extension] = splitExtension(out);
   try {
     for (plan::Family f : families) {
-      std::string path = options.splitTypes ? base + "_" + kSuffix[static_cast<int>(f)] + extension
-                                            : out;
+      std::string path =
+          options.splitTypes ? base + "_" + kSuffix[static_cast<int>(f)] + extension : out;
       writers[static_cast<int>(f)] = std::make_unique<format::LayerWriter>(
-          path, options.splitTypes ? planner.typeOf(f) : layer.type, layer.columns,
-          writeOptions);
+          path, options.splitTypes ? planner.typeOf(f) : layer.type, layer.columns, writeOptions);
     }
   } catch (const format::WriteError& e) {
     throw ConvertError(e.what());
@@ -315,20 +313,20 @@ void geoJsonToShapefile(const std::string& in, const std::string& out,
         format::LayerWriter* writer = writers[f].get();
         if (writer == nullptr) throw ConvertError(in + ": the file changed while it was read");
         try {
-          planner.record(geometry, feature.values,
-                         options.splitTypes ? planner.typeOf(plan::familyOf(geometry.kind))
-                                            : layer.type,
-                         record);
+          planner.record(
+              geometry, feature.values,
+              options.splitTypes ? planner.typeOf(plan::familyOf(geometry.kind)) : layer.type,
+              record);
           writer->add(record.shape, record.row);
         } catch (const plan::PlanError& e) {
           throw refusal(in, e);
         } catch (const format::WriteError& e) {
           if (e.row() < 0) throw ConvertError(e.what());  // the system failed: the file is named
           std::string property =
-              e.column() >= 0 ? "property " +
-                                    shownText(layer.properties[static_cast<std::size_t>(e.column())]) +
-                                    ": "
-                              : std::string();
+              e.column() >= 0
+                  ? "property " +
+                        shownText(planner.propertyOf(static_cast<std::size_t>(e.column()))) + ": "
+                  : std::string();
           throw ConvertError(featurePrefix(in, feature.index) + property + e.finding().sentence);
         }
         closedRings += record.closedRings;
