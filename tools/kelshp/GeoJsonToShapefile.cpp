@@ -1,11 +1,8 @@
 #include "GeoJsonToShapefile.h"
 
-#include <charconv>
-#include <cmath>
-#include <map>
+#include <algorithm>
 #include <memory>
 #include <optional>
-#include <set>
 #include <vector>
 
 #include "GeoJsonFeatures.h"
