@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +13,6 @@
 #include <optional>
 #include <span>
 
-#include "kel/format/FieldWriting.h"
 #include "kel/runtime/ReadOnlyFile.h"
 
 namespace kelshp {
@@ -81,8 +81,11 @@ class Input {
 
 double numberOf(const PropertyValue& number) {
   if (const auto* i = std::get_if<std::int64_t>(&number)) return static_cast<double>(*i);
-  if (const auto* u = std::get_if<std::uint64_t>(&number)) return static_cast<double>(*u);
-  return std::get<double>(number);
+  if (const auto* d = std::get_if<double>(&number)) return *d;
+  const std::string& digits = std::get<kel::plan::BigInteger>(number).digits;
+  double value = 0;
+  std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  return value;
 }
 
 // Follows the parser's events through the collection: where it is (a stack of the containers open,
@@ -104,16 +107,13 @@ class Reader {
     if (value <= static_cast<std::uint64_t>(INT64_MAX)) {
       return scalar(Kind::Number, static_cast<std::int64_t>(value));
     }
-    return scalar(Kind::Number, value);
+    return scalar(Kind::Number, kel::plan::BigInteger{std::to_string(value)});
   }
-  // An integer too wide for 64 bits comes as a double, rounded: a property's is refused.
+  // An integer too wide for 64 bits comes as a double, rounded: a property's keeps its digits.
   bool number_float(double value, const std::string& text) {
     if (!stack_.empty() && stack_.back() == Context::Properties &&
         text.find_first_of(".eE") == std::string::npos) {
-      throw ConvertError(prefix() + "property " + shownText(key_) + ": the integer " +
-                         shownText(text) + " is wider than the " +
-                         std::to_string(kel::format::kIntegerDigits) +
-                         " digits that a Number column reads back");
+      return scalar(Kind::Number, kel::plan::BigInteger{text});
     }
     return scalar(Kind::Number, value);
   }

@@ -14,6 +14,7 @@
 
 #include "Progress.h"
 #include "kel/runtime/ReadOnlyFile.h"
+#include "kel/plan/Features.h"
 
 // Reading a GeoJSON FeatureCollection one feature at a time, as a stream of parser events, keeping
 // of a feature only what a shapefile can take: its type, its geometry's type and coordinates, and
@@ -57,10 +58,9 @@ struct Member {
   std::string text;
 };
 
-// A property's value: null, true or false, an integer (unsigned only beyond the signed range), a
-// double, or text.
-using PropertyValue =
-    std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string>;
+// A property's value as the planner takes it: null, true or false, an integer (as its text beyond
+// the range of std::int64_t), a double, or text.
+using PropertyValue = kel::plan::Value;
 
 // A geometry's coordinates as the JSON nests them: a bracket opened or closed, a number (in
 // `numbers`) or another value (its kind in `others`), in order. Arrays nest at most 4 deep, as a
