@@ -16,7 +16,7 @@ from setuptools import setup
 
 ROOT = pathlib.Path(__file__).resolve().parent
 LAYERS = ["runtime", "format", "geometry", "attributes", "shapefile", "automation", "geojson",
-          "python"]
+          "plan", "python"]
 VERSION = (ROOT / "VERSION").read_text().strip()
 
 # Compiles on every core unless KEL_BUILD_JOBS says otherwise.

@@ -1,8 +1,12 @@
 #include "kel/format/Layer.h"
 
+#include <initializer_list>
+#include <vector>
+
 #include "kel/format/Encoding.h"
 #include "kel/format/LayerFiles.h"
 #include "kel/runtime/AtomicFileSet.h"
+#include "kel/runtime/FileSystem.h"
 #include "kel/runtime/ReadOnlyFile.h"
 #include "kel/runtime/Text.h"
 
@@ -10,21 +14,49 @@ namespace kel::format {
 
 namespace {
 
-// The file beside the main file with that extension (".shx"), opened when it can be: in the main
-// file's letter case first, then in the other; the first spelling when neither is there.
+// A file of the layer, opened when it can be. It is found by the first of its spellings that is
+// there; when none is, by the one entry of its directory that matches it letter case aside. A
+// file that is there but cannot be used (not a regular file, or two entries that match it and
+// no spelling) is refused, and the refusal says why.
 struct Sibling {
   std::string path;
   std::unique_ptr<ReadOnlyFile> file;  // null when missing or not to be opened
   bool missing = true;
+  std::string refusal;
 };
-Sibling sibling(const LayerFiles& files, std::string_view ext) {
-  std::string first = files.path(ext), second = files.path(ext, true);
-  for (const std::string* path : {&first, &second}) {
-    ReadOnlyFile::OpenError why;
-    std::unique_ptr<ReadOnlyFile> f = ReadOnlyFile::open(*path, why);
-    if (f || !why.missing) return {*path, std::move(f), false};
+Sibling openSibling(const std::string& path) {
+  ReadOnlyFile::OpenError why;
+  std::unique_ptr<ReadOnlyFile> f = ReadOnlyFile::open(path, why);
+  return {path, std::move(f), why.missing, why.notRegular ? why.sentence : ""};
+}
+Sibling locate(std::initializer_list<std::string> spellings) {
+  for (const std::string& path : spellings) {
+    Sibling s = openSibling(path);
+    if (!s.missing) return s;
   }
-  return {first, nullptr, true};
+  const std::string& first = *spellings.begin();
+  std::size_t slash = first.rfind('/');
+  std::string dir = slash == std::string::npos ? "" : first.substr(0, slash + 1);
+  std::string name = first.substr(dir.size());
+  std::u16string decoded = toUtf16(name);
+  // A name that is no UTF-8 is found only as it is spelt.
+  std::vector<std::string> names;
+  if (toUtf8(decoded) == name) names = namesIgnoringCase(dir, decoded);
+  if (names.empty()) return {first, nullptr, true, ""};
+  if (names.size() > 1) {
+    return {first, nullptr, false,
+            "there is no such file, and both " + names[0] + " and " + names[1] +
+                " match it letter case aside: which one is meant is not clear"};
+  }
+  Sibling s = openSibling(dir + names.front());
+  if (s.missing) s.path = first;  // gone since the directory was read
+  return s;
+}
+
+// The file beside the main file with that extension (".shx"): in the main file's letter case
+// first, then in the other, then in any.
+Sibling sibling(const LayerFiles& files, std::string_view ext) {
+  return locate({files.path(ext), files.path(ext, true)});
 }
 
 // The whole of a file, or none when it is missing or unreadable.
@@ -72,22 +104,31 @@ std::unique_ptr<Layer> Layer::open(std::string_view path, Reporter& reporter,
                                    const OpenOptions& options) {
   std::string main(path);
   if (!putRight(main, reporter)) return nullptr;
+  Sibling shp =
+      LayerFiles::endsInShp(main) ? locate({main}) : sibling(LayerFiles::of(main), ".shp");
+  // A file that is there but cannot be used is an error of the whole layer, the main file's
+  // missing or unreadable one the shape reader's.
+  auto refused = [&reporter](const Sibling& s) {
+    if (!s.refusal.empty()) reporter.report({Severity::Error, s.path, -1, -1, s.refusal});
+    return !s.refusal.empty();
+  };
+  if (refused(shp)) return nullptr;
+  main = shp.path;
   const LayerFiles files = LayerFiles::of(main);
-  std::unique_ptr<ReadOnlyFile> mainFile;
-  if (!LayerFiles::endsInShp(main)) {
-    Sibling shp = sibling(files, ".shp");
-    main = std::move(shp.path);
-    mainFile = std::move(shp.file);
-  }
   auto layer = std::make_unique<Layer>();
   layer->base_ = files.base;
   Sibling shx = sibling(files, ".shx");
+  Sibling prj = sibling(files, ".prj"), codePage = sibling(files, ".cpg");
+  Sibling dbf = sibling(files, ".dbf");
+  for (const Sibling* s : {&shx, &prj, &codePage, &dbf}) {
+    if (refused(*s)) return nullptr;
+  }
   layer->shapes_ =
-      ShapeReader::open(main, shx.path, reporter, std::move(mainFile), std::move(shx.file));
+      ShapeReader::open(main, shx.path, reporter, std::move(shp.file), std::move(shx.file));
   if (!layer->shapes_) return nullptr;
 
-  layer->projection_ = wholeFile(sibling(files, ".prj"));
-  layer->codePage_ = wholeFile(sibling(files, ".cpg"));
+  layer->projection_ = wholeFile(prj);
+  layer->codePage_ = wholeFile(codePage);
   const std::optional<std::string>& cpg = layer->codePage_;
   std::string encoding = options.encoding;
   std::string why = "as the caller asked";
@@ -96,7 +137,6 @@ std::unique_ptr<Layer> Layer::open(std::string_view path, Reporter& reporter,
     encoding = encodingOfCodePageFile(std::string_view(*cpg).substr(0, 256));
     why = "as the .cpg file says";
   }
-  Sibling dbf = sibling(files, ".dbf");
   const std::string& dbfPath = dbf.path;
   if (dbf.missing) {
     reporter.report(

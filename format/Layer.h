@@ -20,8 +20,11 @@ struct OpenOptions {
 class Layer {
  public:
   // The layer by the path of its main file, with or without ".shp" (letter case ignored); the
-  // other files are found beside it, their extensions in the main file's letter case first. Null
-  // when the main file cannot be read; the reporter has heard why.
+  // other files are found beside it, their extensions in the main file's letter case first, then
+  // in the other; failing both, the one file of the directory whose name matches letter case
+  // aside. Null when the main file cannot be read, or a file of the layer is there but is no
+  // regular file or is matched by two names that differ only in letter case; the reporter has
+  // heard why.
   static std::unique_ptr<Layer> open(std::string_view path, Reporter& reporter,
                                      const OpenOptions& options = {});
 

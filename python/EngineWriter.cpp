@@ -1,16 +1,16 @@
 // kelshapelib.Writer and kelshapelib.write: GeoJSON-like features written through the format
 // engine's streaming writer, which replaces a layer's files all together or not at all.
 
-#include <pybind11/eval.h>
-
 #include <algorithm>
-#include <cctype>
 #include <memory>
 #include <unordered_map>
 #include <vector>
 
 #include "kel/format/DbaseFile.h"
+#include "kel/format/LayerFiles.h"
 #include "kel/format/LayerWriter.h"
+#include "kel/plan/LayerPlanner.h"
+#include "kel/runtime/Text.h"
 #include "python/Engine.h"
 #include "python/Serial.h"
 
@@ -22,11 +22,7 @@ namespace kelpy::engine {
 namespace {
 
 namespace format = kel::format;
-
-std::string upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
+namespace plan = kel::plan;
 
 std::string typeName(py::handle o) {
   return Py_TYPE(o.ptr())->tp_name;
@@ -105,24 +101,6 @@ bool isMapping(py::handle o) {
   return is == 1;
 }
 
-// The geometries that a layer of each kind takes.
-bool takes(format::Geometry layer, std::string_view type) {
-  switch (layer) {
-    case format::Geometry::Null:
-      return false;
-    case format::Geometry::Point:
-      return type == "Point";
-    case format::Geometry::MultiPoint:
-      return type == "MultiPoint" || type == "Point";
-    case format::Geometry::PolyLine:
-      return type == "LineString" || type == "MultiLineString";
-    case format::Geometry::Polygon:
-    case format::Geometry::MultiPatch:
-      return type == "Polygon" || type == "MultiPolygon";
-  }
-  return false;
-}
-
 // The items of a list or tuple (or any sequence), borrowed from `held`.
 struct Items {
   explicit Items(PyObject* sequence, const char* what) {
@@ -145,14 +123,14 @@ struct Items {
 
 class Writer {
  public:
+  // With a shape type and fields, each record is written as it comes; without either, the
+  // records are held until close(), which plans the layer from them (kel/plan) and writes it.
   Writer(py::handle path, py::handle shapeType, py::handle fields, py::handle encoding,
-         py::handle crsWkt, bool cut) {
-    std::string p = pathOf(path);
-    type_ = shapeTypeFrom(shapeType);
-    traits_ = *format::traitsOf(static_cast<std::int32_t>(type_));
-    format::WriteOptions options;
-    options.encoding = encodingOf(encoding, true);
-    options.cut = cut;
+         py::handle crsWkt, bool cut, bool wideIntegersAsText) {
+    path_ = pathOf(path);
+    options_.encoding = encodingOf(encoding, true);
+    options_.cut = cut;
+    wideIntegersAsText_ = wideIntegersAsText;
     if (!crsWkt.is_none()) {
       if (!PyUnicode_Check(crsWkt.ptr())) {
         throw py::type_error(
@@ -161,24 +139,37 @@ class Writer {
             typeName(crsWkt));
       }
       std::optional<std::string> wkt = utf8Of(crsWkt.ptr());
-      if (!wkt) raiseWriteError(std::string("crs_wkt") + kSurrogate, p, std::nullopt, std::nullopt);
-      options.projection = *wkt;
+      if (!wkt) {
+        raiseWriteError(std::string("crs_wkt") + kSurrogate, path_, std::nullopt, std::nullopt);
+      }
+      options_.projection = *wkt;
     }
-    bool upperCase = p.size() >= 4 && p.compare(p.size() - 4, 4, ".SHP") == 0;
-    std::string base =
-        p.size() >= 4 && upper(p.substr(p.size() - 4)) == ".SHP" ? p.substr(0, p.size() - 4) : p;
-    shpPath_ = base + (upperCase ? ".SHP" : ".shp");
-    dbfPath_ = base + (upperCase ? ".DBF" : ".dbf");
-    readFields(fields);
-    try {
-      writer_ = std::make_unique<format::LayerWriter>(p, type_, columns_, options);
-    } catch (const format::WriteError& e) {
-      raise(e);
+    const format::LayerFiles files = format::LayerFiles::of(path_);
+    shpPath_ = files.path(".shp");
+    dbfPath_ = files.path(".dbf");
+    if (!shapeType.is_none()) {
+      givenType_ = true;
+      type_ = shapeTypeFrom(shapeType);
+    }
+    if (!fields.is_none()) {
+      givenFields_ = true;
+      readFields(fields);
+    }
+    if (givenType_ && givenFields_) {
+      open();
+    } else {
+      held_ = py::list();
     }
   }
 
   void write(py::handle geometry, py::handle properties) {
-    locked([&] { add(geometry, properties); });
+    locked([&] {
+      if (planned()) {
+        held_.append(py::make_tuple(geometry, properties));
+      } else {
+        add(geometry, properties);
+      }
+    });
   }
 
   void writerows(py::handle given) {
@@ -200,7 +191,7 @@ class Writer {
       try {
         featureOf(item, geometry, properties);
       } catch (py::error_already_set& e) {
-        refuse(failed(e, "the feature", {}));
+        refuse(failed(e, "the feature", {}), count());
       }
       write(geometry, properties);
     }
@@ -208,6 +199,12 @@ class Writer {
 
   void close() {
     locked([&] {
+      if (planned()) {
+        py::list held = std::move(held_);
+        held_ = py::list();
+        closed_ = true;
+        writeHeld(held);
+      }
       std::unique_ptr<format::LayerWriter> w = std::move(writer_);
       if (!w) return;
       try {
@@ -218,12 +215,116 @@ class Writer {
     });
   }
   void abandon() {
-    locked([&] { writer_.reset(); });
+    locked([&] {
+      writer_.reset();
+      if (planned()) held_ = py::list(), closed_ = true;
+    });
   }
-  bool closed() const { return !writer_; }
-  std::int64_t count() { return writer().count(); }
+  bool closed() const { return planned() ? closed_ : !writer_; }
+  std::int64_t count() {
+    if (planned()) {
+      if (closed_) throw py::value_error("I/O operation on a closed writer");
+      return static_cast<std::int64_t>(py::len(held_));
+    }
+    return writer().count();
+  }
 
  private:
+  // Whether the layer is planned from the records at close().
+  bool planned() const { return !givenType_ || !givenFields_; }
+
+
+  void open() {
+    try {
+      writer_ = std::make_unique<format::LayerWriter>(path_, type_, columns_, options_);
+    } catch (const format::WriteError& e) {
+      raise(e);
+    }
+  }
+
+  // The held records, planned and written: a first pass finds what the planner lacks (the shape
+  // type, the columns), a second writes each record.
+  void writeHeld(const py::list& held) {
+    plan::PlanOptions planning;
+    planning.encoding = options_.encoding;
+    planning.cut = options_.cut;
+    planning.wideIntegersAsText = wideIntegersAsText_;
+    planning.feature = "row";
+    planning.firstFeature = 0;
+    if (givenType_) planning.shapeType = type_;
+    plan::LayerPlanner planner(planning);
+    const std::size_t n = held.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      checkSignals(static_cast<std::int64_t>(i));
+      read(held[i], static_cast<std::int64_t>(i));
+      try {
+        planner.survey(geometry_, properties_);
+      } catch (const plan::PlanError& e) {
+        refuse(e);
+      }
+    }
+    try {
+      const plan::LayerDefinition& layer = planner.layer();
+      if (!givenType_) type_ = layer.type;
+      if (!givenFields_) {
+        columns_ = layer.columns;
+        indexColumns();
+        for (std::size_t c = 0; c < columns_.size(); ++c) {
+          if (columns_[c].name == planner.propertyOf(c)) continue;
+          std::string said = "property '" + planner.propertyOf(c) + "' is written as column '" +
+                             columns_[c].name + "'";
+          if (PyErr_WarnEx(PyExc_UserWarning, said.c_str(), 1) < 0) throw py::error_already_set();
+        }
+      }
+    } catch (const plan::PlanError& e) {
+      refuse(e);
+    }
+    open();
+    for (std::size_t i = 0; i < n; ++i) {
+      checkSignals(static_cast<std::int64_t>(i));
+      auto row = static_cast<std::int64_t>(i);
+      read(held[i], row);
+      try {
+        if (givenFields_) {
+          plan::shapeOf(geometry_, type_, record_);
+          try {
+            rowOf(py::tuple(held[i])[1]);
+          } catch (py::error_already_set& e) {
+            throw failed(e, "the properties", {});
+          }
+        } else {
+          planner.record(geometry_, properties_, type_, record_);
+        }
+      } catch (const plan::PlanError& e) {
+        refuse(plan::PlanError(e.sentence(), row, e.property(), e.cause()));
+      } catch (const Refusal& r) {
+        refuse(r, row);
+      }
+      add(givenFields_ ? row_ : record_.row);
+    }
+  }
+
+  // A held record's geometry and, where the planner makes the columns, its properties.
+  void read(py::handle record, std::int64_t row) {
+    py::tuple pair = py::reinterpret_borrow<py::tuple>(record);
+    try {
+      try {
+        geometryOf(pair[0]);
+      } catch (py::error_already_set& e) {
+        throw failed(e, "the geometry", {});
+      }
+      properties_.clear();
+      if (givenFields_) return;
+      try {
+        propertiesOf(pair[1]);
+      } catch (py::error_already_set& e) {
+        throw failed(e, "the properties", {});
+      }
+    } catch (const Refusal& r) {
+      refuse(r, row);
+    }
+  }
+
   // The geometry and properties of an item of writerows.
   void featureOf(py::handle item, py::object& geometry, py::object& properties) {
     static PyObject* featureType = py::module_::import("kelshapelib").attr("Feature").ptr();
@@ -241,7 +342,8 @@ class Writer {
       refuse({"a " + typeName(feature) +
                   " is no feature: a feature has __geo_interface__ or "
                   "is a mapping with \"geometry\" and \"properties\"",
-              {}});
+              {}},
+             count());
     }
     py::object type = get(feature, "type");
     if (!type.is_none() && !py::str(type).equal(py::handle(featureName))) {
@@ -263,13 +365,19 @@ class Writer {
     f();
   }
 
+  // A record written as it comes.
   void add(py::handle geometry, py::handle properties) {
-    format::LayerWriter& w = writer();
+    const std::int64_t row = writer().count();
     try {
       try {
-        shapeOf(geometry);
+        geometryOf(geometry);
       } catch (py::error_already_set& e) {
         throw failed(e, "the geometry", {});
+      }
+      try {
+        plan::shapeOf(geometry_, type_, record_);
+      } catch (const plan::PlanError& e) {
+        throw Refusal{e.sentence(), {}};
       }
       try {
         rowOf(properties);
@@ -277,15 +385,14 @@ class Writer {
         throw failed(e, "the properties", {});
       }
     } catch (const Refusal& r) {
-      refuse(r);
+      refuse(r, row);
     }
+    add(row_);
+  }
+
+  void add(const std::vector<format::Value>& row) {
     try {
-      format::ShapeArrays shape;
-      if (!x_.empty()) {
-        shape = {x_, y_,     traits_.z ? std::span<const double>(z_) : std::span<const double>(),
-                 {}, parts_, partTypes_};
-      }
-      w.add(shape, row_);
+      writer().add(record_.shape, row);
     } catch (const format::WriteError& e) {
       raise(e);
     }
@@ -317,19 +424,36 @@ class Writer {
                     f.offset >= 0 ? std::optional<std::int64_t>(f.offset) : std::nullopt);
   }
 
-  [[noreturn]] void refuse(const Refusal& r) {
+  [[noreturn]] void refuse(const Refusal& r, std::int64_t row) {
     std::optional<std::string> column = r.name;
     std::string sentence = r.sentence;
     if (r.column) {
       column = columns_[*r.column].name;
       sentence = columnPrefix(*r.column) + sentence;
+    } else if (r.name) {
+      sentence = "column '" + *r.name + "': " + sentence;
     }
     try {
-      raiseWriteError(sentence, r.column ? dbfPath_ : shpPath_, writer().count(), column);
+      raiseWriteError(sentence, column ? dbfPath_ : shpPath_, row, column);
     } catch (py::error_already_set& e) {
       if (r.cause) PyException_SetCause(e.value().ptr(), r.cause.inc_ref().ptr());
       throw;
     }
+  }
+
+  // The planner's refusal, with the argument that has it otherwise.
+  [[noreturn]] void refuse(const plan::PlanError& e) {
+    using Cause = plan::PlanError::Cause;
+    std::string sentence = e.sentence();
+    if (e.cause() == Cause::MixedShapes) sentence += " (give each kind a layer of its own)";
+    if (e.cause() == Cause::LongText) sentence += " (cut=True cuts such text)";
+    if (e.cause() == Cause::WideInteger) {
+      sentence += " (wide_integers_as_text=True writes them as text)";
+    }
+    if (e.property()) sentence = "column '" + *e.property() + "': " + sentence;
+    raiseWriteError(sentence, e.property() ? dbfPath_ : shpPath_,
+                    e.feature() >= 0 ? std::optional<std::int64_t>(e.feature()) : std::nullopt,
+                    e.property());
   }
 
   // "column 'NAME' (2 of 5): ", as the engine starts its sentences of values.
@@ -370,8 +494,7 @@ class Writer {
       std::optional<std::string> t;
       if (PyUnicode_Check(letter.ptr()) && py::len(letter) == 1) t = utf8Of(letter.ptr());
       if (!t) bad("the type is one letter: C, N, F, L or D");
-      *t = upper(*t);
-      c.type = (*t)[0];
+      c.type = kel::asciiUpper(*t)[0];
       auto byte = [&](py::size_t k, const char* what) -> std::uint8_t {
         py::object v = parts[k];
         if (PyBool_Check(v.ptr()) || !PyIndex_Check(v.ptr())) {
@@ -385,17 +508,23 @@ class Writer {
       };
       if (parts.size() >= 3 && !parts[2].is_none()) {
         c.width = byte(2, "width");
-      } else if (c.type == 'L' || c.type == 'D') {
-        c.width = c.type == 'L' ? 1 : 8;
+      } else if (c.type == format::ColumnType::Logical || c.type == format::ColumnType::Date) {
+        c.width = c.type == format::ColumnType::Logical ? 1 : 8;
       } else {
         bad("a " + std::string(format::columnTypeName(static_cast<std::uint8_t>(c.type))) +
             " column needs a width");
       }
       if (parts.size() == 4) c.decimals = byte(3, "decimals");
     }
+    indexColumns();
+  }
+
+  void indexColumns() {
+    byName_.clear();
+    byUpperName_.clear();
     for (std::size_t i = 0; i < columns_.size(); ++i) {
       byName_.emplace(columns_[i].name, i);
-      byUpperName_.emplace(upper(columns_[i].name), i);
+      byUpperName_.emplace(kel::asciiUpper(columns_[i].name), i);
     }
   }
 
@@ -431,7 +560,9 @@ class Writer {
     }
     std::string name = std::get<std::string>(text(key.ptr(), std::nullopt));
     if (auto at = byName_.find(name); at != byName_.end()) return at->second;
-    if (auto at = byUpperName_.find(upper(name)); at != byUpperName_.end()) return at->second;
+    if (auto at = byUpperName_.find(kel::asciiUpper(name)); at != byUpperName_.end()) {
+      return at->second;
+    }
     std::string all;
     for (const format::ColumnDefinition& c : columns_) all += (all.empty() ? "" : ", ") + c.name;
     throw Refusal{"no column is named '" + name + "'; the columns are " +
@@ -458,15 +589,18 @@ class Writer {
                   std::string(format::columnTypeName(static_cast<std::uint8_t>(type))) + " column",
               c};
     };
-    switch (type) {
-      case 'C':
+    using format::ColumnType;
+    std::optional<ColumnType> known = format::columnTypeOf(static_cast<std::uint8_t>(type));
+    if (!known) throw mismatch();
+    switch (*known) {
+      case ColumnType::Character:
         if (PyUnicode_Check(v)) return text(v, c);
         if (PyBool_Check(v)) throw mismatch();
         if (PyLong_Check(v) || PyFloat_Check(v)) return text(owned(PyObject_Str(v)).ptr(), c);
         if (PyDate_Check(v)) return text(py::handle(v).attr("isoformat")().ptr(), c);
         throw mismatch();
-      case 'N':
-      case 'F': {
+      case ColumnType::Number:
+      case ColumnType::Float: {
         if (PyBool_Check(v) || PyUnicode_Check(v) || PyBytes_Check(v)) throw mismatch();
         if (PyFloat_Check(v)) return PyFloat_AS_DOUBLE(v);
         if (PyIndex_Check(v)) {
@@ -486,7 +620,7 @@ class Writer {
         }
         throw mismatch();
       }
-      case 'L':
+      case ColumnType::Logical:
         if (PyBool_Check(v)) return v == Py_True;
         if (std::string_view(Py_TYPE(v)->tp_name).substr(0, 10) == "numpy.bool") {
           return PyObject_IsTrue(v) == 1;
@@ -502,7 +636,7 @@ class Writer {
           }
         }
         throw mismatch();
-      case 'D': {
+      case ColumnType::Date: {
         py::object date = py::reinterpret_borrow<py::object>(v);
         if (PyUnicode_Check(v)) {
           static PyObject* fromIso = py::module_::import("datetime")
@@ -531,6 +665,9 @@ class Writer {
         return format::Date{PyDateTime_GET_YEAR(date.ptr()), PyDateTime_GET_MONTH(date.ptr()),
                             PyDateTime_GET_DAY(date.ptr())};
       }
+      case ColumnType::Integer:
+      case ColumnType::Memo:
+        break;  // the writer takes no values for these
     }
     throw mismatch();
   }
@@ -540,26 +677,25 @@ class Writer {
     throw Refusal{"the text " + shownValue(s) + kSurrogate, c};
   }
 
-  // --- Shapes ---
+  // --- Features as the planner takes them ---
 
-  void shapeOf(py::handle given) {
-    x_.clear();
-    y_.clear();
-    z_.clear();
-    parts_.clear();
-    partTypes_.clear();
+  // The geometry, into geometry_: None is none; otherwise an object with __geo_interface__ or a
+  // GeoJSON geometry mapping.
+  void geometryOf(py::handle given) {
+    plan::Geometry& g = geometry_;
+    g.clear();
     if (given.is_none()) return;
-    py::object g = py::reinterpret_borrow<py::object>(given);
-    if (!PyDict_Check(g.ptr())) {
-      if (std::optional<py::object> made = geoInterfaceOf(g)) g = *made;
+    py::object o = py::reinterpret_borrow<py::object>(given);
+    if (!PyDict_Check(o.ptr())) {
+      if (std::optional<py::object> made = geoInterfaceOf(o)) o = *made;
     }
-    if (!isMapping(g)) {
-      throw Refusal{"a " + typeName(g) +
+    if (!isMapping(o)) {
+      throw Refusal{"a " + typeName(o) +
                         " is no geometry: a geometry has __geo_interface__ or is "
                         "a mapping with \"type\" and \"coordinates\"",
                     {}};
     }
-    py::object typeObject = get(g, "type");
+    py::object typeObject = get(o, "type");
     std::string type = PyUnicode_Check(typeObject.ptr())
                            ? std::get<std::string>(text(typeObject.ptr(), std::nullopt))
                            : "";
@@ -569,316 +705,193 @@ class Writer {
           "feature[\"properties\"]), or writerows([feature])",
           {}};
     }
-    std::string layer(traits_.name);
-    if (!takes(traits_.geometry, type)) {
-      throw Refusal{
-          (type.empty() ? "a geometry without a type" : "a " + type) + " cannot go into a " +
-              layer + " layer" +
-              (traits_.geometry == format::Geometry::Null ? ", which holds null shapes only" : ""),
-          {}};
+    std::optional<plan::GeometryKind> kind = plan::geometryKindNamed(type);
+    if (!kind) {
+      throw Refusal{(type.empty() ? "a geometry without a type" : "a " + type) +
+                        " has no shape type: a geometry is a Point, MultiPoint, LineString, "
+                        "MultiLineString, Polygon or MultiPolygon",
+                    {}};
     }
-    py::object coordinates = get(g, "coordinates");
+    g.kind = *kind;
+    py::object coordinates = get(o, "coordinates");
     if (coordinates.is_none()) throw Refusal{"the " + type + " has no coordinates", {}};
-    if (type == "Point") {
-      Py_ssize_t n = PySequence_Size(coordinates.ptr());
-      if (n < 0) PyErr_Clear();
-      if (n != 0) position(coordinates.ptr());
-    } else if (type == "MultiPoint") {
-      Items points(coordinates.ptr(), "a MultiPoint's coordinates are a sequence of positions");
-      for (Py_ssize_t i = 0; i < points.size; ++i) position(points.items[i]);
-    } else if (type == "LineString") {
-      part(coordinates.ptr());
-    } else if (type == "MultiLineString") {
-      Items lines(coordinates.ptr(), "a MultiLineString's coordinates are a sequence of lines");
-      for (Py_ssize_t i = 0; i < lines.size; ++i) part(lines.items[i]);
-    } else if (type == "Polygon") {
-      polygon(coordinates.ptr());
-    } else {
-      Items polygons(coordinates.ptr(), "a MultiPolygon's coordinates are a sequence of polygons");
-      for (Py_ssize_t i = 0; i < polygons.size; ++i) polygon(polygons.items[i]);
+    using K = plan::GeometryKind;
+    switch (*kind) {
+      case K::Point: {
+        Py_ssize_t n = PySequence_Size(coordinates.ptr());
+        if (n < 0) PyErr_Clear();
+        if (n != 0) position(coordinates.ptr());
+        break;
+      }
+      case K::MultiPoint: {
+        Items points(coordinates.ptr(), "a MultiPoint's coordinates are a sequence of positions");
+        for (Py_ssize_t i = 0; i < points.size; ++i) position(points.items[i]);
+        break;
+      }
+      case K::LineString:
+        line(coordinates.ptr(), std::nullopt);
+        break;
+      case K::MultiLineString: {
+        Items lines(coordinates.ptr(), "a MultiLineString's coordinates are a sequence of lines");
+        for (Py_ssize_t i = 0; i < lines.size; ++i) line(lines.items[i], std::nullopt);
+        break;
+      }
+      case K::Polygon:
+        polygon(coordinates.ptr());
+        break;
+      default: {
+        Items polygons(coordinates.ptr(),
+                       "a MultiPolygon's coordinates are a sequence of polygons");
+        for (Py_ssize_t i = 0; i < polygons.size; ++i) polygon(polygons.items[i]);
+      }
     }
   }
 
   void position(PyObject* p) {
-    Items xyz(p, "a position is a sequence of X, Y and, for a Z type, Z");
-    if (xyz.size < 2 || xyz.size > 3) {
-      throw Refusal{"a position has " + std::to_string(xyz.size) +
-                        " values; it takes X, Y and, "
-                        "for a Z type, Z",
+    Items xyzm(p, "a position is a sequence of X, Y and, where there are, Z and M");
+    if (xyzm.size < 2 || xyzm.size > 4) {
+      throw Refusal{"a position has " + std::to_string(xyzm.size) +
+                        " values; it takes X, Y and, where there are, Z and M",
                     {}};
     }
-    if (xyz.size == 3 && !traits_.z) {
-      throw Refusal{"the positions have Z values, which a " + std::string(traits_.name) +
-                        " layer does not hold: write a Z type",
-                    {}};
-    }
-    if (xyz.size == 2 && traits_.z) {
-      throw Refusal{"a " + std::string(traits_.name) + " layer takes a Z value in each position",
-                    {}};
-    }
-    double v[3];
-    for (Py_ssize_t i = 0; i < xyz.size; ++i) {
-      v[i] = PyFloat_AsDouble(xyz.items[i]);
+    double v[4];
+    for (Py_ssize_t i = 0; i < xyzm.size; ++i) {
+      v[i] = PyFloat_AsDouble(xyzm.items[i]);
       if (v[i] == -1 && PyErr_Occurred()) {
         PyErr_Clear();
-        throw Refusal{"a coordinate is no number: " + shownValue(xyz.items[i]), {}};
+        throw Refusal{"a coordinate is no number: " + shownValue(xyzm.items[i]), {}};
       }
     }
-    x_.push_back(v[0]);
-    y_.push_back(v[1]);
-    if (xyz.size == 3) z_.push_back(v[2]);
+    geometry_.add(v[0], v[1], xyzm.size > 2 ? std::optional<double>(v[2]) : std::nullopt,
+                  xyzm.size > 3 ? std::optional<double>(v[3]) : std::nullopt);
   }
 
-  // A line or ring as a part; an empty one is left out. Returns where it starts.
-  std::size_t part(PyObject* line) {
-    Items points(line, "a line or ring is a sequence of positions");
-    std::size_t start = x_.size();
-    if (points.size == 0) return start;
-    if (start > static_cast<std::size_t>(INT32_MAX))
+  // A line, or a ring (the first of its polygon or one after it).
+  void line(PyObject* positions, std::optional<bool> firstRing) {
+    Items points(positions, "a line or ring is a sequence of positions");
+    if (firstRing) {
+      geometry_.startRing(*firstRing);
+    } else {
+      geometry_.startLine();
+    }
+    if (geometry_.size() + static_cast<std::size_t>(points.size) > INT32_MAX)
       throw Refusal{"the shape has too many points", {}};
-    parts_.push_back(static_cast<std::int32_t>(start));
     for (Py_ssize_t i = 0; i < points.size; ++i) position(points.items[i]);
-    return start;
   }
 
-  // A polygon's rings: the outer one clockwise, the holes counter-clockwise, as the format has
-  // them (GeoJSON runs them the other way), each closed.
   void polygon(PyObject* rings) {
     Items r(rings, "a polygon's coordinates are a sequence of rings");
-    for (Py_ssize_t k = 0; k < r.size; ++k) {
-      std::size_t start = part(r.items[k]);
-      std::size_t end = x_.size();
-      if (end == start) continue;
-      if (x_[start] != x_[end - 1] || y_[start] != y_[end - 1] ||
-          (!z_.empty() && z_[start] != z_[end - 1])) {
-        x_.push_back(x_[start]);
-        y_.push_back(y_[start]);
-        if (!z_.empty()) z_.push_back(z_[start]);
-        ++end;
+    for (Py_ssize_t k = 0; k < r.size; ++k) line(r.items[k], k == 0);
+  }
+
+  // The properties, into properties_: None is none; otherwise a mapping of names to values.
+  void propertiesOf(py::handle properties) {
+    if (properties.is_none()) return;
+    if (!isMapping(properties)) {
+      throw Refusal{"the properties are no mapping of names to values; give fields", {}};
+    }
+    py::object items = owned(PyMapping_Items(properties.ptr()));
+    for (py::handle item : items) {
+      if (!PyTuple_Check(item.ptr()) || PyTuple_GET_SIZE(item.ptr()) != 2) {
+        throw Refusal{"the properties' items() give no (name, value) pairs", {}};
       }
-      double area2 = 0;  // twice the signed area: positive when counter-clockwise
-      for (std::size_t i = start, j = end - 1; i < end; j = i++) {
-        area2 += (x_[j] - x_[i]) * (y_[j] + y_[i]);
+      PyObject* key = PyTuple_GET_ITEM(item.ptr(), 0);
+      if (!PyUnicode_Check(key)) {
+        throw Refusal{"a property's name is a str, not " + typeName(key), {}};
       }
-      const bool outer = k == 0;
-      if ((outer && area2 > 0) || (!outer && area2 < 0)) {
-        std::reverse(x_.begin() + static_cast<std::ptrdiff_t>(start), x_.end());
-        std::reverse(y_.begin() + static_cast<std::ptrdiff_t>(start), y_.end());
-        if (!z_.empty()) std::reverse(z_.begin() + static_cast<std::ptrdiff_t>(start), z_.end());
-      }
-      if (traits_.geometry == format::Geometry::MultiPatch) {
-        partTypes_.push_back(static_cast<std::int32_t>(outer ? format::PartType::OuterRing
-                                                             : format::PartType::InnerRing));
+      std::string name = std::get<std::string>(text(key, std::nullopt));
+      PyObject* v = PyTuple_GET_ITEM(item.ptr(), 1);
+      try {
+        properties_.emplace_back(name, planValue(v, name));
+      } catch (py::error_already_set& e) {
+        Refusal r = failed(e, "the value " + shownValue(v), {});
+        r.name = name;
+        throw r;
       }
     }
+  }
+
+  // A value as the planner takes it.
+  plan::Value planValue(PyObject* v, const std::string& name) {
+    if (v == Py_None) return std::monostate{};
+    if (PyBool_Check(v)) return v == Py_True;
+    if (std::string_view(Py_TYPE(v)->tp_name).substr(0, 10) == "numpy.bool") {
+      return PyObject_IsTrue(v) == 1;
+    }
+    if (PyUnicode_Check(v)) {
+      if (std::optional<std::string> t = utf8Of(v)) return *t;
+      throw Refusal{"the text " + shownValue(v) + kSurrogate, {}, name};
+    }
+    if (PyDateTime_Check(v) &&
+        (PyDateTime_DATE_GET_HOUR(v) != 0 || PyDateTime_DATE_GET_MINUTE(v) != 0 ||
+         PyDateTime_DATE_GET_SECOND(v) != 0 || PyDateTime_DATE_GET_MICROSECOND(v) != 0)) {
+      throw Refusal{shownValue(v) + " has a time of day, which a Date column does not hold", {},
+                    name};
+    }
+    if (PyDate_Check(v)) {
+      return format::Date{PyDateTime_GET_YEAR(v), PyDateTime_GET_MONTH(v),
+                          PyDateTime_GET_DAY(v)};
+    }
+    if (PyFloat_Check(v)) return PyFloat_AS_DOUBLE(v);
+    if (PyBytes_Check(v)) throw Refusal{"a bytes has no column type", {}, name};
+    if (PyIndex_Check(v)) {
+      py::object i = owned(PyNumber_Index(v));
+      int overflow = 0;
+      long long n = PyLong_AsLongLongAndOverflow(i.ptr(), &overflow);
+      if (overflow != 0) return plan::BigInteger{py::str(i).cast<std::string>()};
+      if (n == -1 && PyErr_Occurred()) throw py::error_already_set();
+      return std::int64_t{n};
+    }
+    if (Py_TYPE(v)->tp_as_number != nullptr && Py_TYPE(v)->tp_as_number->nb_float != nullptr) {
+      double d = PyFloat_AsDouble(v);
+      if (d == -1 && PyErr_Occurred()) throw py::error_already_set();
+      return d;
+    }
+    throw Refusal{"a " + typeName(v) + " has no column type", {}, name};
   }
 
   std::unique_ptr<format::LayerWriter> writer_;
+  std::string path_;
+  format::WriteOptions options_;
+  bool wideIntegersAsText_ = false;
+  bool givenType_ = false, givenFields_ = false;
+  py::list held_;        // the records to plan, as (geometry, properties)
+  bool closed_ = false;  // a planning writer: closed, or its records dropped
   format::ShapeType type_ = format::ShapeType::Null;
-  format::ShapeTypeTraits traits_{};
   std::vector<format::ColumnDefinition> columns_;
   std::unordered_map<std::string, std::size_t> byName_, byUpperName_;
   std::string shpPath_, dbfPath_;
   // Reused from record to record.
-  std::vector<double> x_, y_, z_;
-  std::vector<std::int32_t> parts_, partTypes_;
+  plan::Geometry geometry_;
+  std::vector<plan::Property> properties_;
+  plan::Record record_;
   std::vector<format::Value> row_;
   Serial serial_;
 };
 
-// kelshapelib.write: the shape type and the columns found from the features, then a Writer.
-constexpr const char* kWrite = R"py(
-import datetime as _datetime
-import math as _math
-import numbers as _numbers
-
-_FAMILIES = {"Point": "Point", "MultiPoint": "MultiPoint", "LineString": "PolyLine",
-             "MultiLineString": "PolyLine", "Polygon": "Polygon", "MultiPolygon": "Polygon"}
-_KINDS = {"C": "text", "L": "bool", "D": "date", "int": "int", "float": "float"}
-
-
-def _geometry_and_properties(feature, row):
-    if hasattr(feature, "__geo_interface__"):
-        feature = feature.__geo_interface__
-    if not hasattr(feature, "get"):
-        raise WriteError(f"a {type(feature).__name__} is no feature: a feature has "
-                         '__geo_interface__ or is a mapping with "geometry" and "properties"',
-                         row=row)
-    if feature.get("type") in _FAMILIES:
-        return feature, None
-    geometry = feature.get("geometry")
-    if hasattr(geometry, "__geo_interface__"):
-        geometry = geometry.__geo_interface__
-    if geometry is not None and not hasattr(geometry, "get"):
-        raise WriteError(f"a {type(geometry).__name__} is no geometry", row=row)
-    return geometry, feature.get("properties")
-
-
-def _first_position(coordinates):
-    while (coordinates is not None and len(coordinates) > 0 and
-           not isinstance(coordinates[0], _numbers.Number)):
-        coordinates = coordinates[0]
-    return coordinates
-
-
-def _shape_type_of(features):
-    kinds = {}  # the kind of shape and the first row of it
-    z = False
-    for row, feature in enumerate(features):
-        geometry, _ = _geometry_and_properties(feature, row)
-        if geometry is None:
-            continue
-        kind = _FAMILIES.get(geometry.get("type"))
-        if kind is None:
-            raise WriteError(f"a {geometry.get('type')} has no shape type", row=row)
-        position = _first_position(geometry.get("coordinates"))
-        if position is not None and len(position) > 0:
-            kinds.setdefault(kind, row)
-            z = z or len(position) > 2
-    if set(kinds) == {"Point", "MultiPoint"}:
-        del kinds["Point"]
-    if len(kinds) > 1:
-        (first, row), (other, at) = sorted(kinds.items(), key=lambda item: item[1])[:2]
-        raise WriteError(f"a {other} after a {first} in row {row}: a layer holds shapes of one "
-                         "type; give shape_type", row=at)
-    kind = next(iter(kinds), "Null")
-    return kind + ("Z" if z and kind != "Null" else "")
-
-
-def _kind(value):
-    if isinstance(value, bool) or type(value).__name__ in ("bool_", "bool8"):
-        return "L"
-    if isinstance(value, _numbers.Integral):
-        return "int"
-    if isinstance(value, _numbers.Real):
-        return "float"
-    if isinstance(value, str):
-        return "C"
-    if isinstance(value, _datetime.date):
-        return "D"
-    return None
-
-
-def _decimals(value):
-    """The fewest decimals that write a float so that it reads back as the same float."""
-    mantissa, _, exponent = repr(value).partition("e")
-    decimals = max(0, len(mantissa.partition(".")[2]) - int(exponent or 0))
-    while float("%.*f" % (decimals, value)) != value:
-        decimals += 1
-    return decimals
-
-
-def _field(name, kind, values, encoding):
-    def refuse(sentence, row):
-        raise WriteError(f"column '{name}': {sentence}", row=row, column=name)
-
-    if kind in (None, "C"):
-        width = 1
-        for row, value in values:
-            try:
-                n = len(value.encode(encoding))
-            except (UnicodeError, LookupError):
-                n = len(value.encode("utf-8", "surrogatepass"))
-            if n > 254:
-                refuse(f"the text takes {n} bytes; a Character column holds at most 254", row)
-            width = max(width, n)
-        return Field(name, "C", width, 0)
-    if kind in ("L", "D"):
-        return Field(name, kind, 1 if kind == "L" else 8, 0)
-    if kind == "int":
-        width = max(len(str(int(value))) for _, value in values)
-        return Field(name, "N", min(width, 254), 0)
-    # Floats: enough decimals for each to read back as itself, and at least one, so that the
-    # column reads back as floats.
-    decimals = 1
-    for row, value in values:
-        value = float(value)
-        if not _math.isfinite(value):
-            refuse(f"{value!r} cannot be written; write None for no value", row)
-        decimals = max(decimals, _decimals(value))
-        if decimals > 252:
-            refuse(f"{value!r} takes {decimals} decimals; a Number column holds at most 252", row)
-    while True:
-        texts = [("%.*f" % (decimals, float(value)), row, value) for row, value in values]
-        if all(float(t) == float(value) for t, _, value in texts) or decimals >= 252:
-            break
-        decimals += 1
-    text, row, value = max(texts, key=lambda t: len(t[0]))
-    if len(text) > 254:
-        refuse(f"{value!r} takes {len(text)} characters with {decimals} decimals; a Number "
-               "column holds at most 254", row)
-    return Field(name, "N", len(text), decimals)
-
-
-def _fields_of(features, encoding):
-    columns = {}  # name: [kind, the row it was found in, (row, value) of each value]
-    for row, feature in enumerate(features):
-        _, properties = _geometry_and_properties(feature, row)
-        if properties is None:
-            continue
-        if not hasattr(properties, "items"):
-            raise WriteError("the properties are no mapping of names to values; give fields",
-                             row=row)
-        for name, value in properties.items():
-            column = columns.setdefault(name, [None, None, []])
-            if value is None:
-                continue
-            kind = _kind(value)
-            if kind is None:
-                raise WriteError(f"column '{name}': a {type(value).__name__} has no column type",
-                                 row=row, column=name)
-            if column[0] is None:
-                column[0], column[1] = kind, row
-            elif column[0] != kind:
-                if {column[0], kind} != {"int", "float"}:
-                    raise WriteError(f"column '{name}': a {type(value).__name__} among the "
-                                     f"{_KINDS[column[0]]} values from row {column[1]}",
-                                     row=row, column=name)
-                column[0] = "float"
-            column[2].append((row, value))
-    return [_field(name, kind, values, encoding) for name, (kind, _, values) in columns.items()]
-
-
-def write(path, features, shape_type=None, fields=None, encoding="utf-8", crs_wkt=None):
-    """write(path, features, shape_type=None, fields=None, encoding="utf-8", crs_wkt=None) -> int
-
-    Writes features (Feature dictionaries or objects with __geo_interface__, a Reader, or an
-    object whose __geo_interface__ is a FeatureCollection, such as a GeoDataFrame) as a new
-    layer at path, all of it or, on any error, none of it; returns the number of records.
-
-    Without shape_type, the geometries decide it: Point, MultiPoint (Points among them too),
-    PolyLine (LineString, MultiLineString) or Polygon (Polygon, MultiPolygon), with Z when they
-    have a third coordinate, Null when there is none. Without fields, the properties do, a
-    column a name in the order they come: int a Number column as wide as the widest, float a
-    Number column with enough decimals that each value reads back as the same float, str a
-    Character column as wide as the longest text in the encoding, bool a Logical column,
-    datetime.date a Date column, None alone a Character column 1 wide. A column whose values
-    are of different kinds (int and float make floats) raises WriteError."""
-    if not isinstance(features, Reader):
-        if hasattr(features, "__geo_interface__"):
-            features = features.__geo_interface__
-        if isinstance(features, dict) and features.get("type") == "FeatureCollection":
-            features = features["features"]
-        if not isinstance(features, (list, tuple)):
-            features = list(features)
-    if shape_type is None:
-        shape_type = _shape_type_of(features)
-    if fields is None:
-        fields = _fields_of(features, encoding)
-    with Writer(path, shape_type, fields, encoding=encoding, crs_wkt=crs_wkt) as writer:
-        writer.writerows(features)
-        count = len(writer)
-    return count
-)py";
+// kelshapelib.write: a Writer given the features, closed.
+std::int64_t writeFeatures(py::handle path, py::handle features, py::handle shapeType,
+                           py::handle fields, py::handle encoding, py::handle crsWkt, bool cut,
+                           bool wideIntegersAsText) {
+  Writer writer(path, shapeType, fields, encoding, crsWkt, cut, wideIntegersAsText);
+  writer.writerows(features);
+  std::int64_t count = writer.count();
+  writer.close();
+  return count;
+}
 
 constexpr const char* kWriterDoc =
-    R"(Writer(path, shape_type, fields, encoding="utf-8", crs_wkt=None, cut=False)
+    R"(Writer(path, shape_type=None, fields=None, encoding="utf-8", crs_wkt=None, cut=False, wide_integers_as_text=False)
 
-Writes a shapefile layer record by record through the format engine: path names the .shp
-file, with or without its extension; shape_type is a ShapeType, a name ("PolygonZ") or a code;
-fields are (name, type, width, decimals) tuples, type C, N, F, L or D (width may be left off for
-L and D, decimals for 0), or a Reader's fields. The table's text is in `encoding`, which the
-.cpg file names; crs_wkt becomes the .prj file.
+Writes a shapefile layer through the format engine: path names the .shp file, with or without
+its extension; shape_type is a ShapeType, a name ("PolygonZ") or a code; fields are (name, type,
+width, decimals) tuples, type C, N, F, L or D (width may be left off for L and D, decimals for
+0), or a Reader's fields. The table's text is in `encoding`, which the .cpg file names; crs_wkt
+becomes the .prj file.
+
+Given both shape_type and fields, the writer writes each record as it comes. Without either, it
+holds the records until close(), then plans the layer from them as kelshapelib.write says (the
+same planner as kelshp convert) and writes them; the geometries and properties are read then.
 
 The new files are written beside the old ones under hidden names and take their places when the
 writer is closed, all together: a with block closes the writer when it ends normally and drops
@@ -889,10 +902,32 @@ One call at a time: a call from another thread waits for the one in progress (cl
 call from inside one of its own callbacks (__geo_interface__, __float__, items) raises WriteError.
 
 Each refusal raises WriteError naming the row and the column, and leaves the writer as it
-was: a geometry of another kind than the layer's or without the Z values a Z type wants, a
-value its column cannot hold (text too long in the encoding, a number too wide, a character
-the encoding lacks, a value of another kind). Nothing is cut, unless cut=True, which cuts text
-after its last whole character that fits and writes a number too wide as asterisks (no value).)";
+was: a geometry of another kind than the layer's or with Z or M values its type lacks, a value
+its column cannot hold (text too long in the encoding, a number too wide, a character the
+encoding lacks, a value of another kind). Nothing is cut, unless cut=True, which cuts text after
+its last whole character that fits and writes a number too wide as asterisks (no value).)";
+
+constexpr const char* kWriteDoc =
+    R"(write(path, features, shape_type=None, fields=None, encoding="utf-8", crs_wkt=None, cut=False, wide_integers_as_text=False) -> int
+
+Writes features (Feature dictionaries or objects with __geo_interface__, a Reader, or an object
+whose __geo_interface__ is a FeatureCollection, such as a GeoDataFrame) as a new layer at path,
+all of it or, on any error, none of it; returns the number of records. The arguments are
+Writer's.
+
+Without shape_type, the geometries decide it: Point, MultiPoint (Points among them too, each a
+MultiPoint of one), PolyLine (LineString, MultiLineString) or Polygon (Polygon, MultiPolygon),
+with Z when any position has a third value (the others get Z 0), with M when any has a fourth,
+Null when there is none; other mixes raise WriteError. Without fields, the properties decide the
+columns, one a name in the order they first come: int a Number column as wide as the widest (at
+most 18 characters; a wider int raises WriteError, or with wide_integers_as_text=True makes its
+column text), float a Number column with the fewest decimals that read each value back as the
+same float, str a Character column as wide as the longest text in the encoding, or a Date column
+when every str is a day "YYYY-MM-DD", datetime.date a Date column, bool a Logical column, None
+alone a Character column 1 wide. A column whose values are of different kinds (int and float
+make floats) raises WriteError. A name longer than 10 bytes, or taken (letter case ignored),
+becomes its first 10 bytes, or its first 8 and _1, _2..., as GDAL names columns, with a
+UserWarning. Polygon rings are closed where open and turned to run as the format has them.)";
 
 }  // namespace
 
@@ -900,9 +935,10 @@ void bindWriter(py::module_& module) {
   PyDateTime_IMPORT;
   if (PyDateTimeAPI == nullptr) throw py::error_already_set();
   py::class_<Writer>(module, "Writer", kWriterDoc)
-      .def(py::init<py::handle, py::handle, py::handle, py::handle, py::handle, bool>(),
-           py::arg("path"), py::arg("shape_type"), py::arg("fields"), py::arg("encoding") = "utf-8",
-           py::arg("crs_wkt") = py::none(), py::arg("cut") = false)
+      .def(py::init<py::handle, py::handle, py::handle, py::handle, py::handle, bool, bool>(),
+           py::arg("path"), py::arg("shape_type") = py::none(), py::arg("fields") = py::none(),
+           py::arg("encoding") = "utf-8", py::arg("crs_wkt") = py::none(),
+           py::arg("cut") = false, py::arg("wide_integers_as_text") = false)
       .def("write", &Writer::write, py::arg("geometry"), py::arg("properties") = py::none(),
            R"(write(geometry, properties=None) -> None
 
@@ -934,8 +970,10 @@ Feature, or a Feature mapping ("geometry" and "properties").)")
         }
         return false;
       });
-  py::exec(kWrite, module.attr("__dict__"));
-  module.attr("write").attr("__module__") = module.attr("__name__");
+  module.def("write", &writeFeatures, py::arg("path"), py::arg("features"),
+             py::arg("shape_type") = py::none(), py::arg("fields") = py::none(),
+             py::arg("encoding") = "utf-8", py::arg("crs_wkt") = py::none(),
+             py::arg("cut") = false, py::arg("wide_integers_as_text") = false, kWriteDoc);
 }
 
 }  // namespace kelpy::engine

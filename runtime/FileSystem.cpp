@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <vector>
@@ -59,29 +60,13 @@ std::string join(const std::string& dir, const std::string& name) {
   return dir + "/" + name;
 }
 
-// The entry of the directory whose name equals `name` letter case aside; the smallest in byte
-// order when there are several, empty when there is none.
-std::string findIgnoringCase(const std::string& dir, std::u16string_view name) {
-  std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(dir.empty() ? "." : dir.c_str()),
-                                             ::closedir);
-  if (!stream) return {};
-  std::string best;
-  while (dirent* entry = ::readdir(stream.get())) {
-    std::string candidate = entry->d_name;
-    if (equalsIgnoringCase(toUtf16(candidate), name) && (best.empty() || candidate < best)) {
-      best = std::move(candidate);
-    }
-  }
-  return best;
-}
-
 // Resolves one component under `dir`: the exact name when it exists, else a case-blind match.
 std::string resolveComponent(const std::string& dir, std::u16string_view component) {
   std::string exact = toUtf8(component);
   if (component == u"." || component == u"..") return exact;
   if (exists(join(dir, exact))) return exact;
-  std::string match = findIgnoringCase(dir, component);
-  return match.empty() ? exact : match;
+  std::vector<std::string> matches = namesIgnoringCase(dir, component);
+  return matches.empty() ? exact : matches.front();
 }
 
 // The first n components of a path, resolved: each the exact name when it exists under the ones
@@ -114,6 +99,24 @@ std::u16string findFile(std::u16string_view path) {
   struct stat st;
   if (::stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
   return toUtf16(name);
+}
+
+std::vector<std::string> namesIgnoringCase(const std::string& nativeDir, std::u16string_view name) {
+  std::vector<std::string> names;
+  std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(nativeDir.empty() ? "." : nativeDir.c_str()),
+                                             ::closedir);
+  if (!stream) return names;
+  while (dirent* entry = ::readdir(stream.get())) {
+    std::string candidate = entry->d_name;
+    std::u16string decoded = toUtf16(candidate);
+    // A name that is no UTF-8 would decode to U+FFFD, as others do: only its exact spelling
+    // finds it.
+    if (equalsIgnoringCase(decoded, name) && toUtf8(decoded) == candidate) {
+      names.push_back(std::move(candidate));
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void deleteFile(std::u16string_view path) {

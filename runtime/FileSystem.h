@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The interface speaks Windows paths; this maps them onto the machine's file system:
 // - "\" and "/" both separate components;
@@ -20,6 +21,11 @@ std::string nativePath(std::u16string_view path);
 // The bare name of the normal (regular, not hidden) file that the path names, letter case
 // ignored, or empty text when there is none. Directories and hidden files are never reported.
 std::u16string findFile(std::u16string_view path);
+
+// The names of the entries of the native directory `nativeDir` (the working directory when empty)
+// that equal `name` letter case aside, in byte order; none when the directory cannot be read. A
+// name that is no well-formed UTF-8 matches nothing here.
+std::vector<std::string> namesIgnoringCase(const std::string& nativeDir, std::u16string_view name);
 
 // Deletes the file that the path names: "file not found" when there is none, "path/file access
 // error" when it cannot be deleted.

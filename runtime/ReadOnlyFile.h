@@ -19,12 +19,14 @@ class ReadOnlyFile {
   static constexpr std::size_t kWindow = 256 * 1024;
 
   struct OpenError {
-    bool missing = false;  // nothing by that name
-    std::string sentence;  // what the system said
+    bool missing = false;     // nothing by that name
+    std::string sentence;     // what the system said
+    bool notRegular = false;  // there is something, but a FIFO, socket, device or directory
   };
 
   // Opens the regular file at a native path (UTF-8 on Windows); null, and `error` told why, when
-  // it cannot. A path with a NUL character in it names no file.
+  // it cannot. A path with a NUL character in it names no file. Anything but a regular file is
+  // refused at once ("not a regular file"): a FIFO is never waited on.
   static std::unique_ptr<ReadOnlyFile> open(const std::string& nativePath, OpenError& error);
   ~ReadOnlyFile();
   ReadOnlyFile(const ReadOnlyFile&) = delete;

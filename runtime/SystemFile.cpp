@@ -42,16 +42,27 @@ ErrorNumber writeError(int err) {
 int open(const std::string& nativePath, LinkRule links, std::int64_t& size) {
   // The system would take the path up to the NUL for the whole of it.
   if (nativePath.find('\0') != std::string::npos) raise(ErrorNumber::BadFileNameOrNumber);
-  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (links == LinkRule::Refuse ? O_NOFOLLOW : 0);
+  // Without O_NONBLOCK, the open of a FIFO or of some devices could wait for ever.
+  const int flags =
+      O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | (links == LinkRule::Refuse ? O_NOFOLLOW : 0);
+  const Error notRegular(ErrorNumber::PathFileAccessError, u"not a regular file");
   int fd;
   do {
     fd = ::open(nativePath.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) raise(openError(errno));
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fd < 0) {
+    int err = errno;
+    // A socket cannot be opened at all; it is no file either.
+    if (err == ENXIO && ::stat(nativePath.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      throw notRegular;
+    }
+    raise(openError(err));
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     ::close(fd);
-    raise(ErrorNumber::PathFileAccessError);
+    throw notRegular;
   }
   size = st.st_size;
   return fd;

@@ -13,7 +13,8 @@ namespace kel::systemfile {
 
 // Opens or creates a regular file for reading and writing and gives its length; raises "bad file
 // name or number" for a path with a NUL character, "path not found", "too many files", "permission
-// denied" or "path/file access error" (also for a link that `links` refuses).
+// denied" or "path/file access error" (also for a link that `links` refuses, and described "not a
+// regular file" for a FIFO, socket, device or directory, which is never waited on).
 int open(const std::string& nativePath, LinkRule links, std::int64_t& size);
 
 // Reads up to n bytes at offset: how many, 0 at the end of the file. Raises "device I/O error".

@@ -1,10 +1,13 @@
 #include <exception>
+#include <limits>
 #include <optional>
+#include <string>
 
 #include "kel/format/ShapeRecord.h"
 #include "kel/runtime/Checked.h"
-#include "kel/shapefile/DriverState.h"
+#include "kel/shapefile/ReadDriver.h"
 #include "kel/shapefile/Shapefile.h"
+#include "kel/shapefile/ShapefileFormat.h"
 
 namespace kel {
 
@@ -16,31 +19,56 @@ shp::ShapefileHeader getHeader(FileChannel& file) {
   return shp::ShapefileHeader::decode(bytes);
 }
 
+std::string notTheCode(const shp::ShapefileHeader& header) {
+  return "the file code is " + std::to_string(header.fileCode) +
+         ", not 9994: the object model refuses the file";
+}
+
 }  // namespace
 
-bool Shapefile::readHeaders(ChannelTable& channels) {
+bool ReadDriver::readHeaders() {
+  using format::kHeaderBytes;
   std::u16string_view reading = u".shx";
   try {
-    driver_->indexHeader_ = getHeader(channels.channel(toInt16(std::int64_t{driver_->shxChannel_})));
-    // Every index entry is 4 words behind the 50 of the header; the count is known before the
-    // file code is checked.
-    double entries = static_cast<double>(sub32(driver_->indexHeader_.fileLength, shp::kHeaderWords)) /
-                     shp::kIndexEntryWords;
-    driver_->indexRecordCount_ = toInt32(entries);
-    if (driver_->indexHeader_.fileCode != shp::kFileCode) return false;
+    FileChannel& shx = set_[1];
+    if (shx.length() < kHeaderBytes) {
+      return refuse(reading, -1, -1,
+                    "the file holds " + std::to_string(shx.length()) +
+                        " bytes, fewer than its 100-byte header, from whose file length the object "
+                        "model counts the records: it refuses the file");
+    }
+    shp::ShapefileHeader index = getHeader(shx);
+    if (index.fileLength < std::numeric_limits<std::int32_t>::min() + shp::kHeaderWords) {
+      return refuse(reading, format::kFileLengthAt, -1,
+                    "the file length of " + std::to_string(index.fileLength) +
+                        " words is too small to count records from: the object model refuses the "
+                        "file");
+    }
+    // Every index entry is 4 words behind the 50 of the header, rounded half to even; the count
+    // is known before the file code is checked.
+    announced_ = toInt32(static_cast<double>(index.fileLength - shp::kHeaderWords) /
+                         shp::kIndexEntryWords);
+    if (index.fileCode != shp::kFileCode) return refuse(reading, 0, -1, notTheCode(index));
 
     reading = u".shp";
-    driver_->mainHeader_ = getHeader(channels.channel(toInt16(std::int64_t{driver_->shpChannel_})));
-    BoundingBox& box = deref(boundingBox_);
-    box.put_xMin(driver_->mainHeader_.xMin);
-    box.put_yMin(driver_->mainHeader_.yMin);
-    box.put_xMax(driver_->mainHeader_.xMax);
-    box.put_yMax(driver_->mainHeader_.yMax);
-    shapeType_ = static_cast<ShapeTypeConstants>(driver_->mainHeader_.shapeType);
-    return driver_->mainHeader_.fileCode == shp::kFileCode;
+    FileChannel& shp = set_[0];
+    if (shp.length() < kHeaderBytes) {
+      return refuse(reading, -1, -1,
+                    "the file holds " + std::to_string(shp.length()) +
+                        " bytes, fewer than its 100-byte header: the object model refuses it");
+    }
+    shp::ShapefileHeader main = getHeader(shp);
+    BoundingBox& box = deref(file_.get_BoundingBox());
+    box.put_xMin(main.xMin);
+    box.put_yMin(main.yMin);
+    box.put_xMax(main.xMax);
+    box.put_yMax(main.yMax);
+    type_ = headerType_ = main.shapeType;
+    file_.put_ShapeType(static_cast<ShapeTypeConstants>(main.shapeType));
+    if (main.fileCode != shp::kFileCode) return refuse(reading, 0, -1, notTheCode(main));
+    return true;
   } catch (const std::exception& e) {
-    noteFailure(reading, "the header cannot be read", e);
-    return false;
+    return caught(reading, "the header cannot be read", e);
   }
 }
 

@@ -1,7 +1,6 @@
 #include "kel/shapefile/Shapefile.h"
 
 #include "kel/runtime/Checked.h"
-#include "kel/shapefile/DriverState.h"
 
 namespace kel {
 
@@ -9,10 +8,7 @@ Shapefile::Shapefile()
     : Object(this),
       tableDescription_(makeRef<TableDescription>()),
       boundingBox_(makeRef<BoundingBox>()),
-      shapeObjects_(makeRef<Collection>()),
-      driver_(std::make_unique<DriverState>()) {}
-
-Shapefile::~Shapefile() = default;
+      shapeObjects_(makeRef<Collection>()) {}
 
 bool Shapefile::accepts(const ShapeObject& shape) const noexcept {
   return shape.get_ShapeType() != kelUndefined && shape.get_ShapeType() == shapeType_;

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <exception>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,10 +17,7 @@
 
 namespace kel {
 
-class ChannelTable;
 class FileChannel;
-class ObjectArena;
-enum class LinkRule;
 
 // The root object: one shapefile held in memory, with its shapes in file order, its whole-file
 // extents, the shape type that the file describes, and the columns of its dBASE table. Shapes are
@@ -31,7 +27,6 @@ class Shapefile final : public Object {
   static constexpr ClassId kClassId = ClassId::Shapefile;
 
   Shapefile();
-  ~Shapefile();
 
   // Reads the shapefile basepath + filename (".shp", ".shx" and ".dbf") and appends its shapes to
   // those held; true when all three files were read. Writes the normalised base path and file
@@ -40,6 +35,15 @@ class Shapefile final : public Object {
   bool readShapefile(std::u16string& basepath, std::u16string& filename);
   // The same for callers that do not want the normalised strings back.
   bool readShapefile(std::u16string_view basepath, std::u16string_view filename);
+  // The same, telling `reporter` what the read finds as it goes, each finding with its file,
+  // offset, record and a sentence that says what the object model does: an error for every reason
+  // it refuses the files (the read fails exactly when one is told, and stops there), an
+  // irregularity where it reads bytes otherwise than the format has them (part starts, records
+  // that are not back to back, a type it reads no shapes of, column type letters, a header or
+  // record length of the table that it does not follow). What the reporter raises is dropped,
+  // and the read goes on as it would.
+  bool readShapefile(std::u16string_view basepath, std::u16string_view filename,
+                     format::Reporter& reporter);
 
   // Writes the shapefile as basepath + filename (".shp", ".shx" and ".dbf"), deleting the old
   // files first; true when all three were written. Sets the whole-file extents from the shapes
@@ -51,11 +55,9 @@ class Shapefile final : public Object {
 
   // Why the last readShapefile or writeShapefile returned false, or replaceShapefile
   // (ShapefileAtPath.h) raised: the file it concerned, the byte offset when one is known, and a
-  // sentence; none after a call that succeeded. A failed read is explained by the first error
-  // that checkReadContract (ReadContract.h) finds in the files, unless it failed before reading
-  // them (a file that cannot be opened for reading and writing, a name that is no file's) or they
-  // show no reason (a system error): then, like a failed write, by the error that the call
-  // caught, with the file and the step it concerned.
+  // sentence; none after a call that succeeded. A failed read is explained by the first error it
+  // reported (see the reporting readShapefile); a failed write by the error that the call caught,
+  // with the file and the step it concerned.
   const std::optional<format::Finding>& lastFailure() const noexcept { return lastFailure_; }
 
   // The number of shapes, in 16 bits: more than 32767 is an overflow error.
@@ -85,22 +87,9 @@ class Shapefile final : public Object {
  private:
   bool accepts(const ShapeObject& shape) const noexcept;
 
-  // The file set that both drivers open and close, in the order main, index, table. The failure
-  // path abandons it: it closes what this call opened and hears no complaint. The reader follows
-  // symbolic links; the writer refuses them.
-  void openFileSet(ChannelTable& channels, const std::u16string& stem, LinkRule links);
-  void closeFileSet(ChannelTable& channels);
-  void abandonFileSet(ChannelTable& channels) noexcept;
-
-  // The steps of a read, in the order the driver runs them; each opens nothing of its own.
-  bool readHeaders(ChannelTable& channels);
-  bool readShapes(ChannelTable& channels);
-  Ref<ShapeObject> readPointShape(FileChannel& shp, ObjectArena& arena);
-  Ref<ShapeObject> readMultiPointShape(FileChannel& shp, ObjectArena& arena);
-  Ref<ShapeObject> readPolyShape(FileChannel& shp, ObjectArena& arena);
-  // Reads a record header and the record's shape type, which becomes the shapefile's.
-  std::int32_t readRecordStart(FileChannel& shp);
-  bool readTable(ChannelTable& channels);
+  // The read that the others make (ReadDriver.h); `reporter` may be null.
+  bool readShapefile(std::u16string& basepath, std::u16string& filename,
+                     format::Reporter* reporter);
 
   // The extents of one shape's vertices, as its computeExtents would find them. The walk that
   // computes the file's extents finds them on the way, which spares a shape whose box is unset a
@@ -124,29 +113,22 @@ class Shapefile final : public Object {
   class RecordWriter;  // ShapeWriting.cpp
   bool writeTable(FileChannel& dbf);
 
-  // Keeps the first failure that a driver call caught: the file it concerned (its extension), what
-  // was being done and the error's text; `beforeReading` when no byte of the files had been read.
-  void noteFailure(std::u16string_view extension, std::string_view doing, const std::exception& e,
-                   bool beforeReading = false) noexcept;
-  // Sets the reason of a failed call on the files stem + extension; a read's from the files first.
-  void explainFailure(const std::u16string& basepath, const std::u16string& filename,
-                      const std::int32_t* heldBeforeRead) noexcept;
+  // Keeps the first failure that a write caught: the file it concerned (its extension), what was
+  // being done and the error's text.
+  void noteFailure(std::u16string_view extension, std::string_view doing,
+                   const std::exception& e) noexcept;
+  // Sets the reason of a failed write on the files stem + extension.
+  void explainFailure(const std::u16string& basepath, const std::u16string& filename) noexcept;
 
   Ref<TableDescription> tableDescription_;
   Ref<BoundingBox> boundingBox_;
   ShapeTypeConstants shapeType_ = kelUndefined;
   Ref<Collection> shapeObjects_;
 
-  // The drivers' working state, kept between calls as the last read or write left it
-  // (DriverState.h, private to this layer).
-  struct DriverState;
-  std::unique_ptr<DriverState> driver_;
-
   struct Caught {
     std::u16string_view extension;
     std::string sentence;
     std::int32_t number = 0;  // the error's number
-    bool beforeReading = false;
   };
   std::optional<Caught> caught_;
   std::optional<format::Finding> lastFailure_;

@@ -1,8 +1,10 @@
 #include <exception>
+#include <new>
 
 #include "kel/runtime/Checked.h"
 #include "kel/runtime/FileSystem.h"
-#include "kel/shapefile/DriverState.h"
+#include "kel/runtime/Text.h"
+#include "kel/shapefile/FileSet.h"
 #include "kel/shapefile/Shapefile.h"
 #include "kel/shapefile/ShapefilePaths.h"
 
@@ -10,6 +12,7 @@ namespace kel {
 
 bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filename) {
   ChannelTable channels;  // closes whatever is still open when the call ends
+  FileSetChannels set;
   caught_.reset();
   // The file and the step that a failure concerns, unless a step says so itself.
   std::u16string_view file = u".shp";
@@ -17,8 +20,7 @@ bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filenam
   try {
     normaliseShapefilePath(basepath, filename);
     std::u16string stem = basepath + filename;
-    const std::u16string_view extensions[] = {u".shp", u".shx", u".dbf"};
-    for (std::u16string_view extension : extensions) {
+    for (std::u16string_view extension : kFileSetExtensions) {
       file = extension;
       // Names that differ only in letter case are one file where these paths come from; here
       // they may be several, and every one of them is an old file.
@@ -30,19 +32,18 @@ bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filenam
     }
     // A symbolic link left in a file's place (dangling, or hidden from the look-up) is refused,
     // so that the write cannot create or empty a file elsewhere.
-    openFileSet(channels, stem, LinkRule::Refuse);
+    doing = "cannot be opened for writing";
+    set.open(channels, stem, LinkRule::Refuse, file);
     // A file the look-up cannot see (a hidden one) is opened with its old bytes; empty it, so
     // that nothing old is left behind the new end.
     doing = "cannot be emptied";
-    const std::int32_t numbers[] = {driver_->shpChannel_, driver_->shxChannel_, driver_->dbfChannel_};
-    FileChannel* files[3] = {};
     for (int i = 0; i < 3; ++i) {
-      file = extensions[i];
-      files[i] = &channels.channel(toInt16(std::int64_t{numbers[i]}));
-      files[i]->truncate();
+      file = kFileSetExtensions[i];
+      set[i].truncate();
     }
-    if (writeFiles(*files[0], *files[1], *files[2])) {
-      closeFileSet(channels);  // a failed flush is a failed write
+    if (writeFiles(set[0], set[1], set[2])) {
+      doing = "cannot be closed";
+      set.close(file);  // a failed flush is a failed write
       lastFailure_.reset();
       return true;
     }
@@ -50,8 +51,8 @@ bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filenam
     // Every failure on the way, ours or the runtime's, ends in the failure path below.
     noteFailure(file, doing, e);
   }
-  abandonFileSet(channels);
-  explainFailure(basepath, filename, nullptr);
+  set.abandon();
+  explainFailure(basepath, filename);
   return false;
 }
 
@@ -64,6 +65,41 @@ bool Shapefile::writeFiles(FileChannel& shp, FileChannel& shx, FileChannel& dbf)
     return false;
   }
   return writeHeaders(shp, shx) && writeShapes(shp, shx, perShape) && writeTable(dbf);
+}
+
+void Shapefile::noteFailure(std::u16string_view extension, std::string_view doing,
+                            const std::exception& e) noexcept {
+  if (caught_) return;
+  try {
+    const auto* error = dynamic_cast<const Error*>(&e);
+    std::int32_t number = error != nullptr ? error->number()
+                          : dynamic_cast<const std::bad_alloc*>(&e) != nullptr
+                              ? static_cast<std::int32_t>(ErrorNumber::OutOfMemory)
+                              : static_cast<std::int32_t>(ErrorNumber::InvalidProcedureCall);
+    caught_ = Caught{extension, std::string(doing) + ": " + e.what(), number};
+  } catch (const std::exception&) {
+    // Out of memory: the call fails without a reason.
+  }
+}
+
+void Shapefile::explainFailure(const std::u16string& basepath,
+                               const std::u16string& filename) noexcept {
+  lastFailure_.reset();
+  try {
+    std::u16string path =
+        basepath + filename + std::u16string(caught_ ? caught_->extension : u".shp");
+    format::Finding f;
+    try {
+      f.file = nativePath(path);
+    } catch (const std::exception&) {
+      f.file = toUtf8(path);  // a name with a NUL character in it
+    }
+    f.sentence = caught_ ? caught_->sentence
+                         : "the call failed, and neither the files nor the system say why";
+    lastFailure_ = std::move(f);
+  } catch (const std::exception&) {
+    // Out of memory: the call fails without a reason.
+  }
 }
 
 bool Shapefile::writeShapefile(std::u16string_view basepath, std::u16string_view filename) {

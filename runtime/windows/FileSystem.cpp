@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "kel/runtime/Error.h"
 #include "kel/runtime/Text.h"
 
@@ -44,6 +46,24 @@ std::u16string findFile(std::u16string_view path) {
   if ((found.dwFileAttributes & kNotNormal) != 0) return {};
   const wchar_t* n = found.cFileName;
   return std::u16string(n, n + ::wcslen(n));
+}
+
+std::vector<std::string> namesIgnoringCase(const std::string& nativeDir, std::u16string_view name) {
+  std::vector<std::string> names;
+  // No wildcards: a name with one can name no file.
+  if (name.find_first_of(u"*?") != std::u16string_view::npos) return names;
+  std::u16string dir = toUtf16(nativeDir);
+  if (!dir.empty() && dir.back() != u'\\' && dir.back() != u'/') dir += u'\\';
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW(wide(dir + std::u16string(name)).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const wchar_t* n = found.cFileName;
+    names.push_back(toUtf8(std::u16string(n, n + ::wcslen(n))));
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void deleteFile(std::u16string_view path) {

@@ -25,7 +25,7 @@ int ReadOnlyFile::openForReading(const std::string& nativePath, std::int64_t& si
   LARGE_INTEGER length;
   if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &length)) {
     ::CloseHandle(h);
-    error = {false, "not a regular file"};
+    error = {false, "not a regular file", true};
     return -1;
   }
   int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);

@@ -47,10 +47,13 @@ if [ "$installed" != "$expected" ]; then
   diff <(echo "$expected") <(echo "$installed"); exit 1
 fi
 for internal in runtime/FileChannel.h runtime/ChannelTable.h runtime/ObjectArena.h format/MainFile.h \
-                shapefile/ShapefileFormat.h shapefile/DriverState.h geojson/Geometry.h; do
+                shapefile/ShapefileFormat.h shapefile/ReadDriver.h shapefile/FileSet.h \
+                runtime/AtomicFileSet.h runtime/ReplacementRecord.h runtime/SystemFileSet.h \
+                geojson/Geometry.h; do
   if grep -qx "$internal" <<<"$installed"; then echo "$internal installed"; exit 1; fi
 done
-for public in shapefile/Shapefile.h format/Layer.h format/LayerWriter.h runtime/Ref.h; do
+for public in shapefile/Shapefile.h format/Layer.h format/LayerWriter.h runtime/Ref.h \
+              plan/LayerPlanner.h; do
   grep -qx "$public" <<<"$installed" || { echo "$public not installed"; exit 1; }
 done
 # shellcheck disable=SC2016

@@ -143,19 +143,20 @@ REFUSALS = {
                                  1, "M", "no column is named 'M'"),
     "a geometry of another kind": (writes("Polygon", [], (None, None), (LINE, None)),
                                    1, None, "a LineString cannot go into a Polygon layer"),
-    "no Z in a Z type": (writes("PointZ", [], ({"type": "Point", "coordinates": (1, 2, 3)}, None),
-                                (POINT, None)), 1, None, "takes a Z value in each position"),
+    "Z in a type without Z": (writes("Point", [], (POINT, None),
+                                     ({"type": "Point", "coordinates": (1, 2, 3)}, None)),
+                              1, None, "the positions have Z values, which a Point layer does not"),
     "a bad field definition": (writes("Point", [("NAME", "C", 5), ("WHEN", "X", 5)]),
                                None, "WHEN", "none of C, N, F, L and D"),
     "a name too long": (writes("Point", [("LONGER_THAN_TEN", "C", 5)]),
                         None, "LONGER_THAN_TEN", "a name holds 10"),
     "values of two kinds in a column": (
         lambda path: kel.write(path, [feature(POINT, N=1), feature(POINT, N="one")]),
-        1, "N", "a str among the int values from row 0"),
+        1, "N", "it is text here and a number in row 0"),
     "a float no column holds": (lambda path: kel.write(path, [feature(POINT, X=1e300)]),
                                 0, "X", "a Number column holds at most 254"),
     "shapes of two kinds": (lambda path: kel.write(path, [feature(POINT), feature(LINE)]),
-                            1, None, "a PolyLine after a Point"),
+                            1, None, "mix shape types: 1 Point, 1 LineString or MultiLineString"),
 }
 
 

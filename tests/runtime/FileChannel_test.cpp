@@ -1,12 +1,42 @@
 #include "kel/runtime/FileChannel.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
 
 #include "support/ErrorOf.h"
 #include "support/TempDir.h"
 
 using namespace kel;
 using kel::testing::errorOf;
+
+// A FIFO without a writer, a device, a socket: each refused at once, not waited on.
+TEST(FileChannel, OnlyRegularFilesAreOpened) {
+  kel::testing::TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.native("fifo").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir.native("zero"));
+  int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, dir.native("socket").c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  for (const char* name : {"fifo", "zero", "socket"}) {
+    SCOPED_TRACE(name);
+    try {
+      FileChannel f(dir.native(name));
+      ADD_FAILURE() << "opened";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), 75);
+      EXPECT_EQ(e.description(), u"not a regular file");
+    }
+  }
+  ::close(listener);
+}
 
 TEST(FileChannel, ValuesLieLittleEndianAndGetPastEndNeverYieldsStaleBytes) {
   kel::testing::TempDir dir;

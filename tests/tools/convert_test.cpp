@@ -151,8 +151,8 @@ TEST_F(Convert, RefusalsNameTheFeatureAndLeaveTheOldLayer) {
       {"", collection({point(R"({"a":1234567890123456789})")}),
        "feature 1: property \"a\": the integer 1234567890123456789 takes 19 characters"},
       {"", collection({point(R"({"a":0.5})"), point(R"({"a":-123456789012345678901234567890})")}),
-       "feature 2: property \"a\": the integer \"-123456789012345678901234567890\" is wider than "
-       "the 18 digits"},
+       "feature 2: property \"a\": the integer -123456789012345678901234567890 takes 31 "
+       "characters; a Number column reads back integers of at most 18 (--wide-integers-as-text"},
       {"", collection({point(R"({"a":1e300})")}),
        "feature 1: property \"a\": the number 1e+300 takes 303 characters"},
       {"", collection({point(R"({"a":1})"), point(R"({"a":true})")}),
@@ -164,9 +164,6 @@ TEST_F(Convert, RefusalsNameTheFeatureAndLeaveTheOldLayer) {
        "feature 2: cannot read the JSON: parse error at line 1, column "},
       {"", R"({"type":"Feature","properties":{},"geometry":null})",
        R"(this is no GeoJSON FeatureCollection: its type is "Feature")"},
-      {"", collection({point("{}"), feature("{}", R"({"type":"Polygon","coordinates":[
-           [[0,0],[1,0],[1,1],[0,0]],[[0,0],[1,0],[1,1]]]})")}),
-       "feature 2: its Polygon's coordinates: ring 2: the ring is not closed"},
       {"", collection({feature("{}", R"({"type":"MultiPoint","coordinates":[[0,"1"]]})")}),
        "feature 1: its MultiPoint's coordinates: position 1: it holds text: a position is 2 or 3 "
        "numbers"},

@@ -13,7 +13,7 @@
 #include "kel/format/Validator.h"
 #include "kel/runtime/FileSystem.h"
 #include "kel/runtime/Text.h"
-#include "kel/shapefile/ReadContract.h"
+#include "kel/shapefile/Shapefile.h"
 
 namespace kelshp {
 
@@ -25,19 +25,27 @@ constexpr const char* kUsage =
     "usage: kelshp check PATH\n"
     "\n"
     "Reads the three files of a shapefile, every record, row and value, and reports one line\n"
-    "a finding, '<file>: offset N: <what> (error)' or '(irregular)':\n"
-    "  error      the format's reader cannot read the bytes, or the library's object model\n"
-    "             refuses the file (a shape type it does not read, a null shape, a table\n"
-    "             whose row count differs from the shape count, ...);\n"
-    "  irregular  the bytes are read, but not as the format has them (lengths that disagree,\n"
-    "             index entries that miss their records, boxes that differ from the points,\n"
-    "             a column of width 0, deleted rows, bytes behind the last record, ...), or\n"
-    "             the object model reads them otherwise (part starts, column types).\n"
-    "A place (a file and an offset) gets one line, its most severe finding. A missing file\n"
-    "is said on standard error; the files that are there are still checked. Notes on how\n"
-    "the files were read (the table's encoding, an index walked around) are not shown.\n"
-    "0 errors means that the library reads the shapefile.\n"
-    "Exits 0 for a regular shapefile, 1 when anything was reported.\n";
+    "a finding, '<file>: offset N: <what> (<kind>)':\n"
+    "  error         a reader refuses the bytes or loses data: a header, record, row or\n"
+    "                value that cannot be read as the format has it, a missing file;\n"
+    "  warning       the bytes are read whole, but are not as the format has them (lengths\n"
+    "                that disagree, index entries that miss their records, boxes that differ\n"
+    "                from the points, a column of width 0, deleted rows, padding, bytes\n"
+    "                behind the last record, a missing end-of-file mark, ...);\n"
+    "  object model  what the library's object model (Shapefile.readShapefile), which\n"
+    "                reads Point, PolyLine, Polygon and MultiPoint files of at most 32,766\n"
+    "                shapes, refuses or reads otherwise (part starts, column types); a\n"
+    "                tally of its own, which is never counted as an error.\n"
+    "A place (a file and an offset) gets one line, its most severe finding; of each kind,\n"
+    "a hundred lines are shown and the rest counted. A missing file is said on standard\n"
+    "error; the files that are there are still checked. Notes on how the files were read\n"
+    "(the table's encoding, an index walked around) are not shown. The last line is\n"
+    "'<name>: regular', or '<name>: E errors, W warnings', followed by '; object model: R\n"
+    "refusals, D differences' when it has something to say.\n"
+    "Exits 0 when there are no errors, warnings or not; 1 when there is an error.\n";
+
+// Who found a finding: the format's readers, or the object model's read.
+enum class Source { Format, Model };
 
 int rank(fmt::Severity s) {
   return s == fmt::Severity::Error ? 2 : s == fmt::Severity::Irregularity ? 1 : 0;
@@ -51,65 +59,75 @@ bool sharesPlace(const fmt::Finding& f) {
 
 struct Tally {
   std::int64_t errors = 0;
-  std::int64_t irregularities = 0;
+  std::int64_t warnings = 0;
+  std::int64_t refusals = 0;     // the object model's errors
+  std::int64_t differences = 0;  // its irregularities
 };
 
 // The findings that check prints, as the readers report them: the notes dropped, a place's most
 // severe finding (the first of them), and of each kind of finding the first kKept, the rest
-// counted. A kind is the file, the severity and the sentence with its numbers left out; past
-// kKinds kinds, a file's further ones count as one. Memory so holds a bounded number of findings
-// whatever the files claim (an index of millions of entries that all miss their records).
+// counted. A kind is the source, the file, the severity and the sentence with its numbers left
+// out; past kKinds kinds, a file's further ones count as one. Memory so holds a bounded number
+// of findings whatever the files claim (an index of millions of entries that all miss their
+// records). The object model's findings are kept apart, and a missing file is told once.
 class Findings final : public fmt::Reporter {
  public:
   static constexpr std::size_t kKept = 100;
   static constexpr std::size_t kKinds = 200;
 
-  void report(const fmt::Finding& f) override {
-    if (f.severity == fmt::Severity::Note) return;
-    bool placed = sharesPlace(f);
-    if (placed) {
-      if (auto at = places_.find({f.file, f.offset}); at != places_.end()) {
-        if (rank(f.severity) > rank(kept_[at->second].severity)) kept_[at->second] = f;
-        return;
-      }
+  // The findings from here on are the object model's.
+  void fromModel() { source_ = Source::Model; }
+
+  void report(const fmt::Finding& finding) override {
+    // A missing file is an error whoever finds it (the engine reads shapes without a table, and
+    // notes it), and is told once.
+    if (finding.missingFile) {
+      fmt::Finding missing = finding;
+      missing.severity = fmt::Severity::Error;
+      return keep(Source::Format, missing);
     }
-    Kind& kind = kindOf(f);
-    if (kind.kept == kKept) {
-      ++kind.more;
-      return;
-    }
-    ++kind.kept;
-    if (placed) places_.emplace(std::pair(f.file, f.offset), kept_.size());
-    kept_.push_back(f);
+    if (finding.severity != fmt::Severity::Note) keep(source_, finding);
   }
 
   // Prints each finding kept, in the order they came, and then how many more of each kind there
   // were; a missing file once, on standard error.
   Tally print() const {
     Tally tally;
-    auto count = [&](fmt::Severity s, std::int64_t n) {
-      (s == fmt::Severity::Error ? tally.errors : tally.irregularities) += n;
+    auto count = [&](Source source, fmt::Severity s, std::int64_t n) {
+      bool error = s == fmt::Severity::Error;
+      if (source == Source::Model) {
+        (error ? tally.refusals : tally.differences) += n;
+      } else {
+        (error ? tally.errors : tally.warnings) += n;
+      }
     };
-    for (const fmt::Finding& f : kept_) {
-      count(f.severity, 1);
+    for (const auto& [source, f] : kept_) {
+      count(source, f.severity, 1);
       if (f.missingFile) {
         warn(f.file + ": no such file");
       } else {
-        std::printf("%s (%s)\n", visible(fmt::describe(f)).c_str(), word(f.severity));
+        std::printf("%s (%s)\n", visible(fmt::describe(f)).c_str(), word(source, f.severity));
       }
     }
     for (const auto& [key, kind] : kinds_) {
       if (kind.more == 0) continue;
-      count(kind.severity, kind.more);
+      count(kind.source, kind.severity, kind.more);
       std::printf("%s: and %lld more: %s (%s)\n", visible(kind.file).c_str(),
                   static_cast<long long>(kind.more), visible(kind.shape).c_str(),
-                  word(kind.severity));
+                  word(kind.source, kind.severity));
     }
     return tally;
   }
 
  private:
+  using Place = std::tuple<Source, std::string, std::int64_t>;
+  using KindKey = std::tuple<Source, std::string, fmt::Severity, std::string>;
+  struct Kept {
+    Source source;
+    fmt::Finding finding;
+  };
   struct Kind {
+    Source source;
     std::string file;
     fmt::Severity severity;
     std::string shape;  // the sentence with "N" for each number
@@ -117,11 +135,33 @@ class Findings final : public fmt::Reporter {
     std::int64_t more = 0;
   };
 
-  static const char* word(fmt::Severity s) {
-    return s == fmt::Severity::Error ? "error" : "irregular";
+  static const char* word(Source source, fmt::Severity s) {
+    if (source == Source::Model) return "object model";
+    return s == fmt::Severity::Error ? "error" : "warning";
   }
 
-  Kind& kindOf(const fmt::Finding& f) {
+  void keep(Source source, const fmt::Finding& f) {
+    bool placed = sharesPlace(f);
+    Place place{source, f.file, f.offset};
+    if (placed) {
+      if (auto at = places_.find(place); at != places_.end()) {
+        if (rank(f.severity) > rank(kept_[at->second].finding.severity)) {
+          kept_[at->second].finding = f;
+        }
+        return;
+      }
+    }
+    Kind& kind = kindOf(source, f);
+    if (kind.kept == kKept) {
+      ++kind.more;
+      return;
+    }
+    ++kind.kept;
+    if (placed) places_.emplace(std::move(place), kept_.size());
+    kept_.push_back({source, f});
+  }
+
+  Kind& kindOf(Source source, const fmt::Finding& f) {
     std::string shape;
     for (std::size_t i = 0; i < f.sentence.size(); ++i) {
       bool digit = std::isdigit(static_cast<unsigned char>(f.sentence[i])) != 0;
@@ -131,18 +171,20 @@ class Findings final : public fmt::Reporter {
         shape += 'N';
       }
     }
-    std::size_t& ofFile = kindsOfFile_[{f.file, f.severity}];
+    std::size_t& ofFile = kindsOfFile_[{source, f.file, f.severity}];
     if (ofFile == kKinds) shape = "findings of other kinds";
-    std::tuple<std::string, fmt::Severity, std::string> key{f.file, f.severity, shape};
-    auto [at, fresh] = kinds_.try_emplace(std::move(key), Kind{f.file, f.severity, shape});
+    KindKey key{source, f.file, f.severity, shape};
+    auto [at, fresh] =
+        kinds_.try_emplace(std::move(key), Kind{source, f.file, f.severity, shape});
     if (fresh && ofFile < kKinds) ++ofFile;
     return at->second;
   }
 
-  std::vector<fmt::Finding> kept_;
-  std::map<std::pair<std::string, std::int64_t>, std::size_t> places_;  // of findings kept
-  std::map<std::tuple<std::string, fmt::Severity, std::string>, Kind> kinds_;
-  std::map<std::pair<std::string, fmt::Severity>, std::size_t> kindsOfFile_;
+  Source source_ = Source::Format;
+  std::vector<Kept> kept_;
+  std::map<Place, std::size_t> places_;  // of findings kept
+  std::map<KindKey, Kind> kinds_;
+  std::map<std::tuple<Source, std::string, fmt::Severity>, std::size_t> kindsOfFile_;
 };
 
 }  // namespace
@@ -157,15 +199,24 @@ int runCheck(const Args& args) {
   if (std::unique_ptr<fmt::Layer> layer = fmt::Layer::open(shp, findings)) {
     fmt::validate(*layer, findings);
   }
-  kel::checkReadContract(path.basepath, path.filename, findings);
+  // The object model's read, which tells what it refuses or reads otherwise as it goes; the
+  // shapes it makes are dropped with it.
+  findings.fromModel();
+  kel::makeRef<kel::Shapefile>()->readShapefile(path.basepath, path.filename, findings);
   Tally tally = findings.print();
-  if (tally.errors + tally.irregularities == 0) {
-    std::printf("%s: regular\n", visible(path.stem).c_str());
-    return 0;
+  std::string summary = visible(path.stem) + ": ";
+  if (tally.errors + tally.warnings + tally.refusals + tally.differences == 0) {
+    summary += "regular";
+  } else {
+    summary += std::to_string(tally.errors) + " errors, " + std::to_string(tally.warnings) +
+               " warnings";
+    if (tally.refusals + tally.differences > 0) {
+      summary += "; object model: " + std::to_string(tally.refusals) + " refusals, " +
+                 std::to_string(tally.differences) + " differences";
+    }
   }
-  std::printf("%s: %lld errors, %lld irregularities\n", visible(path.stem).c_str(),
-              static_cast<long long>(tally.errors), static_cast<long long>(tally.irregularities));
-  return 1;
+  std::printf("%s\n", summary.c_str());
+  return tally.errors > 0 ? 1 : 0;
 }
 
 }  // namespace kelshp

@@ -15,7 +15,7 @@ namespace kelshp {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kelshp convert [--split-types] [--cut] IN OUT\n"
+    "usage: kelshp convert [--split-types] [--cut] [--wide-integers-as-text] IN OUT\n"
     "\n"
     "Converts a shapefile to GeoJSON or GeoJSON to a shapefile; the extensions tell\n"
     "which way (letter case ignored):\n"
@@ -24,26 +24,33 @@ constexpr const char* kUsage =
     "    that 'kelshp dump' prints. The file is written whole under a temporary name\n"
     "    and then renamed, or not at all.\n"
     "\n"
-    "  IN.geojson or IN.json -> OUT.shp (or OUT without extension): an RFC 7946\n"
-    "    FeatureCollection as a shapefile layer (.shp, .shx, .dbf, a .cpg saying UTF-8\n"
-    "    and a .prj for WGS 84). The shape type follows the geometries: Point, MultiPoint,\n"
-    "    PolyLine for LineString and MultiLineString, Polygon for Polygon and\n"
-    "    MultiPolygon, each the Z type when a position has a third value; a null\n"
-    "    geometry is a null shape. Rings are turned to run clockwise round areas and\n"
-    "    counter-clockwise round holes. A column for each property, typed by its values:\n"
-    "    integers N (at most 18 characters), other numbers N with the decimals that read\n"
-    "    each back as the same double, text C as wide as its longest value in UTF-8\n"
-    "    bytes (at most 254), text that is all dates YYYY-MM-DD D, true and false L.\n"
+    "  IN.geojson, IN.json or - (standard input) -> OUT.shp (or OUT without\n"
+    "    extension): an RFC 7946 FeatureCollection as a shapefile layer (.shp, .shx,\n"
+    "    .dbf, a .cpg saying UTF-8 and a .prj for WGS 84); IN must be a regular file,\n"
+    "    or - for standard input, which is copied first. The shape type follows the\n"
+    "    geometries: Point, MultiPoint, PolyLine for LineString and MultiLineString,\n"
+    "    Polygon for Polygon and MultiPolygon, each the Z type when a position has a\n"
+    "    third value (the others get Z 0); Points among MultiPoints are MultiPoints of\n"
+    "    one; a null geometry is a null shape. Rings are closed where open, and turned\n"
+    "    to run clockwise round areas and counter-clockwise round holes. A column for\n"
+    "    each property, typed by its values: integers N (at most 18 characters), other\n"
+    "    numbers N with the decimals that read each back as the same double, text C as\n"
+    "    wide as its longest value in UTF-8 bytes (at most 254), text that is all dates\n"
+    "    YYYY-MM-DD D, true and false L.\n"
     "    A name longer than 10 bytes, or one taken (letter case ignored), is cut to 10,\n"
     "    or to 8 with _1 to _9 or 10 to 99 after it, as GDAL does, and said. The old\n"
     "    layer of that name is replaced only when the whole layer is written.\n"
     "\n"
     "Features are counted from 1 in the messages. Mixed shape types are refused, as\n"
-    "are text of more than 254 bytes and values of two kinds in one property.\n"
+    "are text of more than 254 bytes, wider integers and values of two kinds in one\n"
+    "property.\n"
     "\n"
     "  --split-types  write one layer for each shape type: OUT_point, OUT_multipoint,\n"
     "                 OUT_line, OUT_polygon, and OUT_null for features without geometry\n"
-    "  --cut          cut text longer than 254 bytes after its last whole character\n";
+    "  --cut          cut text longer than 254 bytes after its last whole character\n"
+    "  --wide-integers-as-text\n"
+    "                 write a property with integers wider than 18 characters as a\n"
+    "                 text column rather than refuse it\n";
 
 bool endsWith(const std::string& path, std::u16string_view extension) {
   std::u16string name = kel::toUtf16(path.substr(path.find_last_of('/') + 1));
@@ -83,20 +90,24 @@ int shapefileToGeoJson(const std::string& in, const std::string& out) {
 }  // namespace
 
 int runConvert(const Args& args) {
-  Arguments a = parseArguments(args, {{"split-types"}, {"cut"}}, 2, 2, "IN OUT");
+  Arguments a =
+      parseArguments(args, {{"split-types"}, {"cut"}, {"wide-integers-as-text"}}, 2, 2, "IN OUT");
   if (a.help) return std::fputs(kUsage, stdout), 0;
   ShapefileOptions options;
   options.splitTypes = a.has("split-types");
   options.cut = a.has("cut");
+  options.wideIntegersAsText = a.has("wide-integers-as-text");
   const std::string &in = a.operands[0], &out = a.operands[1];
   try {
-    if (isGeoJson(in) && out != "-" && isShapefile(out)) {
+    if ((isGeoJson(in) || in == "-") && out != "-" && isShapefile(out)) {
       geoJsonToShapefile(in, out, options);
       return 0;
     }
     if (isShapefile(in) && (out == "-" || isGeoJson(out))) {
-      if (options.splitTypes || options.cut) {
-        warn("convert: --split-types and --cut are for GeoJSON to shapefile");
+      if (options.splitTypes || options.cut || options.wideIntegersAsText) {
+        warn(
+            "convert: --split-types, --cut and --wide-integers-as-text are for GeoJSON to "
+            "shapefile");
         return 2;
       }
       return shapefileToGeoJson(in, out);
@@ -105,7 +116,7 @@ int runConvert(const Args& args) {
     return fail(e.what());
   }
   warn("convert: " + in + " to " + out +
-       ": converts IN.geojson or IN.json to OUT.shp, or IN.shp to OUT.geojson, OUT.json or -");
+       ": converts IN.geojson, IN.json or - to OUT.shp, or IN.shp to OUT.geojson, OUT.json or -");
   return 2;
 }
 

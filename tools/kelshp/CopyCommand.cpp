@@ -28,7 +28,9 @@ constexpr const char* kUsage =
     "decimals), its language driver mark and each row's bytes, in their encoding; a\n"
     "row marked deleted stays deleted. The .prj and .cpg files are copied as they\n"
     "are; a source without them gives a copy without them. A regular source gives\n"
-    "the same .shp and .shx files, byte for byte.\n"
+    "the same .shp and .shx files, byte for byte. SRC's files are found whatever\n"
+    "the letter case of their names; DST's are named DST.shp, DST.shx, DST.dbf,\n"
+    "DST.prj and DST.cpg, the extensions in lower case.\n"
     "\n"
     "A source that is not regular (no .shx, no .dbf, records out of order, fewer rows\n"
     "than shapes) is copied as it reads, each irregularity said on standard error,\n"
@@ -49,12 +51,22 @@ std::vector<std::string> filesOf(const std::string& stem) {
   return files;
 }
 
+// The files of the source: those the layer reads, under the names it found them by, and the
+// stem's others in both letter cases.
+std::vector<std::string> sourceFiles(format::Layer& layer) {
+  std::vector<std::string> files = filesOf(layer.basePath());
+  files.push_back(layer.shapes().path());
+  files.push_back(layer.shapes().indexPath());
+  if (layer.table() != nullptr) files.push_back(layer.table()->path());
+  return files;
+}
+
 // A file of the source that the copy would write or remove, by another name as well: another
 // path to it, a link, or a name that differs in letter case on a file system that ignores it.
 // Both names, or none.
-std::optional<std::pair<std::string, std::string>> sourceWrittenOver(const std::string& source,
-                                                                     const std::string& target) {
-  for (const std::string& read : filesOf(source)) {
+std::optional<std::pair<std::string, std::string>> sourceWrittenOver(
+    const std::vector<std::string>& source, const std::string& target) {
+  for (const std::string& read : source) {
     std::error_code error;
     if (!fs::exists(read, error)) continue;
     for (const std::string& written : filesOf(target)) {
@@ -66,8 +78,8 @@ std::optional<std::pair<std::string, std::string>> sourceWrittenOver(const std::
 
 // The most bytes a copied file may take: what readers of signed 32-bit offsets read, unless a
 // source file is larger already.
-std::uint64_t sizeLimit(const std::string& source) {
-  for (const std::string& path : filesOf(source)) {
+std::uint64_t sizeLimit(const std::vector<std::string>& source) {
+  for (const std::string& path : source) {
     std::error_code error;
     std::uintmax_t size = fs::file_size(path, error);
     if (!error && size > format::kTwoGigabytes) return format::kFourGigabytes;
@@ -85,7 +97,8 @@ int runCopy(const Args& args) {
   Warnings warnings(true);
   std::unique_ptr<format::Layer> layer = openLayer(source, warnings);
   if (!layer || warnings.errors() > 0) return 1;
-  if (auto same = sourceWrittenOver(layer->basePath(), target.stem)) {
+  const std::vector<std::string> sourcePaths = sourceFiles(*layer);
+  if (auto same = sourceWrittenOver(sourcePaths, target.stem)) {
     return fail(same->second + ": is the source's own file (" + same->first +
                 "); nothing was written");
   }
@@ -100,7 +113,7 @@ int runCopy(const Args& args) {
   format::ShapeReader& shapes = layer->shapes();
   format::WriteOptions options;
   options.projection = layer->projection();
-  options.maxFileBytes = sizeLimit(layer->basePath());
+  options.maxFileBytes = sizeLimit(sourcePaths);
   options.keepRanges = {{shapes.header().zMin, shapes.header().zMax},
                         {shapes.header().mMin, shapes.header().mMax}};
   options.reporter = &warnings;

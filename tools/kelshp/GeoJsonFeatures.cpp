@@ -1,12 +1,18 @@
 #include "GeoJsonFeatures.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <span>
 
-#include "kel/format/FieldWriting.h"
 #include "kel/runtime/ReadOnlyFile.h"
 
 namespace kelshp {
@@ -75,8 +81,11 @@ class Input {
 
 double numberOf(const PropertyValue& number) {
   if (const auto* i = std::get_if<std::int64_t>(&number)) return static_cast<double>(*i);
-  if (const auto* u = std::get_if<std::uint64_t>(&number)) return static_cast<double>(*u);
-  return std::get<double>(number);
+  if (const auto* d = std::get_if<double>(&number)) return *d;
+  const std::string& digits = std::get<kel::plan::BigInteger>(number).digits;
+  double value = 0;
+  std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  return value;
 }
 
 // Follows the parser's events through the collection: where it is (a stack of the containers open,
@@ -98,16 +107,13 @@ class Reader {
     if (value <= static_cast<std::uint64_t>(INT64_MAX)) {
       return scalar(Kind::Number, static_cast<std::int64_t>(value));
     }
-    return scalar(Kind::Number, value);
+    return scalar(Kind::Number, kel::plan::BigInteger{std::to_string(value)});
   }
-  // An integer too wide for 64 bits comes as a double, rounded: a property's is refused.
+  // An integer too wide for 64 bits comes as a double, rounded: a property's keeps its digits.
   bool number_float(double value, const std::string& text) {
     if (!stack_.empty() && stack_.back() == Context::Properties &&
         text.find_first_of(".eE") == std::string::npos) {
-      throw ConvertError(prefix() + "property " + shownText(key_) + ": the integer " +
-                         shownText(text) + " is wider than the " +
-                         std::to_string(kel::format::kIntegerDigits) +
-                         " digits that a Number column reads back");
+      return scalar(Kind::Number, kel::plan::BigInteger{text});
     }
     return scalar(Kind::Number, value);
   }
@@ -385,16 +391,64 @@ std::string featurePrefix(const std::string& path, std::int64_t index) {
   return path + ": feature " + std::to_string(index + 1) + ": ";
 }
 
-CollectionInfo readFeatures(const std::string& path,
+namespace {
+
+std::string systemSays() {
+  return std::strerror(errno);
+}
+
+// Copies standard input to the file `fd`: nothing, or why it could not.
+std::optional<std::string> copyStandardInput(int fd) {
+  std::vector<char> buffer(Input::kChunk);
+  for (;;) {
+    ssize_t n = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+    if (n == 0) return std::nullopt;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return "cannot be read: " + systemSays();
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = ::write(fd, buffer.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno != EINTR) return "cannot be copied to a temporary file: " + systemSays();
+      if (w > 0) done += w;
+    }
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<kel::ReadOnlyFile> openGeoJson(const std::string& path) {
+  kel::ReadOnlyFile::OpenError openError;
+  if (path != "-") {
+    std::unique_ptr<kel::ReadOnlyFile> file = kel::ReadOnlyFile::open(path, openError);
+    if (!file) {
+      throw ConvertError(path + ": " + (openError.missing ? "no such file" : openError.sentence));
+    }
+    return file;
+  }
+  const char* tmp = std::getenv("TMPDIR");
+  std::string name = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kelshp-XXXXXX";
+  int fd = ::mkstemp(name.data());
+  if (fd < 0) {
+    throw ConvertError("standard input: cannot be copied to " + name + ": " + systemSays());
+  }
+  // Without a name, the copy is left behind by nothing that ends the process.
+  ::unlink(name.c_str());
+  std::optional<std::string> failure = copyStandardInput(fd);
+  std::unique_ptr<kel::ReadOnlyFile> file;
+  if (!failure) {
+    // The descriptor's own name stands for the file's.
+    file = kel::ReadOnlyFile::open("/dev/fd/" + std::to_string(fd), openError);
+    if (!file) failure = "cannot be copied to a temporary file: " + openError.sentence;
+  }
+  ::close(fd);
+  if (failure) throw ConvertError("standard input: " + *failure);
+  return file;
+}
+
+CollectionInfo readFeatures(const std::string& path, kel::ReadOnlyFile& file,
                             const std::function<void(const Feature&)>& visit, Progress& progress,
                             const std::string& step) {
-  kel::ReadOnlyFile::OpenError openError;
-  std::unique_ptr<kel::ReadOnlyFile> file = kel::ReadOnlyFile::open(path, openError);
-  if (!file) {
-    throw ConvertError(path + ": " + (openError.missing ? "no such file" : openError.sentence));
-  }
-  Input input(*file);
-  Reader reader(path, visit, progress, step, input, file->size());
+  Input input(file);
+  Reader reader(path, visit, progress, step, input, file.size());
   json::sax_parse(Input::Iterator(&input), Input::Iterator(), &reader);
   progress.clear();
   return reader.finish();

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "Progress.h"
+#include "kel/runtime/ReadOnlyFile.h"
+#include "kel/plan/Features.h"
 
 // Reading a GeoJSON FeatureCollection one feature at a time, as a stream of parser events, keeping
 // of a feature only what a shapefile can take: its type, its geometry's type and coordinates, and
@@ -55,10 +58,9 @@ struct Member {
   std::string text;
 };
 
-// A property's value: null, true or false, an integer (unsigned only beyond the signed range), a
-// double, or text.
-using PropertyValue =
-    std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string>;
+// A property's value as the planner takes it: null, true or false, an integer (as its text beyond
+// the range of std::int64_t), a double, or text.
+using PropertyValue = kel::plan::Value;
 
 // A geometry's coordinates as the JSON nests them: a bracket opened or closed, a number (in
 // `numbers`) or another value (its kind in `others`), in order. Arrays nest at most 4 deep, as a
@@ -90,13 +92,18 @@ struct CollectionInfo {
   std::optional<std::string> crs;  // the name it gives, when it gives one
 };
 
-// Reads the FeatureCollection in the file at `path` and hands every feature to `visit` as it ends.
-// Throws ConvertError for a file that cannot be read, text that is no JSON (with the line and
+// The GeoJSON file at `path`, or for "-" standard input, copied to a temporary file that has no
+// name (it is read twice). Throws ConvertError for a file that cannot be opened or is no regular
+// file, and for standard input that cannot be read or copied.
+std::unique_ptr<kel::ReadOnlyFile> openGeoJson(const std::string& path);
+
+// Reads the FeatureCollection in `file`, named `path` in the messages, and hands every feature to
+// `visit` as it ends. Throws ConvertError for text that is no JSON (with the line and
 // column, and the feature being read), a value that is no FeatureCollection, a member of "features"
 // that is no object, coordinates nested deeper than any geometry's, a property whose value is an
 // array or an object, and a feature of more than 2,046 properties (a table's most columns);
 // `visit` may throw ConvertError too. `progress` hears the bytes read under the name `step`.
-CollectionInfo readFeatures(const std::string& path,
+CollectionInfo readFeatures(const std::string& path, kel::ReadOnlyFile& file,
                             const std::function<void(const Feature&)>& visit, Progress& progress,
                             const std::string& step);
 

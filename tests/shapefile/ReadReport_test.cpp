@@ -1,5 +1,3 @@
-#include "kel/shapefile/ReadContract.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -13,24 +11,15 @@ using namespace kel::testing;
 
 namespace {
 
-// Every sentence the contract says of the files, one a line.
-std::string contractOf(const ShapefileFiles& files) {
-  TempDir dir;
-  writeSet(dir, files, "roads");
-  format::CollectingReporter said;
-  checkReadContract(dir.u16(), u"roads", said);
-  return describeAll(said.findings);
-}
-
 ShapefileFiles points(std::int32_t n) {
   return pointFiles(static_cast<std::size_t>(n), dbfFile(n));
 }
 
 }  // namespace
 
-// readFiles holds the contract to every read: it finds an error exactly when the read fails, and
-// that error is the read's reason. These files reach each rule; the sentence is what it says.
-TEST(ReadContract, FindsAnErrorExactlyWhenTheReadFails) {
+// readFiles holds every read to its report: an error exactly when the read fails, and that error
+// is the read's reason. These files reach each rule; the sentence is what the read tells.
+TEST(ReadReport, AnErrorExactlyWhenTheReadFails) {
   const Pts line = {{0, 0}, {1, 1}};
   const Bytes pt = shapeContent(1, {{1, 2}}), null = Bytes().i32le(0);
   ShapefileFiles threeIndexed = points(2);
@@ -86,8 +75,9 @@ TEST(ReadContract, FindsAnErrorExactlyWhenTheReadFails) {
   };
   for (const auto& c : cases) {
     Shapefile f;
-    EXPECT_EQ(readFiles(f, c.files), c.read) << c.what;
-    std::string said = contractOf(c.files);
+    format::CollectingReporter told;
+    EXPECT_EQ(readFiles(f, c.files, &told), c.read) << c.what;
+    std::string said = describeAll(told.findings);
     EXPECT_NE(said.find(c.says), std::string::npos) << c.what << ":\n" << said;
     if (!*c.says) {
       EXPECT_EQ(said, "") << c.what;
@@ -97,7 +87,7 @@ TEST(ReadContract, FindsAnErrorExactlyWhenTheReadFails) {
 
 // A read that fails before the files' bytes are reached, or on a system error (FaultInjection),
 // is explained by the error it caught; a success clears the reason.
-TEST(ReadContract, AFailedReadNamesItsFileAndWhy) {
+TEST(ReadReport, AFailedReadNamesItsFileAndWhy) {
   TempDir dir;
   writeSet(dir, sampleFiles(kelPoint), "roads");
   Shapefile f;
