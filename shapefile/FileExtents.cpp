@@ -1,5 +1,6 @@
 #include "kel/runtime/Checked.h"
 #include "kel/shapefile/Shapefile.h"
+#include "kel/shapefile/WriteDriver.h"
 
 namespace kel {
 
@@ -7,7 +8,7 @@ namespace {
 
 // Widens running extents to take in one vertex. Only a strictly smaller or larger value replaces
 // a bound: a NaN vertex changes nothing, and of 0 and -0 the first met stays.
-template <class Extents>  // Shapefile::VertexExtents, which is the driver's own
+template <class Extents>  // WriteDriver::VertexExtents, which is the driver's own
 void include(Extents& e, const Coordinate& c) {
   double x = c.get_X(), y = c.get_Y();
   e.xMin = x < e.xMin ? x : e.xMin;
@@ -19,13 +20,15 @@ void include(Extents& e, const Coordinate& c) {
 }  // namespace
 
 // Raises what it meets; the write driver turns that into a failed write.
-void Shapefile::computeFileExtents(std::vector<VertexExtents>& perShape) {
-  std::int16_t shapes = get_ShapeObjectCount();
+void WriteDriver::computeFileExtents(std::vector<VertexExtents>& perShape) {
+  std::int16_t shapes = file_.get_ShapeObjectCount();
   if (shapes <= 0) return;
-  if (shapeType_ != kelPoint) perShape.reserve(static_cast<std::size_t>(shapes));
-  BoundingBox& box = deref(boundingBox_);
+  ShapeTypeConstants type = file_.get_ShapeType();
+  const Collection& shapeObjects = deref(file_.get_ShapeObjects());
+  if (type != kelPoint) perShape.reserve(static_cast<std::size_t>(shapes));
+  BoundingBox& box = deref(file_.get_BoundingBox());
   const Coordinate& first =
-      deref(shapeObjects_->objectAt<ShapeObject>(1).get_Coordinates()).objectAt<Coordinate>(1);
+      deref(shapeObjects.objectAt<ShapeObject>(1).get_Coordinates()).objectAt<Coordinate>(1);
   // The bounds run in locals and reach the box however the walk ends, as if kept in it all along.
   VertexExtents file{first.get_X(), first.get_Y(), first.get_X(), first.get_Y()};
   struct Store {
@@ -35,8 +38,8 @@ void Shapefile::computeFileExtents(std::vector<VertexExtents>& perShape) {
   } store{box, file};
   loop16(1, shapes, [&](std::int16_t i) {
     const Collection& coordinates =
-        deref(shapeObjects_->objectAt<ShapeObject>(i).get_Coordinates());
-    if (shapeType_ == kelPoint) {
+        deref(shapeObjects.objectAt<ShapeObject>(i).get_Coordinates());
+    if (type == kelPoint) {
       include(file,
               coordinates.objectAt<Coordinate>(1));  // a point file's shape is its first vertex
       return;

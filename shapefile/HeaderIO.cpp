@@ -8,6 +8,7 @@
 #include "kel/shapefile/ReadDriver.h"
 #include "kel/shapefile/Shapefile.h"
 #include "kel/shapefile/ShapefileFormat.h"
+#include "kel/shapefile/WriteDriver.h"
 
 namespace kel {
 
@@ -72,13 +73,14 @@ bool ReadDriver::readHeaders() {
   }
 }
 
-bool Shapefile::writeHeaders(FileChannel& shp, FileChannel& shx) {
+bool WriteDriver::writeHeaders(FileChannel& shp, FileChannel& shx) {
   try {
-    std::int16_t shapes = get_ShapeObjectCount();
+    std::int16_t shapes = file_.get_ShapeObjectCount();
+    ShapeTypeConstants type = file_.get_ShapeType();
     // The main file's length in words: the header, then each record with its header. A record's
     // contents are laid out by the file's type: a Point, a MultiPoint, or else parts and points.
     std::optional<format::ShapeTypeTraits> layout = format::traitsOf(
-        shapeType_ == kelPoint || shapeType_ == kelMultiPoint ? shapeType_ : kelPolyLine);
+        type == kelPoint || type == kelMultiPoint ? type : kelPolyLine);
     auto recordWords = [&](std::int32_t parts, std::int32_t points) {
       std::uint64_t bytes = format::contentLayout(*layout, static_cast<std::uint64_t>(parts),
                                                   static_cast<std::uint64_t>(points))
@@ -86,21 +88,22 @@ bool Shapefile::writeHeaders(FileChannel& shp, FileChannel& shx) {
       return add32(toInt32(static_cast<std::int64_t>(bytes)) / 2, format::kRecordHeaderBytes / 2);
     };
     std::int32_t mainWords = format::kHeaderBytes / 2;
-    if (shapeType_ == kelPoint) {
+    if (type == kelPoint) {
       mainWords = add32(mainWords, mul32(recordWords(0, 1), shapes));
     } else {
+      const Collection& shapeObjects = deref(file_.get_ShapeObjects());
       loop16(1, shapes, [&](std::int16_t i) {
-        ShapeObject& shape = shapeObjects_->objectAt<ShapeObject>(i);
-        std::int32_t parts = shapeType_ == kelMultiPoint ? 0 : shape.get_PartCount();
+        ShapeObject& shape = shapeObjects.objectAt<ShapeObject>(i);
+        std::int32_t parts = type == kelMultiPoint ? 0 : shape.get_PartCount();
         mainWords = add32(mainWords, recordWords(parts, shape.get_CoordinateCount()));
       });
     }
 
-    const BoundingBox& box = deref(boundingBox_);
+    const BoundingBox& box = deref(file_.get_BoundingBox());
     format::MainHeader header;
     header.fileCode = format::kFileCode;
     header.version = format::kVersion;
-    header.shapeType = shapeType_;
+    header.shapeType = type;
     header.xMin = box.get_xMin();
     header.yMin = box.get_yMin();
     header.xMax = box.get_xMax();

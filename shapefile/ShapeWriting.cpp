@@ -8,6 +8,7 @@
 #include "kel/runtime/Checked.h"
 #include "kel/runtime/FileChannel.h"
 #include "kel/shapefile/Shapefile.h"
+#include "kel/shapefile/WriteDriver.h"
 
 namespace kel {
 
@@ -18,7 +19,7 @@ namespace kel {
 // counts are known leaves what this writer has always left of it: the index entry, the record
 // header and the contents up to the part start or vertex that failed, the vertices before that
 // one in whole runs of 256.
-class Shapefile::RecordWriter {
+class WriteDriver::RecordWriter {
  public:
   RecordWriter(FileChannel& shp, FileChannel& shx, ShapeTypeConstants fileType)
       : shp_(shp), shx_(shx) {
@@ -121,7 +122,7 @@ class Shapefile::RecordWriter {
 // An all-zero box means nobody set the extents: the shape gets its own, and keeps them. Extents
 // found by the file's walk stand in for the shape's own walk, except for a shape that calls
 // itself a point, whose box is its first vertex alone.
-void Shapefile::setUnsetBox(ShapeObject& shape, const VertexExtents* known) {
+void WriteDriver::setUnsetBox(ShapeObject& shape, const VertexExtents* known) {
   BoundingBox& box = deref(shape.get_BoundingBox());
   if (!isAllZero(box)) return;
   if (known != nullptr && shape.get_CoordinateCount() > 0 && shape.get_ShapeType() != kelPoint) {
@@ -131,23 +132,25 @@ void Shapefile::setUnsetBox(ShapeObject& shape, const VertexExtents* known) {
   }
 }
 
-bool Shapefile::writeShapes(FileChannel& shp, FileChannel& shx,
-                            const std::vector<VertexExtents>& perShape) {
+bool WriteDriver::writeShapes(FileChannel& shp, FileChannel& shx,
+                              const std::vector<VertexExtents>& perShape) {
   try {
-    RecordWriter records(shp, shx, shapeType_);
+    ShapeTypeConstants type = file_.get_ShapeType();
+    const Collection& shapeObjects = deref(file_.get_ShapeObjects());
+    RecordWriter records(shp, shx, type);
     std::int32_t recordNumber = 1;
-    return loop16(1, get_ShapeObjectCount(), [&](std::int16_t i) {
+    return loop16(1, file_.get_ShapeObjectCount(), [&](std::int16_t i) {
       auto index = static_cast<std::size_t>(i) - 1;
       const VertexExtents* known = index < perShape.size() ? &perShape[index] : nullptr;
       // The shapefile's type picks the layout of every record, whatever the shape's own type;
       // a file of another type gets no records.
       bool written = true;
-      if (shapeType_ == kelPoint || shapeType_ == kelMultiPoint || shapeType_ == kelPolyLine ||
-          shapeType_ == kelPolygon) {
-        ShapeObject& shape = shapeObjects_->objectAt<ShapeObject>(i);
+      if (type == kelPoint || type == kelMultiPoint || type == kelPolyLine ||
+          type == kelPolygon) {
+        ShapeObject& shape = shapeObjects.objectAt<ShapeObject>(i);
         // Each record reports its failure as false; the records before it stay complete.
         try {
-          if (shapeType_ == kelPoint) {
+          if (type == kelPoint) {
             records.putPoint(shape, recordNumber);
           } else {
             records.putShape(shape, known, recordNumber);

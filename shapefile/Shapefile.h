@@ -1,11 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "kel/attributes/TableDescription.h"
 #include "kel/format/Reporter.h"
@@ -16,8 +14,6 @@
 #include "kel/runtime/Ref.h"
 
 namespace kel {
-
-class FileChannel;
 
 // The root object: one shapefile held in memory, with its shapes in file order, its whole-file
 // extents, the shape type that the file describes, and the columns of its dBASE table. Shapes are
@@ -91,46 +87,15 @@ class Shapefile final : public Object {
   bool readShapefile(std::u16string& basepath, std::u16string& filename,
                      format::Reporter* reporter);
 
-  // The extents of one shape's vertices, as its computeExtents would find them. The walk that
-  // computes the file's extents finds them on the way, which spares a shape whose box is unset a
-  // second walk of its vertices.
-  struct VertexExtents {
-    double xMin, yMin, xMax, yMax;
-  };
-
-  // The steps of a write after its files are open and empty, in the order they run: the file's
-  // extents, the headers, the records and the table; false on a failure, which noteFailure keeps.
-  // writeShapefile runs them on the files it made, replaceShapefile (ReplaceShapefile.h) on new
-  // files under temporary names.
-  bool writeFiles(FileChannel& shp, FileChannel& shx, FileChannel& dbf);
+  // writeShapefile runs the write driver (WriteDriver.h) on the files it makes, replaceShapefile
+  // (ShapefileAtPath.h) on files of its own, and sets lastFailure() as writeShapefile does.
   friend void replaceShapefile(Shapefile& file, std::string_view path);
-  // perShape is empty unless the file's extents were computed.
-  void computeFileExtents(std::vector<VertexExtents>& perShape);
-  bool writeHeaders(FileChannel& shp, FileChannel& shx);
-  bool writeShapes(FileChannel& shp, FileChannel& shx, const std::vector<VertexExtents>& perShape);
-  // Gives a shape whose box is unset its extents, from `known` when the file's walk found them.
-  static void setUnsetBox(ShapeObject& shape, const VertexExtents* known);
-  class RecordWriter;  // ShapeWriting.cpp
-  bool writeTable(FileChannel& dbf);
-
-  // Keeps the first failure that a write caught: the file it concerned (its extension), what was
-  // being done and the error's text.
-  void noteFailure(std::u16string_view extension, std::string_view doing,
-                   const std::exception& e) noexcept;
-  // Sets the reason of a failed write on the files stem + extension.
-  void explainFailure(const std::u16string& basepath, const std::u16string& filename) noexcept;
 
   Ref<TableDescription> tableDescription_;
   Ref<BoundingBox> boundingBox_;
   ShapeTypeConstants shapeType_ = kelUndefined;
   Ref<Collection> shapeObjects_;
 
-  struct Caught {
-    std::u16string_view extension;
-    std::string sentence;
-    std::int32_t number = 0;  // the error's number
-  };
-  std::optional<Caught> caught_;
   std::optional<format::Finding> lastFailure_;
 };
 

@@ -12,6 +12,7 @@
 #include "kel/runtime/FileChannel.h"
 #include "kel/runtime/SystemFileSet.h"
 #include "kel/runtime/Text.h"
+#include "kel/shapefile/WriteDriver.h"
 
 namespace kel {
 
@@ -98,7 +99,7 @@ Ref<Shapefile> readShapefileAt(std::string_view path) {
 }
 
 void replaceShapefile(Shapefile& file, std::string_view path) {
-  file.caught_.reset();
+  WriteDriver driver(file);
   file.lastFailure_.reset();
   std::string stem;
   if (std::optional<Refusal> refused = stemOf(path, stem)) {
@@ -124,7 +125,7 @@ void replaceShapefile(Shapefile& file, std::string_view path) {
         extension = kExtensions[i];
         channels[i] = std::make_unique<FileChannel>(files.temporary(i), LinkRule::Refuse);
       }
-      written = file.writeFiles(*channels[0], *channels[1], *channels[2]);
+      written = driver.writeFiles(*channels[0], *channels[1], *channels[2]);
       doing = "the new file cannot be written";
       for (std::size_t i = 0; i < 3 && written; ++i) {
         extension = kExtensions[i];
@@ -138,14 +139,14 @@ void replaceShapefile(Shapefile& file, std::string_view path) {
       return;
     }
   } catch (const std::exception& e) {
-    file.noteFailure(extension, doing, e);
+    driver.noteFailure(extension, doing, e);
   }
+  const std::optional<WriteDriver::Caught>& caught = driver.caught();
   format::Finding why;
-  why.file = stem + toUtf8(file.caught_ ? file.caught_->extension : kExtensions[0]);
-  why.sentence = file.caught_ ? file.caught_->sentence : "the layer cannot be written";
+  why.file = stem + toUtf8(caught ? caught->extension : kExtensions[0]);
+  why.sentence = caught ? caught->sentence : "the layer cannot be written";
   file.lastFailure_ = why;
-  fail(file.caught_ ? static_cast<ErrorNumber>(file.caught_->number) : ErrorNumber::OutOfMemory,
-       why);
+  fail(caught ? static_cast<ErrorNumber>(caught->number) : ErrorNumber::OutOfMemory, why);
 }
 
 }  // namespace kel

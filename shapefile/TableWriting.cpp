@@ -9,6 +9,7 @@
 #include "kel/runtime/LocalDate.h"
 #include "kel/runtime/Text.h"
 #include "kel/shapefile/Shapefile.h"
+#include "kel/shapefile/WriteDriver.h"
 
 namespace kel {
 
@@ -76,22 +77,23 @@ void putPiece(FileChannel& dbf, std::vector<unsigned char>& bytes, Build&& build
 
 }  // namespace
 
-bool Shapefile::writeTable(FileChannel& dbf) {
+bool WriteDriver::writeTable(FileChannel& dbf) {
   try {
-    std::int16_t shapes = get_ShapeObjectCount();
+    std::int16_t shapes = file_.get_ShapeObjectCount();
+    const Collection& shapeObjects = deref(file_.get_ShapeObjects());
     std::vector<Ref<Record>> records;
     loop16(1, shapes, [&](std::int16_t i) {
-      records.push_back(shapeObjects_->objectAt<ShapeObject>(i).get_Record());
+      records.push_back(shapeObjects.objectAt<ShapeObject>(i).get_Record());
     });
 
-    if (deref(tableDescription_).get_DescriptorCount() == 0) {
+    if (deref(file_.get_TableDescription()).get_DescriptorCount() == 0) {
       // No columns: one blank Character column, and blank records of its own; the shapes'
       // records are neither written nor changed.
       auto table = makeRef<TableDescription>();
       auto column = makeRef<TableDescriptor>();
       column->setTableDescriptor(u" ", kelFieldTypeCharacter, 1, 0);
       table->addTableDescriptor(column);
-      tableDescription_ = table;
+      file_.put_TableDescription(table);
       records.clear();
       loop16(1, shapes, [&](std::int16_t) {
         auto record = makeRef<Record>();
@@ -102,7 +104,7 @@ bool Shapefile::writeTable(FileChannel& dbf) {
       });
     }
 
-    TableDescription& table = *tableDescription_;
+    TableDescription& table = *file_.get_TableDescription();
     std::vector<TableDescriptor*> columns;
     for (const Variant& item : deref(table.get_TableDescriptors())) {
       columns.push_back(&item.deref<TableDescriptor>());

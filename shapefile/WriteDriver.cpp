@@ -1,7 +1,10 @@
+#include "kel/shapefile/WriteDriver.h"
+
 #include <exception>
 #include <new>
 
 #include "kel/runtime/Checked.h"
+#include "kel/runtime/FileChannel.h"
 #include "kel/runtime/FileSystem.h"
 #include "kel/runtime/Text.h"
 #include "kel/shapefile/FileSet.h"
@@ -10,10 +13,9 @@
 
 namespace kel {
 
-bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filename) {
+bool WriteDriver::write(std::u16string& basepath, std::u16string& filename) {
   ChannelTable channels;  // closes whatever is still open when the call ends
   FileSetChannels set;
-  caught_.reset();
   // The file and the step that a failure concerns, unless a step says so itself.
   std::u16string_view file = u".shp";
   const char* doing = "the files cannot be looked up";
@@ -44,7 +46,6 @@ bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filenam
     if (writeFiles(set[0], set[1], set[2])) {
       doing = "cannot be closed";
       set.close(file);  // a failed flush is a failed write
-      lastFailure_.reset();
       return true;
     }
   } catch (const std::exception& e) {
@@ -52,14 +53,13 @@ bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filenam
     noteFailure(file, doing, e);
   }
   set.abandon();
-  explainFailure(basepath, filename);
   return false;
 }
 
-bool Shapefile::writeFiles(FileChannel& shp, FileChannel& shx, FileChannel& dbf) {
+bool WriteDriver::writeFiles(FileChannel& shp, FileChannel& shx, FileChannel& dbf) {
   std::vector<VertexExtents> perShape;
   try {
-    if (isAllZero(deref(boundingBox_))) computeFileExtents(perShape);
+    if (isAllZero(deref(file_.get_BoundingBox()))) computeFileExtents(perShape);
   } catch (const std::exception& e) {
     noteFailure(u".shp", "the extents cannot be computed", e);
     return false;
@@ -67,8 +67,8 @@ bool Shapefile::writeFiles(FileChannel& shp, FileChannel& shx, FileChannel& dbf)
   return writeHeaders(shp, shx) && writeShapes(shp, shx, perShape) && writeTable(dbf);
 }
 
-void Shapefile::noteFailure(std::u16string_view extension, std::string_view doing,
-                            const std::exception& e) noexcept {
+void WriteDriver::noteFailure(std::u16string_view extension, std::string_view doing,
+                              const std::exception& e) noexcept {
   if (caught_) return;
   try {
     const auto* error = dynamic_cast<const Error*>(&e);
@@ -82,9 +82,8 @@ void Shapefile::noteFailure(std::u16string_view extension, std::string_view doin
   }
 }
 
-void Shapefile::explainFailure(const std::u16string& basepath,
-                               const std::u16string& filename) noexcept {
-  lastFailure_.reset();
+std::optional<format::Finding> WriteDriver::reason(const std::u16string& basepath,
+                                                   const std::u16string& filename) const noexcept {
   try {
     std::u16string path =
         basepath + filename + std::u16string(caught_ ? caught_->extension : u".shp");
@@ -96,10 +95,18 @@ void Shapefile::explainFailure(const std::u16string& basepath,
     }
     f.sentence = caught_ ? caught_->sentence
                          : "the call failed, and neither the files nor the system say why";
-    lastFailure_ = std::move(f);
+    return f;
   } catch (const std::exception&) {
-    // Out of memory: the call fails without a reason.
+    return std::nullopt;  // out of memory: the call fails without a reason
   }
+}
+
+bool Shapefile::writeShapefile(std::u16string& basepath, std::u16string& filename) {
+  WriteDriver driver(*this);
+  bool ok = driver.write(basepath, filename);
+  lastFailure_.reset();
+  if (!ok) lastFailure_ = driver.reason(basepath, filename);
+  return ok;
 }
 
 bool Shapefile::writeShapefile(std::u16string_view basepath, std::u16string_view filename) {
