@@ -8,6 +8,7 @@
 #include "kel/runtime/AtomicFileSet.h"
 #include "kel/runtime/FileSystem.h"
 #include "kel/runtime/ReadOnlyFile.h"
+#include "kel/runtime/SystemFileSet.h"
 #include "kel/runtime/Text.h"
 
 namespace kel::format {
@@ -102,27 +103,46 @@ bool putRight(const std::string& path, Reporter& reporter) {
 
 std::unique_ptr<Layer> Layer::open(std::string_view path, Reporter& reporter,
                                    const OpenOptions& options) {
-  std::string main(path);
-  if (!putRight(main, reporter)) return nullptr;
-  Sibling shp =
-      LayerFiles::endsInShp(main) ? locate({main}) : sibling(LayerFiles::of(main), ".shp");
   // A file that is there but cannot be used is an error of the whole layer, the main file's
   // missing or unreadable one the shape reader's.
   auto refused = [&reporter](const Sibling& s) {
     if (!s.refusal.empty()) reporter.report({Severity::Error, s.path, -1, -1, s.refusal});
     return !s.refusal.empty();
   };
-  if (refused(shp)) return nullptr;
-  main = shp.path;
-  const LayerFiles files = LayerFiles::of(main);
-  auto layer = std::make_unique<Layer>();
-  layer->base_ = files.base;
-  Sibling shx = sibling(files, ".shx");
-  Sibling prj = sibling(files, ".prj"), codePage = sibling(files, ".cpg");
-  Sibling dbf = sibling(files, ".dbf");
-  for (const Sibling* s : {&shx, &prj, &codePage, &dbf}) {
-    if (refused(*s)) return nullptr;
+  std::string main;
+  Sibling shp, shx, prj, codePage, dbf;
+  // The files are opened one by one, and another process may replace the layer meanwhile: they
+  // are opened again until each name still stands for the file opened by it, with no
+  // replacement under way, so that they are all of one generation of the layer.
+  for (int attempt = 1;; ++attempt) {
+    main = path;
+    if (!putRight(main, reporter)) return nullptr;
+    shp = LayerFiles::endsInShp(main) ? locate({main}) : sibling(LayerFiles::of(main), ".shp");
+    if (refused(shp)) return nullptr;
+    main = shp.path;
+    const LayerFiles files = LayerFiles::of(main);
+    shx = sibling(files, ".shx");
+    prj = sibling(files, ".prj");
+    codePage = sibling(files, ".cpg");
+    dbf = sibling(files, ".dbf");
+    for (const Sibling* s : {&shx, &prj, &codePage, &dbf}) {
+      if (refused(*s)) return nullptr;
+    }
+    bool settled = systemfileset::kindOf(AtomicFileSet::recordFor(files.base)) ==
+                   systemfileset::Kind::None;
+    for (const Sibling* s : {&shp, &shx, &prj, &codePage, &dbf}) {
+      settled = settled && (!s->file || s->file->isAt(s->path));
+    }
+    if (settled) break;
+    if (attempt == 100) {
+      reporter.report({Severity::Irregularity, main, -1, -1,
+                       "the layer's files kept changing while they were opened: they may not "
+                       "all be of one version of the layer"});
+      break;
+    }
   }
+  auto layer = std::make_unique<Layer>();
+  layer->base_ = LayerFiles::of(main).base;
   layer->shapes_ =
       ShapeReader::open(main, shx.path, reporter, std::move(shp.file), std::move(shx.file));
   if (!layer->shapes_) return nullptr;

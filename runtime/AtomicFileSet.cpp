@@ -473,17 +473,27 @@ bool putRight(const ReplacementRecord& record, Failure& failure, std::string& wh
 
 AtomicFileSet::Recovered AtomicFileSet::recover(const std::string& record) {
   FileSetFaults::step();
-  int fd = systemfileset::openExisting(record);
-  if (fd < 0) {
+  int fd = -1;
+  // A record that comes and goes as live commits begin and end is opened again.
+  for (int attempt = 0; fd < 0; ++attempt) {
+    fd = systemfileset::openExisting(record);
+    if (fd >= 0) break;
     if (systemfileset::kindOf(record) == systemfileset::Kind::None) return Recovered::Nothing;
-    throw Error(ErrorNumber::PathFileAccessError,
-                toUtf16("the recovery record " + record + " cannot be opened"));
+    if (attempt == 100) {
+      throw Error(ErrorNumber::PathFileAccessError,
+                  toUtf16("the recovery record " + record + " cannot be opened"));
+    }
   }
   struct Closer {
     int fd;
     ~Closer() { systemfile::close(fd); }
   } closer{fd};
   if (!systemfileset::tryLock(fd)) return Recovered::Busy;
+  // The lock of a commit that has just ended: its record is gone from the name, or the name is
+  // another commit's by now.
+  if (!(systemfileset::identityAt(record) == systemfileset::identityOf(fd))) {
+    return Recovered::Nothing;
+  }
   std::string bytes;
   std::int64_t length = systemfile::length(fd);
   if (length > 0 && length < (std::int64_t{1} << 30)) {

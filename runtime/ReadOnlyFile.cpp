@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "kel/runtime/SystemFile.h"
+#include "kel/runtime/SystemFileSet.h"
 
 namespace kel {
 
@@ -16,6 +17,11 @@ std::unique_ptr<ReadOnlyFile> ReadOnlyFile::open(const std::string& nativePath, 
   int fd = openForReading(nativePath, size, error);
   if (fd < 0) return nullptr;
   return std::unique_ptr<ReadOnlyFile>(new ReadOnlyFile(fd, size));
+}
+
+bool ReadOnlyFile::isAt(const std::string& nativePath) const noexcept {
+  systemfileset::Identity here = systemfileset::identityOf(fd_);
+  return here && systemfileset::identityAt(nativePath, true) == here;
 }
 
 ReadOnlyFile::~ReadOnlyFile() {

@@ -33,6 +33,8 @@ class ReadOnlyFile {
   ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
   std::int64_t size() const noexcept { return size_; }
+  // Whether the path names this very file still, and not another put in its place since.
+  bool isAt(const std::string& nativePath) const noexcept;
 
   // The bytes [offset, offset + n), fewer where the file ends, none past it: a view that stays
   // valid until the next call. Raises "device I/O error" when the system cannot read.

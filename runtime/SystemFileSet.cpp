@@ -143,9 +143,9 @@ Identity identityOf(int fd) noexcept {
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
-Identity identityAt(const std::string& path) noexcept {
+Identity identityAt(const std::string& path, bool followLinks) noexcept {
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return {};
+  if ((followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) return {};
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 

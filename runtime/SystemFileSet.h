@@ -62,7 +62,8 @@ struct Identity {
   explicit operator bool() const noexcept { return file != 0 || device != 0; }
 };
 Identity identityOf(int fd) noexcept;
-Identity identityAt(const std::string& path) noexcept;
+// The file the path names: the link itself where it is one, unless `followLinks`.
+Identity identityAt(const std::string& path, bool followLinks = false) noexcept;
 
 // Removes the name, as remove() but safe in a signal handler; nothing said of failures.
 void removeNow(const char* path) noexcept;

@@ -156,11 +156,11 @@ Identity identityOf(int fd) noexcept {
   return identityOfHandle(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)));
 }
 
-Identity identityAt(const std::string& path) noexcept {
-  HANDLE h = ::CreateFileW(wide(path).c_str(), 0,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                           nullptr);
+Identity identityAt(const std::string& path, bool followLinks) noexcept {
+  HANDLE h = ::CreateFileW(
+      wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
   if (h == INVALID_HANDLE_VALUE) return {};
   Identity id = identityOfHandle(h);
   ::CloseHandle(h);

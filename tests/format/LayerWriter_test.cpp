@@ -12,6 +12,7 @@
 #include <cmath>
 #include <csignal>
 #include <functional>
+#include <set>
 
 #include "kel/format/FieldWriting.h"
 #include "kel/format/Layer.h"
@@ -548,6 +549,47 @@ TEST_F(LayerWriterTest, AProcessKilledAnywhereLeavesOneGenerationWhole) {
   }
   EXPECT_GT(back, 10);
   EXPECT_GT(forward, 3);
+}
+
+// A reader that opens the layer while another process replaces it, again and again, with layers
+// of the same count: every open gives the shapes and the table of one and the same generation.
+TEST_F(LayerWriterTest, AReaderOpeningDuringReplacementsGetsOneGeneration) {
+  const std::vector<fmt::ColumnDefinition> columns = {{"G", 'N', 9}};
+  auto generation = [&](int g) {
+    std::vector<EngineRecord> records(4);
+    for (EngineRecord& r : records) {
+      r.type = fmt::ShapeType::Point;
+      r.points = {{double(g), 0}};
+      r.row = {std::int64_t{g}};
+    }
+    writeLayer(path(), fmt::ShapeType::Point, records, {}, columns);
+  };
+  generation(0);
+  pid_t writer = fork();
+  ASSERT_NE(writer, -1);
+  if (writer == 0) {
+    for (int g = 1;; ++g) generation(g);
+  }
+  int mixed = 0;
+  fmt::ShapeView shape;
+  for (int i = 0; i < 300; ++i) {
+    fmt::CollectingReporter reporter;
+    std::unique_ptr<fmt::Layer> layer = fmt::Layer::open(path(), reporter);
+    if (layer == nullptr || layer->table() == nullptr) {
+      ADD_FAILURE() << (reporter.findings.empty() ? "" : fmt::describe(reporter.findings.back()));
+      continue;
+    }
+    std::set<double> seen;
+    for (std::int64_t r = 0; r < layer->count(); ++r) {
+      layer->shapes().read(r, shape);
+      seen.insert(shape.points.empty() ? -1 : shape.points[0].x);
+      seen.insert(fmt::asDouble(layer->table()->value(layer->table()->read(r), 0)).value_or(-2));
+    }
+    mixed += seen.size() != 1;
+  }
+  kill(writer, SIGKILL);
+  waitpid(writer, nullptr, 0);
+  EXPECT_EQ(mixed, 0);
 }
 
 // A recovery record is acted on only when no live process holds it, and only when this library

@@ -47,7 +47,8 @@ if [ "$installed" != "$expected" ]; then
   diff <(echo "$expected") <(echo "$installed"); exit 1
 fi
 for internal in runtime/FileChannel.h runtime/ChannelTable.h runtime/ObjectArena.h format/MainFile.h \
-                shapefile/ShapefileFormat.h shapefile/ReadDriver.h shapefile/FileSet.h \
+                shapefile/ShapefileFormat.h shapefile/ReadDriver.h shapefile/WriteDriver.h \
+                shapefile/FileSet.h \
                 runtime/AtomicFileSet.h runtime/ReplacementRecord.h runtime/SystemFileSet.h \
                 geojson/Geometry.h; do
   if grep -qx "$internal" <<<"$installed"; then echo "$internal installed"; exit 1; fi
