@@ -26,7 +26,6 @@ namespace {
 
 constexpr std::size_t kBufferBytes = 64 * 1024;
 constexpr std::int64_t kMaxRecords = std::numeric_limits<std::int32_t>::max();
-constexpr double kNoMeasure = -1e39;
 
 enum FileIndex { kShp, kShx, kDbf };
 

@@ -13,7 +13,6 @@ namespace {
 
 static_assert(sizeof(XY) == 16, "an X/Y pair lies in memory as it lies in the file");
 
-constexpr double kNoMeasure = -1e39;
 
 bool isPoly(Geometry g) {
   return g == Geometry::PolyLine || g == Geometry::Polygon || g == Geometry::MultiPatch;

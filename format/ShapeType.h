@@ -57,5 +57,7 @@ enum class PartType : std::int32_t {
 
 // An M value below this means "no measure".
 constexpr double kNoMeasureBelow = -1e38;
+// The "no measure" that the writers put where a shape has no M: well below the line.
+constexpr double kNoMeasure = -1e39;
 
 }  // namespace kel::format

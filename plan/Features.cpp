@@ -11,9 +11,6 @@ namespace {
 constexpr const char* kNames[] = {
     "", "Point", "MultiPoint", "LineString", "MultiLineString", "Polygon", "MultiPolygon"};
 
-// A value that stands for "no measure" where a position has no M value and others have.
-constexpr double kNoMeasure = 10 * format::kNoMeasureBelow;
-
 // Appends the value, or `missing` for a position without it; the positions before the first
 // that has one get `missing` too.
 void addOptional(std::vector<double>& values, std::size_t before, std::optional<double> value,
@@ -46,7 +43,7 @@ void Geometry::startRing(bool first) {
 void Geometry::add(double px, double py, std::optional<double> pz, std::optional<double> pm) {
   std::size_t before = x.size();
   addOptional(z, before, pz, 0.0);
-  addOptional(m, before, pm, kNoMeasure);
+  addOptional(m, before, pm, format::kNoMeasure);
   x.push_back(px);
   y.push_back(py);
 }
