@@ -201,13 +201,14 @@ TEST_F(Convert, RefusalsNameTheFeatureAndLeaveTheOldLayer) {
 }
 
 // JSON that does not read, built byte by byte: where the parse stopped and what it expected.
-// What does read: escapes and surrogate pairs decoded, integers as wide as 64 bits kept whole.
+// What does read: escapes and surrogate pairs decoded, integers as wide as 64 bits kept whole,
+// after a byte order mark.
 TEST_F(Convert, JsonIsReadToTheLetterOrRefusedSayingWhere) {
   const std::pair<std::string, std::string> bad[] = {
       {"{\"type\":\"FeatureCollection\",\n\"features\":[}",
        "feature 1: cannot read the JSON: parse error at line 2, column 13 (byte 41): '}'; "
        "expected a value"},
-      {"", "column 1 (byte 0): the end; expected a value"},
+      {"", "column 1 (byte 0): the end of the input; expected a value"},
       {R"(["\udc00"])", "(byte 2): a low surrogate (U+DC00 to U+DFFF) with no high one before it"},
       {R"(["\ud800\u0041"])",
        "(byte 2): a high surrogate (U+D800 to U+DBFF) with no low one after it"},
@@ -237,9 +238,10 @@ TEST_F(Convert, JsonIsReadToTheLetterOrRefusedSayingWhere) {
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   }
   dir.write("good.json",
-            collection({feature(R"({"T":"\u00e9\ud83d\ude00\t\"\\\/","I":-9223372036854775808,)"
-                                R"("U":18446744073709551615,"W":18446744073709551616})",
-                                "null")}));
+            "\xef\xbb\xbf" +
+                collection({feature(R"({"T":"\u00e9\ud83d\ude00\t\"\\\/","I":-9223372036854775808,)"
+                                    R"("U":18446744073709551615,"W":18446744073709551616})",
+                                    "null")}));
   run(kelshp + "convert --wide-integers-as-text " + path("good.json") + " " + path("good"));
   EXPECT_NE(
       run(kelshp + "dump " + path("good"))

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <span>
@@ -34,7 +33,7 @@ class Input {
 
   // The next byte, or -1 at the end of the input.
   int peek() {
-    if (at_ == chunk_.size() && !load()) return -1;
+    if (at_ >= chunk_.size() && !load()) return -1;
     return chunk_[at_];
   }
   void skip() { ++at_; }  // after a peek that saw a byte
@@ -66,7 +65,8 @@ class Input {
     return at - from;
   }
 
-  // The line and column (both from 1, the column in bytes) of the byte at `offset`.
+  // The line and column (both from 1, the column in bytes) of the byte at `offset`, for a parse
+  // error: the input is read no further.
   std::pair<std::int64_t, std::int64_t> lineAndColumn(std::int64_t offset) {
     std::int64_t line = 1, lineStart = 0;
     for (std::int64_t at = 0; at < offset;) {
@@ -85,7 +85,7 @@ class Input {
 
  private:
   bool load() {
-    chunkStart_ += static_cast<std::int64_t>(chunk_.size());
+    chunkStart_ += static_cast<std::int64_t>(at_);
     chunk_ = file_.view(chunkStart_, kChunk);
     at_ = 0;
     return !chunk_.empty();
@@ -394,6 +394,11 @@ class Parser {
   Parser(Input& input, Reader& reader) : in_(input), reader_(reader) {}
 
   void parse() {
+    // A byte order mark before the text is passed over (RFC 8259 allows a parser to).
+    if (in_.peek() == 0xEF) {
+      std::span<const unsigned char> start = in_.ahead();
+      if (start.size() >= 3 && start[1] == 0xBB && start[2] == 0xBF) in_.skip(3);
+    }
     value();
     while (!open_.empty()) {
       bool object = open_.back();
@@ -635,15 +640,10 @@ class Parser {
   // Where the parse stopped: what came there, and what was expected instead.
   [[noreturn]] void fail(const std::string& expected) {
     int c = in_.peek();
-    char shown[16];
-    if (c < 0) {
-      std::snprintf(shown, sizeof shown, "the end");
-    } else if (c >= 0x20 && c < 0x7F) {
-      std::snprintf(shown, sizeof shown, "'%c'", c);
-    } else {
-      std::snprintf(shown, sizeof shown, "byte 0x%02X", c);
-    }
-    error(std::string(shown) + "; expected " + expected, in_.position());
+    char byte[16];
+    std::snprintf(byte, sizeof byte, c >= 0x20 && c < 0x7F ? "'%c'" : "byte 0x%02X", c);
+    error((c < 0 ? "the end of the input" : std::string(byte)) + "; expected " + expected,
+          in_.position());
   }
 
   [[noreturn]] void error(const std::string& what, std::int64_t offset) {
