@@ -4,25 +4,24 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <span>
 
 #include "kel/runtime/ReadOnlyFile.h"
+#include "kel/runtime/Text.h"
 
 namespace kelshp {
 
 namespace {
 
-using json = nlohmann::json;
-
 constexpr std::size_t kMaxProperties = kel::format::kMaxColumns;
-constexpr int kMaxNesting = 4;                // of a MultiPolygon's coordinates
+constexpr int kMaxNesting = 4;  // of a MultiPolygon's coordinates
 
 // The file's bytes as the JSON parser reads them, a chunk at a time through the file's window, and
 // how many of them it has read.
@@ -32,45 +31,64 @@ class Input {
 
   explicit Input(kel::ReadOnlyFile& file) : file_(file) {}
 
-  // The parser's iterator: every copy reads the same input, and one is at the end when the input
-  // is.
-  class Iterator {
-   public:
-    using iterator_category = std::input_iterator_tag;
-    using value_type = char;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const char*;
-    using reference = char;
-
-    explicit Iterator(Input* input = nullptr) : input_(input) {}
-    char operator*() const { return input_->current(); }
-    Iterator& operator++() {
-      input_->advance();
-      return *this;
-    }
-    Iterator operator++(int) {
-      Iterator before = *this;
-      input_->advance();
-      return before;
-    }
-    bool operator==(const Iterator& other) const { return atEnd() == other.atEnd(); }
-
-   private:
-    bool atEnd() const { return input_ == nullptr || input_->atEnd(); }
-    Input* input_;
-  };
+  // The next byte, or -1 at the end of the input.
+  int peek() {
+    if (at_ >= chunk_.size() && !load()) return -1;
+    return chunk_[at_];
+  }
+  void skip() { ++at_; }  // after a peek that saw a byte
+  // The bytes read ahead of the next one in the current chunk (after a peek that saw one).
+  std::span<const unsigned char> ahead() const { return chunk_.subspan(at_); }
+  void skip(std::size_t n) { at_ += n; }
 
   std::int64_t position() const { return chunkStart_ + static_cast<std::int64_t>(at_); }
 
+  // How many bytes come before the next unescaped '"' (to the end of the input if none does):
+  // the room a string's text takes at most, read ahead without moving.
+  std::int64_t toQuote() {
+    if (peek() < 0) return 0;
+    std::int64_t from = position(), at = from;
+    bool escaped = false, moved = false;
+    for (std::span<const unsigned char> bytes = ahead(); !bytes.empty();) {
+      for (unsigned char c : bytes) {
+        if (!escaped && c == '"') {
+          if (moved) chunk_ = file_.view(chunkStart_, kChunk);
+          return at - from;
+        }
+        escaped = !escaped && c == '\\';
+        ++at;
+      }
+      bytes = file_.view(at, kChunk);
+      moved = true;
+    }
+    chunk_ = file_.view(chunkStart_, kChunk);
+    return at - from;
+  }
+
+  // The line and column (both from 1, the column in bytes) of the byte at `offset`, for a parse
+  // error: the input is read no further.
+  std::pair<std::int64_t, std::int64_t> lineAndColumn(std::int64_t offset) {
+    std::int64_t line = 1, lineStart = 0;
+    for (std::int64_t at = 0; at < offset;) {
+      std::span<const unsigned char> bytes = file_.view(at, kChunk);
+      if (bytes.empty()) break;
+      for (std::size_t i = 0; i < bytes.size() && at + static_cast<std::int64_t>(i) < offset; ++i) {
+        if (bytes[i] == '\n') {
+          ++line;
+          lineStart = at + static_cast<std::int64_t>(i) + 1;
+        }
+      }
+      at += static_cast<std::int64_t>(bytes.size());
+    }
+    return {line, offset - lineStart + 1};
+  }
+
  private:
-  char current() const { return static_cast<char>(chunk_[at_]); }
-  void advance() { ++at_; }
-  bool atEnd() {
-    if (at_ < chunk_.size()) return false;
-    chunkStart_ += static_cast<std::int64_t>(chunk_.size());
+  bool load() {
+    chunkStart_ += static_cast<std::int64_t>(at_);
     chunk_ = file_.view(chunkStart_, kChunk);
     at_ = 0;
-    return chunk_.empty();
+    return !chunk_.empty();
   }
 
   kel::ReadOnlyFile& file_;
@@ -118,7 +136,6 @@ class Reader {
     return scalar(Kind::Number, value);
   }
   bool string(std::string& value) { return scalar(Kind::Text, std::move(value)); }
-  bool binary(json::binary_t&) { return scalar(Kind::Text, std::monostate{}); }  // not in JSON
   bool start_object(std::size_t) { return start(Kind::Object); }
   bool start_array(std::size_t) { return start(Kind::Array); }
   bool end_object() { return end(); }
@@ -128,13 +145,8 @@ class Reader {
     key_ = std::move(name);
     return true;
   }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) {
-    // The parser's own words, without their "[json.exception.parse_error.101] ".
-    std::string what = e.what();
-    if (std::size_t bracket = what.find("] ");
-        what.starts_with("[json.") && bracket < what.size()) {
-      what.erase(0, bracket + 2);
-    }
+  // What the parser could not read, where, and what it expected.
+  [[noreturn]] void parse_error(const std::string& what) {
     bool inFeatures = stack_.size() >= 2 && stack_[1] == Context::Features;
     throw ConvertError((inFeatures ? featurePrefix(path_, count_) : path_ + ": ") +
                        "cannot read the JSON: " + what);
@@ -372,6 +384,282 @@ class Reader {
   }}};  // the feature's properties' places
 };
 
+// Reads JSON text (RFC 8259) from the input and tells the reader what it meets, as it meets it: a
+// string's text is decoded straight into the one buffer handed on, never kept raw beside it.
+// Containers are followed on a stack of their own, so that depth costs no recursion, and bounded.
+class Parser {
+ public:
+  static constexpr std::size_t kMaxDepth = 10000;
+
+  Parser(Input& input, Reader& reader) : in_(input), reader_(reader) {}
+
+  void parse() {
+    // A byte order mark before the text is passed over (RFC 8259 allows a parser to).
+    if (in_.peek() == 0xEF) {
+      std::span<const unsigned char> start = in_.ahead();
+      if (start.size() >= 3 && start[1] == 0xBB && start[2] == 0xBF) in_.skip(3);
+    }
+    value();
+    while (!open_.empty()) {
+      bool object = open_.back();
+      int c = next();
+      if (c == (object ? '}' : ']')) {
+        in_.skip();
+        open_.pop_back();
+        opened_ = false;
+        object ? reader_.end_object() : reader_.end_array();
+      } else if (opened_ || c == ',') {
+        if (!opened_) in_.skip();
+        opened_ = false;
+        object ? member() : value();
+      } else {
+        fail(object ? "',' or '}'" : "',' or ']'");
+      }
+    }
+    if (next() >= 0) fail("the end of the input");
+  }
+
+ private:
+  // The next byte after white space, or -1 at the end.
+  int next() {
+    for (int c = in_.peek();; c = in_.peek()) {
+      if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return c;
+      in_.skip();
+    }
+  }
+
+  // A value; of an object or array, the opening only: parse() reads what it holds.
+  void value() {
+    int c = next();
+    switch (c) {
+      case '{':
+      case '[':
+        if (open_.size() == kMaxDepth) {
+          error("arrays and objects nest deeper than 10,000", in_.position());
+        }
+        in_.skip();
+        open_.push_back(c == '{');
+        opened_ = true;
+        c == '{' ? reader_.start_object(0) : reader_.start_array(0);
+        return;
+      case '"':
+        string();
+        reader_.string(text_);
+        return;
+      case 't':
+        literal("true");
+        reader_.boolean(true);
+        return;
+      case 'f':
+        literal("false");
+        reader_.boolean(false);
+        return;
+      case 'n':
+        literal("null");
+        reader_.null();
+        return;
+      default:
+        if (c == '-' || (c >= '0' && c <= '9')) return number();
+        fail("a value");
+    }
+  }
+
+  // An object's member: its name, the colon, and its value.
+  void member() {
+    if (next() != '"') fail("a member's name, a string");
+    string();
+    reader_.key(text_);
+    if (next() != ':') fail("':'");
+    in_.skip();
+    value();
+  }
+
+  void literal(const char* word) {
+    for (const char* w = word; *w != '\0'; ++w) {
+      if (in_.peek() != *w) fail(std::string("the word ") + word);
+      in_.skip();
+    }
+  }
+
+  // A string's text, decoded into text_, which the reader may take: the room is the raw text's,
+  // which no decoding makes longer.
+  void string() {
+    std::int64_t start = in_.position();
+    in_.skip();
+    text_ = std::string();
+    text_.reserve(static_cast<std::size_t>(in_.toQuote()));
+    for (;;) {
+      int c = in_.peek();
+      if (c < 0) error("a string that does not end", start);
+      if (c == '"') {
+        in_.skip();
+        return;
+      }
+      if (c == '\\') {
+        escape();
+      } else if (c < 0x20) {
+        fail("a string's end or text, with control characters escaped");
+      } else if (c < 0x80) {
+        // The run of plain bytes, at once.
+        std::span<const unsigned char> run = in_.ahead();
+        std::size_t n = 0;
+        while (n < run.size() && run[n] >= 0x20 && run[n] < 0x80 && run[n] != '"' &&
+               run[n] != '\\') {
+          ++n;
+        }
+        text_.append(reinterpret_cast<const char*>(run.data()), n);
+        in_.skip(n);
+      } else {
+        utf8(c);
+      }
+    }
+  }
+
+  void escape() {
+    std::int64_t start = in_.position();
+    in_.skip();
+    int c = in_.peek();
+    static const char kFrom[] = "\"\\/bfnrt", kTo[] = "\"\\/\b\f\n\r\t";
+    if (c > 0 && std::strchr(kFrom, c) != nullptr) {
+      text_ += kTo[std::strchr(kFrom, c) - kFrom];
+      in_.skip();
+      return;
+    }
+    if (c != 'u') {
+      fail("an escape after the backslash: one of b f n r t u / or a quote or backslash");
+    }
+    in_.skip();
+    std::uint32_t code = hex4();
+    const char* lone = "a high surrogate (U+D800 to U+DBFF) with no low one after it";
+    if (code >= 0xDC00 && code <= 0xDFFF) {
+      error("a low surrogate (U+DC00 to U+DFFF) with no high one before it", start);
+    }
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      if (in_.peek() != '\\') error(lone, start);
+      in_.skip();
+      if (in_.peek() != 'u') error(lone, start);
+      in_.skip();
+      std::uint32_t low = hex4();
+      if (low < 0xDC00 || low > 0xDFFF) error(lone, start);
+      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+    }
+    kel::appendUtf8(text_, code);
+  }
+
+  std::uint32_t hex4() {
+    std::uint32_t code = 0;
+    for (int i = 0; i < 4; ++i) {
+      int c = in_.peek();
+      int digit = c >= '0' && c <= '9'   ? c - '0'
+                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                         : -1;
+      if (digit < 0) fail("a hexadecimal digit of a \\u escape");
+      code = code * 16 + static_cast<std::uint32_t>(digit);
+      in_.skip();
+    }
+    return code;
+  }
+
+  // A character of 2 to 4 bytes, well formed (RFC 3629): no overlong form, no surrogate, nothing
+  // beyond U+10FFFF.
+  void utf8(int lead) {
+    std::int64_t start = in_.position();
+    int n = lead >= 0xC2 && lead <= 0xDF   ? 1
+            : lead >= 0xE0 && lead <= 0xEF ? 2
+            : lead >= 0xF0 && lead <= 0xF4 ? 3
+                                           : -1;
+    if (n < 0) error("a byte that begins no UTF-8 character", start);
+    int low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    int high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    text_ += static_cast<char>(lead);
+    in_.skip();
+    for (int i = 0; i < n; ++i, low = 0x80, high = 0xBF) {
+      int c = in_.peek();
+      if (c < low || c > high) error("ill-formed UTF-8", start);
+      text_ += static_cast<char>(c);
+      in_.skip();
+    }
+  }
+
+  // A number: an integer without '.', 'e' or 'E' within 64 bits, signed or not; otherwise a
+  // double, given with its text.
+  void number() {
+    std::int64_t start = in_.position();
+    number_.clear();
+    auto digits = [&] {
+      int c = in_.peek();
+      if (c < '0' || c > '9') fail("a digit");
+      for (; c >= '0' && c <= '9'; c = in_.peek()) {
+        number_ += static_cast<char>(c);
+        in_.skip();
+      }
+    };
+    auto take = [&] {
+      number_ += static_cast<char>(in_.peek());
+      in_.skip();
+    };
+    if (in_.peek() == '-') take();
+    if (in_.peek() == '0') {
+      take();
+    } else {
+      digits();
+    }
+    bool integer = true;
+    if (in_.peek() == '.') {
+      take();
+      digits();
+      integer = false;
+    }
+    if (in_.peek() == 'e' || in_.peek() == 'E') {
+      take();
+      if (in_.peek() == '+' || in_.peek() == '-') take();
+      digits();
+      integer = false;
+    }
+    const char* first = number_.data();
+    const char* last = first + number_.size();
+    if (integer && number_[0] == '-') {
+      std::int64_t value = 0;
+      if (std::from_chars(first, last, value).ec == std::errc()) {
+        reader_.number_integer(value);
+        return;
+      }
+    } else if (integer) {
+      std::uint64_t value = 0;
+      if (std::from_chars(first, last, value).ec == std::errc()) {
+        reader_.number_unsigned(value);
+        return;
+      }
+    }
+    double value = std::strtod(first, nullptr);  // the C locale's, as the tool never sets one
+    if (!std::isfinite(value)) error("the number " + number_ + ", beyond a double's range", start);
+    reader_.number_float(value, number_);
+  }
+
+  // Where the parse stopped: what came there, and what was expected instead.
+  [[noreturn]] void fail(const std::string& expected) {
+    int c = in_.peek();
+    char byte[16];
+    std::snprintf(byte, sizeof byte, c >= 0x20 && c < 0x7F ? "'%c'" : "byte 0x%02X", c);
+    error((c < 0 ? "the end of the input" : std::string(byte)) + "; expected " + expected,
+          in_.position());
+  }
+
+  [[noreturn]] void error(const std::string& what, std::int64_t offset) {
+    auto [line, column] = in_.lineAndColumn(offset);
+    reader_.parse_error("parse error at line " + std::to_string(line) + ", column " +
+                        std::to_string(column) + " (byte " + std::to_string(offset) + "): " + what);
+  }
+
+  Input& in_;
+  Reader& reader_;
+  std::vector<bool> open_;  // the containers open: true for an object
+  bool opened_ = false;     // the innermost was opened last, and holds nothing yet
+  std::string text_;        // the last string's text, until the reader takes it
+  std::string number_;      // the last number's text
+};
+
 }  // namespace
 
 const char* nameOf(Kind kind) {
@@ -449,7 +737,7 @@ CollectionInfo readFeatures(const std::string& path, kel::ReadOnlyFile& file,
                             const std::string& step) {
   Input input(file);
   Reader reader(path, visit, progress, step, input, file.size());
-  json::sax_parse(Input::Iterator(&input), Input::Iterator(), &reader);
+  Parser(input, reader).parse();
   progress.clear();
   return reader.finish();
 }
