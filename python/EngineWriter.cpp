@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <unordered_map>
+#include <variant>
 #include <vector>
 
 #include "kel/format/DbaseFile.h"
@@ -74,6 +76,26 @@ std::optional<std::string> utf8Of(PyObject* s) {
     return std::nullopt;
   }
   return std::string(utf8, static_cast<std::size_t>(n));
+}
+
+// A number as Python code gives it: an integer of 64 bits, an integer beyond them (the int
+// itself), or what __float__ makes of any other number; none for what is no number.
+using Number = std::variant<std::int64_t, py::object, double>;
+std::optional<Number> numberOf(PyObject* v) {
+  if (PyIndex_Check(v)) {
+    py::object i = owned(PyNumber_Index(v));
+    int overflow = 0;
+    long long n = PyLong_AsLongLongAndOverflow(i.ptr(), &overflow);
+    if (overflow != 0) return Number{std::move(i)};
+    if (n == -1 && PyErr_Occurred()) throw py::error_already_set();
+    return Number{std::int64_t{n}};
+  }
+  if (Py_TYPE(v)->tp_as_number != nullptr && Py_TYPE(v)->tp_as_number->nb_float != nullptr) {
+    double d = PyFloat_AsDouble(v);
+    if (d == -1 && PyErr_Occurred()) throw py::error_already_set();
+    return Number{d};
+  }
+  return std::nullopt;
 }
 
 constexpr const char* kSurrogate = " holds a lone surrogate, which no encoding holds";
@@ -603,20 +625,12 @@ class Writer {
       case ColumnType::Float: {
         if (PyBool_Check(v) || PyUnicode_Check(v) || PyBytes_Check(v)) throw mismatch();
         if (PyFloat_Check(v)) return PyFloat_AS_DOUBLE(v);
-        if (PyIndex_Check(v)) {
-          py::object i = owned(PyNumber_Index(v));
-          int overflow = 0;
-          long long n = PyLong_AsLongLongAndOverflow(i.ptr(), &overflow);
-          if (overflow != 0) {
-            throw Refusal{"the integer " + shownValue(i) + " lies outside the 64-bit range", c};
+        if (std::optional<Number> n = numberOf(v)) {
+          if (const py::object* wide = std::get_if<py::object>(&*n)) {
+            throw Refusal{"the integer " + shownValue(*wide) + " lies outside the 64-bit range", c};
           }
-          if (n == -1 && PyErr_Occurred()) throw py::error_already_set();
-          return std::int64_t{n};
-        }
-        if (Py_TYPE(v)->tp_as_number != nullptr && Py_TYPE(v)->tp_as_number->nb_float != nullptr) {
-          double d = PyFloat_AsDouble(v);
-          if (d == -1 && PyErr_Occurred()) throw py::error_already_set();
-          return d;
+          return std::holds_alternative<double>(*n) ? format::Value(std::get<double>(*n))
+                                                    : format::Value(std::get<std::int64_t>(*n));
         }
         throw mismatch();
       }
@@ -834,18 +848,12 @@ class Writer {
     }
     if (PyFloat_Check(v)) return PyFloat_AS_DOUBLE(v);
     if (PyBytes_Check(v)) throw Refusal{"a bytes has no column type", {}, name};
-    if (PyIndex_Check(v)) {
-      py::object i = owned(PyNumber_Index(v));
-      int overflow = 0;
-      long long n = PyLong_AsLongLongAndOverflow(i.ptr(), &overflow);
-      if (overflow != 0) return plan::BigInteger{py::str(i).cast<std::string>()};
-      if (n == -1 && PyErr_Occurred()) throw py::error_already_set();
-      return std::int64_t{n};
-    }
-    if (Py_TYPE(v)->tp_as_number != nullptr && Py_TYPE(v)->tp_as_number->nb_float != nullptr) {
-      double d = PyFloat_AsDouble(v);
-      if (d == -1 && PyErr_Occurred()) throw py::error_already_set();
-      return d;
+    if (std::optional<Number> n = numberOf(v)) {
+      if (const py::object* wide = std::get_if<py::object>(&*n)) {
+        return plan::BigInteger{py::str(*wide).cast<std::string>()};
+      }
+      if (const double* d = std::get_if<double>(&*n)) return *d;
+      return std::get<std::int64_t>(*n);
     }
     throw Refusal{"a " + typeName(v) + " has no column type", {}, name};
   }
