@@ -3,7 +3,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "kel/format/Layer.h"
 #include "kel/format/Reporter.h"
 #include "kel/format/ShapeType.h"
 #include "python/Binding.h"
@@ -17,6 +20,8 @@ namespace kelpy::engine {
 void bindTypes(py::module_& module);
 void bindReader(py::module_& module);
 void bindWriter(py::module_& module);
+// read_arrays, read_dataframe, write_dataframe and the submodule kelshapelib.dask.
+void bindFrames(py::module_& module);
 
 // A new reference that the caller owns, or the Python error raised when it is null.
 inline py::object owned(PyObject* made) {
@@ -56,5 +61,14 @@ std::string encodingOf(py::handle name, bool forWriting);
 // a code, ValueError for anything else.
 py::object shapeTypeOf(std::int32_t code);
 kel::format::ShapeType shapeTypeFrom(py::handle given);
+
+// Records start to stop - 1 of a layer in bulk (python/Columns.cpp): the columns given (a name
+// and its index in the table) as numpy arrays, and the geometries as "wkb", as "arrays" of
+// coordinates and offsets, or "none". Logical values as their letters when `letters`. What the
+// engine finds is added to `pending`.
+py::dict readColumns(kel::format::Layer& layer, std::vector<kel::format::Finding>& pending,
+                     const std::vector<std::pair<py::object, std::size_t>>& columns,
+                     std::int64_t start, std::int64_t stop, const std::string& geometry,
+                     bool letters);
 
 }  // namespace kelpy::engine

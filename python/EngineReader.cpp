@@ -368,6 +368,32 @@ class Reader {
     return made;
   }
 
+  // The records start to stop - 1 in bulk, the columns named (all when None).
+  py::dict columns(py::handle names, std::int64_t start, std::int64_t stop,
+                   const std::string& geometry, bool letters) {
+    if (geometry != "wkb" && geometry != "arrays" && geometry != "none") {
+      throw py::value_error("geometry is \"wkb\", \"arrays\" or \"none\", not \"" + geometry + "\"");
+    }
+    std::vector<std::pair<py::object, std::size_t>> chosen;
+    if (names.is_none()) {
+      chosen = columns_;
+    } else {
+      for (py::handle name : names) {
+        auto found = std::find_if(columns_.begin(), columns_.end(),
+                                  [&](const auto& column) { return column.first.equal(name); });
+        if (found == columns_.end()) {
+          throw py::key_error("the layer has no column " + py::repr(name).cast<std::string>());
+        }
+        chosen.push_back(*found);
+      }
+    }
+    const std::int64_t n = size();
+    py::dict out = readColumns(layer(), findings_.pending, chosen, std::clamp<std::int64_t>(start, 0, n),
+                               std::clamp<std::int64_t>(stop, 0, n), geometry, letters);
+    warn();
+    return out;
+  }
+
   py::list fields() {
     py::list out;
     if (format::TableReader* table = layer().table()) {
@@ -615,6 +641,14 @@ void bindReader(py::module_& module) {
           "The whole layer as a GeoJSON FeatureCollection dictionary, each Feature a dictionary "
           "(\"type\", \"id\", \"geometry\", \"properties\"): what "
           "geopandas.GeoDataFrame.from_features(reader) takes.")
+      .def(
+          "_columns",
+          [](Reader& r, py::handle names, std::int64_t start, std::int64_t stop,
+             const std::string& geometry, bool letters) {
+            return r.locked([&] { return r.columns(names, start, stop, geometry, letters); });
+          },
+          py::arg("columns"), py::arg("start"), py::arg("stop"), py::arg("geometry"),
+          py::arg("letters"))
       .def_property_readonly(
           "fields", [](Reader& r) { return r.locked([&] { return r.fields(); }); },
                              "The table's columns as Field(name, type, width, decimals), in order; "

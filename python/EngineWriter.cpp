@@ -1,7 +1,11 @@
 // kelshapelib.Writer and kelshapelib.write: GeoJSON-like features written through the format
 // engine's streaming writer, which replaces a layer's files all together or not at all.
 
+#include <pybind11/numpy.h>
+
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -15,6 +19,7 @@
 #include "kel/runtime/Text.h"
 #include "python/Engine.h"
 #include "python/Serial.h"
+#include "python/Wkb.h"
 
 // After Python.h, which python/Engine.h brings in.
 #include <datetime.h>
@@ -219,6 +224,69 @@ class Writer {
     }
   }
 
+  // A data frame's rows, planned and written as kelshapelib.write plans features, and the
+  // writer closed: the
+  // geometries as WKB (None for none), the columns as numpy arrays of int64, float64 (NaN is no
+  // value), bool, datetime64[D] (NaT is none) or objects, taken as write takes values.
+  void writeFrame(py::handle geometries, py::handle names, py::handle arrays) {
+    locked([&] {
+      if (!planned() || closed_ || py::len(held_) != 0) {
+        throw py::value_error("a data frame is written by a writer of its own");
+      }
+      closed_ = true;
+      std::vector<std::string> keys;
+      std::vector<py::array> columns;
+      for (py::handle name : names) keys.push_back(std::get<std::string>(text(name.ptr(), std::nullopt)));
+      for (py::handle a : arrays) columns.push_back(py::reinterpret_borrow<py::array>(a));
+      py::sequence wkbs = py::reinterpret_borrow<py::sequence>(geometries);
+      const std::size_t n = py::len(wkbs);
+      for (const py::array& a : columns) {
+        if (static_cast<std::size_t>(a.size()) != n || a.ndim() != 1) {
+          throw py::value_error("each column has a value a geometry");
+        }
+      }
+      writePlanned(
+          n,
+          [&](std::size_t i) {
+            const auto row = static_cast<std::int64_t>(i);
+            py::object g = wkbs[i];
+            geometry_.clear();
+            if (!g.is_none()) {
+              char* data = nullptr;
+              Py_ssize_t size = 0;
+              if (PyBytes_AsStringAndSize(g.ptr(), &data, &size) < 0) {
+                PyErr_Clear();
+                refuse({"the geometry is WKB bytes or None, not " + typeName(g), {}}, row);
+              }
+              try {
+                wkb::read({data, static_cast<std::size_t>(size)}, geometry_);
+              } catch (const wkb::Unreadable& e) {
+                refuse({e.what(), {}}, row);
+              }
+            }
+            properties_.clear();
+            for (std::size_t c = 0; c < columns.size(); ++c) {
+              try {
+                properties_.emplace_back(keys[c], frameValue(columns[c], i, keys[c]));
+              } catch (const Refusal& r) {
+                refuse(r, row);
+              } catch (py::error_already_set& e) {
+                Refusal r = failed(e, "the value", {});
+                r.name = keys[c];
+                refuse(r, row);
+              }
+            }
+          },
+          [](std::size_t) {});
+      std::unique_ptr<format::LayerWriter> w = std::move(writer_);
+      try {
+        w->close();
+      } catch (const format::WriteError& e) {
+        raise(e);
+      }
+    });
+  }
+
   void close() {
     locked([&] {
       if (planned()) {
@@ -264,9 +332,19 @@ class Writer {
     }
   }
 
-  // The held records, planned and written: a first pass finds what the planner lacks (the shape
-  // type, the columns), a second writes each record.
+  // The held records, planned and written.
   void writeHeld(const py::list& held) {
+    writePlanned(
+        held.size(), [&](std::size_t i) { read(held[i], static_cast<std::int64_t>(i)); },
+        [&](std::size_t i) { rowOf(py::tuple(held[i])[1]); });
+  }
+
+  // n records planned and written: a first pass finds what the planner lacks (the shape type,
+  // the columns), a second writes each record. read(i) puts record i's geometry and, where the
+  // planner makes the columns, its properties in geometry_ and properties_; with the fields
+  // given, rowOf(i) makes its row.
+  template <class Read, class RowOf>
+  void writePlanned(std::size_t n, Read&& read, RowOf&& rowOf) {
     plan::PlanOptions planning;
     planning.encoding = options_.encoding;
     planning.cut = options_.cut;
@@ -275,10 +353,9 @@ class Writer {
     planning.firstFeature = 0;
     if (givenType_) planning.shapeType = type_;
     plan::LayerPlanner planner(planning);
-    const std::size_t n = held.size();
     for (std::size_t i = 0; i < n; ++i) {
       checkSignals(static_cast<std::int64_t>(i));
-      read(held[i], static_cast<std::int64_t>(i));
+      read(i);
       try {
         planner.survey(geometry_, properties_);
       } catch (const plan::PlanError& e) {
@@ -305,12 +382,12 @@ class Writer {
     for (std::size_t i = 0; i < n; ++i) {
       checkSignals(static_cast<std::int64_t>(i));
       auto row = static_cast<std::int64_t>(i);
-      read(held[i], row);
+      read(i);
       try {
         if (givenFields_) {
           plan::shapeOf(geometry_, type_, record_);
           try {
-            rowOf(py::tuple(held[i])[1]);
+            rowOf(i);
           } catch (py::error_already_set& e) {
             throw failed(e, "the properties", {});
           }
@@ -825,6 +902,46 @@ class Writer {
     }
   }
 
+  // Value i of a data frame's column.
+  plan::Value frameValue(const py::array& a, std::size_t i, const std::string& name) {
+    const void* at = static_cast<const char*>(a.data()) + static_cast<py::ssize_t>(i) * a.strides(0);
+    switch (a.dtype().kind()) {
+      case 'i':
+        return *static_cast<const std::int64_t*>(at);
+      case 'f': {
+        const double d = *static_cast<const double*>(at);
+        if (std::isnan(d)) return std::monostate{};
+        return d;
+      }
+      case 'b':
+        return *static_cast<const bool*>(at);
+      case 'M': {
+        const std::int64_t days = *static_cast<const std::int64_t*>(at);
+        if (days == std::numeric_limits<std::int64_t>::min()) return std::monostate{};
+        return dateOf(days);
+      }
+      default: {
+        PyObject* v = *static_cast<PyObject* const*>(at);
+        if (v == nullptr || v == Py_None) return std::monostate{};
+        if (PyFloat_Check(v) && std::isnan(PyFloat_AS_DOUBLE(v))) return std::monostate{};
+        return planValue(v, name);
+      }
+    }
+  }
+
+  // The day of the proleptic Gregorian calendar that many days after 1970-01-01.
+  static format::Date dateOf(std::int64_t days) {
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const std::int64_t doe = days - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    return {static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0)), month, day};
+  }
+
   // A value as the planner takes it.
   plan::Value planValue(PyObject* v, const std::string& name) {
     if (v == Py_None) return std::monostate{};
@@ -966,6 +1083,8 @@ Feature, or a Feature mapping ("geometry" and "properties").)")
       .def("close", &Writer::close,
            "close() -> None\n\nWrites the headers and puts the new files in place of the old "
            "ones, all together. Closing again does nothing.")
+      .def("_write_frame", &Writer::writeFrame, py::arg("geometries"), py::arg("names"),
+           py::arg("arrays"))
       .def("__len__", &Writer::count, "The number of records written.")
       .def_property_readonly("closed", &Writer::closed,
                              "Whether the writer was closed, or its files dropped.")

@@ -61,4 +61,5 @@ PYBIND11_MODULE(kelshapelib, module) {
   kelpy::engine::bindTypes(module);
   kelpy::engine::bindReader(module);
   kelpy::engine::bindWriter(module);
+  kelpy::engine::bindFrames(module);
 }

@@ -72,6 +72,10 @@ def corpus_stems():
                           capture_output=True, text=True).stdout.split()
 
 
+# Every sample layer and corpus file, as the fixture layer_path (conftest.py) names them.
+LAYERS = [f"sample:{name}" for name in SAMPLE_LAYERS] + [f"corpus:{s}" for s in corpus_stems()]
+
+
 def _ring(positions):
     """A line or ring as the hex of its coordinates, the same in either direction."""
     ring = tuple(tuple(float(v).hex() for v in p) for p in positions)

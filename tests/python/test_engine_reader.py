@@ -4,7 +4,6 @@ geopandas as geopandas.read_file reads them; the reader as a sequence; broken fi
 import os
 import pathlib
 import struct
-import subprocess
 import warnings
 
 import fiona
@@ -15,33 +14,7 @@ import shapefile as pyshp
 import shapely.geometry
 
 import kelshapelib as kel
-from support import (MAKE_CORPUS, SAMPLE_LAYERS, SAMPLES, SOURCE, as_fiona_types, canonical,
-                     corpus_stems, typed, vertices)
-
-LAYERS = [f"sample:{name}" for name in SAMPLE_LAYERS] + [f"corpus:{s}" for s in corpus_stems()]
-
-
-@pytest.fixture(scope="session")
-def layer_path(tmp_path_factory):
-    """The path of a sample layer (fetched once into the build tree) or of a corpus file (made
-    on demand)."""
-    corpus = tmp_path_factory.mktemp("corpus")
-    fetched = []
-
-    def path(name):
-        kind, _, rest = name.partition(":")
-        if kind == "corpus":
-            if not (corpus / f"{rest}.shp").exists():
-                subprocess.run(["/usr/bin/python3", str(MAKE_CORPUS), str(corpus), rest],
-                               check=True, capture_output=True)
-            return corpus / f"{rest}.shp"
-        if not fetched:
-            subprocess.run([str(SOURCE / "scripts" / "fetch-sample-shapefiles"), str(SAMPLES)],
-                           check=True, capture_output=True)
-            fetched.append(True)
-        return SAMPLES / f"{rest}.shp"
-    return path
-
+from support import LAYERS, SOURCE, as_fiona_types, canonical, typed, vertices
 
 @pytest.mark.parametrize("layer", LAYERS)
 def test_reads_as_fiona_and_pyshp(layer_path, layer):

@@ -1,0 +1,236 @@
+// A layer's records read in bulk, as columns: numbers, dates and logical values into numpy arrays,
+// geometries as WKB or as one array of coordinates with offsets. What read_arrays,
+// read_dataframe and the Dask partitions are made of.
+
+#include <pybind11/numpy.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <variant>
+
+#include "kel/format/Layer.h"
+#include "kel/geojson/Geometry.h"
+#include "python/Engine.h"
+#include "python/Serial.h"
+#include "python/Wkb.h"
+
+namespace kelpy::engine {
+
+namespace {
+
+namespace format = kel::format;
+namespace geojson = kel::geojson;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// How a column comes out: numbers, dates and logical values as numpy values with a mask of
+// nulls, the rest as str objects (None for no value); logical values as the letters the fields
+// hold when asked, as GDAL gives them.
+enum class Kind { Integer, Real, Date, Logical, Text };
+
+Kind kindOf(const format::FieldDescriptor& d, bool letters) {
+  switch (static_cast<char>(d.type)) {
+    case 'N':
+    case 'F':
+    case 'I':
+      return format::holdsIntegers(d) ? Kind::Integer : Kind::Real;
+    case 'D':
+      return Kind::Date;
+    case 'L':
+      return letters ? Kind::Text : Kind::Logical;
+    default:
+      return Kind::Text;
+  }
+}
+
+const char* nameOf(Kind k) {
+  switch (k) {
+    case Kind::Integer:
+      return "int64";
+    case Kind::Real:
+      return "float64";
+    case Kind::Date:
+      return "datetime64[D]";
+    case Kind::Logical:
+      return "bool";
+    case Kind::Text:
+      break;
+  }
+  return "object";
+}
+
+// Days since 1970-01-01 of a day of the proleptic Gregorian calendar.
+std::int64_t daysOf(const format::Date& d) {
+  const std::int64_t y = d.year - (d.month <= 2 ? 1 : 0);
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t mp = (d.month + 9) % 12;
+  const std::int64_t doy = (153 * mp + 2) / 5 + d.day - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+// One column being filled: its values and, for numbers and dates, its nulls.
+struct Filling {
+  std::size_t column = 0;
+  Kind kind = Kind::Text;
+  py::array values;
+  py::array_t<bool> nulls;
+};
+
+// --- Coordinates and offsets -------------------------------------------------------------
+
+struct Ragged {
+  std::vector<double> xyz, m;
+  std::vector<std::int64_t> partOffsets{0}, geometryOffsets{0};
+  std::vector<std::int32_t> types;
+};
+
+void addRagged(const format::ShapeView& v, bool z, bool m, Ragged& out) {
+  out.types.push_back(static_cast<std::int32_t>(v.type));
+  const std::size_t n = v.points.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    out.xyz.push_back(v.points[i].x);
+    out.xyz.push_back(v.points[i].y);
+    if (z) out.xyz.push_back(i < v.z.size() ? v.z[i] : kNaN);
+    if (m) {
+      const double value = i < v.m.size() ? v.m[i] : kNaN;
+      out.m.push_back(value < format::kNoMeasureBelow ? kNaN : value);
+    }
+  }
+  const std::int64_t base = out.partOffsets.back();
+  if (n > 0 && v.parts.empty()) {  // points: one part of them all
+    out.partOffsets.push_back(base + static_cast<std::int64_t>(n));
+  }
+  for (std::size_t k = 0; k < v.parts.size(); ++k) {
+    out.partOffsets.push_back(base + (k + 1 < v.parts.size() ? v.parts[k + 1]
+                                                             : static_cast<std::int64_t>(n)));
+  }
+  out.geometryOffsets.push_back(static_cast<std::int64_t>(out.partOffsets.size()) - 1);
+}
+
+template <class T>
+py::array_t<T> arrayOf(const std::vector<T>& v) {
+  py::array_t<T> a(static_cast<py::ssize_t>(v.size()));
+  if (!v.empty()) std::memcpy(a.mutable_data(), v.data(), v.size() * sizeof(T));
+  return a;
+}
+
+py::object text(std::string_view s) {
+  return owned(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "replace"));
+}
+
+}  // namespace
+
+py::dict readColumns(format::Layer& layer, std::vector<format::Finding>& pending,
+                     const std::vector<std::pair<py::object, std::size_t>>& columns,
+                     std::int64_t start, std::int64_t stop, const std::string& geometry,
+                     bool letters) {
+  const std::int64_t n = std::max<std::int64_t>(0, stop - start);
+  format::TableReader* table = layer.table();
+  std::vector<Filling> fills;
+  py::list described;
+  for (const auto& [name, c] : columns) {
+    Filling f;
+    f.column = c;
+    f.kind = kindOf(table->columns()[c].descriptor, letters);
+    f.values = f.kind == Kind::Text ? py::array(py::dtype("O"), n)
+                                    : py::array(py::dtype(nameOf(f.kind)), n);
+    if (f.kind != Kind::Text) f.nulls = py::array_t<bool>(n);
+    described.append(py::make_tuple(name, nameOf(f.kind), f.values,
+                                    f.kind == Kind::Text ? py::object(py::none()) : f.nulls));
+    fills.push_back(std::move(f));
+  }
+  const bool wkb = geometry == "wkb", ragged = geometry == "arrays";
+  const format::ShapeTypeTraits traits = *format::traitsOf(layer.shapes().header().shapeType);
+  py::array geometries = wkb ? py::array(py::dtype("O"), n) : py::array();
+  Ragged r;
+  std::string bytes;
+  format::ShapeView view;
+  const std::int64_t rows = table != nullptr ? table->count() : 0;
+  for (std::int64_t k = 0; k < n; ++k) {
+    checkSignals(k);
+    const std::int64_t i = start + k;
+    if (wkb || ragged) {
+      layer.shapes().read(i, view);  // the reporter hears why a record cannot be read
+      if (wkb) {
+        PyObject* made =
+            wkb::write(view, bytes)
+                ? PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()))
+                : py::none().inc_ref().ptr();
+        if (made == nullptr) throw py::error_already_set();
+        reinterpret_cast<PyObject**>(geometries.mutable_data())[k] = made;
+      } else {
+        addRagged(view, traits.z, traits.m, r);
+      }
+    }
+    format::RowView row;
+    if (i < rows) row = table->read(i);
+    if (row.deleted) {
+      pending.push_back({format::Severity::Irregularity, table->path(),
+                         table->header().headerLength + i * std::int64_t{table->header().recordLength},
+                         i, "the row is marked deleted; its values are given all the same", false});
+    }
+    for (Filling& f : fills) {
+      const format::Value v = i < rows ? table->value(row, f.column) : format::Value{};
+      const bool null = format::isNull(v);
+      switch (f.kind) {
+        case Kind::Integer:
+          static_cast<std::int64_t*>(f.values.mutable_data())[k] =
+              null ? 0 : format::asInteger(v).value_or(0);
+          break;
+        case Kind::Real:
+          static_cast<double*>(f.values.mutable_data())[k] =
+              null ? kNaN : format::asDouble(v).value_or(kNaN);
+          break;
+        case Kind::Logical: {
+          const auto* b = std::get_if<bool>(&v);
+          static_cast<bool*>(f.values.mutable_data())[k] = b != nullptr && *b;
+          break;
+        }
+        case Kind::Date: {
+          const auto* d = std::get_if<format::Date>(&v);
+          static_cast<std::int64_t*>(f.values.mutable_data())[k] =
+              d != nullptr ? daysOf(*d) : std::numeric_limits<std::int64_t>::min();  // NaT
+          break;
+        }
+        case Kind::Text: {
+          py::object o = py::none();
+          if (const auto* s = std::get_if<std::string>(&v)) {
+            o = text(*s);
+          } else if (const auto* b = std::get_if<bool>(&v)) {
+            // The letter the field holds, as GDAL gives a logical value.
+            std::string_view letter = row.field(table->columns()[f.column]);
+            while (!letter.empty() && letter.front() == ' ') letter.remove_prefix(1);
+            o = text(letter.empty() ? std::string_view(*b ? "T" : "F") : letter.substr(0, 1));
+          } else if (const auto* raw = std::get_if<format::RawBytes>(&v)) {
+            std::string s = table->text(raw->bytes);
+            while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+            if (!s.empty()) o = text(s);
+          }
+          reinterpret_cast<PyObject**>(f.values.mutable_data())[k] = o.release().ptr();
+          break;
+        }
+      }
+      if (f.kind != Kind::Text) f.nulls.mutable_at(k) = null || (f.kind == Kind::Date &&
+                                                                 !std::holds_alternative<format::Date>(v));
+    }
+  }
+  py::dict out;
+  out["columns"] = described;
+  if (wkb) out["wkb"] = geometries;
+  if (ragged) {
+    py::array_t<double> coords = arrayOf(r.xyz);
+    out["coords"] = coords.reshape({static_cast<py::ssize_t>(r.xyz.size() / (traits.z ? 3 : 2)),
+                                    static_cast<py::ssize_t>(traits.z ? 3 : 2)});
+    out["m"] = traits.m ? py::object(arrayOf(r.m)) : py::object(py::none());
+    out["part_offsets"] = arrayOf(r.partOffsets);
+    out["geometry_offsets"] = arrayOf(r.geometryOffsets);
+    out["shape_types"] = arrayOf(r.types);
+  }
+  return out;
+}
+
+}  // namespace kelpy::engine

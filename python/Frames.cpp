@@ -1,0 +1,294 @@
+// The module's data frame functions, read_arrays, read_dataframe and write_dataframe, and its
+// submodule kelshapelib.dask: Python over the bulk reader and writer (python/Columns.cpp,
+// Writer._write_frame), defined in the module so that they pickle by name into Dask's workers.
+// numpy, pandas, geopandas and dask are imported only when a function needs them.
+
+#include <pybind11/eval.h>
+
+#include "python/Engine.h"
+
+namespace kelpy::engine {
+
+namespace {
+
+constexpr const char* kFrames = R"py(
+def _row_range(rows, n):
+    """The records [start, stop) that `rows` selects of n: None for all, an int for the first
+    that many, or a slice or range of step 1."""
+    if rows is None:
+        return 0, n
+    if isinstance(rows, bool) or not isinstance(rows, (int, slice, range)):
+        raise TypeError(f"rows is an int, a slice or a range, not {type(rows).__name__}")
+    if isinstance(rows, int):
+        if rows < 0:
+            raise ValueError(f"rows={rows}: a number of rows is not negative")
+        return 0, min(rows, n)
+    if rows.step not in (None, 1):
+        raise ValueError(f"rows={rows!r}: the rows are a range of step 1")
+    start, stop, _ = slice(rows.start, rows.stop).indices(n)
+    return start, max(start, stop)
+
+
+def _selected(reader, columns, rows, geometry, letters, bbox, where):
+    if bbox is not None or where is not None:
+        raise NotImplementedError("bbox and where are not supported by this build")
+    if isinstance(columns, str):
+        raise TypeError("columns is a list of names, not a str")
+    start, stop = _row_range(rows, len(reader))
+    return reader._columns(None if columns is None else list(columns), start, stop, geometry,
+                           letters)
+
+
+def read_arrays(path, columns=None, bbox=None, where=None, rows=None, skip_geometry=False,
+                encoding=None):
+    """read_arrays(path, columns=None, bbox=None, where=None, rows=None, skip_geometry=False, encoding=None) -> dict
+
+    A layer's records as numpy arrays, without a Python object per value or vertex (text aside).
+    Returns a dict:
+
+    - "columns": {name: (values, nulls)}: N and F columns as int64 (no decimals, at most 18
+      digits) or float64, D as datetime64[D], L as bool, with a bool array that is True where
+      the field holds no value (the value there is 0, NaN, NaT or False); C and other columns as
+      an object array of str, None where there is no value, and nulls None.
+    - "coords": the vertices as one (n, 2) float64 array, (n, 3) for the Z types; "m": their M
+      values (NaN for none) for the types with M, else None.
+    - "part_offsets": int64, part k's vertices are coords[part_offsets[k]:part_offsets[k + 1]]
+      (the points of a Point or MultiPoint record are one part; a Polygon's parts are its rings as
+      the file holds them, not grouped); "geometry_offsets": int64, record i's parts are
+      geometry_offsets[i] to geometry_offsets[i + 1] (none for a null shape).
+    - "shape_types": int32, each record's shape type code (0 for a null shape).
+    - "shape_type", "crs_wkt", "encoding": the layer's, as a Reader gives them.
+
+    columns names the columns to read (all when None), rows the records (None for all, an int
+    for the first that many, or a slice or range); skip_geometry leaves the geometry arrays out;
+    encoding is open's. The layer is read as open reads it, with the same warnings."""
+    with open(path, encoding=encoding) as reader:
+        got = _selected(reader, columns, rows, "none" if skip_geometry else "arrays", False, bbox,
+                        where)
+        got["columns"] = {name: (values, nulls) for name, _, values, nulls in got["columns"]}
+        got.update(shape_type=reader.shape_type, crs_wkt=reader.crs_wkt,
+                   encoding=reader.encoding)
+    return got
+
+
+def _read_file_column(kind, values, nulls):
+    """A column as geopandas.read_file gives it: numbers as int64, or float64 with NaN where
+    there is no value; dates as "YYYY-MM-DD" str and logical values as their letter; a column
+    without a single value (or of no rows) as objects."""
+    import numpy
+    if nulls is None:
+        nulls = numpy.equal(values, None)
+    if nulls.all():
+        out = numpy.empty(len(values), dtype=object)
+        out.fill(None)
+        return out
+    if kind == "int64" and not nulls.any():
+        return values
+    if kind in ("int64", "float64"):
+        values = values.astype("float64")
+        values[nulls] = numpy.nan
+        return values
+    if kind.startswith("datetime64"):
+        values = numpy.datetime_as_string(values).astype(object)
+    values[nulls] = numpy.nan
+    return values
+
+
+def read_dataframe(path, columns=None, bbox=None, where=None, rows=None, skip_geometry=False,
+                   encoding=None):
+    """read_dataframe(path, columns=None, bbox=None, where=None, rows=None, skip_geometry=False, encoding=None) -> Any
+
+    The layer as a geopandas.GeoDataFrame, or a pandas.DataFrame with skip_geometry=True, with
+    the columns, dtypes and values geopandas.read_file gives: N and F columns as int64, or as
+    float64 with NaN where a field holds no value; text, dates ("YYYY-MM-DD") and logical values
+    (their letter) as str, NaN where there is none; a column with no value at all as None
+    objects. The geometries are shapely's, made from WKB in bulk, the CRS the .prj file's.
+    Arguments as read_arrays'."""
+    import pandas
+    with open(path, encoding=encoding) as reader:
+        got = _selected(reader, columns, rows, "none" if skip_geometry else "wkb", True, bbox,
+                        where)
+        crs_wkt = reader.crs_wkt
+    data = {name: _read_file_column(kind, values, nulls)
+            for name, kind, values, nulls in got["columns"]}
+    n = len(got["wkb"]) if "wkb" in got else len(next(iter(data.values()), ()))
+    frame = pandas.DataFrame(data, index=pandas.RangeIndex(n), columns=list(data))
+    if skip_geometry:
+        return frame
+    import geopandas
+    return geopandas.GeoDataFrame(frame, geometry=_from_wkb(got["wkb"], crs_wkt), crs=crs_wkt)
+
+
+def _from_wkb(wkb, crs=None):
+    """A GeoSeries of WKB bytes (None for no geometry) in bulk: shapely 2's from_wkb, else one
+    GEOS reader for all of them."""
+    import geopandas
+    import numpy
+    try:
+        import shapely
+        made = shapely.from_wkb(wkb)
+    except AttributeError:  # shapely 1
+        from shapely.geos import WKBReader, lgeos
+        read = WKBReader(lgeos).read
+        made = numpy.empty(len(wkb), dtype=object)
+        made[:] = [None if b is None else read(b) for b in wkb]
+    return geopandas.GeoSeries(geopandas.array.GeometryArray(made), crs=crs)
+
+
+def _frame_column(series):
+    """A column of a frame as the writer takes it: int64, float64, bool, datetime64[D] or
+    objects (None for no value)."""
+    import numpy
+    import pandas
+    values = series.to_numpy()
+    kind = values.dtype.kind
+    if kind in "iu" and (kind == "i" or len(values) == 0 or values.max() <= numpy.iinfo("int64").max):
+        return values.astype("int64")
+    if kind == "f":
+        return values.astype("float64")
+    if kind == "b":
+        return values
+    if kind == "M":
+        days = values.astype("datetime64[D]")
+        timed = ~numpy.isnat(values) & (days != values)
+        if timed.any():
+            values = values.astype(object)
+            return numpy.where(pandas.isna(series).to_numpy(), None, values)
+        return days
+    values = values.astype(object)
+    values[pandas.isna(series).to_numpy()] = None
+    return values
+
+
+def write_dataframe(frame, path, shape_type=None, encoding="utf-8", crs_wkt=None, cut=False,
+                    wide_integers_as_text=False):
+    """write_dataframe(frame, path, shape_type=None, encoding="utf-8", crs_wkt=None, cut=False, wide_integers_as_text=False) -> int
+
+    Writes a geopandas.GeoDataFrame (or a pandas.DataFrame, whose rows have no geometry) as a
+    new layer at path, all of it or, on any error, none of it; returns the number of records.
+    The geometries go as WKB and the columns as numpy arrays, planned as kelshapelib.write plans
+    features: the same shape type, columns, names and refusals (NaN, None and NaT are no
+    value). The .prj file is crs_wkt when given, else the frame's CRS in the ESRI dialect of
+    WKT. Other arguments as write's."""
+    geometry = getattr(frame, "_geometry_column_name", None)
+    if geometry is not None and geometry not in frame.columns:
+        geometry = None
+    names = [name for name in frame.columns if name != geometry]
+    for name in names:
+        if not isinstance(name, str):
+            raise TypeError(f"a column's name is a str, not {type(name).__name__}")
+    if geometry is None:
+        wkb = [None] * len(frame)
+    else:
+        series = frame[geometry]
+        wkb = [None if g is None or g.is_empty else g.wkb for g in series.values.data] \
+            if hasattr(series.values, "data") else [None if g is None else g.wkb for g in series]
+        if crs_wkt is None and getattr(frame, "crs", None) is not None:
+            crs_wkt = frame.crs.to_wkt("WKT1_ESRI")
+    writer = Writer(path, shape_type, None, encoding, crs_wkt, cut, wide_integers_as_text)
+    writer._write_frame(wkb, names, [_frame_column(frame[name]) for name in names])
+    return len(frame)
+)py";
+
+constexpr const char* kDask = R"py(
+"""Layers read by Dask: kelshapelib.dask.read_dataframe(paths) is a dask.dataframe.DataFrame
+whose partitions are row ranges of the layers, each read by random access through the layer's
+index in the worker that computes it. Geometries come as WKB bytes (a column "geometry"), which
+to_geodataframe turns into shapely geometries; dask, pandas and geopandas are imported when
+used."""
+
+# A column's dtype in a partition, the same in every partition: nullable integers and logical
+# values, NaN and NaT for no float or date.
+_DTYPES = {"int64": "Int64", "float64": "float64", "datetime64[D]": "datetime64[ns]",
+           "bool": "boolean", "object": "object"}
+
+
+def _frame(got):
+    import pandas
+    data = {}
+    for name, kind, values, nulls in got["columns"]:
+        if nulls is None:
+            data[name] = pandas.Series(values, dtype="object")
+        elif kind in ("int64", "bool"):
+            data[name] = pandas.arrays.IntegerArray(values, nulls) if kind == "int64" else \
+                pandas.arrays.BooleanArray(values, nulls)
+        else:
+            data[name] = pandas.Series(values).astype(_DTYPES[kind])
+    data["geometry"] = pandas.Series(got["wkb"], dtype="object") if "wkb" in got else \
+        pandas.Series([], dtype="object")
+    n = len(data["geometry"])
+    return pandas.DataFrame(data, index=pandas.RangeIndex(n))
+
+
+def read_partition(part, columns=None, encoding=None):
+    """read_partition(part, columns=None, encoding=None) -> Any
+
+    One partition as a pandas.DataFrame: part is (path, start, stop), the records start to
+    stop - 1 of the layer at path; the columns as read_dataframe has them, and "geometry" as
+    WKB bytes (None for a null shape)."""
+    path, start, stop = part
+    with kelshapelib.open(path, encoding=encoding) as reader:
+        return _frame(reader._columns(columns, start, stop, "wkb", False))
+
+
+def partitions(paths, rows_per_partition=None):
+    """partitions(paths, rows_per_partition=None) -> list
+
+    The (path, start, stop) ranges that read_dataframe reads: each layer whole, or in ranges of
+    rows_per_partition records."""
+    if isinstance(paths, (str, bytes)) or hasattr(paths, "__fspath__"):
+        paths = [paths]
+    if rows_per_partition is not None and rows_per_partition < 1:
+        raise ValueError(f"rows_per_partition={rows_per_partition}: at least 1")
+    parts = []
+    for path in paths:
+        with kelshapelib.open(path) as reader:
+            n = len(reader)
+        step = rows_per_partition or max(n, 1)
+        parts.extend((path, start, min(start + step, n)) for start in range(0, max(n, 1), step))
+    return parts
+
+
+def read_dataframe(paths, rows_per_partition=None, columns=None, encoding=None):
+    """read_dataframe(paths, rows_per_partition=None, columns=None, encoding=None) -> Any
+
+    A dask.dataframe.DataFrame of the layers at paths (one path or many, all with the same
+    columns): a partition per layer, or per rows_per_partition records of a layer. Columns as
+    the first layer has them (or those named): N and F as Int64 (nullable) or float64 (NaN for
+    no value), D as datetime64[ns] (NaT), L as boolean (nullable), text as str objects (None);
+    then "geometry", the shapes as WKB bytes. Each partition is read where it is computed."""
+    import dask.dataframe
+    parts = partitions(paths, rows_per_partition)
+    with kelshapelib.open(parts[0][0], encoding=encoding) as reader:
+        meta = _frame(reader._columns(None if columns is None else list(columns), 0, 0, "wkb",
+                                      False))
+    return dask.dataframe.from_map(read_partition, parts, columns=None if columns is None else
+                                   list(columns), encoding=encoding, meta=meta,
+                                   enforce_metadata=False)
+
+
+def to_geodataframe(partition, crs=None):
+    """to_geodataframe(partition, crs=None) -> Any
+
+    A partition (or any frame with a "geometry" column of WKB) as a geopandas.GeoDataFrame,
+    its geometries made in bulk; crs as geopandas takes it (a reader's crs_wkt)."""
+    import geopandas
+    frame = partition.drop(columns="geometry")
+    geometry = kelshapelib._from_wkb(partition["geometry"].to_numpy(), crs)
+    geometry.index = frame.index
+    return geopandas.GeoDataFrame(frame, geometry=geometry, crs=crs)
+)py";
+
+}  // namespace
+
+void bindFrames(py::module_& module) {
+  py::exec(kFrames, module.attr("__dict__"));
+  // kelshapelib.dask, a module of its own that `import kelshapelib.dask` finds in sys.modules.
+  py::module_ dask = module.def_submodule("dask");
+  dask.attr("__name__") = "kelshapelib.dask";
+  dask.attr("kelshapelib") = module;  // not imported: the module is being made
+  py::exec(kDask, dask.attr("__dict__"));
+  py::module_::import("sys").attr("modules")["kelshapelib.dask"] = dask;
+}
+
+}  // namespace kelpy::engine
