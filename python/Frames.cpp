@@ -121,18 +121,45 @@ def read_dataframe(path, columns=None, bbox=None, where=None, rows=None, skip_ge
 
 def _from_wkb(wkb, crs=None):
     """A GeoSeries of WKB bytes (None for no geometry) in bulk: shapely 2's from_wkb, else one
-    GEOS reader for all of them."""
+    geometry at a time as fast as shapely 1 makes them."""
     import geopandas
     import numpy
-    try:
-        import shapely
+    import shapely
+    if hasattr(shapely, "from_wkb"):
         made = shapely.from_wkb(wkb)
-    except AttributeError:  # shapely 1
-        from shapely.geos import WKBReader, lgeos
-        read = WKBReader(lgeos).read
-        made = numpy.empty(len(wkb), dtype=object)
-        made[:] = [None if b is None else read(b) for b in wkb]
+    else:
+        make = _shapely1_factory()
+        made = numpy.fromiter((None if b is None else make(b) for b in wkb), dtype=object,
+                              count=len(wkb))
     return geopandas.GeoSeries(geopandas.array.GeometryArray(made), crs=crs)
+
+
+def _shapely1_factory():
+    """A function that makes a shapely 1.8 geometry of WKB that _columns wrote. Measured on
+    points, the public ways take 14 us (shapely.wkb.loads, geopandas.array.from_wkb) to 17 us (a
+    WKBReader) a geometry; shapely's own factory asks GEOS for the type and Z and imports its
+    class each time. Here the WKB's header tells both, and GEOS is asked once: 5 us."""
+    from shapely import geometry
+    from shapely.geometry.base import BaseGeometry
+    from shapely.geos import lgeos
+    classes = {1: geometry.Point, 2: geometry.LineString, 3: geometry.Polygon,
+               4: geometry.MultiPoint, 5: geometry.MultiLineString, 6: geometry.MultiPolygon}
+    reader = lgeos.GEOSWKBReader_create()
+    read = lgeos._lgeos.GEOSWKBReader_read_r
+    handle = lgeos.geos_handle
+    new = BaseGeometry.__new__
+
+    def make(b):
+        g = read(handle, reader, b, len(b))
+        if not g:
+            raise ValueError("GEOS cannot read the WKB")
+        code = int.from_bytes(b[1:5], "little")
+        ob = new(classes[code & 0xFF])
+        # What shapely 1.8's geom_factory sets; __setattr__ would warn of each.
+        ob.__dict__.update(__geom__=g, __p__=None, _ndim=3 if code >> 31 else 2,
+                           _is_empty=False)
+        return ob
+    return make
 
 
 def _frame_column(series):
