@@ -105,8 +105,8 @@ void addRagged(const format::ShapeView& v, bool z, bool m, Ragged& out) {
     out.partOffsets.push_back(base + static_cast<std::int64_t>(n));
   }
   for (std::size_t k = 0; k < v.parts.size(); ++k) {
-    out.partOffsets.push_back(base + (k + 1 < v.parts.size() ? v.parts[k + 1]
-                                                             : static_cast<std::int64_t>(n)));
+    out.partOffsets.push_back(
+        base + (k + 1 < v.parts.size() ? v.parts[k + 1] : static_cast<std::int64_t>(n)));
   }
   out.geometryOffsets.push_back(static_cast<std::int64_t>(out.partOffsets.size()) - 1);
 }
@@ -169,9 +169,10 @@ py::dict readColumns(format::Layer& layer, std::vector<format::Finding>& pending
     format::RowView row;
     if (i < rows) row = table->read(i);
     if (row.deleted) {
-      pending.push_back({format::Severity::Irregularity, table->path(),
-                         table->header().headerLength + i * std::int64_t{table->header().recordLength},
-                         i, "the row is marked deleted; its values are given all the same", false});
+      pending.push_back(
+          {format::Severity::Irregularity, table->path(),
+           table->header().headerLength + i * std::int64_t{table->header().recordLength}, i,
+           "the row is marked deleted; its values are given all the same", false});
     }
     for (Filling& f : fills) {
       const format::Value v = i < rows ? table->value(row, f.column) : format::Value{};
@@ -214,8 +215,9 @@ py::dict readColumns(format::Layer& layer, std::vector<format::Finding>& pending
           break;
         }
       }
-      if (f.kind != Kind::Text) f.nulls.mutable_at(k) = null || (f.kind == Kind::Date &&
-                                                                 !std::holds_alternative<format::Date>(v));
+      if (f.kind != Kind::Text)
+        f.nulls.mutable_at(k) =
+            null || (f.kind == Kind::Date && !std::holds_alternative<format::Date>(v));
     }
   }
   py::dict out;

@@ -372,7 +372,8 @@ class Reader {
   py::dict columns(py::handle names, std::int64_t start, std::int64_t stop,
                    const std::string& geometry, bool letters) {
     if (geometry != "wkb" && geometry != "arrays" && geometry != "none") {
-      throw py::value_error("geometry is \"wkb\", \"arrays\" or \"none\", not \"" + geometry + "\"");
+      throw py::value_error("geometry is \"wkb\", \"arrays\" or \"none\", not \"" + geometry +
+                            "\"");
     }
     std::vector<std::pair<py::object, std::size_t>> chosen;
     if (names.is_none()) {
@@ -388,7 +389,8 @@ class Reader {
       }
     }
     const std::int64_t n = size();
-    py::dict out = readColumns(layer(), findings_.pending, chosen, std::clamp<std::int64_t>(start, 0, n),
+    py::dict out = readColumns(layer(), findings_.pending, chosen,
+                               std::clamp<std::int64_t>(start, 0, n),
                                std::clamp<std::int64_t>(stop, 0, n), geometry, letters);
     warn();
     return out;

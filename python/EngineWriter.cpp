@@ -236,7 +236,9 @@ class Writer {
       closed_ = true;
       std::vector<std::string> keys;
       std::vector<py::array> columns;
-      for (py::handle name : names) keys.push_back(std::get<std::string>(text(name.ptr(), std::nullopt)));
+      for (py::handle name : names) {
+        keys.push_back(std::get<std::string>(text(name.ptr(), std::nullopt)));
+      }
       for (py::handle a : arrays) columns.push_back(py::reinterpret_borrow<py::array>(a));
       py::sequence wkbs = py::reinterpret_borrow<py::sequence>(geometries);
       const std::size_t n = py::len(wkbs);
@@ -904,7 +906,8 @@ class Writer {
 
   // Value i of a data frame's column.
   plan::Value frameValue(const py::array& a, std::size_t i, const std::string& name) {
-    const void* at = static_cast<const char*>(a.data()) + static_cast<py::ssize_t>(i) * a.strides(0);
+    const void* at =
+        static_cast<const char*>(a.data()) + static_cast<py::ssize_t>(i) * a.strides(0);
     switch (a.dtype().kind()) {
       case 'i':
         return *static_cast<const std::int64_t*>(at);

@@ -169,7 +169,7 @@ def _frame_column(series):
     import pandas
     values = series.to_numpy()
     kind = values.dtype.kind
-    if kind in "iu" and (kind == "i" or len(values) == 0 or values.max() <= numpy.iinfo("int64").max):
+    if kind == "i" or (kind == "u" and (len(values) == 0 or values.max() < 2**63)):
         return values.astype("int64")
     if kind == "f":
         return values.astype("float64")
@@ -177,11 +177,9 @@ def _frame_column(series):
         return values
     if kind == "M":
         days = values.astype("datetime64[D]")
-        timed = ~numpy.isnat(values) & (days != values)
-        if timed.any():
-            values = values.astype(object)
-            return numpy.where(pandas.isna(series).to_numpy(), None, values)
-        return days
+        if not (~numpy.isnat(values) & (days != values)).any():
+            return days
+        values = series.astype(object).to_numpy()  # Timestamps, which a time of day refuses
     values = values.astype(object)
     values[pandas.isna(series).to_numpy()] = None
     return values

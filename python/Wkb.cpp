@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <optional>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "kel/geojson/Geometry.h"
@@ -19,8 +19,16 @@ namespace plan = kel::plan;
 
 static_assert(std::endian::native == std::endian::little, "WKB is written little-endian");
 
-enum : std::uint32_t { kPoint = 1, kLine = 2, kPolygon = 3, kMultiPoint = 4, kMultiLine = 5,
-                       kMultiPolygon = 6, kExtendedZ = 0x80000000u, kExtendedM = 0x40000000u };
+enum : std::uint32_t {
+  kPoint = 1,
+  kLine = 2,
+  kPolygon = 3,
+  kMultiPoint = 4,
+  kMultiLine = 5,
+  kMultiPolygon = 6,
+  kExtendedZ = 0x80000000u,
+  kExtendedM = 0x40000000u
+};
 
 class Writer {
  public:
@@ -159,7 +167,7 @@ class Reader {
     out_.clear();
     const Header h = header();
     using K = plan::GeometryKind;
-    static constexpr K kinds[] = {K::None,       K::Point,           K::LineString, K::Polygon,
+    static constexpr K kinds[] = {K::None,       K::Point,           K::LineString,  K::Polygon,
                                   K::MultiPoint, K::MultiLineString, K::MultiPolygon};
     out_.kind = kinds[h.type];
     switch (h.type) {
