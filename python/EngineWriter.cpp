@@ -292,6 +292,7 @@ class Writer {
   void close() {
     locked([&] {
       if (planned()) {
+        if (closed_) return;  // its layer written, or its records dropped
         py::list held = std::move(held_);
         held_ = py::list();
         closed_ = true;

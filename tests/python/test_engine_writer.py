@@ -187,6 +187,11 @@ def test_write_finds_the_columns_that_hold_every_value(tmp_path):
     features = [feature({"type": "Point", "coordinates": (i, -i, 0.5)} if i else None,
                         **dict(zip(names, row))) for i, row in enumerate(values)]
     assert kel.write(tmp_path / "a", features, crs_wkt="WKT") == 6
+    twice = kel.Writer(tmp_path / "twice")  # closed again, a planning writer leaves its layer be
+    twice.writerows(features)
+    twice.close()
+    twice.close()
+    assert len(kel.open(tmp_path / "twice")) == 6
     reader = kel.open(tmp_path / "a")
     assert (reader.shape_type.name, reader.crs_wkt) == ("PointZ", "WKT")
     assert reader.fields == [("NAME", "C", 10, 0), ("N", "N", 6, 0), ("X", "N", 26, 16),
