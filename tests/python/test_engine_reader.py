@@ -72,7 +72,7 @@ def test_geopandas_takes_the_reader_as_read_file_reads_the_layer(layer_path, lay
     if len(reader) == 0:  # from_features cannot make a frame of no features with a CRS
         assert len(theirs) == 0
         return
-    ours = geopandas.GeoDataFrame.from_features(reader, crs=reader.crs_wkt)
+    ours = geopandas.GeoDataFrame.from_features(reader, crs=reader.crs)
     assert sorted(ours.columns) == sorted(theirs.columns)
     for field in reader.fields:
         a, b = ours[field.name], theirs[field.name]
@@ -81,10 +81,7 @@ def test_geopandas_takes_the_reader_as_read_file_reads_the_layer(layer_path, lay
             b = b.map(lambda v: None if pandas.isna(v) else
                       as_fiona_types({field.name: v}, [field])[field.name][1]).astype(object)
         pandas.testing.assert_series_equal(a, b, check_exact=True)
-    # The .prj text in the ESRI dialect: the coordinate system GDAL finds, though pyproj gives a
-    # geographic one east-north, as the file holds its coordinates, and GDAL's EPSG code north-east.
-    assert (ours.crs is None) == (theirs.crs is None)
-    assert ours.crs is None or ours.crs.equals(theirs.crs, ignore_axis_order=True)
+    assert ours.crs == theirs.crs
     shapes = lambda frame: [canonical(g and shapely.geometry.mapping(g)) for g in frame.geometry]
     assert shapes(ours) == shapes(theirs)
 

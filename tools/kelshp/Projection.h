@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -52,7 +53,7 @@ GeoJsonCrs geoJsonCrs(const std::optional<std::string>& prj, const std::string& 
 // What a shapefile written from GeoJSON gets: its .prj text (none: no .prj file) and the
 // transformation of the coordinates. `member` is the "crs" member's name when the collection has
 // one (`hasMember` tells a member without a name), `degrees` whether every coordinate can be a
-// longitude and latitude (|x| <= 180, |y| <= 90). Warns when no .prj is written. Throws
+// longitude and latitude (canBeDegrees). Warns when no .prj is written. Throws
 // ProjectionError.
 struct ShapefileCrs {
   std::optional<std::string> prj;
@@ -71,9 +72,11 @@ struct GeoJsonOptions {
 };
 GeoJsonOptions geoJsonOptions(const Arguments& arguments);
 
-// Whether a longitude and latitude can be (x, y).
+// Whether a longitude and latitude can be (x, y): |x| <= 180 and |y| <= 90, give or take a
+// billionth of a degree for rounding (Natural Earth's countries reach 180.00000000000006).
 inline bool canBeDegrees(double x, double y) {
-  return x >= -180 && x <= 180 && y >= -90 && y <= 90;
+  constexpr double kRounding = 1e-9;
+  return std::abs(x) <= 180 + kRounding && std::abs(y) <= 90 + kRounding;
 }
 
 }  // namespace kelshp
