@@ -608,6 +608,9 @@ TEST_F(Kelshp, FailuresSayWhatWentWrong) {
     std::string usage = "usage: kelshp " + (command.empty() ? "COMMAND" : command) + " ";
     EXPECT_EQ(run(kelshp + command + " --help").rfind(usage, 0), 0u) << usage;
   }
+  // The manual page renders whole: a line that begins with a dot is a request, and groff warns.
+  Outcome man = execute("groff -ww -z -man " + quote(kSourceDir + "/doc/kelshp.1"));
+  EXPECT_EQ(std::pair(man.status, man.err), std::pair(0, std::string()));
 }
 
 }  // namespace
