@@ -5,11 +5,13 @@ its type stubs as the package kelshapelib-stubs.
     python3 -m build --no-isolation --wheel
 
 The sources are every .cpp of the library's layers and of python/; the system-specific files of
-Windows live in subfolders and are left out. The version is the one in VERSION.
+Windows live in subfolders and are left out. The layer crs comes in, with PROJ, when pkg-config
+finds PROJ (Debian's libproj-dev), as CMake takes it in. The version is the one in VERSION.
 """
 
 import os
 import pathlib
+import subprocess
 
 from pybind11.setup_helpers import ParallelCompile, Pybind11Extension, build_ext
 from setuptools import setup
@@ -18,6 +20,18 @@ ROOT = pathlib.Path(__file__).resolve().parent
 LAYERS = ["runtime", "format", "geometry", "attributes", "shapefile", "automation", "geojson",
           "plan", "python"]
 VERSION = (ROOT / "VERSION").read_text().strip()
+
+
+def have_proj():
+    try:
+        return subprocess.run(["pkg-config", "--exists", "proj >= 9"]).returncode == 0
+    except OSError:
+        return False
+
+
+PROJ = have_proj()
+if PROJ:
+    LAYERS.insert(-1, "crs")
 
 # Compiles on every core unless KEL_BUILD_JOBS says otherwise.
 ParallelCompile("KEL_BUILD_JOBS", default=os.cpu_count() or 1).install()
@@ -41,7 +55,9 @@ setup(
             "kelshapelib",
             sources,
             include_dirs=[str(ROOT), str(INCLUDE)],
-            define_macros=[("KEL_VERSION", f'"{VERSION}"')],
+            define_macros=[("KEL_VERSION", f'"{VERSION}"')] + ([("KEL_WITH_PROJ", None)] if PROJ
+                                                                else []),
+            libraries=["proj"] if PROJ else [],
             cxx_std=20,
             # No debugging information: it would make the module ten times larger.
             extra_compile_args=["-g0"],

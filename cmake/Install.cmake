@@ -22,6 +22,9 @@ install(FILES ${PROJECT_BINARY_DIR}/kelShapeLibConfig.cmake
 # The prefix as seen from the .pc file's folder, so that the installed tree may move.
 file(RELATIVE_PATH KEL_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" KEL_PC_TO_PREFIX "${KEL_PC_TO_PREFIX}")
+if(KEL_WITH_PROJ)
+  set(KEL_PC_PRIVATE_LIBS -lproj)
+endif()
 configure_file(cmake/kelshape.pc.in ${PROJECT_BINARY_DIR}/kelshape.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/kelshape.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT development)

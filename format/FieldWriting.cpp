@@ -51,6 +51,22 @@ std::optional<std::string> digits(const Value& value, int decimals) {
   return std::string(buffer, end);
 }
 
+// The number in exponent form with the fewest significant digits that read back as the number its
+// digits at the column's decimals (`fixed`) stand for: the very double for a double, the integer
+// itself for an integer; none for an integer that no double holds.
+std::optional<std::string> exponentForm(const Value& value, const std::string& fixed) {
+  double d = 0;
+  if (const auto* i = std::get_if<std::int64_t>(&value)) {
+    d = static_cast<double>(*i);
+    if (!(d < 0x1p63) || static_cast<std::int64_t>(d) != *i) return std::nullopt;
+  } else {
+    std::from_chars(fixed.data(), fixed.data() + fixed.size(), d);
+  }
+  char buffer[32];
+  return std::string(
+      buffer, std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::scientific).ptr);
+}
+
 std::string codePoint(std::string_view utf8, std::size_t at) {
   std::size_t length = 1;
   while (at + length < utf8.size() &&
@@ -203,9 +219,19 @@ std::optional<std::string> encodeField(const FieldDescriptor& column, const Valu
       std::optional<std::string> d = digits(value, column.decimals);
       if (!d) return "the number " + shown(value) + " has no decimal digits; write null instead";
       if (d->size() > width) {
+        // Readers of a column of integers read up to the first character that is no digit.
+        std::optional<std::string> e;
+        if (!holdsIntegers(column)) e = exponentForm(value, *d);
+        if (e && e->size() <= width) {
+          field.assign(width - e->size(), ' ');
+          field += *e;
+          return std::nullopt;
+        }
         if (!cut) {
           return "the number " + shown(value) + " takes " + std::to_string(d->size()) +
-                 " characters as " + *d + "; the column holds " + std::to_string(width);
+                 " characters as " + *d +
+                 (e ? " and " + std::to_string(e->size()) + " as " + *e : std::string()) +
+                 "; the column holds " + std::to_string(width);
         }
         field.assign(width, '*');
         return std::nullopt;

@@ -13,7 +13,8 @@
 //   C       text (UTF-8)            its bytes in the table's encoding,       blanks
 //                                   left-aligned, blank-padded
 //   N, F    integer, double         decimal digits with the column's         blanks
-//                                   decimals, right-aligned
+//                                   decimals, right-aligned; or in exponent
+//                                   form (below)
 //   L       bool                    T or F                                   ?
 //   D       Date                    YYYYMMDD                                 blanks
 //
@@ -21,6 +22,10 @@
 // sentence that names it, unless the caller asked for cutting, which cuts text after its last
 // whole character that fits and writes a number too wide as asterisks (a value dBASE readers
 // take for none). A number is rounded to the column's decimals, which is what the column says.
+// A number too wide for that goes in exponent form, with the fewest significant digits that read
+// back as the very number the decimals make (1.62381982381e+09 in F 19.11), when the column is one
+// of reals (decimals, or wider than 18) and that form fits; a column of integers takes none, as
+// GDAL reads those up to the first character that is no digit (1e+05 as 1).
 namespace kel::format {
 
 // Why the writer cannot write columns of this descriptor (a letter other than C, N, F, L, D; a

@@ -14,6 +14,9 @@
 #include "kel/geojson/Geometry.h"
 #include "python/Engine.h"
 #include "python/Serial.h"
+#ifdef KEL_WITH_PROJ
+#include "kel/crs/Crs.h"
+#endif
 
 // After Python.h, which python/Engine.h brings in.
 #include <datetime.h>
@@ -681,6 +684,26 @@ void bindReader(py::module_& module) {
             });
           },
           "The .prj file's text, the coordinate system as WKT; None without a .prj file.")
+      .def_property_readonly(
+          "crs",
+          [](Reader& r) {
+            return r.locked([&]() -> py::object {
+              const auto& prj = r.layer().projection();
+              if (!prj) return py::none();
+#ifdef KEL_WITH_PROJ
+              try {
+                kel::crs::Crs crs = kel::crs::Crs::parse(*prj);
+                return text(crs.authorityCode() ? *crs.authorityCode() : crs.wkt2());
+              } catch (const kel::crs::CrsError&) {
+                // The text as it is: pyproj says what is wrong with it.
+              }
+#endif
+              return text(*prj);
+            });
+          },
+          "The coordinate reference system as geopandas and pyproj take it: its authority code "
+          "(\"EPSG:2263\") where PROJ identifies the .prj file's system, else its WKT; None "
+          "without a .prj file.")
       .def_property_readonly("closed", &Reader::closed, "Whether close() has been called.")
       .def("close", &Reader::close,
            "close() -> None\n\nLets go of the files. Any later use raises ValueError; closing "

@@ -18,6 +18,9 @@
 #include "kel/plan/LayerPlanner.h"
 #include "kel/runtime/Text.h"
 #include "python/Engine.h"
+#ifdef KEL_WITH_PROJ
+#include "kel/crs/Crs.h"
+#endif
 #include "python/Serial.h"
 #include "python/Wkb.h"
 
@@ -148,12 +151,43 @@ struct Items {
   PyObject** items = nullptr;
 };
 
+// A coordinate reference system given as `crs` (an authority code, WKT1, WKT2 or PROJJSON as
+// str, or an object with to_wkt(), a pyproj CRS) as the .prj file's ESRI WKT1.
+std::string prjOf(py::handle crs) {
+  bool text = PyUnicode_Check(crs.ptr());
+  if (!text && !py::hasattr(crs, "to_wkt")) {
+    throw py::type_error(
+        "crs is an authority code (\"EPSG:2263\"), WKT or PROJJSON as a str, or a CRS with "
+        "to_wkt() such as pyproj's, not " +
+        typeName(crs));
+  }
+#ifdef KEL_WITH_PROJ
+  py::object given = text ? py::reinterpret_borrow<py::object>(crs) : crs.attr("to_wkt")();
+  if (!PyUnicode_Check(given.ptr())) {
+    throw py::type_error("crs.to_wkt() gave " + typeName(given) + ", not a str");
+  }
+  std::optional<std::string> utf8 = utf8Of(given.ptr());
+  if (!utf8) throw py::value_error(std::string("crs") + kSurrogate);
+  try {
+    return kel::crs::Crs::parse(*utf8).esriWkt();
+  } catch (const kel::crs::CrsError& e) {
+    throw py::value_error(std::string("crs: ") + e.what());
+  }
+#else
+  // pyproj writes ESRI's WKT itself.
+  if (!text) return crs.attr("to_wkt")("WKT1_ESRI").cast<std::string>();
+  throw std::runtime_error(
+      "crs given as text needs PROJ, which this build of kelshapelib lacks; crs_wkt writes the "
+      "WKT as given");
+#endif
+}
+
 class Writer {
  public:
   // With a shape type and fields, each record is written as it comes; without either, the
   // records are held until close(), which plans the layer from them (kel/plan) and writes it.
   Writer(py::handle path, py::handle shapeType, py::handle fields, py::handle encoding,
-         py::handle crsWkt, bool cut, bool wideIntegersAsText) {
+         py::handle crsWkt, bool cut, bool wideIntegersAsText, py::handle crs) {
     path_ = pathOf(path);
     options_.encoding = encodingOf(encoding, true);
     options_.cut = cut;
@@ -170,6 +204,12 @@ class Writer {
         raiseWriteError(std::string("crs_wkt") + kSurrogate, path_, std::nullopt, std::nullopt);
       }
       options_.projection = *wkt;
+    }
+    if (!crs.is_none()) {
+      if (!crsWkt.is_none()) {
+        throw py::type_error("crs and crs_wkt both give the coordinate reference system; give one");
+      }
+      options_.projection = prjOf(crs);
     }
     const format::LayerFiles files = format::LayerFiles::of(path_);
     shpPath_ = files.path(".shp");
@@ -1001,8 +1041,14 @@ class Writer {
 // kelshapelib.write: a Writer given the features, closed.
 std::int64_t writeFeatures(py::handle path, py::handle features, py::handle shapeType,
                            py::handle fields, py::handle encoding, py::handle crsWkt, bool cut,
-                           bool wideIntegersAsText) {
-  Writer writer(path, shapeType, fields, encoding, crsWkt, cut, wideIntegersAsText);
+                           bool wideIntegersAsText, py::handle crs) {
+  // A GeoDataFrame (or a Reader) brings its own system.
+  py::object own;
+  if (crs.is_none() && crsWkt.is_none() && py::hasattr(features, "crs")) {
+    own = features.attr("crs");
+    crs = own;
+  }
+  Writer writer(path, shapeType, fields, encoding, crsWkt, cut, wideIntegersAsText, crs);
   writer.writerows(features);
   std::int64_t count = writer.count();
   writer.close();
@@ -1010,13 +1056,15 @@ std::int64_t writeFeatures(py::handle path, py::handle features, py::handle shap
 }
 
 constexpr const char* kWriterDoc =
-    R"(Writer(path, shape_type=None, fields=None, encoding="utf-8", crs_wkt=None, cut=False, wide_integers_as_text=False)
+    R"(Writer(path, shape_type=None, fields=None, encoding="utf-8", crs_wkt=None, cut=False, wide_integers_as_text=False, crs=None)
 
 Writes a shapefile layer through the format engine: path names the .shp file, with or without
 its extension; shape_type is a ShapeType, a name ("PolygonZ") or a code; fields are (name, type,
 width, decimals) tuples, type C, N, F, L or D (width may be left off for L and D, decimals for
-0), or a Reader's fields. The table's text is in `encoding`, which the .cpg file names; crs_wkt
-becomes the .prj file.
+0), or a Reader's fields. The table's text is in `encoding`, which the .cpg file names. crs, the
+coordinate reference system as an authority code ("EPSG:2263"), WKT1, WKT2, PROJJSON or a
+pyproj CRS, becomes the .prj file in ESRI's WKT1, which GDAL and geopandas read back as the same
+system (ValueError for a system PROJ cannot read); crs_wkt becomes the .prj file as it is given.
 
 Given both shape_type and fields, the writer writes each record as it comes. Without either, it
 holds the records until close(), then plans the layer from them as kelshapelib.write says (the
@@ -1037,12 +1085,13 @@ encoding lacks, a value of another kind). Nothing is cut, unless cut=True, which
 its last whole character that fits and writes a number too wide as asterisks (no value).)";
 
 constexpr const char* kWriteDoc =
-    R"(write(path, features, shape_type=None, fields=None, encoding="utf-8", crs_wkt=None, cut=False, wide_integers_as_text=False) -> int
+    R"(write(path, features, shape_type=None, fields=None, encoding="utf-8", crs_wkt=None, cut=False, wide_integers_as_text=False, crs=None) -> int
 
 Writes features (Feature dictionaries or objects with __geo_interface__, a Reader, or an object
 whose __geo_interface__ is a FeatureCollection, such as a GeoDataFrame) as a new layer at path,
 all of it or, on any error, none of it; returns the number of records. The arguments are
-Writer's.
+Writer's; without crs and crs_wkt, the features' own crs (a GeoDataFrame's, a Reader's) is
+written, when they have one.
 
 Without shape_type, the geometries decide it: Point, MultiPoint (Points among them too, each a
 MultiPoint of one), PolyLine (LineString, MultiLineString) or Polygon (Polygon, MultiPolygon),
@@ -1064,10 +1113,12 @@ void bindWriter(py::module_& module) {
   PyDateTime_IMPORT;
   if (PyDateTimeAPI == nullptr) throw py::error_already_set();
   py::class_<Writer>(module, "Writer", kWriterDoc)
-      .def(py::init<py::handle, py::handle, py::handle, py::handle, py::handle, bool, bool>(),
+      .def(py::init<py::handle, py::handle, py::handle, py::handle, py::handle, bool, bool,
+                    py::handle>(),
            py::arg("path"), py::arg("shape_type") = py::none(), py::arg("fields") = py::none(),
            py::arg("encoding") = "utf-8", py::arg("crs_wkt") = py::none(),
-           py::arg("cut") = false, py::arg("wide_integers_as_text") = false)
+           py::arg("cut") = false, py::arg("wide_integers_as_text") = false,
+           py::arg("crs") = py::none())
       .def("write", &Writer::write, py::arg("geometry"), py::arg("properties") = py::none(),
            R"(write(geometry, properties=None) -> None
 
@@ -1104,7 +1155,8 @@ Feature, or a Feature mapping ("geometry" and "properties").)")
   module.def("write", &writeFeatures, py::arg("path"), py::arg("features"),
              py::arg("shape_type") = py::none(), py::arg("fields") = py::none(),
              py::arg("encoding") = "utf-8", py::arg("crs_wkt") = py::none(),
-             py::arg("cut") = false, py::arg("wide_integers_as_text") = false, kWriteDoc);
+             py::arg("cut") = false, py::arg("wide_integers_as_text") = false,
+             py::arg("crs") = py::none(), kWriteDoc);
 }
 
 }  // namespace kelpy::engine

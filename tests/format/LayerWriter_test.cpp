@@ -263,7 +263,8 @@ TEST_F(LayerWriterTest, RefusesAValueOrShapeBeforeWritingAByteOfItsRecord) {
       {"an integer too wide", [](EngineRecord& r) { r.row[1] = V(std::int64_t{12345678901}); },
        ".dbf", 1, "12345678901 takes 11 characters"},
       {"decimals too wide", [](EngineRecord& r) { r.row[2] = V(123456789.5); }, ".dbf", 2,
-       "123456789.5 takes 13 characters as 123456789.500; the column holds 12"},
+       "123456789.5 takes 13 characters as 123456789.500 and 15 as 1.234567895e+08; the column "
+       "holds 12"},
       {"a bool into a Number", [](EngineRecord& r) { r.row[1] = V(true); }, ".dbf", 1,
        "a logical value (true) cannot go into a Number column"},
       {"text into a Logical", [](EngineRecord& r) { r.row[4] = V(std::string("T")); }, ".dbf", 4,
@@ -703,36 +704,60 @@ TEST_F(LayerWriterTest, ReplacesNamesNotWhatLinksPointAt) {
   EXPECT_EQ(dir.read("victim"), File({'k', 'e', 'e', 'p'}));
 }
 
-// Integers of more than 18 digits are refused wherever they would go, as their readers read them
-// back rounded; a double with decimals is no integer.
-TEST_F(LayerWriterTest, RefusesIntegersWiderThanReadersReadBack) {
+// A number goes in at the column's decimals; one too wide for that goes in exponent form when a
+// column of reals (decimals, or wider than 18) can hold the very number so, never into a column of
+// integers, which readers read up to the first character that is no digit. Integers of more than
+// 18 digits are refused wherever they would go in fixed form, even when cutting, as their readers
+// read them back rounded; a double with decimals is no integer.
+TEST_F(LayerWriterTest, WritesNumbersThatReadBackOrRefusesThem) {
   using V = fmt::Value;
   auto encoder = kel::TextEncoder::open("UTF-8");
   struct Case {
     V value;
-    std::uint8_t decimals;
-    std::string written;  // empty: refused
+    std::uint8_t width, decimals;
+    std::string written;  // empty: refused, saying `says`
+    std::string says = "";
+    bool cut = false;
   } cases[] = {
-      {V(std::int64_t{-123456789012345678}), 0, "-123456789012345678"},
-      {V(std::int64_t{1234567890123456789}), 0, ""},
-      {V(std::int64_t{1234567890123456789}), 2, ""},
-      {V(1e18), 0, ""},
-      {V(1e18), 2, "1000000000000000000.00"},
+      {V(1623819823.81), 19, 11, "1.62381982381e+09"},
+      {V(1623819823.8123), 19, 11, "1.6238198238123e+09"},
+      {V(1623819823.812345678), 19, 11, "",
+       "takes 22 characters as 1623819823.81234574318 and 22 as 1.6238198238123457e+09; the "
+       "column holds 19"},
+      {V(-1623819823.8123), 13, 2, "", "as -1623819823.81 and 18 as -1.62381982381e+09"},
+      {V(1623819823.81), 12, 2, "", "", true},
+      {V(1.0 / 3), 5, 3, "0.333"},
+      {V(-0.5), 6, 4, "-5e-01"},
+      {V(1e300), 20, 0, "1e+300"},
+      {V(1e300), 20, 2, "1e+300"},
+      {V(std::int64_t{12000000000}), 10, 2, "1.2e+10"},
+      {V(std::int64_t{12000000000}), 10, 0, "", "takes 11 characters as 12000000000; the column"},
+      {V(1.2e10), 10, 0, "", "takes 11 characters as 12000000000; the column holds 10"},
+      {V(std::int64_t{9007199254740993}), 12, 2, "", "as 9007199254740993.00; the column"},
+      {V(std::int64_t{-123456789012345678}), 27, 0, "-123456789012345678"},
+      {V(std::int64_t{1234567890123456789}), 27, 0, "", "19 digits; Number columns read back"},
+      {V(std::int64_t{1234567890123456789}), 27, 2, "", "19 digits; Number columns read back",
+       true},
+      {V(1e18), 27, 0, "", "19 digits; Number columns read back integers of at most 18", true},
+      {V(1e18), 27, 2, "1000000000000000000.00"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(fmt::shown(c.value));
+    SCOPED_TRACE(fmt::shown(c.value) + " into " + std::to_string(c.width) + "." +
+                 std::to_string(c.decimals));
     fmt::FieldDescriptor column;
     column.type = 'N';
-    column.width = 27;
+    column.width = c.width;
     column.decimals = c.decimals;
     std::string field;
-    std::optional<std::string> why = fmt::encodeField(column, c.value, *encoder, true, field);
-    EXPECT_EQ(field, c.written.empty() ? "" : std::string(27 - c.written.size(), ' ') + c.written);
-    if (c.written.empty()) {
+    std::optional<std::string> why = fmt::encodeField(column, c.value, *encoder, c.cut, field);
+    std::string asterisks = c.cut && c.says.empty() ? std::string(c.width, '*') : "";
+    EXPECT_EQ(field, c.written.empty() ? asterisks
+                                       : std::string(c.width - c.written.size(), ' ') + c.written);
+    if (c.says.empty()) {
+      EXPECT_FALSE(why) << *why;
+    } else {
       ASSERT_TRUE(why);
-      EXPECT_NE(why->find("digits; Number columns read back integers of at most 18"),
-                std::string::npos)
-          << *why;
+      EXPECT_NE(why->find(c.says), std::string::npos) << *why;
     }
   }
 }

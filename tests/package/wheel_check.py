@@ -1,12 +1,14 @@
-"""Builds the Python package as a user would, from the tracked files alone, installs the wheel in
-a fresh virtual environment and runs a short script outside the source tree, then checks that
-mypy finds the installed stubs.
+"""Installs the Python package as a user would, from the tracked files alone: runs the README's
+install line (the one of its ```sh blocks that makes a virtual environment, read from the README
+so that the two cannot drift apart), then a short script outside the source tree with the
+environment's Python, and checks that mypy finds the installed stubs.
 
     wheel_check.py SOURCE_DIR
 """
 
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -31,6 +33,14 @@ def run(*command, cwd):
     subprocess.run(list(map(str, command)), cwd=cwd, check=True)
 
 
+def readme_install_line(source):
+    """The README's line that installs the package into a virtual environment, without its
+    comment."""
+    blocks = re.findall(r"^```sh\n(.*?)^```$", (source / "README.md").read_text(), re.S | re.M)
+    line, = (l for b in blocks for l in b.splitlines() if " -m venv " in l)
+    return line.split("  #")[0].strip()
+
+
 def main():
     source = pathlib.Path(sys.argv[1]).resolve()
     version = (source / "VERSION").read_text().strip()
@@ -41,12 +51,16 @@ def main():
         for name in filter(None, tracked):
             (work / "src" / name).parent.mkdir(parents=True, exist_ok=True)
             shutil.copy2(source / name, work / "src" / name)
-        run(sys.executable, "-m", "build", "--no-isolation", "--wheel", "--outdir", work / "dist",
-            cwd=work / "src")
-        wheel, = (work / "dist").glob(f"kelshapelib-{version}-*.whl")
-        run(sys.executable, "-m", "venv", "--system-site-packages", work / "venv", cwd=work)
-        python = work / "venv" / "bin" / "python"
-        run(python, "-m", "pip", "install", "--no-index", "--no-deps", "-q", wheel, cwd=work)
+        # The line's python3 is the Python the module is built for.
+        (work / "bin").mkdir()
+        (work / "bin" / "python3").symlink_to(sys.executable)
+        line = readme_install_line(source)
+        print("+", line, flush=True)
+        subprocess.run(["bash", "-ec", line], cwd=work / "src", check=True,
+                       env={**os.environ, "PATH": f"{work / 'bin'}:{os.environ['PATH']}",
+                            "PIP_NO_INDEX": "1"})
+        venv, = {p.parent.parent for p in (work / "src").glob("*/bin/python")}
+        python = venv / "bin" / "python"
         (work / "use").mkdir()
         (work / "use" / "script.py").write_text(SCRIPT)
         printed = subprocess.run([python, "script.py"], cwd=work / "use", check=True,
@@ -54,7 +68,7 @@ def main():
         assert printed == f"{version} 1.5\n", printed
         shutil.copy(source / "tests" / "python" / "typed_user.py", work / "use" / "typed.py")
         run(python, "-m", "mypy", "--strict", "--no-incremental", "typed.py", cwd=work / "use")
-    print("the wheel installs and works")
+    print("the package installs as the README says and works")
 
 
 if __name__ == "__main__":

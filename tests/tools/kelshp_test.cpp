@@ -589,6 +589,7 @@ TEST_F(Kelshp, FailuresSayWhatWentWrong) {
       {"render " + path("lin") + svg + " --width=30", "from 50 to 100000; 30 is out of"},
       {"render " + path("lin") + " --width", "--width needs a value"},
       {"render " + path("lin"), "-o FILE.svg names the picture"},
+      {"render " + path("lin") + " -o " + path("c.png"), "c.png' does not end in .svg"},
       {"dump --raw=1 " + path("lin"), "--raw takes no value"},
       {"dump --frob=2 " + path("lin"), "there is no option --frob\n"},
       {"info -q " + path("lin"), "there is no option -q\n"},
@@ -601,11 +602,15 @@ TEST_F(Kelshp, FailuresSayWhatWentWrong) {
     EXPECT_EQ(r.status, sentence.empty() ? 0 : sentence.ends_with("no such file") ? 1 : 2);
     EXPECT_NE(r.err.find(sentence), std::string::npos);
   }
+  EXPECT_FALSE(std::filesystem::exists(path("c.png")));
   EXPECT_EQ(run(kelshp + "--version"), "kelshp " KEL_VERSION "\n");
   for (std::string command : {"", "demo", "info", "dump", "copy", "convert", "render", "check"}) {
     std::string usage = "usage: kelshp " + (command.empty() ? "COMMAND" : command) + " ";
     EXPECT_EQ(run(kelshp + command + " --help").rfind(usage, 0), 0u) << usage;
   }
+  // The manual page renders whole: a line that begins with a dot is a request, and groff warns.
+  Outcome man = execute("groff -ww -z -man " + quote(kSourceDir + "/doc/kelshp.1"));
+  EXPECT_EQ(std::pair(man.status, man.err), std::pair(0, std::string()));
 }
 
 }  // namespace

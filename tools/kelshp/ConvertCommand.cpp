@@ -7,6 +7,7 @@
 #include "Layers.h"
 #include "Output.h"
 #include "Progress.h"
+#include "Projection.h"
 #include "Tool.h"
 #include "kel/runtime/Text.h"
 
@@ -15,19 +16,23 @@ namespace kelshp {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kelshp convert [--split-types] [--cut] [--wide-integers-as-text] IN OUT\n"
+    "usage: kelshp convert [--to-crs CRS | --rfc7946] [--split-types] [--cut]\n"
+    "                      [--wide-integers-as-text] IN OUT\n"
     "\n"
     "Converts a shapefile to GeoJSON or GeoJSON to a shapefile; the extensions tell\n"
     "which way (letter case ignored):\n"
     "\n"
     "  IN.shp -> OUT.geojson, OUT.json or - (standard output): the FeatureCollection\n"
-    "    that 'kelshp dump' prints. The file is written whole under a temporary name\n"
-    "    and then renamed, or not at all.\n"
+    "    that 'kelshp dump' prints, with its \"crs\" member. The file is written whole\n"
+    "    under a temporary name and then renamed, or not at all.\n"
     "\n"
     "  IN.geojson, IN.json or - (standard input) -> OUT.shp (or OUT without\n"
     "    extension): an RFC 7946 FeatureCollection as a shapefile layer (.shp, .shx,\n"
-    "    .dbf, a .cpg saying UTF-8 and a .prj for WGS 84); IN must be a regular file,\n"
-    "    or - for standard input, which is copied first. The shape type follows the\n"
+    "    .dbf, a .cpg saying UTF-8 and a .prj); IN must be a regular file, or - for\n"
+    "    standard input, which is copied first. The .prj file describes the system\n"
+    "    that the collection's \"crs\" member names; without one, WGS 84 when every\n"
+    "    coordinate can be a longitude and latitude (|x| <= 180 and |y| <= 90), else\n"
+    "    none, with a warning. The shape type follows the\n"
     "    geometries: Point, MultiPoint, PolyLine for LineString and MultiLineString,\n"
     "    Polygon for Polygon and MultiPolygon, each the Z type when a position has a\n"
     "    third value (the others get Z 0); Points among MultiPoints are MultiPoints of\n"
@@ -40,6 +45,11 @@ constexpr const char* kUsage =
     "    A name longer than 10 bytes, or one taken (letter case ignored), is cut to 10,\n"
     "    or to 8 with _1 to _9 or 10 to 99 after it, as GDAL does, and said. The old\n"
     "    layer of that name is replaced only when the whole layer is written.\n"
+    "\n"
+    "  --to-crs CRS   transform the coordinates into CRS (an authority code such\n"
+    "                 as EPSG:4326, WKT or PROJJSON), either way\n"
+    "  --rfc7946      shapefile to GeoJSON: transform the coordinates into WGS 84,\n"
+    "                 with no \"crs\" member\n"
     "\n"
     "Features are counted from 1 in the messages. Mixed shape types are refused, as\n"
     "are text of more than 254 bytes, wider integers and values of two kinds in one\n"
@@ -70,18 +80,21 @@ bool isShapefile(const std::string& path) {
 
 // The layer as the FeatureCollection that dump prints, into a file that appears whole or not at
 // all, or onto standard output.
-int shapefileToGeoJson(const std::string& in, const std::string& out) {
+int shapefileToGeoJson(const std::string& in, const std::string& out,
+                       const GeoJsonOptions& options) {
   Warnings warnings;
   std::unique_ptr<kel::format::Layer> layer = openLayer(ShapefilePath::parse(in), warnings);
   if (!layer) return 1;
+  GeoJsonCrs crs = geoJsonCrs(layer->projection(), layer->basePath(), options.toCrs,
+                              options.rfc7946);
   Progress progress;
   std::string step = "writing " + out;
   auto tick = [&](std::int64_t done) { progress.update(step, done, layer->count()); };
-  if (out == "-") return printFeatureCollection(*layer, warnings, false, tick);
+  if (out == "-") return printFeatureCollection(*layer, warnings, false, crs, tick);
 
   WholeFile file(out);
   writeFeatureCollection(
-      *layer, warnings, false, [&](std::string_view text) { file.append(text); }, tick);
+      *layer, warnings, false, crs, [&](std::string_view text) { file.append(text); }, tick);
   progress.clear();
   file.commit();
   return 0;
@@ -90,16 +103,27 @@ int shapefileToGeoJson(const std::string& in, const std::string& out) {
 }  // namespace
 
 int runConvert(const Args& args) {
-  Arguments a =
-      parseArguments(args, {{"split-types"}, {"cut"}, {"wide-integers-as-text"}}, 2, 2, "IN OUT");
+  Arguments a = parseArguments(args,
+                               {{"split-types"},
+                                {"cut"},
+                                {"wide-integers-as-text"},
+                                {"to-crs", 0, true},
+                                {"rfc7946"}},
+                               2, 2, "IN OUT");
   if (a.help) return std::fputs(kUsage, stdout), 0;
+  GeoJsonOptions geoJson = geoJsonOptions(a);
   ShapefileOptions options;
   options.splitTypes = a.has("split-types");
   options.cut = a.has("cut");
   options.wideIntegersAsText = a.has("wide-integers-as-text");
+  options.toCrs = geoJson.toCrs;
   const std::string &in = a.operands[0], &out = a.operands[1];
   try {
     if ((isGeoJson(in) || in == "-") && out != "-" && isShapefile(out)) {
+      if (geoJson.rfc7946) {
+        warn("convert: --rfc7946 is for shapefile to GeoJSON");
+        return 2;
+      }
       geoJsonToShapefile(in, out, options);
       return 0;
     }
@@ -110,7 +134,7 @@ int runConvert(const Args& args) {
             "shapefile");
         return 2;
       }
-      return shapefileToGeoJson(in, out);
+      return shapefileToGeoJson(in, out, geoJson);
     }
   } catch (const std::exception& e) {  // ConvertError, or a file that cannot be written
     return fail(e.what());

@@ -10,7 +10,7 @@ namespace kelshp {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kelshp dump [--raw] PATH\n"
+    "usage: kelshp dump [--raw] [--to-crs CRS | --rfc7946] PATH\n"
     "\n"
     "Writes the whole shapefile as RFC 7946 GeoJSON to standard output: a\n"
     "FeatureCollection with one Feature per record, in file order. Polygon rings are\n"
@@ -23,18 +23,35 @@ constexpr const char* kUsage =
     "Every record's fields become the feature's properties, typed: numbers, true and\n"
     "false, dates as \"YYYY-MM-DD\", text without its padding, null for a blank or\n"
     "starred value. With --raw every value is the text that lies in the file, blanks\n"
-    "kept.\n";
+    "kept.\n"
+    "\n"
+    "The coordinates are as in the file. When its .prj file names a system other\n"
+    "than WGS 84, the collection's \"crs\" member names it as GDAL does\n"
+    "(\"urn:ogc:def:crs:EPSG::2263\"; its WKT when it has no authority code), with a\n"
+    "warning: RFC 7946 readers take every coordinate for WGS 84.\n"
+    "\n"
+    "  --to-crs CRS  transform the coordinates into CRS: an authority code\n"
+    "                (EPSG:4326), WKT or PROJJSON\n"
+    "  --rfc7946     transform them into WGS 84 longitudes and latitudes, with no\n"
+    "                \"crs\" member\n";
 
 }  // namespace
 
 int runDump(const Args& args) {
-  Arguments a = parseArguments(args, {{"raw"}}, 1, 1, "PATH");
+  Arguments a = parseArguments(args, {{"raw"}, {"to-crs", 0, true}, {"rfc7946"}}, 1, 1, "PATH");
   if (a.help) return std::fputs(kUsage, stdout), 0;
+  GeoJsonOptions options = geoJsonOptions(a);
   Warnings warnings;
   std::unique_ptr<kel::format::Layer> layer =
       openLayer(ShapefilePath::parse(a.operands[0]), warnings);
   if (!layer) return 1;
-  return printFeatureCollection(*layer, warnings, a.has("raw"));
+  GeoJsonCrs crs;
+  try {
+    crs = geoJsonCrs(layer->projection(), layer->basePath(), options.toCrs, options.rfc7946);
+  } catch (const ProjectionError& e) {
+    return fail(e.what());
+  }
+  return printFeatureCollection(*layer, warnings, a.has("raw"), crs);
 }
 
 }  // namespace kelshp

@@ -77,8 +77,8 @@ std::string json(const format::Value& value) {
 // Writes the layer's features, one a record.
 class Dump {
  public:
-  Dump(format::Layer& layer, Warnings& warnings, bool raw)
-      : layer_(layer), warnings_(warnings), raw_(raw) {
+  Dump(format::Layer& layer, Warnings& warnings, bool raw, Reprojection* reprojection)
+      : layer_(layer), warnings_(warnings), raw_(raw), reprojection_(reprojection) {
     if (format::TableReader* table = layer.table()) {
       // A repeated name keeps its first value.
       for (std::size_t c = 0; c < table->columns().size(); ++c) {
@@ -97,6 +97,15 @@ class Dump {
     } else {
       Geometry g = kel::geojson::geometryOf(view_);
       why = kel::geojson::whyInvalid(g);
+      if (why.empty() && reprojection_ != nullptr) {
+        try {
+          reprojection_->apply(g);
+        } catch (const std::exception& e) {
+          why = e.what();
+          warn(layer_.basePath() + ".shp: record " + std::to_string(i + 1) + ": " + why +
+               "; its geometry is written as null");
+        }
+      }
       if (!g.grouped) {
         warn(layer_.basePath() + ".shp: record " + std::to_string(i + 1) +
              ": ring grouping stopped at its budget; the holes left stand as polygons");
@@ -141,6 +150,7 @@ class Dump {
   format::Layer& layer_;
   Warnings& warnings_;
   bool raw_;
+  Reprojection* reprojection_;
   std::vector<std::pair<std::string, std::size_t>> columns_;  // JSON name and column
   format::ShapeView view_;
 };
@@ -148,10 +158,16 @@ class Dump {
 }  // namespace
 
 void writeFeatureCollection(format::Layer& layer, Warnings& warnings, bool raw,
+                            const GeoJsonCrs& crs,
                             const std::function<void(std::string_view)>& sink,
                             const std::function<void(std::int64_t)>& progress) {
-  Dump dump(layer, warnings, raw);
-  sink(R"({"type":"FeatureCollection","features":[)");
+  Dump dump(layer, warnings, raw, crs.reprojection.get());
+  sink(R"({"type":"FeatureCollection",)");
+  if (!crs.member.empty()) {
+    sink(R"("crs":{"type":"name","properties":{"name":)" + jsonString(kel::toUtf16(crs.member)) +
+         "}},");
+  }
+  sink(R"("features":[)");
   for (std::int64_t i = 0; i < layer.count(); ++i) {
     sink((i > 0 ? ",\n" : "\n") + dump.feature(i));
     if (progress) progress(i + 1);
@@ -160,9 +176,10 @@ void writeFeatureCollection(format::Layer& layer, Warnings& warnings, bool raw,
 }
 
 int printFeatureCollection(format::Layer& layer, Warnings& warnings, bool raw,
+                           const GeoJsonCrs& crs,
                            const std::function<void(std::int64_t)>& progress) {
   writeFeatureCollection(
-      layer, warnings, raw,
+      layer, warnings, raw, crs,
       [](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }, progress);
   return std::fflush(stdout) == 0 ? 0 : fail("standard output: write failed");
 }

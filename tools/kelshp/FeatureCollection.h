@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "Layers.h"
+#include "Projection.h"
 #include "kel/format/Layer.h"
 
 namespace kelshp {
@@ -12,15 +13,18 @@ namespace kelshp {
 // Writes a layer as an RFC 7946 FeatureCollection, the text that `dump` prints: one Feature per
 // record in file order, its geometry (Z as the third coordinate, M in "measures", null for a null
 // shape and for a record that cannot be read or shown, "kelshp:invalid" saying why) and its fields
-// as typed properties, or with `raw` as the text that lies in the table. The text goes to `sink`
+// as typed properties, or with `raw` as the text that lies in the table; the coordinates go as
+// `crs` says, which names their system in the "crs" member. The text goes to `sink`
 // a feature at a time; `progress`, when given, hears how many records are done after each.
 void writeFeatureCollection(kel::format::Layer& layer, Warnings& warnings, bool raw,
+                            const GeoJsonCrs& crs,
                             const std::function<void(std::string_view)>& sink,
                             const std::function<void(std::int64_t)>& progress = {});
 
 // The same on standard output; the exit status: 0, or 1 when standard output fails (said on
 // standard error).
 int printFeatureCollection(kel::format::Layer& layer, Warnings& warnings, bool raw,
+                           const GeoJsonCrs& crs,
                            const std::function<void(std::int64_t)>& progress = {});
 
 }  // namespace kelshp

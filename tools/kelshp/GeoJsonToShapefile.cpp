@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "GeoJsonFeatures.h"
+#include "Projection.h"
 #include "Tool.h"
 #include "kel/format/LayerFiles.h"
 #include "kel/format/LayerWriter.h"
@@ -20,11 +21,6 @@ namespace plan = kel::plan;
 
 // The file name suffix of each family's layer with --split-types.
 constexpr const char* kSuffix[plan::kFamilies] = {"null", "point", "multipoint", "line", "polygon"};
-
-// RFC 7946 coordinates are longitudes and latitudes on WGS 84.
-constexpr const char* kWgs84 =
-    "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137.0,"
-    "298.257223563]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
 
 class GeometryError : public std::runtime_error {
  public:
@@ -216,12 +212,6 @@ bool readFeature(const std::string& in, const Feature& feature, plan::Geometry& 
   }
 }
 
-bool isWgs84(const std::string& crs) {
-  auto endsWith = [&](std::string_view end) { return crs.ends_with(end); };
-  return endsWith(":CRS84") || endsWith("::4326") || crs == "EPSG:4326" ||
-         (crs.find("EPSG") != std::string::npos && endsWith(":4326"));
-}
-
 // OUT without ".shp", and the extension to give each layer's path.
 std::pair<std::string, std::string> splitExtension(const std::string& out) {
   if (format::LayerFiles::endsInShp(out)) {
@@ -244,6 +234,7 @@ void geoJsonToShapefile(const std::string& path, const std::string& out,
   planOptions.splitTypes = options.splitTypes;
   plan::LayerPlanner planner(planOptions);
   bool beyondZ = false;
+  bool degrees = true;  // whether every coordinate can be a longitude and latitude
 
   // First the shape types and the columns.
   CollectionInfo info;
@@ -252,6 +243,9 @@ void geoJsonToShapefile(const std::string& path, const std::string& out,
         in, *file,
         [&](const Feature& feature) {
           beyondZ = readFeature(in, feature, geometry) || beyondZ;
+          for (std::size_t i = 0; i < geometry.size() && degrees; ++i) {
+            degrees = canBeDegrees(geometry.x[i], geometry.y[i]);
+          }
           planner.survey(geometry, feature.values);
         },
         progress, "reading " + in);
@@ -280,12 +274,8 @@ void geoJsonToShapefile(const std::string& path, const std::string& out,
 
   format::WriteOptions writeOptions;
   writeOptions.cut = options.cut;
-  if (!info.crsMember || (info.crs && isWgs84(*info.crs))) {
-    writeOptions.projection = kWgs84;
-  } else {
-    warn(in + ": the coordinates are in the system that its \"crs\" member names" +
-         (info.crs ? " (" + *info.crs + ")" : std::string()) + "; no .prj file is written");
-  }
+  ShapefileCrs crs = shapefileCrs(in, info.crsMember, info.crs, degrees, options.toCrs);
+  writeOptions.projection = crs.prj;
 
   std::unique_ptr<format::LayerWriter> writers[plan::kFamilies];
   auto [base, extension] = splitExtension(out);
@@ -306,6 +296,13 @@ void geoJsonToShapefile(const std::string& path, const std::string& out,
       in, *file,
       [&](const Feature& feature) {
         readFeature(in, feature, geometry);
+        if (crs.reprojection) {
+          try {
+            crs.reprojection->apply(geometry.x, geometry.y);
+          } catch (const std::exception& e) {
+            throw ConvertError(featurePrefix(in, feature.index) + e.what());
+          }
+        }
         auto f = static_cast<int>(options.splitTypes ? plan::familyOf(geometry.kind)
                                                      : plan::Family::Null);
         format::LayerWriter* writer = writers[f].get();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace kelshp {
@@ -8,6 +9,7 @@ struct ShapefileOptions {
   bool splitTypes = false;          // one layer per kind of geometry rather than a refusal of a mix
   bool cut = false;                 // text longer than a column holds is cut rather than refused
   bool wideIntegersAsText = false;  // integers wider than 18 characters make text columns
+  std::optional<std::string> toCrs;  // the system to transform the coordinates into
 };
 
 // Writes the GeoJSON FeatureCollection in the file `in` (standard input for "-") as the shapefile

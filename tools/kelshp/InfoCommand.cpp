@@ -2,6 +2,7 @@
 
 #include "Layers.h"
 #include "Output.h"
+#include "Projection.h"
 #include "Tool.h"
 
 namespace kelshp {
@@ -15,8 +16,9 @@ constexpr const char* kUsage =
     "\n"
     "Prints a shapefile's shape type, record count, whole-file extents (and Z and M\n"
     "ranges, for the types that have them), the encoding of its text, whether it has\n"
-    "a .prj file, and its columns (name, type, width, precision). PATH is a directory\n"
-    "plus name, with or without .shp.\n";
+    "a .prj file and the coordinate reference system it describes (its name, and\n"
+    "its authority code when PROJ identifies it), and its columns (name, type,\n"
+    "width, precision). PATH is a directory plus name, with or without .shp.\n";
 
 std::string columnTypeName(std::uint8_t letter) {
   std::string_view name = format::columnTypeName(letter);
@@ -48,7 +50,8 @@ int runInfo(const Args& args) {
     std::printf("  m range     %s - %s\n", number(h.mMin).c_str(), number(h.mMax).c_str());
   }
   std::printf("  encoding    %s\n", layer->encoding().c_str());
-  std::printf("  projection  %s\n", layer->projection() ? ".prj file" : "none");
+  const std::optional<std::string>& prj = layer->projection();
+  std::printf("  projection  %s\n", prj ? visible(describePrj(*prj)).c_str() : "none");
   format::TableReader* table = layer->table();
   std::size_t columns = table ? table->columns().size() : 0;
   std::printf("  columns     %zu\n", columns);

@@ -9,6 +9,7 @@
 #include "Output.h"
 #include "Tool.h"
 #include "kel/geojson/Geometry.h"
+#include "kel/runtime/Text.h"
 
 namespace kelshp {
 
@@ -25,7 +26,8 @@ constexpr const char* kUsage =
     "\n"
     "Draws the shapes of a shapefile as an SVG picture fitted to the file's extents,\n"
     "north up: polygons and patches filled with their holes left open, lines\n"
-    "stroked, points as dots. The picture is PIXELS wide (default 800).\n";
+    "stroked, points as dots. The picture is PIXELS wide (default 800); its file's\n"
+    "name ends in .svg.\n";
 
 // Maps map coordinates onto the picture: the extents fitted into the width with a margin,
 // centred, y pointing up. Extents that are empty, inverted or not finite draw as one point.
@@ -117,6 +119,9 @@ int runRender(const Args& args) {
   if (a.help) return std::fputs(kUsage, stdout), 0;
   if (!a.has("output")) throw UsageError("-o FILE.svg names the picture to write");
   const std::string& output = a.given.at("output");
+  if (!kel::asciiLower(output).ends_with(".svg")) {
+    throw UsageError("the picture is SVG, and '" + output + "' does not end in .svg");
+  }
   double width = a.number("width", 50, 100000, 800);
   ShapefilePath path = ShapefilePath::parse(a.operands[0]);
   Warnings warnings;
