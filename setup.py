@@ -66,7 +66,7 @@ setup(
     cmdclass={"build_ext": build_ext},
     packages=["kelshapelib-stubs"],
     package_dir={"kelshapelib-stubs": "python/kelshapelib-stubs"},
-    package_data={"kelshapelib-stubs": ["__init__.pyi"]},
+    package_data={"kelshapelib-stubs": ["__init__.pyi", "dask.pyi"]},
     # Not build/, which is CMake's.
     options={"build": {"build_base": "build-python"}},
     zip_safe=False,

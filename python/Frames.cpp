@@ -57,7 +57,7 @@ def read_arrays(path, columns=None, bbox=None, where=None, rows=None, skip_geome
       the file holds them, not grouped); "geometry_offsets": int64, record i's parts are
       geometry_offsets[i] to geometry_offsets[i + 1] (none for a null shape).
     - "shape_types": int32, each record's shape type code (0 for a null shape).
-    - "shape_type", "crs_wkt", "encoding": the layer's, as a Reader gives them.
+    - "shape_type", "crs", "crs_wkt", "encoding": the layer's, as a Reader gives them.
 
     columns names the columns to read (all when None), rows the records (None for all, an int
     for the first that many, or a slice or range); skip_geometry leaves the geometry arrays out;
@@ -66,7 +66,7 @@ def read_arrays(path, columns=None, bbox=None, where=None, rows=None, skip_geome
         got = _selected(reader, columns, rows, "none" if skip_geometry else "arrays", False, bbox,
                         where)
         got["columns"] = {name: (values, nulls) for name, _, values, nulls in got["columns"]}
-        got.update(shape_type=reader.shape_type, crs_wkt=reader.crs_wkt,
+        got.update(shape_type=reader.shape_type, crs=reader.crs, crs_wkt=reader.crs_wkt,
                    encoding=reader.encoding)
     return got
 
@@ -102,13 +102,13 @@ def read_dataframe(path, columns=None, bbox=None, where=None, rows=None, skip_ge
     the columns, dtypes and values geopandas.read_file gives: N and F columns as int64, or as
     float64 with NaN where a field holds no value; text, dates ("YYYY-MM-DD") and logical values
     (their letter) as str, NaN where there is none; a column with no value at all as None
-    objects. The geometries are shapely's, made from WKB in bulk, the CRS the .prj file's.
+    objects. The geometries are shapely's, made from WKB in bulk; the CRS is the reader's crs.
     Arguments as read_arrays'."""
     import pandas
     with open(path, encoding=encoding) as reader:
         got = _selected(reader, columns, rows, "none" if skip_geometry else "wkb", True, bbox,
                         where)
-        crs_wkt = reader.crs_wkt
+        crs = reader.crs
     data = {name: _read_file_column(kind, values, nulls)
             for name, kind, values, nulls in got["columns"]}
     n = len(got["wkb"]) if "wkb" in got else len(next(iter(data.values()), ()))
@@ -116,7 +116,7 @@ def read_dataframe(path, columns=None, bbox=None, where=None, rows=None, skip_ge
     if skip_geometry:
         return frame
     import geopandas
-    return geopandas.GeoDataFrame(frame, geometry=_from_wkb(got["wkb"], crs_wkt), crs=crs_wkt)
+    return geopandas.GeoDataFrame(frame, geometry=_from_wkb(got["wkb"], crs), crs=crs)
 
 
 def _from_wkb(wkb, crs=None):
@@ -186,15 +186,15 @@ def _frame_column(series):
 
 
 def write_dataframe(frame, path, shape_type=None, encoding="utf-8", crs_wkt=None, cut=False,
-                    wide_integers_as_text=False):
-    """write_dataframe(frame, path, shape_type=None, encoding="utf-8", crs_wkt=None, cut=False, wide_integers_as_text=False) -> int
+                    wide_integers_as_text=False, crs=None):
+    """write_dataframe(frame, path, shape_type=None, encoding="utf-8", crs_wkt=None, cut=False, wide_integers_as_text=False, crs=None) -> int
 
     Writes a geopandas.GeoDataFrame (or a pandas.DataFrame, whose rows have no geometry) as a
     new layer at path, all of it or, on any error, none of it; returns the number of records.
     The geometries go as WKB and the columns as numpy arrays, planned as kelshapelib.write plans
     features: the same shape type, columns, names and refusals (NaN, None and NaT are no
-    value). The .prj file is crs_wkt when given, else the frame's CRS in the ESRI dialect of
-    WKT. Other arguments as write's."""
+    value). The .prj file is crs_wkt or crs when given, else the frame's CRS, in the ESRI dialect
+    of WKT. Other arguments as write's."""
     geometry = getattr(frame, "_geometry_column_name", None)
     if geometry is not None and geometry not in frame.columns:
         geometry = None
@@ -208,9 +208,9 @@ def write_dataframe(frame, path, shape_type=None, encoding="utf-8", crs_wkt=None
         series = frame[geometry]
         wkb = [None if g is None or g.is_empty else g.wkb for g in series.values.data] \
             if hasattr(series.values, "data") else [None if g is None else g.wkb for g in series]
-        if crs_wkt is None and getattr(frame, "crs", None) is not None:
-            crs_wkt = frame.crs.to_wkt("WKT1_ESRI")
-    writer = Writer(path, shape_type, None, encoding, crs_wkt, cut, wide_integers_as_text)
+        if crs_wkt is None and crs is None:
+            crs = getattr(frame, "crs", None)
+    writer = Writer(path, shape_type, None, encoding, crs_wkt, cut, wide_integers_as_text, crs)
     writer._write_frame(wkb, names, [_frame_column(frame[name]) for name in names])
     return len(frame)
 )py";
@@ -296,7 +296,7 @@ def to_geodataframe(partition, crs=None):
     """to_geodataframe(partition, crs=None) -> Any
 
     A partition (or any frame with a "geometry" column of WKB) as a geopandas.GeoDataFrame,
-    its geometries made in bulk; crs as geopandas takes it (a reader's crs_wkt)."""
+    its geometries made in bulk; crs as geopandas takes it (a reader's crs)."""
     import geopandas
     frame = partition.drop(columns="geometry")
     geometry = kelshapelib._from_wkb(partition["geometry"].to_numpy(), crs)

@@ -1,6 +1,9 @@
 """kelshapelib.dask on a local cluster of two worker processes: many small layers and one large
 one read in partitions give what one process reads."""
 
+import subprocess
+import sys
+
 import numpy
 import pandas
 import pytest
@@ -8,6 +11,7 @@ from dask.distributed import Client, LocalCluster
 
 import kelshapelib as kel
 import kelshapelib.dask
+from support import SOURCE
 
 FIELDS = [("NUM", "N", 9), ("AMOUNT", "N", 12, 2), ("DAY", "D"), ("FLAG", "L"), ("NAME", "C", 8)]
 
@@ -71,3 +75,14 @@ def test_partitions_on_two_workers_read_what_one_process_reads(tmp_path, client,
     first = kelshapelib.dask.to_geodataframe(frame.get_partition(0).compute())
     assert list(first.geometry[:8].to_wkb()) == list(
         kel.read_dataframe(paths[0], rows=8).geometry.to_wkb())
+
+
+def test_the_worked_example_of_the_docs_runs(tmp_path):
+    page = (SOURCE / "doc" / "dask.md").read_text()
+    (tmp_path / "example.py").write_text(page.split("```python\n")[1].split("```")[0])
+    printed = subprocess.run([sys.executable, "example.py"], cwd=tmp_path, check=True,
+                             capture_output=True, text=True).stdout.split("\n")
+    rain = pandas.concat([kel.read_dataframe(tmp_path / f"rain{k}.shp", skip_geometry=True).RAIN
+                          for k in range(10)])
+    assert (printed[0], float(printed[1])) == ("20", pytest.approx(rain.mean()))
+    assert printed[2].split()[0] == str((rain > 20).sum())

@@ -37,3 +37,11 @@ def test_a_typed_script_passes_and_wrong_calls_do_not(tmp_path):
     lines = result.stdout.splitlines()
     for number, expected in enumerate(wrong.values(), start=2):
         assert any(f"script.py:{number}:" in l and expected in l for l in lines), result.stdout
+
+def test_the_dask_stubs_name_what_kelshapelib_dask_has():
+    import ast
+    import kelshapelib.dask
+    stub = ast.parse((STUBS.parent / "dask.pyi").read_text())
+    assert {n.name for n in stub.body if isinstance(n, ast.FunctionDef)} == {
+        name for name, value in vars(kelshapelib.dask).items()
+        if not name.startswith("_") and getattr(value, "__module__", "") == "kelshapelib.dask"}
