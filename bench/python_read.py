@@ -109,17 +109,24 @@ def kel_dataframe(path):
     return kel.read_dataframe(path)
 
 
+def kel_wkb(path):
+    """What GDAL's Arrow stream gives: the columns as numpy arrays and the WKB of each record."""
+    with kel.open(path) as reader:
+        return reader._columns(None, 0, len(reader), "wkb", False)
+
+
 def peak_memory(path):
-    """In a process of its own: the growth of its peak resident memory while it reads the frame,
-    and the frame's own size (its columns deep, and its geometries' coordinates as WKB), in MB."""
+    """In a process of its own, in MB: how far its resident memory rose while it read the frame,
+    and how much of it the frame holds once read. (VmHWM: a child's getrusage peak starts at its
+    parent's.)"""
     script = f"""
-import json, resource, geopandas, numpy, pandas, shapely, kelshapelib
-before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+import json, geopandas, numpy, pandas, shapely, kelshapelib
+def status(key):
+    with open("/proc/self/status") as f:
+        return next(int(l.split()[1]) for l in f if l.startswith(key + ":"))
+before = status("VmRSS")
 frame = kelshapelib.read_dataframe({str(path)!r})
-grown = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before
-own = frame.drop(columns="geometry").memory_usage(deep=True).sum() / 1024 + sum(
-    len(g.wkb) + 16 for g in frame.geometry if g is not None) / 1024
-print(json.dumps([grown / 1024, own / 1024]))
+print(json.dumps([(status("VmHWM") - before) / 1024, (status("VmRSS") - before) / 1024]))
 """
     out = subprocess.run([sys.executable, "-c", script], check=True, capture_output=True,
                          text=True).stdout
@@ -156,11 +163,12 @@ def frames_report(folder, repeat):
         ours = median(repeat, lambda: kel_dataframe(path))
         theirs = median(max(1, repeat // 2), lambda: geopandas.read_file(path))
         arrow = median(repeat, lambda: gdal_arrow(path))
+        wkb = median(repeat, lambda: kel_wkb(path))
         grown, own = peak_memory(path)
         print(f"{name} into a GeoDataFrame: read_dataframe {ours:.3f} s, read_file {theirs:.3f} s "
               f"({ours / theirs:.2f}x), GDAL GetArrowStreamAsNumPy {arrow:.3f} s "
-              f"({ours / arrow:.2f}x); peak memory {grown:.0f} MB for a frame of {own:.0f} MB "
-              f"({grown / own:.2f}x)")
+              f"({ours / arrow:.2f}x; the same columns and WKB {wkb:.3f} s, {wkb / arrow:.2f}x); "
+              f"peak memory {grown:.0f} MB for a frame that holds {own:.0f} MB ({grown / own:.2f}x)")
     frame = kel.read_dataframe(w2)
     ours = median(repeat, lambda: kel.write_dataframe(frame, folder / "w2_kel.shp"))
     theirs = median(max(1, repeat // 2), lambda: frame.to_file(folder / "w2_gpd.shp"))

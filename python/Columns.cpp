@@ -221,6 +221,7 @@ py::dict readColumns(format::Layer& layer, std::vector<format::Finding>& pending
     }
   }
   py::dict out;
+  out["count"] = n;
   out["columns"] = described;
   if (wkb) out["wkb"] = geometries;
   if (ragged) {

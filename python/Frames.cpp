@@ -104,52 +104,73 @@ def read_dataframe(path, columns=None, bbox=None, where=None, rows=None, skip_ge
     (their letter) as str, NaN where there is none; a column with no value at all as None
     objects. The geometries are shapely's, made from WKB in bulk; the CRS is the reader's crs.
     Arguments as read_arrays'."""
+    import numpy
     import pandas
     with open(path, encoding=encoding) as reader:
-        got = _selected(reader, columns, rows, "none" if skip_geometry else "wkb", True, bbox,
-                        where)
+        got = _selected(reader, columns, rows, "none", True, bbox, where)
         crs = reader.crs
+        if not skip_geometry:
+            # The geometries a few thousand at a time: their WKB and the geometries made of it
+            # are not all held at once.
+            start, stop = _row_range(rows, len(reader))
+            geometries = [_geometries(reader._columns([], k, min(k + _CHUNK, stop), "wkb",
+                                                      False)["wkb"])
+                          for k in range(start, stop, _CHUNK)]
     data = {name: _read_file_column(kind, values, nulls)
             for name, kind, values, nulls in got["columns"]}
-    n = len(got["wkb"]) if "wkb" in got else len(next(iter(data.values()), ()))
-    frame = pandas.DataFrame(data, index=pandas.RangeIndex(n), columns=list(data))
+    frame = pandas.DataFrame(data, index=pandas.RangeIndex(got["count"]), columns=list(data))
     if skip_geometry:
         return frame
     import geopandas
-    return geopandas.GeoDataFrame(frame, geometry=_from_wkb(got["wkb"], crs), crs=crs)
+    geometry = geopandas.GeoSeries(geopandas.array.GeometryArray(
+        numpy.concatenate(geometries) if geometries else numpy.empty(0, dtype=object)), crs=crs)
+    return geopandas.GeoDataFrame(frame, geometry=geometry, crs=crs)
 
 
-def _from_wkb(wkb, crs=None):
-    """A GeoSeries of WKB bytes (None for no geometry) in bulk: shapely 2's from_wkb, else one
-    geometry at a time as fast as shapely 1 makes them."""
-    import geopandas
+_CHUNK = 4096
+
+
+def _geometries(wkb):
+    """An object array of the geometries of WKB bytes (None for none), made in bulk: by shapely
+    2's from_wkb, else one at a time as fast as shapely 1 makes them."""
     import numpy
     import shapely
     if hasattr(shapely, "from_wkb"):
-        made = shapely.from_wkb(wkb)
-    else:
-        make = _shapely1_factory()
-        made = numpy.fromiter((None if b is None else make(b) for b in wkb), dtype=object,
-                              count=len(wkb))
-    return geopandas.GeoSeries(geopandas.array.GeometryArray(made), crs=crs)
+        return shapely.from_wkb(wkb)
+    make = _shapely1_factory()
+    return numpy.fromiter((None if b is None else make(b) for b in wkb), dtype=object,
+                          count=len(wkb))
+
+
+def _from_wkb(wkb, crs=None):
+    """A GeoSeries of WKB bytes."""
+    import geopandas
+    return geopandas.GeoSeries(geopandas.array.GeometryArray(_geometries(wkb)), crs=crs)
 
 
 def _shapely1_factory():
     """A function that makes a shapely 1.8 geometry of WKB that _columns wrote. Measured on
     points, the public ways take 14 us (shapely.wkb.loads, geopandas.array.from_wkb) to 17 us (a
     WKBReader) a geometry; shapely's own factory asks GEOS for the type and Z and imports its
-    class each time. Here the WKB's header tells both, and GEOS is asked once: 5 us."""
+    class each time. Here the WKB's header tells both, and GEOS is asked once: 5 us. A GEOS reader
+    holds its input while it reads, and ctypes lets go of the GIL: each thread has its own."""
+    if _made:
+        return _made[0]
+    import threading
     from shapely import geometry
     from shapely.geometry.base import BaseGeometry
     from shapely.geos import lgeos
     classes = {1: geometry.Point, 2: geometry.LineString, 3: geometry.Polygon,
                4: geometry.MultiPoint, 5: geometry.MultiLineString, 6: geometry.MultiPolygon}
-    reader = lgeos.GEOSWKBReader_create()
     read = lgeos._lgeos.GEOSWKBReader_read_r
     handle = lgeos.geos_handle
     new = BaseGeometry.__new__
+    local = threading.local()
 
     def make(b):
+        reader = getattr(local, "reader", None)
+        if reader is None:
+            reader = local.reader = lgeos.GEOSWKBReader_create()
         g = read(handle, reader, b, len(b))
         if not g:
             raise ValueError("GEOS cannot read the WKB")
@@ -159,7 +180,11 @@ def _shapely1_factory():
         ob.__dict__.update(__geom__=g, __p__=None, _ndim=3 if code >> 31 else 2,
                            _is_empty=False)
         return ob
+    _made.append(make)
     return make
+
+
+_made = []
 
 
 def _frame_column(series):
@@ -205,9 +230,7 @@ def write_dataframe(frame, path, shape_type=None, encoding="utf-8", crs_wkt=None
     if geometry is None:
         wkb = [None] * len(frame)
     else:
-        series = frame[geometry]
-        wkb = [None if g is None or g.is_empty else g.wkb for g in series.values.data] \
-            if hasattr(series.values, "data") else [None if g is None else g.wkb for g in series]
+        wkb = [None if g is None or g.is_empty else g.wkb for g in frame[geometry]]
         if crs_wkt is None and crs is None:
             crs = getattr(frame, "crs", None)
     writer = Writer(path, shape_type, None, encoding, crs_wkt, cut, wide_integers_as_text, crs)

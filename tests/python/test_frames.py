@@ -53,6 +53,10 @@ def test_read_dataframe_is_read_file_and_write_dataframe_gives_it_back(layer_pat
     with warnings.catch_warnings():
         warnings.simplefilter("error", kel.FormatWarning)  # none of these files is irregular
         ours = kel.read_dataframe(path)
+    pandas.testing.assert_frame_equal(
+        kel.read_dataframe(path, skip_geometry=True),
+        geopandas.read_file(path, encoding=encoding, ignore_geometry=True), check_exact=True,
+        check_index_type=False)
     multipatch = layer.endswith("multipatch")
     assert_same_frame(ours, theirs, layer, as_polygons if multipatch else exactly)
     if len(theirs) == 0 or multipatch:  # GDAL writes no MultiPatch
