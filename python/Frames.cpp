@@ -171,6 +171,8 @@ def _shapely1_factory():
         reader = getattr(local, "reader", None)
         if reader is None:
             reader = local.reader = lgeos.GEOSWKBReader_create()
+        if type(b) is not bytes:
+            raise TypeError(f"a geometry is WKB bytes or None, not {type(b).__name__}")
         g = read(handle, reader, b, len(b))
         if not g:
             raise ValueError("GEOS cannot read the WKB")
@@ -185,6 +187,32 @@ def _shapely1_factory():
 
 
 _made = []
+
+
+def _wkb_of(geometries):
+    """The WKB of each geometry, None for None: shapely 2's to_wkb, else one GEOS writer a
+    thread (shapely 1.8's .wkb makes one a geometry, which takes twice the time)."""
+    import numpy
+    import shapely
+    geometries = numpy.asarray(geometries, dtype=object)
+    if hasattr(shapely, "to_wkb"):
+        return list(shapely.to_wkb(geometries, output_dimension=3))
+    if not _writers:
+        import threading
+        from shapely.geos import WKBWriter, lgeos
+        local = threading.local()
+
+        def write(g):
+            writer = getattr(local, "writer", None)
+            if writer is None:
+                writer = local.writer = WKBWriter(lgeos)
+            return writer.write(g)
+        _writers.append(write)
+    write = _writers[0]
+    return [None if g is None else write(g) for g in geometries]
+
+
+_writers = []
 
 
 def _frame_column(series):
@@ -230,7 +258,7 @@ def write_dataframe(frame, path, shape_type=None, encoding="utf-8", crs_wkt=None
     if geometry is None:
         wkb = [None] * len(frame)
     else:
-        wkb = [None if g is None or g.is_empty else g.wkb for g in frame[geometry]]
+        wkb = _wkb_of(frame[geometry].values)
         if crs_wkt is None and crs is None:
             crs = getattr(frame, "crs", None)
     writer = Writer(path, shape_type, None, encoding, crs_wkt, cut, wide_integers_as_text, crs)
