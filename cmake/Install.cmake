@@ -22,6 +22,9 @@ install(FILES ${PROJECT_BINARY_DIR}/kelShapeLibConfig.cmake
 # The prefix as seen from the .pc file's folder, so that the installed tree may move.
 file(RELATIVE_PATH KEL_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" KEL_PC_TO_PREFIX "${KEL_PC_TO_PREFIX}")
+if(KEL_WITH_ZIP)
+  set(KEL_ZIP_LIBS -lzip)
+endif()
 configure_file(cmake/kelshape.pc.in ${PROJECT_BINARY_DIR}/kelshape.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/kelshape.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT development)
@@ -36,6 +39,9 @@ set(CPACK_COMPONENTS_ALL runtime development tools)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libkelshape${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libc6, libstdc++6")
+if(KEL_WITH_ZIP)
+  string(APPEND CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS ", libzip4")
+endif()
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libkelshape-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS

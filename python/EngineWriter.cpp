@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "kel/archive/Archive.h"
 #include "kel/format/DbaseFile.h"
 #include "kel/format/LayerFiles.h"
 #include "kel/format/LayerWriter.h"
@@ -150,6 +151,14 @@ class Writer {
   Writer(py::handle path, py::handle shapeType, py::handle fields, py::handle encoding,
          py::handle crsWkt, bool cut, bool wideIntegersAsText) {
     path_ = pathOf(path);
+    if (kel::archive::endsInZip(path_)) {
+      // The layer is written beside the archive and packed into it at close().
+      try {
+        path_ = draft_.emplace(path_).layerPath();
+      } catch (const format::WriteError& e) {
+        raise(e);
+      }
+    }
     options_.encoding = encodingOf(encoding, true);
     options_.cut = cut;
     wideIntegersAsText_ = wideIntegersAsText;
@@ -231,7 +240,10 @@ class Writer {
       if (!w) return;
       try {
         w->close();
+        if (draft_) draft_->commit();
+        draft_.reset();
       } catch (const format::WriteError& e) {
+        draft_.reset();
         raise(e);
       }
     });
@@ -239,6 +251,7 @@ class Writer {
   void abandon() {
     locked([&] {
       writer_.reset();
+      draft_.reset();
       if (planned()) held_ = py::list(), closed_ = true;
     });
   }
@@ -858,6 +871,7 @@ class Writer {
     throw Refusal{"a " + typeName(v) + " has no column type", {}, name};
   }
 
+  std::optional<kel::archive::ArchiveDraft> draft_;  // a .zip's: outlives the writer
   std::unique_ptr<format::LayerWriter> writer_;
   std::string path_;
   format::WriteOptions options_;
@@ -895,7 +909,8 @@ Writes a shapefile layer through the format engine: path names the .shp file, wi
 its extension; shape_type is a ShapeType, a name ("PolygonZ") or a code; fields are (name, type,
 width, decimals) tuples, type C, N, F, L or D (width may be left off for L and D, decimals for
 0), or a Reader's fields. The table's text is in `encoding`, which the .cpg file names; crs_wkt
-becomes the .prj file.
+becomes the .prj file. A path ending in .zip writes a new zip archive holding the layer, named
+as the archive without .zip, which replaces any old one whole at close().
 
 Given both shape_type and fields, the writer writes each record as it comes. Without either, it
 holds the records until close(), then plans the layer from them as kelshapelib.write says (the

@@ -8,6 +8,7 @@
 #include "Output.h"
 #include "Progress.h"
 #include "Tool.h"
+#include "kel/archive/Archive.h"
 #include "kel/runtime/Text.h"
 
 namespace kelshp {
@@ -20,7 +21,8 @@ constexpr const char* kUsage =
     "Converts a shapefile to GeoJSON or GeoJSON to a shapefile; the extensions tell\n"
     "which way (letter case ignored):\n"
     "\n"
-    "  IN.shp -> OUT.geojson, OUT.json or - (standard output): the FeatureCollection\n"
+    "  IN.shp, IN.zip or IN.zip/inner/name.shp (a layer in a zip archive) ->\n"
+    "    OUT.geojson, OUT.json or - (standard output): the FeatureCollection\n"
     "    that 'kelshp dump' prints. The file is written whole under a temporary name\n"
     "    and then renamed, or not at all.\n"
     "\n"
@@ -40,6 +42,8 @@ constexpr const char* kUsage =
     "    A name longer than 10 bytes, or one taken (letter case ignored), is cut to 10,\n"
     "    or to 8 with _1 to _9 or 10 to 99 after it, as GDAL does, and said. The old\n"
     "    layer of that name is replaced only when the whole layer is written.\n"
+    "    OUT.zip: the layer (or, with --split-types, the layers) in a new zip\n"
+    "    archive, named as the archive without .zip, which replaces any old one whole.\n"
     "\n"
     "Features are counted from 1 in the messages. Mixed shape types are refused, as\n"
     "are text of more than 254 bytes, wider integers and values of two kinds in one\n"
@@ -65,7 +69,8 @@ bool isGeoJson(const std::string& path) {
 
 bool isShapefile(const std::string& path) {
   std::string name = path.substr(path.find_last_of('/') + 1);
-  return endsWith(path, u".shp") || (!name.empty() && name.find('.') == std::string::npos);
+  return endsWith(path, u".shp") || (!name.empty() && name.find('.') == std::string::npos) ||
+         kel::archive::archiveOf(path).has_value();
 }
 
 // The layer as the FeatureCollection that dump prints, into a file that appears whole or not at
@@ -100,7 +105,13 @@ int runConvert(const Args& args) {
   const std::string &in = a.operands[0], &out = a.operands[1];
   try {
     if ((isGeoJson(in) || in == "-") && out != "-" && isShapefile(out)) {
-      geoJsonToShapefile(in, out, options);
+      if (kel::archive::endsInZip(out)) {
+        kel::archive::ArchiveDraft draft(out);
+        geoJsonToShapefile(in, draft.layerPath(), options);
+        draft.commit();
+      } else {
+        geoJsonToShapefile(in, out, options);
+      }
       return 0;
     }
     if (isShapefile(in) && (out == "-" || isGeoJson(out))) {
