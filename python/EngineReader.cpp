@@ -340,10 +340,10 @@ class Reader {
          py::handle prj, py::handle cpg) {
     const bool given = !shp.is_none() || !shx.is_none() || !dbf.is_none() || !prj.is_none() ||
                        !cpg.is_none();
-    if (path.is_none() == given || (given && shp.is_none())) {
+    if (path.is_none() != given || (given && shp.is_none())) {
       throw py::type_error(
-          "open() takes a path, or the files as shp= (required), shx=, dbf=, prj= and cpg=, not "
-          "both");
+          "open() takes either a path or the files as shp= (required), shx=, dbf=, prj= and "
+          "cpg=");
     }
     format::OpenOptions options;
     if (!encoding.is_none()) options.encoding = encodingOf(encoding, false);
