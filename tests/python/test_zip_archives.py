@@ -135,7 +135,8 @@ def gdal_names(path):
 
 
 def write_with_writer(out, tmp):
-    with kel.open(NC) as source, kel.Writer(out, source.shape_type, source.fields) as w:
+    with kel.open(NC) as source, kel.Writer(out, source.shape_type, source.fields,
+                                            crs_wkt=source.crs_wkt) as w:
         w.writerows(source)
 
 
@@ -148,7 +149,7 @@ def convert_from_geojson(out, tmp):
 WRITERS = {
     "kelshp copy": lambda out, tmp: kelshp("copy", NC + ".shp", out),
     "kelshp convert": convert_from_geojson,
-    "kelshapelib.write": lambda out, tmp: kel.write(out, kel.open(NC)),
+    "kelshapelib.write": lambda out, tmp: kel.write(out, kel.open(NC), crs_wkt=kel.open(NC).crs_wkt),
     "kelshapelib.Writer": write_with_writer,
 }
 
