@@ -83,7 +83,10 @@ class OpenArchive {
     if (where_.member.empty()) {
       std::vector<std::size_t> layers;
       for (std::size_t i = 0; i < names_.size(); ++i) {
-        if (format::LayerFiles::endsInShp(names_[i])) layers.push_back(i);
+        // macOS's archiver adds a resource fork "__MACOSX/._x.shp" beside each file: no layer.
+        if (format::LayerFiles::endsInShp(names_[i]) && !names_[i].starts_with("__MACOSX/")) {
+          layers.push_back(i);
+        }
       }
       if (layers.empty()) return fail("the archive holds no shapefile layer"), std::nullopt;
       if (layers.size() > 1) {

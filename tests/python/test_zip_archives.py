@@ -44,6 +44,7 @@ def test_sample_layers_read_from_an_archive_as_unpacked(samples, tmp_path):
         with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
             for f in files_of(stem):
                 z.write(f, "inner/dir/" + os.path.basename(f))
+            z.writestr(f"__MACOSX/inner/dir/._{name}.shp", b"a resource fork, no layer")
         with kel.open(stem) as unpacked:
             expected = read_all(unpacked)
         handed = {e[1:]: open(stem + e, "rb") for e in EXTENSIONS if os.path.exists(stem + e)}
