@@ -58,6 +58,12 @@ def test_sample_layers_read_from_an_archive_as_unpacked(samples, tmp_path):
             if not isinstance(f, bytes):
                 f.close()
         assert kelshp("dump", archive) == kelshp("dump", stem), name
+        assert kelshp("info", archive).split("\n")[1:] == kelshp("info", stem).split("\n")[1:]
+        for source, copy in ((archive, tmp_path / "from-zip"), (stem, tmp_path / "from-files")):
+            subprocess.run([KELSHP, "copy", source, copy], check=True, capture_output=True)
+        for e in (".shp", ".shx", ".dbf"):
+            assert (tmp_path / ("from-zip" + e)).read_bytes() == (
+                tmp_path / ("from-files" + e)).read_bytes(), name + e
 
 
 def local_header(name, method, flags, crc, packed, size):
