@@ -88,18 +88,17 @@ class OpenArchive {
           layers.push_back(i);
         }
       }
-      if (layers.empty()) return fail("the archive holds no shapefile layer"), std::nullopt;
+      if (layers.empty()) return none("the archive holds no shapefile layer");
       if (layers.size() > 1) {
         std::string listed;
         for (std::size_t i : layers) listed += (listed.empty() ? "" : ", ") + names_[i];
-        return fail("the archive holds " + std::to_string(layers.size()) + " layers (" + listed +
-                    "): name one, as " + where_.archive + "/" + names_[layers.front()]),
-               std::nullopt;
+        return none("the archive holds " + std::to_string(layers.size()) + " layers (" + listed +
+                    "): name one, as " + where_.archive + "/" + names_[layers.front()]);
       }
       return layers.front();
     }
     if (climbsOut(where_.member)) {
-      return fail(where_.member + ": the name climbs out of the archive"), std::nullopt;
+      return none(where_.member + ": the name climbs out of the archive");
     }
     std::string wanted = where_.member;
     if (!format::LayerFiles::endsInShp(wanted)) wanted += ".shp";
@@ -211,6 +210,10 @@ class OpenArchive {
   bool fail(const std::string& sentence) {
     reporter_.report({Severity::Error, where_.archive, -1, -1, sentence});
     return false;
+  }
+  std::optional<std::size_t> none(const std::string& sentence) {
+    fail(sentence);
+    return std::nullopt;
   }
 
   ArchivePath where_;
