@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "kel/archive/Archive.h"
 #include "kel/format/Layer.h"
 #include "kel/geojson/Geometry.h"
 #include "python/Engine.h"
@@ -27,6 +28,7 @@ namespace kelpy::engine {
 namespace {
 
 namespace format = kel::format;
+namespace archive = kel::archive;
 namespace geojson = kel::geojson;
 
 // Warnings a reader gives before it says that it gives no more.
@@ -308,13 +310,56 @@ py::object number(std::int64_t n) {
   return n < 0 ? py::object(py::none()) : py::object(py::int_(n));
 }
 
+// A file handed in as bytes, or as an object whose read() gives them, read whole; named by its
+// `name` when it has one that is a str, else as "<shx>".
+format::LayerSources::Source sourceOf(py::handle given, const char* extension) {
+  format::LayerSources::Source source{std::string("<") + extension + ">", nullptr};
+  if (given.is_none()) return source;
+  py::object data = py::reinterpret_borrow<py::object>(given);
+  if (py::hasattr(given, "read")) {
+    py::object name = py::getattr(given, "name", py::none());
+    if (PyUnicode_Check(name.ptr())) source.name = name.cast<std::string>();
+    data = given.attr("read")();
+  }
+  Py_buffer view;
+  if (PyBytes_Check(data.ptr()) == 0 && PyByteArray_Check(data.ptr()) == 0 &&
+      PyMemoryView_Check(data.ptr()) == 0) {
+    throw py::type_error(std::string(extension) +
+                         " is bytes or a file object opened in binary mode, which gives bytes, "
+                         "not " + Py_TYPE(data.ptr())->tp_name);
+  }
+  if (PyObject_GetBuffer(data.ptr(), &view, PyBUF_SIMPLE) != 0) throw py::error_already_set();
+  auto bytes = std::make_shared<std::string>(static_cast<const char*>(view.buf),
+                                             static_cast<std::size_t>(view.len));
+  PyBuffer_Release(&view);
+  source.file = kel::ReadOnlyFile::inMemory(std::move(bytes));
+  return source;
+}
+
 class Reader {
  public:
-  Reader(py::handle path, py::handle encoding) {
-    std::string p = pathOf(path);
+  // The layer at a path (a zip archive's, or one in an archive, too), or of the files handed in.
+  Reader(py::handle path, py::handle encoding, py::handle shp, py::handle shx, py::handle dbf,
+         py::handle prj, py::handle cpg) {
+    const bool given = !shp.is_none() || !shx.is_none() || !dbf.is_none() || !prj.is_none() ||
+                       !cpg.is_none();
+    if (path.is_none() != given || (given && shp.is_none())) {
+      throw py::type_error(
+          "open() takes either a path or the files as shp= (required), shx=, dbf=, prj= and "
+          "cpg=");
+    }
     format::OpenOptions options;
     if (!encoding.is_none()) options.encoding = encodingOf(encoding, false);
-    layer_ = format::Layer::open(p, findings_, options);
+    std::string p;
+    if (given) {
+      format::LayerSources sources{sourceOf(shp, "shp"), sourceOf(shx, "shx"), sourceOf(dbf, "dbf"),
+                                   sourceOf(prj, "prj"), sourceOf(cpg, "cpg")};
+      p = sources.shp.name;
+      layer_ = format::Layer::open(std::move(sources), findings_, options);
+    } else {
+      p = pathOf(path);
+      layer_ = archive::openLayer(p, findings_, options);
+    }
     if (!layer_) {
       for (const format::Finding& f : findings_.pending) {
         if (f.severity == format::Severity::Error) raiseFinding(f);
@@ -687,12 +732,22 @@ void bindReader(py::module_& module) {
       });
 
   module.def(
-      "open", [](py::handle path, py::handle encoding) { return new Reader(path, encoding); },
-      py::arg("path"), py::arg("encoding") = py::none(),
-      R"(open(path, encoding=None) -> Reader
+      "open",
+      [](py::handle path, py::handle encoding, py::handle shp, py::handle shx, py::handle dbf,
+         py::handle prj, py::handle cpg) {
+        return new Reader(path, encoding, shp, shx, dbf, prj, cpg);
+      },
+      py::arg("path") = py::none(), py::arg("encoding") = py::none(), py::kw_only(),
+      py::arg("shp") = py::none(), py::arg("shx") = py::none(), py::arg("dbf") = py::none(),
+      py::arg("prj") = py::none(), py::arg("cpg") = py::none(),
+      R"(open(path=None, encoding=None, *, shp=None, shx=None, dbf=None, prj=None, cpg=None) -> Reader
 
 Opens a shapefile layer for reading: path names the .shp file, with or without its extension
-(str, bytes or os.PathLike); the .shx, .dbf, .cpg and .prj files are found beside it. Text is
+(str, bytes or os.PathLike); the .shx, .dbf, .cpg and .prj files are found beside it. A path
+ending in .zip names the one layer of a zip archive, and ARCHIVE.zip/inner/name.shp one layer
+of several; the archive's members are read into memory. Instead of a path, the files may be
+handed in as shp= (required), shx=, dbf=, prj= and cpg=, each bytes or a file object opened in
+binary mode, read whole. Text is
 read in `encoding` when it is given (a name Python or iconv knows: "utf-8", "cp1252",
 "latin-1"), else as the .cpg file or the table's language driver mark says, else as
 Windows-1252. Without an index the main file is walked; without a table the features have no

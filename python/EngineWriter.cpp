@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "kel/archive/Archive.h"
 #include "kel/format/DbaseFile.h"
 #include "kel/format/LayerFiles.h"
 #include "kel/format/LayerWriter.h"
@@ -184,6 +185,14 @@ class Writer {
   Writer(py::handle path, py::handle shapeType, py::handle fields, py::handle encoding,
          py::handle crsWkt, bool cut, bool wideIntegersAsText, py::handle crs) {
     path_ = pathOf(path);
+    if (kel::archive::endsInZip(path_)) {
+      // The layer is written beside the archive and packed into it at close().
+      try {
+        path_ = draft_.emplace(path_).layerPath();
+      } catch (const format::WriteError& e) {
+        raise(e);
+      }
+    }
     options_.encoding = encodingOf(encoding, true);
     options_.cut = cut;
     wideIntegersAsText_ = wideIntegersAsText;
@@ -271,7 +280,10 @@ class Writer {
       if (!w) return;
       try {
         w->close();
+        if (draft_) draft_->commit();
+        draft_.reset();
       } catch (const format::WriteError& e) {
+        draft_.reset();
         raise(e);
       }
     });
@@ -279,6 +291,7 @@ class Writer {
   void abandon() {
     locked([&] {
       writer_.reset();
+      draft_.reset();
       if (planned()) held_ = py::list(), closed_ = true;
     });
   }
@@ -898,6 +911,7 @@ class Writer {
     throw Refusal{"a " + typeName(v) + " has no column type", {}, name};
   }
 
+  std::optional<kel::archive::ArchiveDraft> draft_;  // a .zip's: outlives the writer
   std::unique_ptr<format::LayerWriter> writer_;
   std::string path_;
   format::WriteOptions options_;
@@ -944,6 +958,8 @@ width, decimals) tuples, type C, N, F, L or D (width may be left off for L and D
 coordinate reference system as an authority code ("EPSG:2263"), WKT1, WKT2, PROJJSON or a
 pyproj CRS, becomes the .prj file in ESRI's WKT1, which GDAL and geopandas read back as the same
 system (ValueError for a system PROJ cannot read); crs_wkt becomes the .prj file as it is given.
+A path ending in .zip writes a new zip archive holding the layer, named as the archive without
+.zip, which replaces any old one whole at close().
 
 Given both shape_type and fields, the writer writes each record as it comes. Without either, it
 holds the records until close(), then plans the layer from them as kelshapelib.write says (the

@@ -4,7 +4,7 @@
 import datetime
 import enum
 import os
-from typing import Any, Iterable, Iterator, Mapping, NamedTuple, Sequence
+from typing import Any, Iterable, Iterator, Mapping, NamedTuple, Protocol, Sequence
 
 __version__: str
 
@@ -288,7 +288,14 @@ class Reader:
     def __enter__(self) -> Reader: ...
     def __exit__(self, *exc: object) -> None: ...
 
-def open(path: str | bytes | os.PathLike[str], encoding: str | None = ...) -> Reader: ...
+class _Readable(Protocol):
+    def read(self) -> bytes: ...
+
+_Source = bytes | bytearray | memoryview | _Readable
+
+def open(path: str | bytes | os.PathLike[str] | None = ..., encoding: str | None = ..., *,
+         shp: _Source | None = ..., shx: _Source | None = ..., dbf: _Source | None = ...,
+         prj: _Source | None = ..., cpg: _Source | None = ...) -> Reader: ...
 
 _FieldLike = Field | tuple[str, str] | tuple[str, str, int] | tuple[str, str, int, int]
 

@@ -9,6 +9,7 @@
 #include "Progress.h"
 #include "Projection.h"
 #include "Tool.h"
+#include "kel/archive/Archive.h"
 #include "kel/runtime/Text.h"
 
 namespace kelshp {
@@ -22,9 +23,10 @@ constexpr const char* kUsage =
     "Converts a shapefile to GeoJSON or GeoJSON to a shapefile; the extensions tell\n"
     "which way (letter case ignored):\n"
     "\n"
-    "  IN.shp -> OUT.geojson, OUT.json or - (standard output): the FeatureCollection\n"
-    "    that 'kelshp dump' prints, with its \"crs\" member. The file is written whole\n"
-    "    under a temporary name and then renamed, or not at all.\n"
+    "  IN.shp, IN.zip or IN.zip/inner/name.shp (a layer in a zip archive) ->\n"
+    "    OUT.geojson, OUT.json or - (standard output): the FeatureCollection\n"
+    "    that 'kelshp dump' prints, with its \"crs\" member. The file is written\n"
+    "    whole under a temporary name and then renamed, or not at all.\n"
     "\n"
     "  IN.geojson, IN.json or - (standard input) -> OUT.shp (or OUT without\n"
     "    extension): an RFC 7946 FeatureCollection as a shapefile layer (.shp, .shx,\n"
@@ -45,6 +47,8 @@ constexpr const char* kUsage =
     "    A name longer than 10 bytes, or one taken (letter case ignored), is cut to 10,\n"
     "    or to 8 with _1 to _9 or 10 to 99 after it, as GDAL does, and said. The old\n"
     "    layer of that name is replaced only when the whole layer is written.\n"
+    "    OUT.zip: the layer (or, with --split-types, the layers) in a new zip\n"
+    "    archive, named as the archive without .zip, which replaces any old one whole.\n"
     "\n"
     "  --to-crs CRS   transform the coordinates into CRS (an authority code such\n"
     "                 as EPSG:4326, WKT or PROJJSON), either way\n"
@@ -75,7 +79,8 @@ bool isGeoJson(const std::string& path) {
 
 bool isShapefile(const std::string& path) {
   std::string name = path.substr(path.find_last_of('/') + 1);
-  return endsWith(path, u".shp") || (!name.empty() && name.find('.') == std::string::npos);
+  return endsWith(path, u".shp") || (!name.empty() && name.find('.') == std::string::npos) ||
+         kel::archive::archiveOf(path).has_value();
 }
 
 // The layer as the FeatureCollection that dump prints, into a file that appears whole or not at
@@ -124,7 +129,13 @@ int runConvert(const Args& args) {
         warn("convert: --rfc7946 is for shapefile to GeoJSON");
         return 2;
       }
-      geoJsonToShapefile(in, out, options);
+      if (kel::archive::endsInZip(out)) {
+        kel::archive::ArchiveDraft draft(out);
+        geoJsonToShapefile(in, draft.layerPath(), options);
+        draft.commit();
+      } else {
+        geoJsonToShapefile(in, out, options);
+      }
       return 0;
     }
     if (isShapefile(in) && (out == "-" || isGeoJson(out))) {

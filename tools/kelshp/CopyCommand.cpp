@@ -8,6 +8,7 @@
 
 #include "Layers.h"
 #include "Tool.h"
+#include "kel/archive/Archive.h"
 #include "kel/format/LayerFiles.h"
 #include "kel/format/LayerWriter.h"
 #include "kel/format/MainFile.h"
@@ -38,7 +39,11 @@ constexpr const char* kUsage =
     "shape are left out. An error in the source, or a record the copy cannot hold,\n"
     "stops the copy. DST's old files are replaced only when the whole copy is\n"
     "written, all together; on failure they stay as they were. DST may not be SRC\n"
-    "itself, under whatever name. Exits 0 when the copy is in place.\n";
+    "itself, under whatever name. Exits 0 when the copy is in place.\n"
+    "\n"
+    "SRC may be a layer in a zip archive: SRC.zip (its one layer) or\n"
+    "SRC.zip/inner/name.shp. A DST ending in .zip is a new archive holding the copy,\n"
+    "named as the archive without .zip; it replaces any old one whole.\n";
 
 // The files of a layer that a copy reads or writes, in both letter cases.
 std::vector<std::string> filesOf(const std::string& stem) {
@@ -98,7 +103,16 @@ int runCopy(const Args& args) {
   std::unique_ptr<format::Layer> layer = openLayer(source, warnings);
   if (!layer || warnings.errors() > 0) return 1;
   const std::vector<std::string> sourcePaths = sourceFiles(*layer);
-  if (auto same = sourceWrittenOver(sourcePaths, target.stem)) {
+  // Into an archive, the copy is written in a directory of its own and packed when whole.
+  std::optional<kel::archive::ArchiveDraft> draft;
+  std::string targetShp = target.file(".shp");
+  if (kel::archive::endsInZip(a.operands[1])) {
+    try {
+      targetShp = draft.emplace(target.stem).layerPath();
+    } catch (const format::WriteError& e) {
+      return fail(e.what());
+    }
+  } else if (auto same = sourceWrittenOver(sourcePaths, target.stem)) {
     return fail(same->second + ": is the source's own file (" + same->first +
                 "); nothing was written");
   }
@@ -122,7 +136,7 @@ int runCopy(const Args& args) {
         {format::Severity::Irregularity, shapes.path(), offset, record, std::move(sentence)});
   };
   try {
-    format::LayerWriter writer(target.file(".shp"), shapes.type(), table, options);
+    format::LayerWriter writer(targetShp, shapes.type(), table, options);
     format::ShapeView shape;
     // Where a regular file has the next record, and where the records read end.
     std::int64_t next = format::kHeaderBytes, end = next;
@@ -156,6 +170,7 @@ int runCopy(const Args& args) {
                     " bytes behind the records that the index gives are left out");
     }
     writer.close();
+    if (draft) draft->commit();
   } catch (const format::WriteError& e) {
     return fail(e.what());
   }
