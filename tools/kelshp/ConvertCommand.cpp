@@ -7,6 +7,7 @@
 #include "Layers.h"
 #include "Output.h"
 #include "Progress.h"
+#include "Selecting.h"
 #include "Tool.h"
 #include "kel/runtime/Text.h"
 
@@ -16,6 +17,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kelshp convert [--split-types] [--cut] [--wide-integers-as-text] IN OUT\n"
+    "       kelshp convert [--bbox B] [--select COLUMNS] [--where EXPR] [--rows A:B] IN.shp OUT\n"
     "\n"
     "Converts a shapefile to GeoJSON or GeoJSON to a shapefile; the extensions tell\n"
     "which way (letter case ignored):\n"
@@ -70,18 +72,20 @@ bool isShapefile(const std::string& path) {
 
 // The layer as the FeatureCollection that dump prints, into a file that appears whole or not at
 // all, or onto standard output.
-int shapefileToGeoJson(const std::string& in, const std::string& out) {
+int shapefileToGeoJson(const std::string& in, const std::string& out,
+                       const kel::format::Selection& selection) {
   Warnings warnings;
   std::unique_ptr<kel::format::Layer> layer = openLayer(ShapefilePath::parse(in), warnings);
   if (!layer) return 1;
   Progress progress;
   std::string step = "writing " + out;
   auto tick = [&](std::int64_t done) { progress.update(step, done, layer->count()); };
-  if (out == "-") return printFeatureCollection(*layer, warnings, false, tick);
+  if (out == "-") return printFeatureCollection(*layer, warnings, false, selection, tick);
 
   WholeFile file(out);
   writeFeatureCollection(
-      *layer, warnings, false, [&](std::string_view text) { file.append(text); }, tick);
+      *layer, warnings, false, selection, [&](std::string_view text) { file.append(text); },
+      tick);
   progress.clear();
   file.commit();
   return 0;
@@ -90,9 +94,17 @@ int shapefileToGeoJson(const std::string& in, const std::string& out) {
 }  // namespace
 
 int runConvert(const Args& args) {
-  Arguments a =
-      parseArguments(args, {{"split-types"}, {"cut"}, {"wide-integers-as-text"}}, 2, 2, "IN OUT");
-  if (a.help) return std::fputs(kUsage, stdout), 0;
+  Arguments a = parseArguments(args,
+                               {{"split-types"},
+                                {"cut"},
+                                {"wide-integers-as-text"},
+                                {"bbox", 0, true},
+                                {"select", 0, true},
+                                {"where", 0, true},
+                                {"rows", 0, true}},
+                               2, 2, "IN OUT");
+  if (a.help) return std::fputs(kUsage, stdout), std::fputs(kSelectionUsage, stdout), 0;
+  const kel::format::Selection selection = selectionOf(a);
   ShapefileOptions options;
   options.splitTypes = a.has("split-types");
   options.cut = a.has("cut");
@@ -100,6 +112,10 @@ int runConvert(const Args& args) {
   const std::string &in = a.operands[0], &out = a.operands[1];
   try {
     if ((isGeoJson(in) || in == "-") && out != "-" && isShapefile(out)) {
+      if (!selection.all()) {
+        warn("convert: --bbox, --select, --where and --rows are for a shapefile to GeoJSON");
+        return 2;
+      }
       geoJsonToShapefile(in, out, options);
       return 0;
     }
@@ -110,7 +126,7 @@ int runConvert(const Args& args) {
             "shapefile");
         return 2;
       }
-      return shapefileToGeoJson(in, out);
+      return shapefileToGeoJson(in, out, selection);
     }
   } catch (const std::exception& e) {  // ConvertError, or a file that cannot be written
     return fail(e.what());
