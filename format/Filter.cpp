@@ -16,12 +16,12 @@ Kind kindOf(const FieldDescriptor& d) {
     case ColumnType::Number:
     case ColumnType::Float:
     case ColumnType::Integer:
-    case ColumnType::Logical:
       return Kind::Number;
     case ColumnType::Date:
       return Kind::Date;
     case ColumnType::Character:
     case ColumnType::Memo:
+    case ColumnType::Logical:  // its letter, T or F, as GDAL gives it
       return Kind::Text;
   }
   return Kind::Text;
@@ -43,12 +43,8 @@ int compareCaseless(std::string_view a, std::string_view b) {
   return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
-std::optional<double> numberOf(const Value& v) {
-  if (auto* b = std::get_if<bool>(&v)) return *b ? 1.0 : 0.0;
-  return asDouble(v);
-}
-
 std::string_view textOf(const Value& v) {
+  if (auto* b = std::get_if<bool>(&v)) return *b ? "T" : "F";
   if (auto* s = std::get_if<std::string>(&v)) return *s;
   if (auto* r = std::get_if<RawBytes>(&v)) return r->bytes;
   return {};
@@ -60,7 +56,7 @@ std::optional<int> compare(const Value& a, const Value& b) {
   auto* i = std::get_if<std::int64_t>(&a);
   auto* j = std::get_if<std::int64_t>(&b);
   if (i != nullptr && j != nullptr) return *i < *j ? -1 : *i > *j ? 1 : 0;
-  std::optional<double> x = numberOf(a), y = numberOf(b);
+  std::optional<double> x = asDouble(a), y = asDouble(b);
   if (x && y) return *x < *y ? -1 : *x > *y ? 1 : 0;
   auto* d = std::get_if<Date>(&a);
   auto* e = std::get_if<Date>(&b);
@@ -412,7 +408,7 @@ class FilterParser {
         n.negated = true;
         next();
       }
-      expectKeyword("null");
+      expectKeyword("NULL");
       n.operands = {left.operand};
       return add(std::move(n));
     }
@@ -451,6 +447,7 @@ class FilterParser {
       for (;;) {
         Typed l = left, v = operand();
         agree(l, v);
+        n.dates = l.kind == Kind::Date;
         n.operands.push_back(v.operand);
         if (!symbol(",")) break;
         next();
@@ -462,11 +459,12 @@ class FilterParser {
       n.op = Filter::Op::Between;
       next();
       Typed low = operand();
-      expectKeyword("and");
+      expectKeyword("AND");
       Typed high = operand();
       Typed l1 = left, l2 = left;
       agree(l1, low);
       agree(l2, high);
+      n.dates = l1.kind == Kind::Date;
       n.operands = {l1.operand, low.operand, high.operand};
       return add(std::move(n));
     }
@@ -484,6 +482,7 @@ class FilterParser {
     next();
     Typed right = operand();
     agree(left, right);
+    n.dates = left.kind == Kind::Date;
     n.operands = {left.operand, right.operand};
     return add(std::move(n));
   }
@@ -502,56 +501,59 @@ Filter Filter::parse(std::string_view text, const std::vector<Column>& columns) 
 }
 
 bool Filter::test(const std::vector<Value>& values) const {
-  return eval(root_, values);
+  return eval(root_, values) == Truth::True;
 }
 
-bool Filter::eval(std::size_t at, const std::vector<Value>& values) const {
+// GDAL's logic: a test with a null value is false, and NOT makes it true; but a test of dates
+// with a null one is unknown, and so is NOT of it, and AND and OR with it.
+Filter::Truth Filter::eval(std::size_t at, const std::vector<Value>& values) const {
   const Node& n = nodes_[at];
   auto value = [&](const Operand& o) -> const Value& {
     return o.column >= 0 ? values[static_cast<std::size_t>(o.column)] : o.literal;
   };
+  auto truth = [](bool b) { return b ? Truth::True : Truth::False; };
+  if (n.op == Op::Or || n.op == Op::And) {
+    Truth a = eval(n.a, values), b = eval(n.b, values);
+    if (a == Truth::Unknown || b == Truth::Unknown) return Truth::Unknown;
+    return truth(n.op == Op::Or ? a == Truth::True || b == Truth::True
+                                : a == Truth::True && b == Truth::True);
+  }
+  if (n.op == Op::Not) {
+    Truth a = eval(n.a, values);
+    return a == Truth::Unknown ? a : truth(a == Truth::False);
+  }
+  if (n.op == Op::IsNull) return truth(isNull(value(n.operands[0])) != n.negated);
+  for (const Operand& o : n.operands) {
+    if (isNull(value(o))) return n.dates ? Truth::Unknown : truth(n.negated);
+  }
+  const Value& v = value(n.operands[0]);
   bool result = false;
   switch (n.op) {
-    case Op::Or:
-      return eval(n.a, values) || eval(n.b, values);
-    case Op::And:
-      return eval(n.a, values) && eval(n.b, values);
-    case Op::Not:
-      return !eval(n.a, values);
-    case Op::IsNull:
-      result = isNull(value(n.operands[0]));
-      break;
     case Op::Compare: {
-      std::optional<int> c = compare(value(n.operands[0]), value(n.operands[1]));
-      if (!c) return false;
+      int c = compare(v, value(n.operands[1])).value_or(0);
       const std::string& op = n.compare;
-      return op == "=" ? *c == 0 : op == "<>" ? *c != 0 : op == "<" ? *c < 0 : op == "<=" ? *c <= 0
-                                                    : op == ">"  ? *c > 0
-                                                                 : *c >= 0;
+      return truth(op == "=" ? c == 0 : op == "<>" ? c != 0 : op == "<" ? c < 0 : op == "<=" ? c <= 0
+                                                : op == ">"  ? c > 0
+                                                             : c >= 0);
     }
-    case Op::Like: {
-      const Value& v = value(n.operands[0]);
-      if (isNull(v)) return false;
+    case Op::Like:
       result = like(textOf(v), n.pattern, n.escape, n.caseless);
       break;
-    }
-    case Op::In: {
-      const Value& v = value(n.operands[0]);
-      if (isNull(v)) return false;
+    case Op::In:
       for (std::size_t k = 1; k < n.operands.size() && !result; ++k) {
         result = compare(v, value(n.operands[k])) == 0;
       }
       break;
-    }
-    case Op::Between: {
-      std::optional<int> low = compare(value(n.operands[0]), value(n.operands[1]));
-      std::optional<int> high = compare(value(n.operands[0]), value(n.operands[2]));
-      if (!low || !high) return false;
-      result = *low >= 0 && *high <= 0;
+    case Op::Between:
+      result = compare(v, value(n.operands[1])) >= 0 && compare(v, value(n.operands[2])) <= 0;
       break;
-    }
+    case Op::Or:
+    case Op::And:
+    case Op::Not:
+    case Op::IsNull:
+      break;
   }
-  return result != n.negated;
+  return truth(result != n.negated);
 }
 
 }  // namespace kel::format

@@ -25,7 +25,9 @@
 // Keywords and column names are read in any letter case. Text compares ignoring the case of ASCII
 // letters, as GDAL compares it, except in LIKE, where '%' stands for any run of characters and '_'
 // for one. A text literal against a Number column is read as a number, against a Date column as a
-// date (YYYY-MM-DD or YYYY/MM/DD). A test with a null value is false, and NOT makes it true.
+// date (YYYY-MM-DD or YYYY/MM/DD); a Logical column reads as its letter, T or F. A test with a
+// null value is false, and NOT makes it true, except that one of dates is unknown, as are NOT,
+// AND and OR of it, and a record passes only when the whole is true.
 namespace kel::format {
 
 // A filter that cannot be read: the character (counted from 0) where the fault lies, and what it
@@ -64,12 +66,14 @@ class Filter {
     std::string compare;           // "=", "<>", "<", "<=", ">", ">="
     std::vector<Operand> operands;  // the left one first
     bool negated = false, caseless = false;
+    bool dates = false;  // a test of dates
     std::string pattern;
     std::string escape;  // one character or none
   };
 
  private:
-  bool eval(std::size_t node, const std::vector<Value>& values) const;
+  enum class Truth { False, True, Unknown };
+  Truth eval(std::size_t node, const std::vector<Value>& values) const;
   friend class FilterParser;
   std::vector<Node> nodes_;
   std::size_t root_ = 0;
