@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kelshp convert [--split-types] [--cut] [--wide-integers-as-text] IN OUT\n"
-    "       kelshp convert [--bbox B] [--select COLUMNS] [--where EXPR] [--rows A:B] IN.shp OUT\n"
+    "       kelshp convert [SELECTION] IN.shp OUT\n"
     "\n"
     "Converts a shapefile to GeoJSON or GeoJSON to a shapefile; the extensions tell\n"
     "which way (letter case ignored):\n"

@@ -21,7 +21,7 @@ namespace format = kel::format;
 namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
-    "usage: kelshp copy [--bbox B] [--select COLUMNS] [--where EXPR] [--rows A:B] SRC DST\n"
+    "usage: kelshp copy [SELECTION] SRC DST\n"
     "\n"
     "Copies the shapefile SRC to DST record by record through the format engine:\n"
     "every shape type with its Z and M values, null shapes, any number of records.\n"

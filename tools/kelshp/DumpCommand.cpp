@@ -11,7 +11,7 @@ namespace kelshp {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kelshp dump [--raw] [--bbox B] [--select COLUMNS] [--where EXPR] [--rows A:B] PATH\n"
+    "usage: kelshp dump [--raw] [SELECTION] PATH\n"
     "\n"
     "Writes the whole shapefile as RFC 7946 GeoJSON to standard output: a\n"
     "FeatureCollection with one Feature per record, in file order. Polygon rings are\n"

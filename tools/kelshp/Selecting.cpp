@@ -9,7 +9,7 @@ namespace kelshp {
 
 const char* const kSelectionUsage =
     "\n"
-    "Selection (each narrows what the others keep):\n"
+    "SELECTION, options that each narrow what the others keep:\n"
     "  --bbox XMIN,YMIN,XMAX,YMAX\n"
     "                 the records whose geometry meets the box, its border included,\n"
     "                 as 'ogr2ogr -spat' keeps them; null shapes are left out\n"
