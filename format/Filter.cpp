@@ -265,11 +265,10 @@ class FilterParser {
     next();
   }
 
-  static Filter::Node joined(Filter::Op op, std::size_t a, std::size_t b) {
+  static Filter::Node joined(Filter::Op op, std::vector<std::size_t> parts) {
     Filter::Node n;
     n.op = op;
-    n.a = a;
-    n.b = b;
+    n.parts = std::move(parts);
     return n;
   }
 
@@ -285,24 +284,24 @@ class FilterParser {
     }
   }
 
+  // A chain of terms joined by OR is one node, as is one of factors joined by AND, so that a long
+  // chain costs no depth.
   std::size_t condition(int depth) {
-    std::size_t left = term(depth);
+    std::vector<std::size_t> parts = {term(depth)};
     while (keyword("or")) {
       next();
-      std::size_t right = term(depth);
-      left = add(joined(Filter::Op::Or, left, right));
+      parts.push_back(term(depth));
     }
-    return left;
+    return parts.size() == 1 ? parts[0] : add(joined(Filter::Op::Or, std::move(parts)));
   }
 
   std::size_t term(int depth) {
-    std::size_t left = factor(depth);
+    std::vector<std::size_t> parts = {factor(depth)};
     while (keyword("and")) {
       next();
-      std::size_t right = factor(depth);
-      left = add(joined(Filter::Op::And, left, right));
+      parts.push_back(factor(depth));
     }
-    return left;
+    return parts.size() == 1 ? parts[0] : add(joined(Filter::Op::And, std::move(parts)));
   }
 
   std::size_t factor(int depth) {
@@ -310,7 +309,7 @@ class FilterParser {
     if (keyword("not")) {
       next();
       std::size_t inner = factor(depth + 1);
-      return add(joined(Filter::Op::Not, inner, 0));
+      return add(joined(Filter::Op::Not, {inner}));
     }
     if (symbol("(")) {
       next();
@@ -513,13 +512,17 @@ Filter::Truth Filter::eval(std::size_t at, const std::vector<Value>& values) con
   };
   auto truth = [](bool b) { return b ? Truth::True : Truth::False; };
   if (n.op == Op::Or || n.op == Op::And) {
-    Truth a = eval(n.a, values), b = eval(n.b, values);
-    if (a == Truth::Unknown || b == Truth::Unknown) return Truth::Unknown;
-    return truth(n.op == Op::Or ? a == Truth::True || b == Truth::True
-                                : a == Truth::True && b == Truth::True);
+    const Truth decisive = n.op == Op::Or ? Truth::True : Truth::False;
+    bool decided = false;
+    for (std::size_t part : n.parts) {
+      Truth t = eval(part, values);
+      if (t == Truth::Unknown) return t;
+      decided = decided || t == decisive;
+    }
+    return decided ? decisive : decisive == Truth::True ? Truth::False : Truth::True;
   }
   if (n.op == Op::Not) {
-    Truth a = eval(n.a, values);
+    Truth a = eval(n.parts[0], values);
     return a == Truth::Unknown ? a : truth(a == Truth::False);
   }
   if (n.op == Op::IsNull) return truth(isNull(value(n.operands[0])) != n.negated);

@@ -62,7 +62,7 @@ class Filter {
   enum class Op { Or, And, Not, Compare, Like, In, Between, IsNull };
   struct Node {
     Op op = Op::IsNull;
-    std::size_t a = 0, b = 0;      // Or, And: both sides; Not: a
+    std::vector<std::size_t> parts;  // Or, And: every side of a chain; Not: the one
     std::string compare;           // "=", "<>", "<", "<=", ">", ">="
     std::vector<Operand> operands;  // the left one first
     bool negated = false, caseless = false;

@@ -98,6 +98,9 @@ def test_faults_are_refused_with_their_place(layer_path):
     for where, at, said in REFUSED:
         with pytest.raises(ValueError, match=f"at character {at}: .*{re.escape(said)}"):
             kel.open(path, where=where)
+    # Long chains of OR and AND are no deeper than one of each.
+    chain = " OR ".join(["CRESS_ID = 5"] * 1000000) + " AND " + " AND ".join(["AREA > 0"] * 9)
+    assert our_ids(path, where=chain, columns=[]) == gdal_ids(path, where="CRESS_ID = 5")
     for selection in [dict(columns=["NAME", "NOPE"]), dict(bbox=(1, 0, 0, 1)), dict(bbox=(1, 2))]:
         with pytest.raises(ValueError):
             kel.open(path, **selection)
