@@ -8,6 +8,7 @@
 #include "Output.h"
 #include "Progress.h"
 #include "Projection.h"
+#include "Selecting.h"
 #include "Tool.h"
 #include "kel/archive/Archive.h"
 #include "kel/runtime/Text.h"
@@ -17,8 +18,9 @@ namespace kelshp {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kelshp convert [--to-crs CRS | --rfc7946] [--split-types] [--cut]\n"
-    "                      [--wide-integers-as-text] IN OUT\n"
+    "usage: kelshp convert [--to-crs CRS] [--split-types] [--cut]\n"
+                      [--wide-integers-as-text] IN OUT\n"
+    "       kelshp convert [--to-crs CRS | --rfc7946] [SELECTION] IN.shp OUT\n"
     "\n"
     "Converts a shapefile to GeoJSON or GeoJSON to a shapefile; the extensions tell\n"
     "which way (letter case ignored):\n"
@@ -86,7 +88,8 @@ bool isShapefile(const std::string& path) {
 // The layer as the FeatureCollection that dump prints, into a file that appears whole or not at
 // all, or onto standard output.
 int shapefileToGeoJson(const std::string& in, const std::string& out,
-                       const GeoJsonOptions& options) {
+                       const GeoJsonOptions& options,
+                       const kel::format::Selection& selection) {
   Warnings warnings;
   std::unique_ptr<kel::format::Layer> layer = openLayer(ShapefilePath::parse(in), warnings);
   if (!layer) return 1;
@@ -95,11 +98,12 @@ int shapefileToGeoJson(const std::string& in, const std::string& out,
   Progress progress;
   std::string step = "writing " + out;
   auto tick = [&](std::int64_t done) { progress.update(step, done, layer->count()); };
-  if (out == "-") return printFeatureCollection(*layer, warnings, false, crs, tick);
+  if (out == "-") return printFeatureCollection(*layer, warnings, false, crs, selection, tick);
 
   WholeFile file(out);
   writeFeatureCollection(
-      *layer, warnings, false, crs, [&](std::string_view text) { file.append(text); }, tick);
+      *layer, warnings, false, crs, selection,
+      [&](std::string_view text) { file.append(text); }, tick);
   progress.clear();
   file.commit();
   return 0;
@@ -113,10 +117,15 @@ int runConvert(const Args& args) {
                                 {"cut"},
                                 {"wide-integers-as-text"},
                                 {"to-crs", 0, true},
-                                {"rfc7946"}},
+                                {"rfc7946"},
+                                {"bbox", 0, true},
+                                {"select", 0, true},
+                                {"where", 0, true},
+                                {"rows", 0, true}},
                                2, 2, "IN OUT");
-  if (a.help) return std::fputs(kUsage, stdout), 0;
+  if (a.help) return std::fputs(kUsage, stdout), std::fputs(kSelectionUsage, stdout), 0;
   GeoJsonOptions geoJson = geoJsonOptions(a);
+  const kel::format::Selection selection = selectionOf(a);
   ShapefileOptions options;
   options.splitTypes = a.has("split-types");
   options.cut = a.has("cut");
@@ -127,6 +136,10 @@ int runConvert(const Args& args) {
     if ((isGeoJson(in) || in == "-") && out != "-" && isShapefile(out)) {
       if (geoJson.rfc7946) {
         warn("convert: --rfc7946 is for shapefile to GeoJSON");
+        return 2;
+      }
+      if (!selection.all()) {
+        warn("convert: --bbox, --select, --where and --rows are for a shapefile to GeoJSON");
         return 2;
       }
       if (kel::archive::endsInZip(out)) {
@@ -145,7 +158,7 @@ int runConvert(const Args& args) {
             "shapefile");
         return 2;
       }
-      return shapefileToGeoJson(in, out, geoJson);
+      return shapefileToGeoJson(in, out, geoJson, selection);
     }
   } catch (const std::exception& e) {  // ConvertError, or a file that cannot be written
     return fail(e.what());
