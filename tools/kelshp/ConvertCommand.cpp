@@ -15,7 +15,8 @@ namespace kelshp {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kelshp convert [--split-types] [--cut] [--wide-integers-as-text] IN OUT\n"
+    "usage: kelshp convert [--split-types | --append] [--cut] [--wide-integers-as-text]\n"
+    "                      IN OUT\n"
     "\n"
     "Converts a shapefile to GeoJSON or GeoJSON to a shapefile; the extensions tell\n"
     "which way (letter case ignored):\n"
@@ -47,6 +48,12 @@ constexpr const char* kUsage =
     "\n"
     "  --split-types  write one layer for each shape type: OUT_point, OUT_multipoint,\n"
     "                 OUT_line, OUT_polygon, and OUT_null for features without geometry\n"
+    "  --append       add the features after the records of the layer OUT, which must\n"
+    "                 have their shape type and, in the same order, their properties\n"
+    "                 as columns (letter case aside) of the types they would get;\n"
+    "                 the layer keeps its widths, encoding and .prj. Until the last\n"
+    "                 feature is written the layer is as it was, and a failure or a\n"
+    "                 kill at any point leaves it so; its spatial index goes\n"
     "  --cut          cut text longer than 254 bytes after its last whole character\n"
     "  --wide-integers-as-text\n"
     "                 write a property with integers wider than 18 characters as a\n"
@@ -90,13 +97,17 @@ int shapefileToGeoJson(const std::string& in, const std::string& out) {
 }  // namespace
 
 int runConvert(const Args& args) {
-  Arguments a =
-      parseArguments(args, {{"split-types"}, {"cut"}, {"wide-integers-as-text"}}, 2, 2, "IN OUT");
+  Arguments a = parseArguments(
+      args, {{"split-types"}, {"append"}, {"cut"}, {"wide-integers-as-text"}}, 2, 2, "IN OUT");
   if (a.help) return std::fputs(kUsage, stdout), 0;
   ShapefileOptions options;
   options.splitTypes = a.has("split-types");
   options.cut = a.has("cut");
   options.wideIntegersAsText = a.has("wide-integers-as-text");
+  options.append = a.has("append");
+  if (options.append && options.splitTypes) {
+    throw UsageError("--append adds to one layer; --split-types writes several");
+  }
   const std::string &in = a.operands[0], &out = a.operands[1];
   try {
     if ((isGeoJson(in) || in == "-") && out != "-" && isShapefile(out)) {
@@ -104,10 +115,10 @@ int runConvert(const Args& args) {
       return 0;
     }
     if (isShapefile(in) && (out == "-" || isGeoJson(out))) {
-      if (options.splitTypes || options.cut || options.wideIntegersAsText) {
+      if (options.splitTypes || options.cut || options.wideIntegersAsText || options.append) {
         warn(
-            "convert: --split-types, --cut and --wide-integers-as-text are for GeoJSON to "
-            "shapefile");
+            "convert: --split-types, --append, --cut and --wide-integers-as-text are for GeoJSON "
+            "to shapefile");
         return 2;
       }
       return shapefileToGeoJson(in, out);

@@ -280,6 +280,7 @@ void geoJsonToShapefile(const std::string& path, const std::string& out,
 
   format::WriteOptions writeOptions;
   writeOptions.cut = options.cut;
+  writeOptions.append = options.append;
   if (!info.crsMember || (info.crs && isWgs84(*info.crs))) {
     writeOptions.projection = kWgs84;
   } else {

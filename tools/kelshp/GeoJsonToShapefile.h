@@ -8,6 +8,7 @@ struct ShapefileOptions {
   bool splitTypes = false;          // one layer per kind of geometry rather than a refusal of a mix
   bool cut = false;                 // text longer than a column holds is cut rather than refused
   bool wideIntegersAsText = false;  // integers wider than 18 characters make text columns
+  bool append = false;              // the features are added to the layer that is there
 };
 
 // Writes the GeoJSON FeatureCollection in the file `in` (standard input for "-") as the shapefile
