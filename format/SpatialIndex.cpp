@@ -13,8 +13,8 @@ namespace kel::format {
 namespace {
 
 // The quadtree index beside the layer, in the main file's letter case first; none without one.
-std::unique_ptr<ReadOnlyFile> openQuadTree(const Layer& layer, std::string& path) {
-  LayerFiles files = LayerFiles::of(const_cast<Layer&>(layer).shapes().path());
+std::unique_ptr<ReadOnlyFile> openQuadTree(Layer& layer, std::string& path) {
+  LayerFiles files = LayerFiles::of(layer.shapes().path());
   for (bool other : {false, true}) {
     path = files.path(".qix", other);
     ReadOnlyFile::OpenError why;
