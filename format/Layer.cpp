@@ -83,7 +83,8 @@ bool putRight(const std::string& path, Reporter& reporter) {
         return true;
       case AtomicFileSet::Recovered::Back:
         reporter.report({Severity::Irregularity, record, -1, -1,
-                         "a replacement of the layer was cut short; its old files were put back"});
+                         "a replacement of the layer, or an addition to it, was cut short; its "
+                         "old files were put back"});
         return true;
       case AtomicFileSet::Recovered::Forward:
         reporter.report({Severity::Irregularity, record, -1, -1,

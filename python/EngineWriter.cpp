@@ -183,8 +183,14 @@ class Writer {
   // With a shape type and fields, each record is written as it comes; without either, the
   // records are held until close(), which plans the layer from them (kel/plan) and writes it.
   Writer(py::handle path, py::handle shapeType, py::handle fields, py::handle encoding,
-         py::handle crsWkt, bool cut, bool wideIntegersAsText, py::handle crs) {
+         py::handle crsWkt, bool cut, bool wideIntegersAsText, py::handle crs,
+         const std::string& mode) {
     path_ = pathOf(path);
+    if (mode != "w" && mode != "a") {
+      throw py::value_error("mode is 'w' (write a new layer) or 'a' (add to the layer there), "
+                            "not '" + mode + "'");
+    }
+    options_.append = mode == "a";
     if (kel::archive::endsInZip(path_)) {
       // The layer is written beside the archive and packed into it at close().
       try {
@@ -225,6 +231,20 @@ class Writer {
     if (!fields.is_none()) {
       givenFields_ = true;
       readFields(fields);
+    }
+    if (options_.append && (!givenType_ || !givenFields_)) {
+      // What is not given is the layer's.
+      format::FirstErrorReporter heard;
+      std::unique_ptr<format::Layer> layer = format::Layer::open(path_, heard);
+      if (!layer) {
+        raiseWriteError("there is no layer to add to" +
+                            (heard.error ? ": " + heard.error->sentence : std::string()),
+                        heard.error ? heard.error->file : shpPath_, std::nullopt, std::nullopt);
+      }
+      format::LayerDefinition layout = format::definitionOf(*layer);
+      if (!givenType_) type_ = layout.type;
+      if (!givenFields_) columns_ = layout.columns, indexColumns();
+      givenType_ = givenFields_ = true;
     }
     if (givenType_ && givenFields_) {
       open();
@@ -941,7 +961,7 @@ std::int64_t writeFeatures(py::handle path, py::handle features, py::handle shap
     own = features.attr("crs");
     crs = own;
   }
-  Writer writer(path, shapeType, fields, encoding, crsWkt, cut, wideIntegersAsText, crs);
+  Writer writer(path, shapeType, fields, encoding, crsWkt, cut, wideIntegersAsText, crs, "w");
   writer.writerows(features);
   std::int64_t count = writer.count();
   writer.close();
@@ -949,7 +969,7 @@ std::int64_t writeFeatures(py::handle path, py::handle features, py::handle shap
 }
 
 constexpr const char* kWriterDoc =
-    R"(Writer(path, shape_type=None, fields=None, encoding="utf-8", crs_wkt=None, cut=False, wide_integers_as_text=False, crs=None)
+    R"(Writer(path, shape_type=None, fields=None, encoding="utf-8", crs_wkt=None, cut=False, wide_integers_as_text=False, crs=None, mode="w")
 
 Writes a shapefile layer through the format engine: path names the .shp file, with or without
 its extension; shape_type is a ShapeType, a name ("PolygonZ") or a code; fields are (name, type,
@@ -969,6 +989,12 @@ The new files are written beside the old ones under hidden names and take their 
 writer is closed, all together: a with block closes the writer when it ends normally and drops
 the new files when an exception leaves it, and so does a writer dropped without close(). The
 old files stay as they were until then.
+
+With mode="a" the records are added after those of the layer at path, whose shape type and
+fields are taken when not given (given, they must be the layer's: the same names, letter case
+aside, in the same order and of the same types; the widths, the encoding and the .prj stay the
+layer's). Until close() the layer's headers count the old records alone; a writer dropped, a
+failure or a killed process leaves the layer as it was, and its spatial index goes at close().
 
 One call at a time: a call from another thread waits for the one in progress (close() too); a
 call from inside one of its own callbacks (__geo_interface__, __float__, items) raises WriteError.
@@ -1009,11 +1035,11 @@ void bindWriter(py::module_& module) {
   if (PyDateTimeAPI == nullptr) throw py::error_already_set();
   py::class_<Writer>(module, "Writer", kWriterDoc)
       .def(py::init<py::handle, py::handle, py::handle, py::handle, py::handle, bool, bool,
-                    py::handle>(),
+                    py::handle, const std::string&>(),
            py::arg("path"), py::arg("shape_type") = py::none(), py::arg("fields") = py::none(),
            py::arg("encoding") = "utf-8", py::arg("crs_wkt") = py::none(),
            py::arg("cut") = false, py::arg("wide_integers_as_text") = false,
-           py::arg("crs") = py::none())
+           py::arg("crs") = py::none(), py::arg("mode") = "w")
       .def("write", &Writer::write, py::arg("geometry"), py::arg("properties") = py::none(),
            R"(write(geometry, properties=None) -> None
 

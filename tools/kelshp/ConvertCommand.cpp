@@ -18,8 +18,8 @@ namespace kelshp {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kelshp convert [--to-crs CRS] [--split-types] [--cut]\n"
-                      [--wide-integers-as-text] IN OUT\n"
+    "usage: kelshp convert [--to-crs CRS] [--split-types | --append] [--cut]\n"
+    "                      [--wide-integers-as-text] IN OUT\n"
     "       kelshp convert [--to-crs CRS | --rfc7946] [SELECTION] IN.shp OUT\n"
     "\n"
     "Converts a shapefile to GeoJSON or GeoJSON to a shapefile; the extensions tell\n"
@@ -63,6 +63,12 @@ constexpr const char* kUsage =
     "\n"
     "  --split-types  write one layer for each shape type: OUT_point, OUT_multipoint,\n"
     "                 OUT_line, OUT_polygon, and OUT_null for features without geometry\n"
+    "  --append       add the features after the records of the layer OUT, which must\n"
+    "                 have their shape type and, in the same order, their properties\n"
+    "                 as columns (letter case aside) of the types they would get;\n"
+    "                 the layer keeps its widths, encoding and .prj. Until the last\n"
+    "                 feature is written the layer is as it was, and a failure or a\n"
+    "                 kill at any point leaves it so; its spatial index goes\n"
     "  --cut          cut text longer than 254 bytes after its last whole character\n"
     "  --wide-integers-as-text\n"
     "                 write a property with integers wider than 18 characters as a\n"
@@ -114,6 +120,7 @@ int shapefileToGeoJson(const std::string& in, const std::string& out,
 int runConvert(const Args& args) {
   Arguments a = parseArguments(args,
                                {{"split-types"},
+                                {"append"},
                                 {"cut"},
                                 {"wide-integers-as-text"},
                                 {"to-crs", 0, true},
@@ -131,6 +138,10 @@ int runConvert(const Args& args) {
   options.cut = a.has("cut");
   options.wideIntegersAsText = a.has("wide-integers-as-text");
   options.toCrs = geoJson.toCrs;
+  options.append = a.has("append");
+  if (options.append && options.splitTypes) {
+    throw UsageError("--append adds to one layer; --split-types writes several");
+  }
   const std::string &in = a.operands[0], &out = a.operands[1];
   try {
     if ((isGeoJson(in) || in == "-") && out != "-" && isShapefile(out)) {
@@ -152,10 +163,10 @@ int runConvert(const Args& args) {
       return 0;
     }
     if (isShapefile(in) && (out == "-" || isGeoJson(out))) {
-      if (options.splitTypes || options.cut || options.wideIntegersAsText) {
+      if (options.splitTypes || options.cut || options.wideIntegersAsText || options.append) {
         warn(
-            "convert: --split-types, --cut and --wide-integers-as-text are for GeoJSON to "
-            "shapefile");
+            "convert: --split-types, --append, --cut and --wide-integers-as-text are for GeoJSON "
+            "to shapefile");
         return 2;
       }
       return shapefileToGeoJson(in, out, geoJson, selection);
