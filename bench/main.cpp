@@ -6,6 +6,8 @@
 //
 //   kelbench [DIR] [google-benchmark flags]   the whole comparison; files go to DIR (default: a
 //                                             new folder under /tmp)
+//   kelbench --box-query DIR                  a box query on 1,000,000 polygons with and without
+//                                             a .qix, beside GDAL's (BoxQuery.cpp)
 //   kelbench --once OP WORKLOAD LIBRARY DIR   one read, write or walk, for callgrind and for
 //                                             memory figures; prints the peak resident growth in
 //                                             bytes (a walk's LIBRARY: engine, shapelib, GDAL;
@@ -25,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "BoxQuery.h"
 #include "Contender.h"
 #include "Copy.h"
 
@@ -340,6 +343,7 @@ int compare(const char* self, const std::string& dir, int argc, char** argv) {
 
 int main(int argc, char** argv) {
   try {
+    if (argc == 3 && std::strcmp(argv[1], "--box-query") == 0) return kelbench::boxQuery(argv[2]);
     if (argc == 6 && std::strcmp(argv[1], "--once") == 0) {
       return kelbench::once(argv[2], argv[3], argv[4], argv[5]);
     }

@@ -61,10 +61,10 @@ Sibling sibling(const LayerFiles& files, std::string_view ext) {
 }
 
 // The whole of a file, or none when it is missing or unreadable.
-std::optional<std::string> wholeFile(const Sibling& s) {
-  if (!s.file) return std::nullopt;
-  std::string bytes(static_cast<std::size_t>(s.file->size()), '\0');
-  if (!s.file->copy(0, bytes.size(), bytes.data())) return std::nullopt;
+std::optional<std::string> wholeFile(const std::unique_ptr<ReadOnlyFile>& file) {
+  if (!file) return std::nullopt;
+  std::string bytes(static_cast<std::size_t>(file->size()), '\0');
+  if (!file->copy(0, bytes.size(), bytes.data())) return std::nullopt;
   return bytes;
 }
 
@@ -83,7 +83,8 @@ bool putRight(const std::string& path, Reporter& reporter) {
         return true;
       case AtomicFileSet::Recovered::Back:
         reporter.report({Severity::Irregularity, record, -1, -1,
-                         "a replacement of the layer was cut short; its old files were put back"});
+                         "a replacement of the layer, or an addition to it, was cut short; its "
+                         "old files were put back"});
         return true;
       case AtomicFileSet::Recovered::Forward:
         reporter.report({Severity::Irregularity, record, -1, -1,
@@ -141,14 +142,36 @@ std::unique_ptr<Layer> Layer::open(std::string_view path, Reporter& reporter,
       break;
     }
   }
-  auto layer = std::make_unique<Layer>();
-  layer->base_ = LayerFiles::of(main).base;
-  layer->shapes_ =
-      ShapeReader::open(main, shx.path, reporter, std::move(shp.file), std::move(shx.file));
-  if (!layer->shapes_) return nullptr;
+  // A missing index is looked for by its path again, and the shape reader says it is missing.
+  auto source = [](Sibling& s) { return LayerSources::Source{s.path, std::move(s.file)}; };
+  const bool dbfMissing = dbf.missing;
+  return read({source(shp), source(shx), source(dbf), source(prj), source(codePage)}, false,
+              dbfMissing, reporter, options);
+}
 
-  layer->projection_ = wholeFile(prj);
-  layer->codePage_ = wholeFile(codePage);
+std::unique_ptr<Layer> Layer::open(LayerSources sources, Reporter& reporter,
+                                   const OpenOptions& options) {
+  const bool shxMissing = !sources.shx.file, dbfMissing = !sources.dbf.file;
+  return read(std::move(sources), shxMissing, dbfMissing, reporter, options);
+}
+
+std::unique_ptr<Layer> Layer::read(LayerSources files, bool shxMissing, bool dbfMissing,
+                                   Reporter& reporter, const OpenOptions& options) {
+  const std::string& main = files.shp.name;
+  auto layer = std::unique_ptr<Layer>(new Layer());
+  layer->base_ = LayerFiles::of(main).base;
+  // An empty index path: not to be looked for.
+  layer->shapes_ = ShapeReader::open(main, shxMissing ? "" : files.shx.name, reporter,
+                                     std::move(files.shp.file), std::move(files.shx.file));
+  if (!layer->shapes_) return nullptr;
+  if (shxMissing) {
+    reporter.report({Severity::Note, files.shx.name, -1, -1,
+                     "there is no index file; the records are found by walking the main file",
+                     true});
+  }
+
+  layer->projection_ = wholeFile(files.prj.file);
+  layer->codePage_ = wholeFile(files.cpg.file);
   const std::optional<std::string>& cpg = layer->codePage_;
   std::string encoding = options.encoding;
   std::string why = "as the caller asked";
@@ -157,14 +180,14 @@ std::unique_ptr<Layer> Layer::open(std::string_view path, Reporter& reporter,
     encoding = encodingOfCodePageFile(std::string_view(*cpg).substr(0, 256));
     why = "as the .cpg file says";
   }
-  const std::string& dbfPath = dbf.path;
-  if (dbf.missing) {
+  const std::string& dbfPath = files.dbf.name;
+  if (dbfMissing) {
     reporter.report(
         {Severity::Note, dbfPath, -1, -1, "there is no table: shapes without attributes", true});
     layer->encoding_ = encoding.empty() ? std::string(kDefaultEncoding) : encoding;
     return layer;
   }
-  layer->table_ = TableReader::open(dbfPath, encoding, reporter, std::move(dbf.file));
+  layer->table_ = TableReader::open(dbfPath, encoding, reporter, std::move(files.dbf.file));
   if (!layer->table_) {
     layer->encoding_ = encoding.empty() ? std::string(kDefaultEncoding) : encoding;
     return layer;

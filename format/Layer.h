@@ -8,11 +8,23 @@
 #include "kel/format/Reporter.h"
 #include "kel/format/ShapeReader.h"
 #include "kel/format/TableReader.h"
+#include "kel/runtime/ReadOnlyFile.h"
 
 namespace kel::format {
 
 struct OpenOptions {
   std::string encoding;  // the table's encoding; empty: what the files say
+};
+
+// The files of a layer handed in already open (blocks in memory, members of an archive) rather
+// than found by a path: each named as the findings are to name it ("nc.zip/nc.shx"), and absent
+// when its file is null. The main file is required.
+struct LayerSources {
+  struct Source {
+    std::string name;
+    std::unique_ptr<ReadOnlyFile> file;
+  };
+  Source shp, shx, dbf, prj, cpg;
 };
 
 // A shapefile layer opened for reading: its shapes, its table when it has one, its encoding and
@@ -26,6 +38,10 @@ class Layer {
   // regular file or is matched by two names that differ only in letter case; the reporter has
   // heard why.
   static std::unique_ptr<Layer> open(std::string_view path, Reporter& reporter,
+                                     const OpenOptions& options = {});
+  // The layer of the files handed in; everything after the files are found is as above. Its
+  // base path is the main file's name without ".shp".
+  static std::unique_ptr<Layer> open(LayerSources sources, Reporter& reporter,
                                      const OpenOptions& options = {});
 
   ShapeReader& shapes() noexcept { return *shapes_; }
@@ -46,6 +62,11 @@ class Layer {
   const std::string& basePath() const noexcept { return base_; }
 
  private:
+  // What both forms share once the files are found. A file absent from `files` is missing when
+  // its flag says so, and otherwise opened again by its name, for its reader to say why not.
+  static std::unique_ptr<Layer> read(LayerSources files, bool shxMissing, bool dbfMissing,
+                                     Reporter& reporter, const OpenOptions& options);
+
   std::string base_;
   std::unique_ptr<ShapeReader> shapes_;
   std::unique_ptr<TableReader> table_;

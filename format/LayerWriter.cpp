@@ -254,6 +254,9 @@ struct LayerWriter::State {
   std::optional<std::string> codePage;  // the .cpg file's text; none: no .cpg file
 
   AtomicFileSet files;
+  // For an append: the old layer's ends, where its files are added to, and its table's header.
+  std::optional<std::array<std::uint64_t, 3>> appendAt;
+  std::array<unsigned char, kDbfHeaderBytes> oldTableHeader{};
   Sink sinks[3];
   std::string paths[3];
   std::int64_t count = 0;
@@ -329,6 +332,7 @@ struct LayerWriter::State {
   [[noreturn]] void refuseColumnCount(std::size_t n, const std::string& nameOfFirstBeyond) const;
   void takeColumn(std::size_t i, const FieldDescriptor& d, const std::string& name);
   void checkColumns(std::span<const ColumnDefinition> definitions);
+  void openForAppend(std::span<const ColumnDefinition> definitions);
   void createFiles();
   // Adds the shape and the row that makeRow(index) puts in `row`, or refuses.
   template <class MakeRow>
@@ -499,8 +503,97 @@ void LayerWriter::State::start(std::string_view where, ShapeType layerType,
   }
 }
 
+// Takes the columns, the encoding, the count and the extents of the layer to add to, once its
+// type and columns are the ones given and its files end where its headers say.
+void LayerWriter::State::openForAppend(std::span<const ColumnDefinition> definitions) {
+  FirstErrorReporter heard;
+  std::unique_ptr<Layer> layer = Layer::open(paths[kShp], heard);
+  if (!layer || heard.error) {
+    refuseFile(heard.error ? heard.error->file : paths[kShp],
+               std::string(layer ? "records are added only to a sound layer: "
+                                 : "there is no layer to add to: ") +
+                   (heard.error ? heard.error->sentence : "it cannot be read"));
+  }
+  ShapeReader& shapes = layer->shapes();
+  if (layer->shapeType() != type) {
+    std::optional<ShapeTypeTraits> t = traitsOf(shapes.header().shapeType);
+    refuseFile(shapes.path(), "the layer holds " + (t ? std::string(t->name) : "unknown") +
+                                  " shapes; these are " + std::string(traits.name));
+  }
+  TableReader* table = layer->table();
+  if (table == nullptr) refuseFile(paths[kDbf], "the layer has no table to add rows to");
+  paths[kShp] = shapes.path();
+  paths[kShx] = shapes.indexPath();
+  paths[kDbf] = table->path();
+  const std::vector<Column>& old = table->columns();
+  if (definitions.size() != old.size()) {
+    refuseFile(paths[kDbf], "the layer has " + str(old.size()) + " columns; " +
+                                str(definitions.size()) + " were given");
+  }
+  for (std::size_t i = 0; i < old.size(); ++i) {
+    if (upperCase(toUtf16(definitions[i].name)) != upperCase(toUtf16(old[i].name)) ||
+        definitions[i].type != static_cast<char>(old[i].descriptor.type)) {
+      refuseColumn(i, definitions[i].name,
+                   "the layer's column " + str(i + 1) + " is " + shown(old[i].name) + " of type " +
+                       std::string(1, static_cast<char>(old[i].descriptor.type)));
+    }
+    columns.push_back(old[i].descriptor);
+    names.push_back(old[i].name);
+  }
+  encoding = encodingOfCodePageFile(layer->encoding());
+  encoder = TextEncoder::open(encoding);
+  if (!encoder) refuseFile(paths[kDbf], "the layer's encoding " + encoding + " cannot be written");
+  const DbfHeader& t = table->header();
+  const std::int64_t n = shapes.count();
+  const std::uint64_t rowsEnd = t.headerLength + std::uint64_t{t.recordLength} * t.recordCount;
+  const MainHeader& h = shapes.header();
+  const std::uint64_t shpEnd = 2 * static_cast<std::uint64_t>(std::uint32_t(h.fileLength));
+  // The new records go where the old ones end, as the headers and the last index entry say.
+  bool sound = shapes.indexed() && shapes.indexSize() == kHeaderBytes + kIndexEntryBytes * n &&
+               t.recordCount == static_cast<std::uint64_t>(n) && table->count() == n;
+  if (sound && n > 0) {
+    IndexEntry last = shapes.indexEntry(n - 1);
+    sound = 2 * (std::uint64_t(std::uint32_t(last.offset)) +
+                 std::uint64_t(std::uint32_t(last.contentLength))) +
+                kRecordHeaderBytes ==
+            shpEnd;
+  } else if (sound) {
+    sound = shpEnd == kHeaderBytes;
+  }
+  if (!sound) {
+    refuseFile(paths[kShp],
+               "the layer's files do not end where their headers say, or count other numbers of "
+               "records ('kelshp check' tells more); records are added only to a sound layer");
+  }
+  appendAt = {shpEnd, static_cast<std::uint64_t>(shapes.indexSize()), rowsEnd};
+  headerLength = t.headerLength;
+  recordLength = t.recordLength;
+  unsigned char bytes[kDbfHeaderBytes];
+  t.encode(bytes);
+  std::copy(std::begin(bytes), std::end(bytes), oldTableHeader.begin());
+  count = n;
+  if (n > 0) {
+    x.add(h.xMin), x.add(h.xMax), y.add(h.yMin), y.add(h.yMax);
+    if (traits.z) z.add(h.zMin), z.add(h.zMax);
+    if (traits.m) m.add(h.mMin), m.add(h.mMax);
+  }
+}
+
 // Lays out the table's header for the columns taken, and creates the files.
 void LayerWriter::State::createFiles() {
+  if (appendAt) {
+    writing(3, [&] {
+      files.keepRecord(AtomicFileSet::recordFor(layerFiles.base));
+      const std::size_t headers[3] = {kHeaderBytes, kHeaderBytes, kDbfHeaderBytes};
+      for (FileIndex i : {kShp, kShx, kDbf}) {
+        sinks[i].member =
+            files.extend(paths[i], static_cast<std::int64_t>((*appendAt)[i]), headers[i]);
+        sinks[i].flushed = (*appendAt)[i];
+        sinks[i].buffer.reserve(kBufferBytes);
+      }
+    });
+    return;
+  }
   headerLength =
       static_cast<std::uint16_t>(kDbfHeaderBytes + kDescriptorBytes * columns.size() + 1);
   if (columns.size() > kOldReadersColumns && options.reporter != nullptr) {
@@ -549,7 +642,11 @@ LayerWriter::LayerWriter(std::string_view path, ShapeType type,
                          std::span<const ColumnDefinition> columns, const WriteOptions& options)
     : state_(std::make_unique<State>()) {
   state_->start(path, type, options, true);
-  state_->checkColumns(columns);
+  if (options.append) {
+    state_->openForAppend(columns);
+  } else {
+    state_->checkColumns(columns);
+  }
   state_->createFiles();
 }
 
@@ -557,6 +654,9 @@ LayerWriter::LayerWriter(std::string_view path, ShapeType type, const TableLayou
                          const WriteOptions& options)
     : state_(std::make_unique<State>()) {
   State& s = *state_;
+  if (options.append) {
+    refuseFile(std::string(path), "records are added with rows of values, not of bytes");
+  }
   s.start(path, type, options, false);
   auto nameOf = [](const FieldDescriptor& d) { return std::string(d.nameBytes()); };
   if (table.columns.size() > kMaxColumns) {
@@ -729,9 +829,26 @@ void LayerWriter::close() {
       MainHeader::Bytes header = main.encode();
       s.files.write(s.sinks[i].member, 0, header.data(), header.size());
     }
+    LocalDate today = LocalDate::today();
+    if (s.appendAt) {
+      // The date and the count alone: the rest of the table's header stays as it lies.
+      DbfHeader h = DbfHeader::decode(s.oldTableHeader.data());
+      h.year = static_cast<std::uint8_t>(std::clamp(today.year - 1900, 0, 255));
+      h.month = static_cast<std::uint8_t>(today.month);
+      h.day = static_cast<std::uint8_t>(today.day);
+      h.recordCount = static_cast<std::uint32_t>(s.count);
+      h.encode(s.oldTableHeader.data());
+      s.files.write(s.sinks[kDbf].member, 0, s.oldTableHeader.data(), s.oldTableHeader.size());
+      std::vector<std::string> stale;
+      for (std::string_view ext : {".qix", ".sbn", ".sbx"}) {
+        stale.push_back(s.layerFiles.path(ext));
+        stale.push_back(s.layerFiles.path(ext, true));
+      }
+      s.files.commit(stale);
+      return;
+    }
     std::vector<unsigned char> header(s.headerLength);
     DbfHeader h;
-    LocalDate today = LocalDate::today();
     h.year = static_cast<std::uint8_t>(std::clamp(today.year - 1900, 0, 255));
     h.month = static_cast<std::uint8_t>(today.month);
     h.day = static_cast<std::uint8_t>(today.day);

@@ -61,6 +61,15 @@ struct WriteOptions {
   std::optional<SourceRanges> keepRanges;
   // Hears the warnings (a table of more than 255 columns, a range not kept); may be null.
   Reporter* reporter = nullptr;
+  // Add the records after those of the layer that is there, rather than replace it. The layer
+  // must have the shape type and the columns given (the same names, letter case aside, in the
+  // same order, of the same type letters), and its files must end where their headers say; its
+  // columns' widths and decimals, its encoding, .cpg and .prj stay as they are (the encoding and
+  // projection here are not used). Until close() the old headers stand, and so the old records;
+  // close() writes the new records through to the disk, then the headers. A writer destroyed
+  // without close(), a failure, or the death of the process (put right by the next reader or
+  // writer of the layer) leaves the old layer as it was.
+  bool append = false;
 };
 
 // A layer to write as a read one is: its shape type, its columns as definitions (each name in
@@ -148,7 +157,8 @@ class LayerWriter {
 
   // Writes the headers and the table's end mark, writes every file through to the disk and puts
   // the layer in place, removing the old layer's .cpg and .prj files that the new one does not
-  // have and its spatial indexes (.qix, .sbn, .sbx), which describe the old shapes.
+  // have and its spatial indexes (.qix, .sbn, .sbx), which describe the old shapes. An append
+  // removes the spatial indexes alone.
   void close();
 
   // Where the last record added lies in the new main file: its offset and its content length in

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "kel/format/Endian.h"
 #include "kel/format/MainFile.h"
 
 namespace kel::format {
@@ -168,19 +169,53 @@ void ShapeReader::walk() {
   walkDone_ = true;
 }
 
+std::int64_t ShapeReader::offsetOf(std::int64_t i, std::int64_t& indexedLength) {
+  indexedLength = -1;
+  if (!indexed_) return std::int64_t{walked_[static_cast<std::size_t>(i)]} * 2;
+  IndexEntry e = indexEntry(i);
+  indexedLength = std::int64_t{e.contentLength} * 2;
+  return std::int64_t{static_cast<std::uint32_t>(e.offset)} * 2;
+}
+
+ShapeReader::RecordBox ShapeReader::recordBox(std::int64_t i) {
+  if (i < 0 || i >= count_) throw std::out_of_range("no record " + str(i) + " in the file");
+  std::int64_t indexed;
+  const std::int64_t at = offsetOf(i, indexed);
+  // The record header, the shape type and four doubles: a box, or a point's X and Y.
+  constexpr std::int64_t kFirst = kRecordHeaderBytes + 4 + 32;
+  std::span<const unsigned char> head = at >= kHeaderBytes ? shp_->view(at, kFirst)
+                                                           : std::span<const unsigned char>();
+  RecordBox out;
+  if (head.size() < static_cast<std::size_t>(kRecordHeaderBytes + 4)) return out;
+  const std::int64_t length = std::int64_t{RecordHeader::decode(head.data()).contentLength} * 2;
+  const std::int32_t type = loadLE<std::int32_t>(head.data() + kRecordHeaderBytes);
+  const std::optional<ShapeTypeTraits> traits = traitsOf(type);
+  if (!traits) return out;
+  out.null = traits->geometry == Geometry::Null;
+  const bool point = traits->geometry == Geometry::Point;
+  const std::size_t need = kRecordHeaderBytes + 4 + (point ? 16 : 32);
+  if (out.null || head.size() < need || length + kRecordHeaderBytes < static_cast<std::int64_t>(need)) {
+    return out;
+  }
+  const unsigned char* d = head.data() + kRecordHeaderBytes + 4;
+  Box b{loadLE<double>(d), loadLE<double>(d + 8), 0, 0};
+  if (point) {
+    b.xMax = b.xMin;
+    b.yMax = b.yMin;
+  } else {
+    b.xMax = loadLE<double>(d + 16);
+    b.yMax = loadLE<double>(d + 24);
+  }
+  out.box = b;
+  return out;
+}
+
 bool ShapeReader::read(std::int64_t i, ShapeView& view) {
   if (i < 0 || i >= count_) throw std::out_of_range("no record " + str(i) + " in the file");
   view = ShapeView{};
   place_ = Place{};
-  std::int64_t at;
-  std::int64_t indexed = -1;  // the content length in bytes that the index gives
-  if (indexed_) {
-    IndexEntry e = indexEntry(i);
-    at = std::int64_t{static_cast<std::uint32_t>(e.offset)} * 2;
-    indexed = std::int64_t{e.contentLength} * 2;
-  } else {
-    at = std::int64_t{walked_[static_cast<std::size_t>(i)]} * 2;
-  }
+  std::int64_t indexed;  // the content length in bytes that the index gives
+  const std::int64_t at = offsetOf(i, indexed);
   std::span<const unsigned char> head = shp_->view(at, kRecordHeaderBytes);
   if (at < kHeaderBytes || head.size() < static_cast<std::size_t>(kRecordHeaderBytes)) {
     report(Severity::Error, at, i, "the index points at no record of the main file",
@@ -205,6 +240,7 @@ bool ShapeReader::read(std::int64_t i, ShapeView& view) {
     return false;
   }
   FileSource content(*shp_, at + kRecordHeaderBytes);
+  ++decoded_;
   if (std::optional<CodecError> e =
           decodeShape(static_cast<std::size_t>(length), content, buffer_, view)) {
     report(Severity::Error, at + kRecordHeaderBytes + static_cast<std::int64_t>(e->offset), i,

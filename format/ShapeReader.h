@@ -37,6 +37,17 @@ class ShapeReader {
   // Record i (0-based; std::out_of_range outside 0..count-1). False when its bytes are no record,
   // which the reporter hears; the view is then a Null shape. The view is valid until the next read.
   bool read(std::int64_t i, ShapeView& view);
+  // How many records read() has decoded, vertices and all.
+  std::int64_t decoded() const noexcept { return decoded_; }
+
+  // Record i's own box as its first bytes give it, read without its vertices: a point's is the
+  // point. `null` for a Null shape; no box as well when those bytes cannot be had (read() says
+  // why).
+  struct RecordBox {
+    bool null = false;
+    std::optional<Box> box;
+  };
+  RecordBox recordBox(std::int64_t i);
 
   // Where the last record read lies: its offset in the main file and its content length in bytes,
   // each -1 when its record header could not be read.
@@ -67,6 +78,9 @@ class ShapeReader {
               const std::string* file = nullptr);
   bool useIndex(const std::string& shxPath, std::unique_ptr<ReadOnlyFile> shx);
   void walk();
+  // Where record i's header lies in the main file, and the content length in bytes that the index
+  // gives (-1 without one).
+  std::int64_t offsetOf(std::int64_t i, std::int64_t& indexedLength);
 
   Reporter& reporter_;
   std::string shpPath_, shxPath_;
@@ -79,6 +93,7 @@ class ShapeReader {
   bool walkDone_ = false;
   std::vector<std::uint32_t> walked_;  // the records' offsets in words, as the walk found them
   Place place_;
+  std::int64_t decoded_ = 0;
   ShapeBuffer buffer_;
 };
 

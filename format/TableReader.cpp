@@ -122,6 +122,7 @@ RowView TableReader::read(std::int64_t i) {
 
 Value TableReader::value(const RowView& row, std::size_t column) {
   const Column& c = columns_.at(column);
+  ++decoded_;
   std::string odd;
   Value v = decodeValue(c.descriptor, row.field(c), *transcoder_, &odd);
   if (!odd.empty()) {

@@ -60,6 +60,8 @@ class TableReader {
   RowView read(std::int64_t i);
   // A field's value; a value its bytes do not make is reported as an irregularity.
   Value value(const RowView& row, std::size_t column);
+  // How many values value() has decoded.
+  std::int64_t decoded() const noexcept { return decoded_; }
   // Bytes of the table's encoding as UTF-8.
   std::string text(std::string_view bytes);
 
@@ -78,6 +80,7 @@ class TableReader {
   std::vector<Column> columns_;
   std::int64_t descriptorsEnd_ = -1;
   std::int64_t count_ = 0;
+  std::int64_t decoded_ = 0;
 };
 
 }  // namespace kel::format

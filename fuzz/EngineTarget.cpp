@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "kel/format/Layer.h"
+#include "kel/format/Selection.h"
 #include "fuzz/FileSetFraming.h"
 #include "fuzz/Scratch.h"
 #include "fuzz/Targets.h"
@@ -98,6 +99,16 @@ std::string checkEngine(std::string_view input) {
         }
         geojson::Geometry g = geojson::geometryOf(view);
         valueSink = valueSink + g.lines.size() + g.polygons.size();
+      }
+      // A box over the middle of the header's extent: records chosen by their own boxes, and
+      // where those are in doubt by their shapes.
+      const format::MainHeader& h = layer->shapes().header();
+      format::Selection selection;
+      selection.box = format::Box{h.xMin * .75 + h.xMax * .25, h.yMin * .75 + h.yMax * .25,
+                                  h.xMin * .25 + h.xMax * .75, h.yMin * .25 + h.yMax * .75};
+      if (selection.box->xMin <= selection.box->xMax && selection.box->yMin <= selection.box->yMax) {
+        format::SelectedRecords records(*layer, selection);
+        while (records.next()) valueSink = valueSink + records.shape().points.size();
       }
       if (format::TableReader* table = layer->table()) {
         for (std::int64_t i = 0; i < table->count(); ++i) {

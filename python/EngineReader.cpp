@@ -10,7 +10,9 @@
 #include <variant>
 #include <vector>
 
+#include "kel/archive/Archive.h"
 #include "kel/format/Layer.h"
+#include "kel/format/Selection.h"
 #include "kel/geojson/Geometry.h"
 #include "python/Engine.h"
 #include "python/Serial.h"
@@ -27,6 +29,7 @@ namespace kelpy::engine {
 namespace {
 
 namespace format = kel::format;
+namespace archive = kel::archive;
 namespace geojson = kel::geojson;
 
 // Warnings a reader gives before it says that it gives no more.
@@ -308,13 +311,87 @@ py::object number(std::int64_t n) {
   return n < 0 ? py::object(py::none()) : py::object(py::int_(n));
 }
 
+// A file handed in as bytes, or as an object whose read() gives them, read whole; named by its
+// `name` when it has one that is a str, else as "<shx>".
+format::LayerSources::Source sourceOf(py::handle given, const char* extension) {
+  format::LayerSources::Source source{std::string("<") + extension + ">", nullptr};
+  if (given.is_none()) return source;
+  py::object data = py::reinterpret_borrow<py::object>(given);
+  if (py::hasattr(given, "read")) {
+    py::object name = py::getattr(given, "name", py::none());
+    if (PyUnicode_Check(name.ptr())) source.name = name.cast<std::string>();
+    data = given.attr("read")();
+  }
+  Py_buffer view;
+  if (PyBytes_Check(data.ptr()) == 0 && PyByteArray_Check(data.ptr()) == 0 &&
+      PyMemoryView_Check(data.ptr()) == 0) {
+    throw py::type_error(std::string(extension) +
+                         " is bytes or a file object opened in binary mode, which gives bytes, "
+                         "not " + Py_TYPE(data.ptr())->tp_name);
+  }
+  if (PyObject_GetBuffer(data.ptr(), &view, PyBUF_SIMPLE) != 0) throw py::error_already_set();
+  auto bytes = std::make_shared<std::string>(static_cast<const char*>(view.buf),
+                                             static_cast<std::size_t>(view.len));
+  PyBuffer_Release(&view);
+  source.file = kel::ReadOnlyFile::inMemory(std::move(bytes));
+  return source;
+}
+
+// The selection that open() or iter() is given: bbox a sequence of four numbers, columns one of
+// names, where a filter; None leaves `base` as it is.
+format::Selection selectionOf(format::Selection base, py::handle bbox, py::handle columns,
+                              py::handle where) {
+  if (!bbox.is_none()) {
+    std::vector<double> v;
+    for (py::handle item : py::iter(bbox)) v.push_back(py::cast<double>(item));
+    if (v.size() != 4) throw py::value_error("bbox takes four numbers: xmin, ymin, xmax, ymax");
+    base.box = format::Box{v[0], v[1], v[2], v[3]};
+  }
+  if (!columns.is_none()) {
+    if (PyUnicode_Check(columns.ptr())) throw py::type_error("columns takes a sequence of names");
+    base.columns.emplace();
+    for (py::handle item : py::iter(columns)) base.columns->push_back(py::cast<std::string>(item));
+  }
+  if (!where.is_none()) base.where = py::cast<std::string>(where);
+  return base;
+}
+
+// The records a selection keeps; ValueError for a selection that cannot be taken, which says
+// where a filter goes wrong.
+std::shared_ptr<format::SelectedRecords> selected(format::Layer& layer,
+                                                  const format::Selection& selection) {
+  try {
+    return std::make_shared<format::SelectedRecords>(layer, selection);
+  } catch (const format::FilterError& e) {
+    throw py::value_error(e.what());
+  }
+}
+
 class Reader {
  public:
-  Reader(py::handle path, py::handle encoding) {
-    std::string p = pathOf(path);
+  // The layer at a path (a zip archive's, or one in an archive, too), or of the files handed in.
+  Reader(py::handle path, py::handle bbox, py::handle columns, py::handle where,
+         py::handle encoding, py::handle shp, py::handle shx, py::handle dbf,
+         py::handle prj, py::handle cpg) {
+    const bool given = !shp.is_none() || !shx.is_none() || !dbf.is_none() || !prj.is_none() ||
+                       !cpg.is_none();
+    if (path.is_none() != given || (given && shp.is_none())) {
+      throw py::type_error(
+          "open() takes either a path or the files as shp= (required), shx=, dbf=, prj= and "
+          "cpg=");
+    }
     format::OpenOptions options;
     if (!encoding.is_none()) options.encoding = encodingOf(encoding, false);
-    layer_ = format::Layer::open(p, findings_, options);
+    std::string p;
+    if (given) {
+      format::LayerSources sources{sourceOf(shp, "shp"), sourceOf(shx, "shx"), sourceOf(dbf, "dbf"),
+                                   sourceOf(prj, "prj"), sourceOf(cpg, "cpg")};
+      p = sources.shp.name;
+      layer_ = format::Layer::open(std::move(sources), findings_, options);
+    } else {
+      p = pathOf(path);
+      layer_ = archive::openLayer(p, findings_, options);
+    }
     if (!layer_) {
       for (const format::Finding& f : findings_.pending) {
         if (f.severity == format::Severity::Error) raiseFinding(f);
@@ -322,9 +399,11 @@ class Reader {
       raiseFinding({format::Severity::Error, p, -1, -1, "cannot be read", false});
     }
     shpPath_ = layer_->shapes().path();
+    selection_ = selectionOf({}, bbox, columns, where);
+    const std::shared_ptr<format::SelectedRecords> records = selected(*layer_, selection_);
     if (format::TableReader* table = layer_->table()) {
       // A name that comes again keeps its first column, as `kelshp dump` has it.
-      for (std::size_t c = 0; c < table->columns().size(); ++c) {
+      for (std::size_t c : records->columns()) {
         py::object key = text(table->columns()[c].name);
         PyUnicode_InternInPlace(&key.ptr());
         bool again = false;
@@ -356,10 +435,25 @@ class Reader {
   std::int64_t size() { return layer().count(); }
   const std::string& path() const { return shpPath_; }
 
+  const format::Selection& selection() const { return selection_; }
+
   // Record i as a Feature, or as the dictionary of __geo_interface__.
   py::object feature(std::int64_t i, bool asDict) {
-    py::object geometry = geometryOf(i);
-    py::object properties = propertiesOf(i);
+    format::Layer& l = layer();
+    const bool read = l.shapes().read(i, view_);
+    std::optional<format::RowView> row;
+    if (l.table() != nullptr && i < l.table()->count()) row = l.table()->read(i);
+    return feature(i, read, view_, row, asDict);
+  }
+  // The record a selection is at.
+  py::object feature(const format::SelectedRecords& records, bool asDict) {
+    return feature(records.index(), records.shapeRead(), records.shape(), records.row(), asDict);
+  }
+
+  py::object feature(std::int64_t i, bool read, const format::ShapeView& shape,
+                     const std::optional<format::RowView>& row, bool asDict) {
+    py::object geometry = read ? geometryOf(i, shape) : py::none();
+    py::object properties = propertiesOf(i, row);
     py::object id = py::int_(i);
     warn();
     if (asDict) return owned(featureDict(id.ptr(), geometry.ptr(), properties.ptr()));
@@ -413,16 +507,16 @@ class Reader {
   }
 
  private:
-  py::object geometryOf(std::int64_t i) {
+  // The geometry of a record read; one that cannot be read has None, and the engine has said why.
+  py::object geometryOf(std::int64_t i, const format::ShapeView& shape) {
     format::Layer& l = layer();
-    if (!l.shapes().read(i, view_)) return py::none();  // the engine has told why
-    if (view_.points.empty()) return py::none();
-    const format::Geometry kind = format::traitsOf(static_cast<std::int32_t>(view_.type))->geometry;
+    if (shape.points.empty()) return py::none();
+    const format::Geometry kind = format::traitsOf(static_cast<std::int32_t>(shape.type))->geometry;
     if (kind == format::Geometry::Point || kind == format::Geometry::MultiPoint ||
-        (kind == format::Geometry::PolyLine && !view_.parts.empty())) {
-      if (py::object g = pointsOrLines(view_); !g.is_none()) return g;
+        (kind == format::Geometry::PolyLine && !shape.parts.empty())) {
+      if (py::object g = pointsOrLines(shape); !g.is_none()) return g;
     }
-    geojson::Geometry g = geojson::geometryOf(view_);
+    geojson::Geometry g = geojson::geometryOf(shape);
     auto irregular = [&](std::string sentence) {
       findings_.pending.push_back({format::Severity::Irregularity, shpPath_,
                                    l.shapes().place().offset, i, std::move(sentence), false});
@@ -437,13 +531,13 @@ class Reader {
     return geometryObject(g);
   }
 
-  py::object propertiesOf(std::int64_t i) {
+  py::object propertiesOf(std::int64_t i, const std::optional<format::RowView>& given) {
     format::TableReader* table = layer().table();
     py::object d = owned(PyDict_New());
-    const bool has = table != nullptr && i < table->count();
+    const bool has = given.has_value();
     format::RowView row;
     if (has) {
-      row = table->read(i);
+      row = *given;
       if (row.deleted) {
         findings_.pending.push_back(
             {format::Severity::Irregularity, table->path(),
@@ -517,16 +611,18 @@ class Reader {
   int warned_ = 0;
   std::string shpPath_;
   std::vector<std::pair<py::object, std::size_t>> columns_;  // key and column, first of a name
+  format::Selection selection_;
   format::ShapeView view_;
   Serial serial_;
 };
 
-// Walks records [next, stop) of a reader, which it keeps alive.
+// Walks the records of a reader that a selection keeps, keeping the reader alive.
 struct FeatureIterator {
   py::object owner;
   Reader* reader;
-  std::int64_t next, stop;
+  std::shared_ptr<format::SelectedRecords> records;
 };
+
 
 // Python's reading of a start or stop of a range over n records: negative counts from the end,
 // and the result lies in 0..n.
@@ -537,12 +633,24 @@ std::int64_t bound(py::handle given, std::int64_t n, std::int64_t otherwise) {
   return std::clamp<std::int64_t>(i, 0, n);
 }
 
+// An iterator over the records of the reader's selection, changed by what is given.
+FeatureIterator iterate(py::object self, py::handle start, py::handle stop, py::handle bbox,
+                        py::handle columns, py::handle where) {
+  Reader& r = self.cast<Reader&>();
+  format::Selection s = selectionOf(r.selection(), bbox, columns, where);
+  const std::int64_t n = r.size();
+  s.start = bound(start, n, 0);
+  s.stop = bound(stop, n, n);
+  return r.locked([&] { return FeatureIterator{self, &r, selected(r.layer(), s)}; });
+}
+
 constexpr const char* kReaderDoc =
     R"(A shapefile layer open for reading, record by record, through the format engine.
 
-kelshapelib.open(path, encoding=None) makes one. len(reader) is the number of records,
-reader[i] the record i as a Feature (negative i counts from the end; reader[i:j] gives a
-list), and iteration or reader.iter(start, stop) walks them in file order. The files are
+kelshapelib.open(path, bbox=None, columns=None, where=None, encoding=None) makes one.
+len(reader) is the number of records, reader[i] the record i as a Feature (negative i counts
+from the end; reader[i:j] gives a list), and iteration or reader.iter(start, stop) walks the
+records that the selection keeps in file order. The files are
 read as they are needed, never all at once, and only read: a read-only file will do.
 
 Where the files are wrong or irregular the reader reads past and warns (FormatWarning): a
@@ -601,8 +709,8 @@ void bindReader(py::module_& module) {
       .def("__next__", [](FeatureIterator& it) {
         return it.reader->locked([&] {
           it.reader->layer();  // ValueError once closed
-          if (it.next >= it.stop) throw py::stop_iteration();
-          return it.reader->feature(it.next++, false);
+          if (!it.records->next()) throw py::stop_iteration();
+          return it.reader->feature(*it.records, false);
         });
       });
 
@@ -612,28 +720,25 @@ void bindReader(py::module_& module) {
            &item)
       .def(
           "iter",
-          [](py::object self, py::handle start, py::handle stop) {
-            Reader& r = self.cast<Reader&>();
-            std::int64_t n = r.size();
-            return FeatureIterator{self, &r, bound(start, n, 0), bound(stop, n, n)};
-          },
-          py::arg("start") = 0, py::arg("stop") = py::none(),
-          "iter(start=0, stop=None) -> iterator\n\nThe records start to stop - 1 as Features, in "
-          "order; start and stop as in a slice.")
+          &iterate, py::arg("start") = 0, py::arg("stop") = py::none(),
+          py::arg("bbox") = py::none(), py::arg("columns") = py::none(),
+          py::arg("where") = py::none(),
+          "iter(start=0, stop=None, bbox=None, columns=None, where=None) -> iterator\n\nThe "
+          "records start to stop - 1 (as in a slice) that the selection keeps, as Features, in "
+          "order; bbox, columns and where as open() takes them, in place of the reader's own.")
       .def("__iter__",
            [](py::object self) {
-             Reader& r = self.cast<Reader&>();
-             return FeatureIterator{self, &r, 0, r.size()};
+             return iterate(self, py::none(), py::none(), py::none(), py::none(), py::none());
            })
       .def_property_readonly(
           "__geo_interface__",
           [](Reader& r) {
-            std::int64_t n = r.size();
             py::object features = owned(PyList_New(0));
             r.locked([&] {
-              for (std::int64_t i = 0; i < n; ++i) {
-                checkSignals(i);
-                if (PyList_Append(features.ptr(), r.feature(i, true).ptr()) < 0) {
+              std::shared_ptr<format::SelectedRecords> records = selected(r.layer(), r.selection());
+              for (std::int64_t k = 0; records->next(); ++k) {
+                checkSignals(k);
+                if (PyList_Append(features.ptr(), r.feature(*records, true).ptr()) < 0) {
                   throw py::error_already_set();
                 }
               }
@@ -643,7 +748,7 @@ void bindReader(py::module_& module) {
             out[py::handle(names.features)] = features;
             return out;
           },
-          "The whole layer as a GeoJSON FeatureCollection dictionary, each Feature a dictionary "
+          "The records of the reader's selection as a GeoJSON FeatureCollection dictionary, each Feature a dictionary "
           "(\"type\", \"id\", \"geometry\", \"properties\"): what "
           "geopandas.GeoDataFrame.from_features(reader) takes.")
       .def(
@@ -723,16 +828,35 @@ void bindReader(py::module_& module) {
       });
 
   module.def(
-      "open", [](py::handle path, py::handle encoding) { return new Reader(path, encoding); },
-      py::arg("path"), py::arg("encoding") = py::none(),
-      R"(open(path, encoding=None) -> Reader
+      "open",
+      [](py::handle path, py::handle bbox, py::handle columns, py::handle where,
+         py::handle encoding, py::handle shp, py::handle shx, py::handle dbf, py::handle prj,
+         py::handle cpg) {
+        return new Reader(path, bbox, columns, where, encoding, shp, shx, dbf, prj, cpg);
+      },
+      py::arg("path") = py::none(), py::arg("bbox") = py::none(),
+      py::arg("columns") = py::none(), py::arg("where") = py::none(),
+      py::arg("encoding") = py::none(), py::kw_only(), py::arg("shp") = py::none(),
+      py::arg("shx") = py::none(), py::arg("dbf") = py::none(), py::arg("prj") = py::none(),
+      py::arg("cpg") = py::none(),
+      R"(open(path=None, bbox=None, columns=None, where=None, encoding=None, *, shp=None, shx=None, dbf=None, prj=None, cpg=None) -> Reader
 
 Opens a shapefile layer for reading: path names the .shp file, with or without its extension
-(str, bytes or os.PathLike); the .shx, .dbf, .cpg and .prj files are found beside it. Text is
+(str, bytes or os.PathLike); the .shx, .dbf, .cpg and .prj files are found beside it. A path
+ending in .zip names the one layer of a zip archive, and ARCHIVE.zip/inner/name.shp one layer
+of several; the archive's members are read into memory. Instead of a path, the files may be
+handed in as shp= (required), shx=, dbf=, prj= and cpg=, each bytes or a file object opened in
+binary mode, read whole. Text is
 read in `encoding` when it is given (a name Python or iconv knows: "utf-8", "cp1252",
 "latin-1"), else as the .cpg file or the table's language driver mark says, else as
 Windows-1252. Without an index the main file is walked; without a table the features have no
 properties (both with a FormatWarning).
+
+A selection narrows what iteration gives: bbox=(xmin, ymin, xmax, ymax) the records whose
+geometry meets the box, as GDAL's spatial filter keeps them; where a filter as `ogr2ogr -where`
+takes it ("POP > 1000 AND NAME LIKE 'A%'"); columns the properties named, in that order. len()
+and reader[i] still count and address every record. A column that is missing, or a filter that
+does not read, raises ValueError, which says at which character.
 
 Raises FileNotFoundError when the main file is missing, LookupError for an unknown encoding and
 FormatError when the main file cannot be read as one.)",

@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "kel/archive/Archive.h"
 #include "kel/format/DbaseFile.h"
 #include "kel/format/LayerFiles.h"
 #include "kel/format/LayerWriter.h"
@@ -187,8 +188,22 @@ class Writer {
   // With a shape type and fields, each record is written as it comes; without either, the
   // records are held until close(), which plans the layer from them (kel/plan) and writes it.
   Writer(py::handle path, py::handle shapeType, py::handle fields, py::handle encoding,
-         py::handle crsWkt, bool cut, bool wideIntegersAsText, py::handle crs) {
+         py::handle crsWkt, bool cut, bool wideIntegersAsText, py::handle crs,
+         const std::string& mode) {
     path_ = pathOf(path);
+    if (mode != "w" && mode != "a") {
+      throw py::value_error("mode is 'w' (write a new layer) or 'a' (add to the layer there), "
+                            "not '" + mode + "'");
+    }
+    options_.append = mode == "a";
+    if (kel::archive::endsInZip(path_)) {
+      // The layer is written beside the archive and packed into it at close().
+      try {
+        path_ = draft_.emplace(path_).layerPath();
+      } catch (const format::WriteError& e) {
+        raise(e);
+      }
+    }
     options_.encoding = encodingOf(encoding, true);
     options_.cut = cut;
     wideIntegersAsText_ = wideIntegersAsText;
@@ -221,6 +236,20 @@ class Writer {
     if (!fields.is_none()) {
       givenFields_ = true;
       readFields(fields);
+    }
+    if (options_.append && (!givenType_ || !givenFields_)) {
+      // What is not given is the layer's.
+      format::FirstErrorReporter heard;
+      std::unique_ptr<format::Layer> layer = format::Layer::open(path_, heard);
+      if (!layer) {
+        raiseWriteError("there is no layer to add to" +
+                            (heard.error ? ": " + heard.error->sentence : std::string()),
+                        heard.error ? heard.error->file : shpPath_, std::nullopt, std::nullopt);
+      }
+      format::LayerDefinition layout = format::definitionOf(*layer);
+      if (!givenType_) type_ = layout.type;
+      if (!givenFields_) columns_ = layout.columns, indexColumns();
+      givenType_ = givenFields_ = true;
     }
     if (givenType_ && givenFields_) {
       open();
@@ -342,7 +371,10 @@ class Writer {
       if (!w) return;
       try {
         w->close();
+        if (draft_) draft_->commit();
+        draft_.reset();
       } catch (const format::WriteError& e) {
+        draft_.reset();
         raise(e);
       }
     });
@@ -350,6 +382,7 @@ class Writer {
   void abandon() {
     locked([&] {
       writer_.reset();
+      draft_.reset();
       if (planned()) held_ = py::list(), closed_ = true;
     });
   }
@@ -1019,6 +1052,7 @@ class Writer {
     throw Refusal{"a " + typeName(v) + " has no column type", {}, name};
   }
 
+  std::optional<kel::archive::ArchiveDraft> draft_;  // a .zip's: outlives the writer
   std::unique_ptr<format::LayerWriter> writer_;
   std::string path_;
   format::WriteOptions options_;
@@ -1048,7 +1082,7 @@ std::int64_t writeFeatures(py::handle path, py::handle features, py::handle shap
     own = features.attr("crs");
     crs = own;
   }
-  Writer writer(path, shapeType, fields, encoding, crsWkt, cut, wideIntegersAsText, crs);
+  Writer writer(path, shapeType, fields, encoding, crsWkt, cut, wideIntegersAsText, crs, "w");
   writer.writerows(features);
   std::int64_t count = writer.count();
   writer.close();
@@ -1056,7 +1090,7 @@ std::int64_t writeFeatures(py::handle path, py::handle features, py::handle shap
 }
 
 constexpr const char* kWriterDoc =
-    R"(Writer(path, shape_type=None, fields=None, encoding="utf-8", crs_wkt=None, cut=False, wide_integers_as_text=False, crs=None)
+    R"(Writer(path, shape_type=None, fields=None, encoding="utf-8", crs_wkt=None, cut=False, wide_integers_as_text=False, crs=None, mode="w")
 
 Writes a shapefile layer through the format engine: path names the .shp file, with or without
 its extension; shape_type is a ShapeType, a name ("PolygonZ") or a code; fields are (name, type,
@@ -1065,6 +1099,8 @@ width, decimals) tuples, type C, N, F, L or D (width may be left off for L and D
 coordinate reference system as an authority code ("EPSG:2263"), WKT1, WKT2, PROJJSON or a
 pyproj CRS, becomes the .prj file in ESRI's WKT1, which GDAL and geopandas read back as the same
 system (ValueError for a system PROJ cannot read); crs_wkt becomes the .prj file as it is given.
+A path ending in .zip writes a new zip archive holding the layer, named as the archive without
+.zip, which replaces any old one whole at close().
 
 Given both shape_type and fields, the writer writes each record as it comes. Without either, it
 holds the records until close(), then plans the layer from them as kelshapelib.write says (the
@@ -1074,6 +1110,12 @@ The new files are written beside the old ones under hidden names and take their 
 writer is closed, all together: a with block closes the writer when it ends normally and drops
 the new files when an exception leaves it, and so does a writer dropped without close(). The
 old files stay as they were until then.
+
+With mode="a" the records are added after those of the layer at path, whose shape type and
+fields are taken when not given (given, they must be the layer's: the same names, letter case
+aside, in the same order and of the same types; the widths, the encoding and the .prj stay the
+layer's). Until close() the layer's headers count the old records alone; a writer dropped, a
+failure or a killed process leaves the layer as it was, and its spatial index goes at close().
 
 One call at a time: a call from another thread waits for the one in progress (close() too); a
 call from inside one of its own callbacks (__geo_interface__, __float__, items) raises WriteError.
@@ -1114,11 +1156,11 @@ void bindWriter(py::module_& module) {
   if (PyDateTimeAPI == nullptr) throw py::error_already_set();
   py::class_<Writer>(module, "Writer", kWriterDoc)
       .def(py::init<py::handle, py::handle, py::handle, py::handle, py::handle, bool, bool,
-                    py::handle>(),
+                    py::handle, const std::string&>(),
            py::arg("path"), py::arg("shape_type") = py::none(), py::arg("fields") = py::none(),
            py::arg("encoding") = "utf-8", py::arg("crs_wkt") = py::none(),
            py::arg("cut") = false, py::arg("wide_integers_as_text") = false,
-           py::arg("crs") = py::none())
+           py::arg("crs") = py::none(), py::arg("mode") = "w")
       .def("write", &Writer::write, py::arg("geometry"), py::arg("properties") = py::none(),
            R"(write(geometry, properties=None) -> None
 

@@ -31,7 +31,7 @@ HEADER = '''\
 import datetime
 import enum
 import os
-from typing import Any, Iterable, Iterator, Mapping, NamedTuple, Sequence
+from typing import Any, Iterable, Iterator, Mapping, NamedTuple, Protocol, Sequence
 '''
 
 # Dunder members that the stubs show; other dunders are Python's own.

@@ -163,7 +163,12 @@ std::size_t AtomicFileSet::add(const std::string& target) {
         like = &m.target;
       }
       systemfileset::takeAccessOf(*like, fd);
-      members_.push_back({target, temporary, fd, remember(temporary)});
+      Member m;
+      m.target = target;
+      m.temporary = temporary;
+      m.fd = fd;
+      m.slot = remember(temporary);
+      members_.push_back(std::move(m));
       return members_.size() - 1;
     }
     if (!taken) break;
@@ -171,9 +176,66 @@ std::size_t AtomicFileSet::add(const std::string& target) {
   fail(failure, "cannot create a new file beside " + target);
 }
 
+void AtomicFileSet::recordAdditions() {
+  ReplacementRecord record;
+  for (const Member& e : members_) {
+    ReplacementRecord::Entry entry;
+    entry.path = e.target;
+    entry.fresh = systemfileset::identityOf(e.fd);
+    entry.length = e.length;
+    entry.kept = e.keep;
+    entry.header = e.header;
+    entry.tail = e.tail;
+    record.entries.push_back(std::move(entry));
+  }
+  writeRecord(record.encode());
+}
+
+std::size_t AtomicFileSet::extend(const std::string& target, std::int64_t keep,
+                                  std::size_t headerBytes) {
+  if (record_.empty() || (!members_.empty() && !extending()) || recordFd_ >= 0) {
+    throw Error(ErrorNumber::InvalidProcedureCall,
+                u"a file is added to only in a set of such files, with a recovery record");
+  }
+  Failure failure;
+  Member m;
+  m.target = target;
+  m.keep = keep;
+  if (!injected(FileSetFaults::kCreate, failure)) {
+    m.fd = systemfileset::openExisting(target);
+    if (m.fd < 0) failure = {ErrorNumber::PathFileAccessError, "it cannot be opened for writing"};
+  }
+  if (m.fd < 0) fail(failure, "cannot add to " + target);
+  members_.push_back(m);  // closed by abandon() from here on
+  Member& added = members_.back();
+  added.length = systemfile::length(added.fd);
+  constexpr std::int64_t kMostKept = 1 << 20;
+  if (keep < static_cast<std::int64_t>(headerBytes) || added.length < keep ||
+      added.length - keep > kMostKept) {
+    fail({ErrorNumber::PathFileAccessError, "it holds " + std::to_string(added.length) +
+                                                " bytes where " + std::to_string(keep) +
+                                                " were expected"},
+         "cannot add to " + target);
+  }
+  added.header.resize(headerBytes);
+  added.tail.resize(static_cast<std::size_t>(added.length - keep));
+  FileSetFaults::step();
+  if (systemfile::readAt(added.fd, added.header.data(), headerBytes, 0) != headerBytes ||
+      systemfile::readAt(added.fd, added.tail.data(), added.tail.size(), keep) !=
+          added.tail.size()) {
+    fail({ErrorNumber::DeviceIOError, "it could not be read"}, "cannot add to " + target);
+  }
+  return members_.size() - 1;
+}
+
 void AtomicFileSet::write(std::size_t i, std::int64_t offset, const void* data, std::size_t n) {
   Member& m = members_.at(i);
   Failure failure;
+  if (m.keep >= 0 && offset < m.keep) {
+    m.held.emplace_back(offset, std::string(static_cast<const char*>(data), n));
+    return;
+  }
+  if (m.keep >= 0 && recordFd_ < 0 && m.fd >= 0) recordAdditions();
   if (m.fd < 0) {
     failure.sentence = "the file is closed";
   } else if (!injected(FileSetFaults::kWrite, failure)) {
@@ -201,7 +263,36 @@ void AtomicFileSet::closeAll() noexcept {
   }
 }
 
+bool AtomicFileSet::putBack() noexcept {
+  bool ok = true;
+  for (Member& m : members_) {
+    if (m.fd < 0) continue;
+    Failure failure;
+    ErrorNumber error = ErrorNumber::DeviceIOError;
+    FileSetFaults::step();
+    bool back =
+        systemfile::writeAt(m.fd, m.header.data(), m.header.size(), 0, error) == m.header.size() &&
+        systemfile::writeAt(m.fd, m.tail.data(), m.tail.size(), m.keep, error) == m.tail.size();
+    try {
+      FileSetFaults::step();
+      systemfile::truncate(m.fd, m.length);
+    } catch (const Error&) {
+      back = false;
+    }
+    FileSetFaults::step();
+    ok = back && systemfileset::sync(m.fd, failure) && ok;
+  }
+  return ok;
+}
+
 void AtomicFileSet::abandon() noexcept {
+  if (extending() && recordFd_ >= 0) {
+    // Something may have reached the files: they go back, and the record with them.
+    bool back = putBack();
+    closeAll();
+    dropRecord(back);
+    return;
+  }
   closeAll();
   for (Member& m : members_) {
     forget(m.slot);
@@ -234,9 +325,17 @@ std::string AtomicFileSet::recordFor(std::string_view stem) {
 void AtomicFileSet::writeRecord(const std::vector<Backup>& backups) {
   ReplacementRecord record;
   for (const Backup& b : backups) {
-    record.entries.push_back({b.path, b.temporary, b.backup, b.existed, b.fresh});
+    ReplacementRecord::Entry& e = record.entries.emplace_back();
+    e.path = b.path;
+    e.temporary = b.temporary;
+    e.backup = b.backup;
+    e.existed = b.existed;
+    e.fresh = b.fresh;
   }
-  const std::string bytes = record.encode();
+  writeRecord(record.encode());
+}
+
+void AtomicFileSet::writeRecord(const std::string& bytes) {
   sweep(record_);
   Failure failure;
   auto waited = std::chrono::steady_clock::now();
@@ -318,9 +417,67 @@ void AtomicFileSet::restore(std::vector<Backup>& backups, std::string& lost) noe
   }
 }
 
+void AtomicFileSet::commitAdditions(const std::vector<std::string>& stale) {
+  systemfileset::SignalsHeld held;
+  Failure failure;
+  auto back = [&](const std::string& what) {
+    bool restored = putBack();
+    closeAll();
+    dropRecord(restored);
+    fail(failure, what, restored ? "" : "; the recovery record " + record_ + " puts it back");
+  };
+  if (recordFd_ < 0) {
+    try {
+      recordAdditions();
+    } catch (...) {
+      closeAll();
+      throw;
+    }
+  }
+  // The additions on the disk first, then the headers that count them.
+  for (Member& m : members_) {
+    if (injected(FileSetFaults::kSync, failure) || !systemfileset::sync(m.fd, failure)) {
+      back("cannot write the additions to " + m.target + " through to the disk");
+    }
+  }
+  for (Member& m : members_) {
+    for (const auto& [offset, bytes] : m.held) {
+      ErrorNumber error = ErrorNumber::DeviceIOError;
+      if (injected(FileSetFaults::kWrite, failure) ||
+          systemfile::writeAt(m.fd, bytes.data(), bytes.size(), offset, error) != bytes.size()) {
+        if (failure.sentence.empty()) {
+          failure = {error, toUtf8(standardDescription(static_cast<std::int32_t>(error)))};
+        }
+        back("cannot write the header of " + m.target);
+      }
+    }
+  }
+  for (Member& m : members_) {
+    if (injected(FileSetFaults::kSync, failure) || !systemfileset::sync(m.fd, failure)) {
+      back("cannot write the header of " + m.target + " through to the disk");
+    }
+  }
+  for (const std::string& path : stale) {
+    FileSetFaults::step();
+    if (systemfileset::kindOf(path) != systemfileset::Kind::Other) continue;
+    if (injected(FileSetFaults::kRemove, failure) || !systemfileset::remove(path, failure)) {
+      back("cannot remove the stale " + path);
+    }
+  }
+  for (Member& m : members_) {
+    FileSetFaults::step();
+    systemfile::close(m.fd);
+    m.fd = -1;
+  }
+  FileSetFaults::step();
+  systemfileset::syncDirectoryOf(record_);
+  dropRecord(true);
+}
+
 void AtomicFileSet::commit(const std::vector<std::string>& stale) {
   if (done_) throw Error(ErrorNumber::InvalidProcedureCall, u"the files are committed already");
   done_ = true;
+  if (extending()) return commitAdditions(stale);
   // A user's Ctrl-C waits until the files are all old or all new again.
   systemfileset::SignalsHeld held;
   for (Member& m : members_) forget(m.slot);
@@ -440,6 +597,33 @@ namespace {
 // Puts right what the record names: all the old files back, or all the new ones kept.
 bool putRight(const ReplacementRecord& record, Failure& failure, std::string& what) {
   using systemfileset::identityAt;
+  // Files added to: each back to its old length and header, where it is the same file still.
+  bool added = false;
+  for (const ReplacementRecord::Entry& e : record.entries) {
+    if (e.length < 0) continue;
+    added = true;
+    FileSetFaults::step();
+    int fd = systemfileset::openExisting(e.path);
+    if (fd < 0) continue;  // gone, or no regular file: nothing of the additions is there
+    bool ok = true;
+    if (systemfileset::identityOf(fd) == e.fresh) {
+      ErrorNumber error = ErrorNumber::DeviceIOError;
+      ok = systemfile::writeAt(fd, e.header.data(), e.header.size(), 0, error) == e.header.size() &&
+           systemfile::writeAt(fd, e.tail.data(), e.tail.size(), e.kept, error) == e.tail.size();
+      try {
+        systemfile::truncate(fd, e.length);
+      } catch (const Error&) {
+        ok = false;
+      }
+      ok = ok && systemfileset::sync(fd, failure);
+    }
+    systemfile::close(fd);
+    if (!ok) {
+      what = "cannot put back " + e.path;
+      return false;
+    }
+  }
+  if (added) return false;
   bool forward = true;
   for (const ReplacementRecord::Entry& e : record.entries) {
     if (!e.temporary.empty() && !(identityAt(e.path) == e.fresh)) forward = false;

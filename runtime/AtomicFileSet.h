@@ -79,7 +79,17 @@ class AtomicFileSet {
   // temporary(i) (the set's handle shares writing) and closed before commit(), which writes the
   // file through to the disk all the same.
   std::size_t add(const std::string& target);
-  // Writes n bytes at an offset of member i.
+  // Opens the existing `target` to add to it in place, rather than replace it, and gives its number
+  // in the set: bytes go at `keep` and past (up to the old end, `keep` is an end mark that the
+  // additions overwrite), and its first `headerBytes` change at the commit. A set of such members
+  // needs a recovery record, written before the first byte reaches a file: it holds each file's
+  // old length, header and bytes from `keep` on, so that a failure, an abandon() or the death of
+  // the process puts every file back as it was. commit() writes the additions through to the disk,
+  // then the headers, then writes those through: until then a reader finds the old headers, and
+  // so the old records. A set adds to files or replaces them, not both.
+  std::size_t extend(const std::string& target, std::int64_t keep, std::size_t headerBytes);
+  // Writes n bytes at an offset of member i. For a member added to, bytes below its `keep` (its
+  // header) are held until the commit.
   void write(std::size_t i, std::int64_t offset, const void* data, std::size_t n);
   // Puts every member in place of its target and removes the `stale` files (none of them a
   // target) that are there. Raises and leaves every target and stale file as it was on failure;
@@ -115,6 +125,11 @@ class AtomicFileSet {
     std::string target, temporary;
     int fd = -1;
     int slot = -1;  // where a signal handler finds the temporary name
+    // A file added to: where the additions go (-1 for a file replaced), its old length, header and
+    // bytes from `keep` on, and the header's bytes that wait for the commit.
+    std::int64_t keep = -1, length = 0;
+    std::string header, tail;
+    std::vector<std::pair<std::int64_t, std::string>> held;
   };
   // A file the commit replaces or removes: its old content, kept under a second name until the
   // commit has succeeded.
@@ -131,6 +146,12 @@ class AtomicFileSet {
   void closeAll() noexcept;
   void restore(std::vector<Backup>& backups, std::string& lost) noexcept;
   void writeRecord(const std::vector<Backup>& backups);
+  void writeRecord(const std::string& bytes);
+  bool extending() const noexcept { return !members_.empty() && members_.front().keep >= 0; }
+  // Puts the files added to back as they were; false when one cannot be.
+  bool putBack() noexcept;
+  void recordAdditions();
+  void commitAdditions(const std::vector<std::string>& stale);
   void dropRecord(bool remove) noexcept;
 
   std::vector<Member> members_;

@@ -19,16 +19,33 @@ std::unique_ptr<ReadOnlyFile> ReadOnlyFile::open(const std::string& nativePath, 
   return std::unique_ptr<ReadOnlyFile>(new ReadOnlyFile(fd, size));
 }
 
+std::unique_ptr<ReadOnlyFile> ReadOnlyFile::inMemory(std::shared_ptr<const std::string> bytes) {
+  std::unique_ptr<ReadOnlyFile> file(
+      new ReadOnlyFile(-1, bytes ? static_cast<std::int64_t>(bytes->size()) : 0));
+  if (bytes) {
+    file->bufferLength_ = bytes->size();
+    file->memory_ = std::move(bytes);
+  }
+  return file;
+}
+
 bool ReadOnlyFile::isAt(const std::string& nativePath) const noexcept {
+  if (fd_ < 0) return false;
   systemfileset::Identity here = systemfileset::identityOf(fd_);
   return here && systemfileset::identityAt(nativePath, true) == here;
 }
 
 ReadOnlyFile::~ReadOnlyFile() {
-  systemfile::close(fd_);
+  if (fd_ >= 0) systemfile::close(fd_);
 }
 
 std::size_t ReadOnlyFile::readAt(std::int64_t offset, std::size_t n, unsigned char* dest) {
+  if (fd_ < 0) {  // the block is the window, and nothing lies outside it
+    if (offset < 0 || offset >= size_) return 0;
+    n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(n), size_ - offset));
+    if (n > 0) std::memcpy(dest, window(offset), n);
+    return n;
+  }
   std::size_t got = 0;
   while (got < n) {
     std::size_t r =
@@ -62,7 +79,7 @@ std::span<const unsigned char> ReadOnlyFile::moveWindow(std::int64_t offset, std
     bufferLength_ = got;
     n = std::min(n, got);
   }
-  return {buffer_.get() + (offset - bufferStart_), n};
+  return {window(offset), n};
 }
 
 bool ReadOnlyFile::copyOutside(std::int64_t offset, std::size_t n, void* dest) {

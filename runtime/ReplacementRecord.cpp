@@ -53,6 +53,18 @@ struct Cursor {
 std::string ReplacementRecord::encode() const {
   std::string out(kFirstLine);
   for (const Entry& e : entries) {
+    if (e.length >= 0) {
+      out += "A ";
+      putText(out, e.path);
+      putNumber(out, e.fresh.device);
+      putNumber(out, e.fresh.file);
+      putNumber(out, static_cast<std::uint64_t>(e.length));
+      putNumber(out, static_cast<std::uint64_t>(e.kept));
+      putText(out, e.header);
+      putText(out, e.tail);
+      out += '\n';
+      continue;
+    }
     out += e.temporary.empty() ? "S " : "F ";
     putText(out, e.path);
     putText(out, e.temporary);
@@ -71,6 +83,24 @@ std::optional<ReplacementRecord> ReplacementRecord::decode(std::string_view byte
   Cursor c{bytes.substr(kFirstLine.size(), bytes.size() - kFirstLine.size() - kLastLine.size())};
   ReplacementRecord record;
   while (c.ok && !c.in.empty()) {
+    if (c.in.starts_with("A ")) {
+      c.in.remove_prefix(2);
+      Entry& e = record.entries.emplace_back();
+      e.path = c.text();
+      e.fresh.device = c.number(' ');
+      e.fresh.file = c.number(' ');
+      std::uint64_t length = c.number(' '), kept = c.number(' ');
+      e.header = c.text();
+      e.tail = c.text();
+      if (!c.in.starts_with('\n') || e.path.empty() || length >= (std::uint64_t{1} << 62) ||
+          kept > length || e.header.size() > kept || kept + e.tail.size() != length) {
+        return std::nullopt;
+      }
+      e.length = static_cast<std::int64_t>(length);
+      e.kept = static_cast<std::int64_t>(kept);
+      c.in.remove_prefix(1);
+      continue;
+    }
     if (c.in.size() < 2 || (c.in[0] != 'F' && c.in[0] != 'S') || c.in[1] != ' ') return std::nullopt;
     bool replaced = c.in[0] == 'F';
     c.in.remove_prefix(2);

@@ -92,10 +92,10 @@ std::int64_t length(int fd) noexcept {
   return ::fstat(fd, &st) == 0 ? st.st_size : -1;
 }
 
-void truncate(int fd) {
+void truncate(int fd, std::int64_t length) {
   int rc;
   do {
-    rc = ::ftruncate(fd, 0);
+    rc = ::ftruncate(fd, static_cast<off_t>(length));
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) raise(ErrorNumber::PathFileAccessError);
 }

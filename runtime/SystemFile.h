@@ -28,8 +28,8 @@ std::size_t writeAt(int fd, const void* data, std::size_t n, std::int64_t offset
 // The file's length as the system sees it; -1 when it cannot tell.
 std::int64_t length(int fd) noexcept;
 
-// Empties the file; raises "path/file access error".
-void truncate(int fd);
+// Cuts the file to `length` bytes (empties it by default); raises "path/file access error".
+void truncate(int fd, std::int64_t length = 0);
 
 // Closes the descriptor; false when the system reports a failure.
 bool close(int fd) noexcept;

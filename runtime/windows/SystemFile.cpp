@@ -104,9 +104,10 @@ std::int64_t length(int fd) noexcept {
   return ::GetFileSizeEx(handleOf(fd), &size) ? size.QuadPart : -1;
 }
 
-void truncate(int fd) {
-  LARGE_INTEGER zero{};
-  if (!::SetFilePointerEx(handleOf(fd), zero, nullptr, FILE_BEGIN) ||
+void truncate(int fd, std::int64_t length) {
+  LARGE_INTEGER at{};
+  at.QuadPart = length;
+  if (!::SetFilePointerEx(handleOf(fd), at, nullptr, FILE_BEGIN) ||
       !::SetEndOfFile(handleOf(fd))) {
     raise(ErrorNumber::PathFileAccessError);
   }

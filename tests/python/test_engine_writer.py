@@ -215,3 +215,33 @@ def test_cut_cuts_text_and_stars_numbers_rather_than_refuse_them(tmp_path):
     writes("Point", [("NAME", "C", 5), ("N", "N", 2)], (POINT, ["\u00e9t\u00e9 long", 123]),
            cut=True)(tmp_path / "cut")
     assert kel.open(tmp_path / "cut")[0].properties == {"NAME": "\u00e9t\u00e9", "N": None}
+
+
+def test_mode_a_adds_after_the_old_records_or_leaves_the_layer_as_it_was(tmp_path):
+    path = tmp_path / "layer.shp"
+    kel.write(path, [feature({"type": "Point", "coordinates": (i, 0)}, N=i) for i in range(3)])
+    (tmp_path / "layer.qix").write_bytes(b"old index")
+    with kel.Writer(path, mode="a") as w:  # the layer's type and fields
+        w.write({"type": "Point", "coordinates": (3, 1)}, {"N": 3})
+    with kel.Writer(path, "Point", [("n", "N", 1)], mode="a") as w:
+        w.write({"type": "Point", "coordinates": (4, 1)}, [4])
+    assert [r["N"] for r in pyshp.Reader(str(path)).records()] == [0, 1, 2, 3, 4]
+    assert [f["geometry"]["coordinates"] for f in fiona.open(path)][3:] == [(3.0, 1.0), (4.0, 1.0)]
+    assert not (tmp_path / "layer.qix").exists()
+
+    before = {p.name: p.read_bytes() for p in tmp_path.iterdir()}
+    with pytest.raises(kel.WriteError, match="holds Point shapes; these are PolyLine"):
+        kel.Writer(path, "PolyLine", mode="a")
+    with pytest.raises(kel.WriteError, match="the layer's column 1 is 'N' of type N"):
+        kel.Writer(path, "Point", [("M", "N", 3)], mode="a")
+    with pytest.raises(RuntimeError), kel.Writer(path, mode="a") as w:
+        w.write({"type": "Point", "coordinates": (5, 5)}, {"N": 5})
+        raise RuntimeError("the caller's loop fails")
+    w = kel.Writer(path, mode="a")
+    w.write({"type": "Point", "coordinates": (6, 6)}, {"N": 6})
+    with pytest.raises(kel.WriteError, match="row 6: "):
+        w.write({"type": "Point", "coordinates": (7, 7)}, {"N": 10})  # wider than the column
+    del w  # dropped without close()
+    assert {p.name: p.read_bytes() for p in tmp_path.iterdir()} == before
+    with pytest.raises(ValueError, match="mode is 'w'"):
+        kel.Writer(path, mode="r")

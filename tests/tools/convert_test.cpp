@@ -316,3 +316,48 @@ TEST_F(Convert, UsageErrorsSayWhichWaysThereAre) {
 }
 
 }  // namespace
+
+// --append adds the features after the layer's records, from a file or from standard input, and
+// the spatial index that described the old records goes; features of another shape type or other
+// properties, or a value the layer's column cannot hold, leave the layer as it was.
+TEST_F(Convert, AppendAddsToTheLayerOrLeavesItAsItWas) {
+  auto points = [](int from, int n, const std::string& more = "") {
+    std::vector<std::string> features;
+    for (int i = from; i < from + n; ++i) {
+      features.push_back(feature(R"({"id":)" + std::to_string(i) + R"(,"name":"p)" +
+                                     std::to_string(i) + "\"" + more + "}",
+                                 R"({"type":"Point","coordinates":[)" + std::to_string(i) +
+                                     ",0]}"));
+    }
+    return collection(features);
+  };
+  dir.write("a.geojson", points(0, 3));
+  dir.write("b.geojson", points(3, 2));
+  run(kelshp + "convert " + path("a.geojson") + " " + path("f.shp"));
+  run(kelshp + "index " + path("f.shp"));
+  run(kelshp + "convert --append " + path("b.geojson") + " " + path("f.shp"));
+  run("cat " + path("b.geojson") + " | " + kelshp + "convert --append - " + path("f"));
+  EXPECT_FALSE(std::filesystem::exists(dir.native("f.qix")));
+  std::string ids = run("ogrinfo -ro -q -al " + path("f.shp") + " | grep 'id (Integer)'");
+  EXPECT_EQ(ids, "  id (Integer) = 0\n  id (Integer) = 1\n  id (Integer) = 2\n"
+                 "  id (Integer) = 3\n  id (Integer) = 4\n  id (Integer) = 3\n"
+                 "  id (Integer) = 4\n");
+
+  const File shp = dir.read("f.shp"), dbf = dir.read("f.dbf");
+  std::pair<std::string, std::string> refused[] = {
+      {collection({feature(R"({"id":9,"name":"x"})",
+                           R"({"type":"LineString","coordinates":[[0,0],[1,1]]})")}),
+       "the layer holds Point shapes; these are PolyLine"},
+      {points(5, 1, R"(,"extra":1)"), "the layer has 2 columns; 3 were given"},
+      {points(1000, 1), "feature 1: property \"id\": column 'id' (1 of 2): "},
+  };
+  for (const auto& [json, why] : refused) {
+    SCOPED_TRACE(why);
+    dir.write("c.geojson", json);
+    Outcome r = execute(kelshp + "convert --append " + path("c.geojson") + " " + path("f.shp"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
+    EXPECT_EQ(dir.read("f.shp"), shp);
+    EXPECT_EQ(dir.read("f.dbf"), dbf);
+  }
+}

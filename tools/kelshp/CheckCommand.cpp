@@ -9,6 +9,7 @@
 
 #include "Output.h"
 #include "Tool.h"
+#include "kel/archive/Archive.h"
 #include "kel/format/Layer.h"
 #include "kel/format/Validator.h"
 #include "kel/runtime/FileSystem.h"
@@ -195,14 +196,18 @@ int runCheck(const Args& args) {
   ShapefilePath path = ShapefilePath::parse(a.operands[0]);
   Findings findings;
   // The main file as the library finds it, letter case aside; its siblings beside it.
-  std::string shp = kel::nativePath(kel::toUtf16(path.file(".shp")));
-  if (std::unique_ptr<fmt::Layer> layer = fmt::Layer::open(shp, findings)) {
+  // A layer in an archive is checked by the engine alone: the object model reads files on disk.
+  const bool inArchive = kel::archive::archiveOf(path.stem).has_value();
+  std::string shp = inArchive ? path.stem : kel::nativePath(kel::toUtf16(path.file(".shp")));
+  if (std::unique_ptr<fmt::Layer> layer = kel::archive::openLayer(shp, findings)) {
     fmt::validate(*layer, findings);
   }
   // The object model's read, which tells what it refuses or reads otherwise as it goes; the
   // shapes it makes are dropped with it.
   findings.fromModel();
-  kel::makeRef<kel::Shapefile>()->readShapefile(path.basepath, path.filename, findings);
+  if (!inArchive) {
+    kel::makeRef<kel::Shapefile>()->readShapefile(path.basepath, path.filename, findings);
+  }
   Tally tally = findings.print();
   std::string summary = visible(path.stem) + ": ";
   if (tally.errors + tally.warnings + tally.refusals + tally.differences == 0) {

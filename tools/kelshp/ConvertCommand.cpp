@@ -8,7 +8,9 @@
 #include "Output.h"
 #include "Progress.h"
 #include "Projection.h"
+#include "Selecting.h"
 #include "Tool.h"
+#include "kel/archive/Archive.h"
 #include "kel/runtime/Text.h"
 
 namespace kelshp {
@@ -16,15 +18,17 @@ namespace kelshp {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kelshp convert [--to-crs CRS | --rfc7946] [--split-types] [--cut]\n"
+    "usage: kelshp convert [--to-crs CRS] [--split-types | --append] [--cut]\n"
     "                      [--wide-integers-as-text] IN OUT\n"
+    "       kelshp convert [--to-crs CRS | --rfc7946] [SELECTION] IN.shp OUT\n"
     "\n"
     "Converts a shapefile to GeoJSON or GeoJSON to a shapefile; the extensions tell\n"
     "which way (letter case ignored):\n"
     "\n"
-    "  IN.shp -> OUT.geojson, OUT.json or - (standard output): the FeatureCollection\n"
-    "    that 'kelshp dump' prints, with its \"crs\" member. The file is written whole\n"
-    "    under a temporary name and then renamed, or not at all.\n"
+    "  IN.shp, IN.zip or IN.zip/inner/name.shp (a layer in a zip archive) ->\n"
+    "    OUT.geojson, OUT.json or - (standard output): the FeatureCollection\n"
+    "    that 'kelshp dump' prints, with its \"crs\" member. The file is written\n"
+    "    whole under a temporary name and then renamed, or not at all.\n"
     "\n"
     "  IN.geojson, IN.json or - (standard input) -> OUT.shp (or OUT without\n"
     "    extension): an RFC 7946 FeatureCollection as a shapefile layer (.shp, .shx,\n"
@@ -45,6 +49,8 @@ constexpr const char* kUsage =
     "    A name longer than 10 bytes, or one taken (letter case ignored), is cut to 10,\n"
     "    or to 8 with _1 to _9 or 10 to 99 after it, as GDAL does, and said. The old\n"
     "    layer of that name is replaced only when the whole layer is written.\n"
+    "    OUT.zip: the layer (or, with --split-types, the layers) in a new zip\n"
+    "    archive, named as the archive without .zip, which replaces any old one whole.\n"
     "\n"
     "  --to-crs CRS   transform the coordinates into CRS (an authority code such\n"
     "                 as EPSG:4326, WKT or PROJJSON), either way\n"
@@ -57,6 +63,12 @@ constexpr const char* kUsage =
     "\n"
     "  --split-types  write one layer for each shape type: OUT_point, OUT_multipoint,\n"
     "                 OUT_line, OUT_polygon, and OUT_null for features without geometry\n"
+    "  --append       add the features after the records of the layer OUT, which must\n"
+    "                 have their shape type and, in the same order, their properties\n"
+    "                 as columns (letter case aside) of the types they would get;\n"
+    "                 the layer keeps its widths, encoding and .prj. Until the last\n"
+    "                 feature is written the layer is as it was, and a failure or a\n"
+    "                 kill at any point leaves it so; its spatial index goes\n"
     "  --cut          cut text longer than 254 bytes after its last whole character\n"
     "  --wide-integers-as-text\n"
     "                 write a property with integers wider than 18 characters as a\n"
@@ -75,13 +87,15 @@ bool isGeoJson(const std::string& path) {
 
 bool isShapefile(const std::string& path) {
   std::string name = path.substr(path.find_last_of('/') + 1);
-  return endsWith(path, u".shp") || (!name.empty() && name.find('.') == std::string::npos);
+  return endsWith(path, u".shp") || (!name.empty() && name.find('.') == std::string::npos) ||
+         kel::archive::archiveOf(path).has_value();
 }
 
 // The layer as the FeatureCollection that dump prints, into a file that appears whole or not at
 // all, or onto standard output.
 int shapefileToGeoJson(const std::string& in, const std::string& out,
-                       const GeoJsonOptions& options) {
+                       const GeoJsonOptions& options,
+                       const kel::format::Selection& selection) {
   Warnings warnings;
   std::unique_ptr<kel::format::Layer> layer = openLayer(ShapefilePath::parse(in), warnings);
   if (!layer) return 1;
@@ -90,11 +104,12 @@ int shapefileToGeoJson(const std::string& in, const std::string& out,
   Progress progress;
   std::string step = "writing " + out;
   auto tick = [&](std::int64_t done) { progress.update(step, done, layer->count()); };
-  if (out == "-") return printFeatureCollection(*layer, warnings, false, crs, tick);
+  if (out == "-") return printFeatureCollection(*layer, warnings, false, crs, selection, tick);
 
   WholeFile file(out);
   writeFeatureCollection(
-      *layer, warnings, false, crs, [&](std::string_view text) { file.append(text); }, tick);
+      *layer, warnings, false, crs, selection,
+      [&](std::string_view text) { file.append(text); }, tick);
   progress.clear();
   file.commit();
   return 0;
@@ -105,18 +120,28 @@ int shapefileToGeoJson(const std::string& in, const std::string& out,
 int runConvert(const Args& args) {
   Arguments a = parseArguments(args,
                                {{"split-types"},
+                                {"append"},
                                 {"cut"},
                                 {"wide-integers-as-text"},
                                 {"to-crs", 0, true},
-                                {"rfc7946"}},
+                                {"rfc7946"},
+                                {"bbox", 0, true},
+                                {"select", 0, true},
+                                {"where", 0, true},
+                                {"rows", 0, true}},
                                2, 2, "IN OUT");
-  if (a.help) return std::fputs(kUsage, stdout), 0;
+  if (a.help) return std::fputs(kUsage, stdout), std::fputs(kSelectionUsage, stdout), 0;
   GeoJsonOptions geoJson = geoJsonOptions(a);
+  const kel::format::Selection selection = selectionOf(a);
   ShapefileOptions options;
   options.splitTypes = a.has("split-types");
   options.cut = a.has("cut");
   options.wideIntegersAsText = a.has("wide-integers-as-text");
   options.toCrs = geoJson.toCrs;
+  options.append = a.has("append");
+  if (options.append && options.splitTypes) {
+    throw UsageError("--append adds to one layer; --split-types writes several");
+  }
   const std::string &in = a.operands[0], &out = a.operands[1];
   try {
     if ((isGeoJson(in) || in == "-") && out != "-" && isShapefile(out)) {
@@ -124,17 +149,27 @@ int runConvert(const Args& args) {
         warn("convert: --rfc7946 is for shapefile to GeoJSON");
         return 2;
       }
-      geoJsonToShapefile(in, out, options);
+      if (!selection.all()) {
+        warn("convert: --bbox, --select, --where and --rows are for a shapefile to GeoJSON");
+        return 2;
+      }
+      if (kel::archive::endsInZip(out)) {
+        kel::archive::ArchiveDraft draft(out);
+        geoJsonToShapefile(in, draft.layerPath(), options);
+        draft.commit();
+      } else {
+        geoJsonToShapefile(in, out, options);
+      }
       return 0;
     }
     if (isShapefile(in) && (out == "-" || isGeoJson(out))) {
-      if (options.splitTypes || options.cut || options.wideIntegersAsText) {
+      if (options.splitTypes || options.cut || options.wideIntegersAsText || options.append) {
         warn(
-            "convert: --split-types, --cut and --wide-integers-as-text are for GeoJSON to "
-            "shapefile");
+            "convert: --split-types, --append, --cut and --wide-integers-as-text are for GeoJSON "
+            "to shapefile");
         return 2;
       }
-      return shapefileToGeoJson(in, out, geoJson);
+      return shapefileToGeoJson(in, out, geoJson, selection);
     }
   } catch (const std::exception& e) {  // ConvertError, or a file that cannot be written
     return fail(e.what());

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "Layers.h"
+#include "Selecting.h"
 #include "Tool.h"
+#include "kel/archive/Archive.h"
 #include "kel/format/LayerFiles.h"
 #include "kel/format/LayerWriter.h"
 #include "kel/format/MainFile.h"
@@ -20,7 +22,7 @@ namespace format = kel::format;
 namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
-    "usage: kelshp copy SRC DST\n"
+    "usage: kelshp copy [SELECTION] SRC DST\n"
     "\n"
     "Copies the shapefile SRC to DST record by record through the format engine:\n"
     "every shape type with its Z and M values, null shapes, any number of records.\n"
@@ -38,7 +40,13 @@ constexpr const char* kUsage =
     "shape are left out. An error in the source, or a record the copy cannot hold,\n"
     "stops the copy. DST's old files are replaced only when the whole copy is\n"
     "written, all together; on failure they stay as they were. DST may not be SRC\n"
-    "itself, under whatever name. Exits 0 when the copy is in place.\n";
+    "itself, under whatever name. Exits 0 when the copy is in place.\n"
+    "\n"
+    "SRC may be a layer in a zip archive: SRC.zip (its one layer) or\n"
+    "SRC.zip/inner/name.shp. A DST ending in .zip is a new archive holding the copy,\n"
+    "named as the archive without .zip; it replaces any old one whole.\n"
+    "\n"
+    "With a selection, DST holds the records and columns it keeps, in SRC's order.\n";
 
 // The files of a layer that a copy reads or writes, in both letter cases.
 std::vector<std::string> filesOf(const std::string& stem) {
@@ -90,25 +98,47 @@ std::uint64_t sizeLimit(const std::vector<std::string>& source) {
 }  // namespace
 
 int runCopy(const Args& args) {
-  Arguments a = parseArguments(args, {}, 2, 2, "SRC DST");
-  if (a.help) return std::fputs(kUsage, stdout), 0;
+  Arguments a = parseArguments(
+      args, {{"bbox", 0, true}, {"select", 0, true}, {"where", 0, true}, {"rows", 0, true}}, 2, 2,
+      "SRC DST");
+  if (a.help) return std::fputs(kUsage, stdout), std::fputs(kSelectionUsage, stdout), 0;
+  const format::Selection selection = selectionOf(a);
   ShapefilePath source = ShapefilePath::parse(a.operands[0]);
   ShapefilePath target = ShapefilePath::parse(a.operands[1]);
   Warnings warnings(true);
   std::unique_ptr<format::Layer> layer = openLayer(source, warnings);
   if (!layer || warnings.errors() > 0) return 1;
   const std::vector<std::string> sourcePaths = sourceFiles(*layer);
-  if (auto same = sourceWrittenOver(sourcePaths, target.stem)) {
+  // Into an archive, the copy is written in a directory of its own and packed when whole.
+  std::optional<kel::archive::ArchiveDraft> draft;
+  std::string targetShp = target.file(".shp");
+  if (kel::archive::endsInZip(a.operands[1])) {
+    try {
+      targetShp = draft.emplace(target.stem).layerPath();
+    } catch (const format::WriteError& e) {
+      return fail(e.what());
+    }
+  } else if (auto same = sourceWrittenOver(sourcePaths, target.stem)) {
     return fail(same->second + ": is the source's own file (" + same->first +
                 "); nothing was written");
   }
 
+  format::SelectedRecords records(*layer, selection);
   format::TableLayout table;
   format::TableReader* rows = layer->table();
   if (rows != nullptr) {
-    for (const format::Column& c : rows->columns()) table.columns.push_back(c.descriptor);
+    for (std::size_t c : records.columns()) table.columns.push_back(rows->columns()[c].descriptor);
     table.languageDriver = rows->header().languageDriver;
   }
+  // The row's bytes, its chosen columns' only when a part of them is chosen.
+  const bool allColumns = rows == nullptr || records.columns().size() == rows->columns().size();
+  std::string chosen;
+  auto rowOf = [&](const format::RowView& row) {
+    if (allColumns) return row;
+    chosen.clear();
+    for (std::size_t c : records.columns()) chosen += row.field(rows->columns()[c]);
+    return format::RowView{row.index, row.deleted, chosen};
+  };
   table.codePage = layer->codePage();
   format::ShapeReader& shapes = layer->shapes();
   format::WriteOptions options;
@@ -122,19 +152,16 @@ int runCopy(const Args& args) {
         {format::Severity::Irregularity, shapes.path(), offset, record, std::move(sentence)});
   };
   try {
-    format::LayerWriter writer(target.file(".shp"), shapes.type(), table, options);
-    format::ShapeView shape;
+    format::LayerWriter writer(targetShp, shapes.type(), table, options);
     // Where a regular file has the next record, and where the records read end.
-    std::int64_t next = format::kHeaderBytes, end = next;
-    for (std::int64_t i = 0; i < layer->count(); ++i) {
-      shapes.read(i, shape);
-      format::RowView row =
-          rows != nullptr && i < rows->count() ? rows->read(i) : format::RowView{};
+    std::int64_t next = format::kHeaderBytes, end = next, last = -1;
+    while (records.next()) {
+      const std::int64_t i = records.index();
       if (warnings.errors() > 0) return 1;
-      writer.add(shape, row);
+      writer.add(records.shape(), records.row() ? rowOf(*records.row()) : format::RowView{});
       // The copy's records lie back to back in the order read, each as long as its fields.
       const format::ShapeReader::Place& from = shapes.place();
-      if (from.offset != next) {
+      if (i == last + 1 && from.offset != next) {
         irregular(from.offset, i,
                   "the record lies here, not at byte " + std::to_string(next) +
                       " behind the one before it");
@@ -147,15 +174,17 @@ int runCopy(const Args& args) {
       }
       next = from.offset + format::kRecordHeaderBytes + from.contentLength;
       end = std::max(end, next);
+      last = i;
     }
     std::error_code error;
     std::uintmax_t size = fs::file_size(shapes.path(), error);
-    if (shapes.indexed() && !error && size > static_cast<std::uintmax_t>(end)) {
+    if (selection.all() && shapes.indexed() && !error && size > static_cast<std::uintmax_t>(end)) {
       irregular(end, -1,
                 std::to_string(size - static_cast<std::uintmax_t>(end)) +
                     " bytes behind the records that the index gives are left out");
     }
     writer.close();
+    if (draft) draft->commit();
   } catch (const format::WriteError& e) {
     return fail(e.what());
   }

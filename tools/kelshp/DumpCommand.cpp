@@ -3,6 +3,7 @@
 
 #include "FeatureCollection.h"
 #include "Layers.h"
+#include "Selecting.h"
 #include "Tool.h"
 
 namespace kelshp {
@@ -10,7 +11,7 @@ namespace kelshp {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kelshp dump [--raw] [--to-crs CRS | --rfc7946] PATH\n"
+    "usage: kelshp dump [--raw] [--to-crs CRS | --rfc7946] [SELECTION] PATH\n"
     "\n"
     "Writes the whole shapefile as RFC 7946 GeoJSON to standard output: a\n"
     "FeatureCollection with one Feature per record, in file order. Polygon rings are\n"
@@ -38,9 +39,18 @@ constexpr const char* kUsage =
 }  // namespace
 
 int runDump(const Args& args) {
-  Arguments a = parseArguments(args, {{"raw"}, {"to-crs", 0, true}, {"rfc7946"}}, 1, 1, "PATH");
-  if (a.help) return std::fputs(kUsage, stdout), 0;
+  Arguments a = parseArguments(args,
+                               {{"raw"},
+                                {"to-crs", 0, true},
+                                {"rfc7946"},
+                                {"bbox", 0, true},
+                                {"select", 0, true},
+                                {"where", 0, true},
+                                {"rows", 0, true}},
+                               1, 1, "PATH");
+  if (a.help) return std::fputs(kUsage, stdout), std::fputs(kSelectionUsage, stdout), 0;
   GeoJsonOptions options = geoJsonOptions(a);
+  const kel::format::Selection selection = selectionOf(a);
   Warnings warnings;
   std::unique_ptr<kel::format::Layer> layer =
       openLayer(ShapefilePath::parse(a.operands[0]), warnings);
@@ -51,7 +61,7 @@ int runDump(const Args& args) {
   } catch (const ProjectionError& e) {
     return fail(e.what());
   }
-  return printFeatureCollection(*layer, warnings, a.has("raw"), crs);
+  return printFeatureCollection(*layer, warnings, a.has("raw"), crs, selection);
 }
 
 }  // namespace kelshp

@@ -77,11 +77,13 @@ std::string json(const format::Value& value) {
 // Writes the layer's features, one a record.
 class Dump {
  public:
-  Dump(format::Layer& layer, Warnings& warnings, bool raw, Reprojection* reprojection)
-      : layer_(layer), warnings_(warnings), raw_(raw), reprojection_(reprojection) {
+  Dump(format::Layer& layer, Warnings& warnings, bool raw, format::SelectedRecords& records,
+       Reprojection* reprojection)
+      : layer_(layer), warnings_(warnings), raw_(raw), reprojection_(reprojection),
+        records_(records) {
     if (format::TableReader* table = layer.table()) {
       // A repeated name keeps its first value.
-      for (std::size_t c = 0; c < table->columns().size(); ++c) {
+      for (std::size_t c : records.columns()) {
         std::string name = jsonString(kel::toUtf16(table->columns()[c].name));
         bool repeated = false;
         for (const auto& [earlier, at] : columns_) repeated = repeated || earlier == name;
@@ -90,12 +92,14 @@ class Dump {
     }
   }
 
-  std::string feature(std::int64_t i) {
+  // The record the selection is at.
+  std::string feature() {
     std::string geometry = "null", measures, why;
-    if (!layer_.shapes().read(i, view_)) {
+    const std::int64_t i = records_.index();
+    if (!records_.shapeRead()) {
       why = warnings_.lastError() ? warnings_.lastError()->sentence : "the record cannot be read";
     } else {
-      Geometry g = kel::geojson::geometryOf(view_);
+      Geometry g = kel::geojson::geometryOf(records_.shape());
       why = kel::geojson::whyInvalid(g);
       if (why.empty() && reprojection_ != nullptr) {
         try {
@@ -130,14 +134,14 @@ class Dump {
     std::string out = R"({"type":"Feature","geometry":)" + geometry;
     if (!measures.empty()) out += R"(,"measures":)" + measures;
     if (!why.empty()) out += R"(,"kelshp:invalid":)" + jsonString(kel::toUtf16(why));
-    return out + R"(,"properties":)" + properties(i) + "}";
+    return out + R"(,"properties":)" + properties() + "}";
   }
 
  private:
-  std::string properties(std::int64_t i) {
+  std::string properties() {
     format::TableReader* table = layer_.table();
-    if (table == nullptr || i >= table->count()) return "{}";
-    format::RowView row = table->read(i);
+    if (!records_.row()) return "{}";
+    const format::RowView& row = *records_.row();
     std::string out = "{";
     for (const auto& [name, c] : columns_) {
       out += (out.size() > 1 ? "," : "") + name + ":";
@@ -152,34 +156,35 @@ class Dump {
   bool raw_;
   Reprojection* reprojection_;
   std::vector<std::pair<std::string, std::size_t>> columns_;  // JSON name and column
-  format::ShapeView view_;
+  format::SelectedRecords& records_;
 };
 
 }  // namespace
 
 void writeFeatureCollection(format::Layer& layer, Warnings& warnings, bool raw,
-                            const GeoJsonCrs& crs,
+                            const GeoJsonCrs& crs, const format::Selection& selection,
                             const std::function<void(std::string_view)>& sink,
                             const std::function<void(std::int64_t)>& progress) {
-  Dump dump(layer, warnings, raw, crs.reprojection.get());
+  format::SelectedRecords records(layer, selection);
+  Dump dump(layer, warnings, raw, records, crs.reprojection.get());
   sink(R"({"type":"FeatureCollection",)");
   if (!crs.member.empty()) {
     sink(R"("crs":{"type":"name","properties":{"name":)" + jsonString(kel::toUtf16(crs.member)) +
          "}},");
   }
   sink(R"("features":[)");
-  for (std::int64_t i = 0; i < layer.count(); ++i) {
-    sink((i > 0 ? ",\n" : "\n") + dump.feature(i));
-    if (progress) progress(i + 1);
+  for (bool first = true; records.next(); first = false) {
+    sink((first ? "\n" : ",\n") + dump.feature());
+    if (progress) progress(records.index() + 1);
   }
   sink("\n]}\n");
 }
 
 int printFeatureCollection(format::Layer& layer, Warnings& warnings, bool raw,
-                           const GeoJsonCrs& crs,
+                           const GeoJsonCrs& crs, const format::Selection& selection,
                            const std::function<void(std::int64_t)>& progress) {
   writeFeatureCollection(
-      layer, warnings, raw, crs,
+      layer, warnings, raw, crs, selection,
       [](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }, progress);
   return std::fflush(stdout) == 0 ? 0 : fail("standard output: write failed");
 }

@@ -276,6 +276,7 @@ void geoJsonToShapefile(const std::string& path, const std::string& out,
   writeOptions.cut = options.cut;
   ShapefileCrs crs = shapefileCrs(in, info.crsMember, info.crs, degrees, options.toCrs);
   writeOptions.projection = crs.prj;
+  writeOptions.append = options.append;
 
   std::unique_ptr<format::LayerWriter> writers[plan::kFamilies];
   auto [base, extension] = splitExtension(out);

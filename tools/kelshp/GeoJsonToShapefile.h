@@ -10,6 +10,7 @@ struct ShapefileOptions {
   bool cut = false;                 // text longer than a column holds is cut rather than refused
   bool wideIntegersAsText = false;  // integers wider than 18 characters make text columns
   std::optional<std::string> toCrs;  // the system to transform the coordinates into
+  bool append = false;              // the features are added to the layer that is there
 };
 
 // Writes the GeoJSON FeatureCollection in the file `in` (standard input for "-") as the shapefile

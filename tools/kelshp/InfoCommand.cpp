@@ -4,6 +4,7 @@
 #include "Output.h"
 #include "Projection.h"
 #include "Tool.h"
+#include "kel/archive/Archive.h"
 
 namespace kelshp {
 
@@ -38,7 +39,9 @@ int runInfo(const Args& args) {
 
   const format::MainHeader& h = layer->shapes().header();
   std::optional<format::ShapeTypeTraits> traits = format::traitsOf(h.shapeType);
-  std::printf("%s\n", visible(path.file(".shp")).c_str());
+  // A layer in an archive by its member's name.
+  const bool inArchive = kel::archive::archiveOf(path.stem).has_value();
+  std::printf("%s\n", visible(inArchive ? layer->shapes().path() : path.file(".shp")).c_str());
   std::printf("  shape type  %s\n", layerTypeName(h.shapeType).c_str());
   std::printf("  records     %lld\n", static_cast<long long>(layer->count()));
   std::printf("  extent      (%s, %s) - (%s, %s)\n", number(h.xMin).c_str(), number(h.yMin).c_str(),

@@ -1,6 +1,7 @@
 #include "Layers.h"
 
 #include "Output.h"
+#include "kel/archive/Archive.h"
 
 namespace kelshp {
 
@@ -32,7 +33,7 @@ void Warnings::report(const format::Finding& finding) {
 }
 
 std::unique_ptr<format::Layer> openLayer(const ShapefilePath& path, Warnings& warnings) {
-  return format::Layer::open(path.stem, warnings);
+  return kel::archive::openLayer(path.stem, warnings);
 }
 
 std::string layerTypeName(std::int32_t code) {

@@ -33,7 +33,7 @@ class Warnings final : public kel::format::Reporter {
   std::optional<kel::format::Finding> lastError_;
 };
 
-// Opens the layer that the path names; null when it cannot be read, which the warnings told.
+// Opens the layer that the path names, in a zip archive or not; null when it cannot be read, which the warnings told.
 std::unique_ptr<kel::format::Layer> openLayer(const ShapefilePath& path, Warnings& warnings);
 
 // "PolyLineZ (13)", or "unknown (7)" for a code that names no type.

@@ -69,6 +69,7 @@ Arguments parseArguments(const Args& args, std::initializer_list<OptionSpec> opt
 
 int runDemo(const Args& args);
 int runInfo(const Args& args);
+int runIndex(const Args& args);
 int runDump(const Args& args);
 int runCopy(const Args& args);
 int runConvert(const Args& args);

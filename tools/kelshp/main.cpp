@@ -29,6 +29,7 @@ constexpr const char* kUsage =
     "  convert IN OUT           GeoJSON to a shapefile, or a shapefile to GeoJSON\n"
     "  render PATH -o FILE.svg  draw the shapes as an SVG picture\n"
     "  check PATH               report what is wrong or irregular in the three files\n"
+    "  index PATH               write the spatial index (.qix) beside the layer\n"
     "  typelib                  print the type library: classes, members, dispatch ids\n"
     "\n"
     "PATH names a shapefile: a directory plus a name, with or without .shp.\n"
@@ -43,6 +44,7 @@ constexpr Command kCommands[] = {
     {"demo", kelshp::runDemo},       {"info", kelshp::runInfo},       {"dump", kelshp::runDump},
     {"copy", kelshp::runCopy},       {"render", kelshp::runRender},   {"check", kelshp::runCheck},
     {"typelib", kelshp::runTypelib}, {"convert", kelshp::runConvert},
+    {"index", kelshp::runIndex},
 };
 
 // Ctrl-C, a kill or a closed terminal ends kelshp with its files as they were: the new files it
