@@ -7,10 +7,12 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <variant>
 
 #include "kel/format/Layer.h"
+#include "kel/format/Selection.h"
 #include "kel/geojson/Geometry.h"
 #include "python/Engine.h"
 #include "python/Serial.h"
@@ -72,13 +74,30 @@ std::int64_t daysOf(const format::Date& d) {
   return era * 146097 + doe - 719468;
 }
 
-// One column being filled: its values and, for numbers and dates, its nulls.
+// One column being read: its values and, for numbers, dates and logical values, its nulls.
 struct Filling {
   std::size_t column = 0;
   Kind kind = Kind::Text;
-  py::array values;
-  py::array_t<bool> nulls;
+  std::vector<std::int64_t> integers;  // Integer, and Date as days since 1970 (NaT for none)
+  std::vector<double> reals;
+  std::vector<std::uint8_t> logical, nulls;
+  std::vector<py::object> objects;  // Text
 };
+
+// An array of n values of a dtype, copied from `from`.
+py::array arrayOf(const char* dtype, std::size_t n, const void* from, std::size_t size) {
+  py::array a(py::dtype(dtype), static_cast<py::ssize_t>(n));
+  if (n != 0) std::memcpy(a.mutable_data(), from, n * size);
+  return a;
+}
+
+// An array of objects, which it takes.
+py::array objectsOf(std::vector<py::object>& from) {
+  py::array a(py::dtype("O"), static_cast<py::ssize_t>(from.size()));
+  auto** slots = static_cast<PyObject**>(a.mutable_data());
+  for (std::size_t k = 0; k < from.size(); ++k) slots[k] = from[k].release().ptr();
+  return a;
+}
 
 // --- Coordinates and offsets -------------------------------------------------------------
 
@@ -124,110 +143,120 @@ py::object text(std::string_view s) {
 
 }  // namespace
 
-py::dict readColumns(format::Layer& layer, std::vector<format::Finding>& pending,
+py::dict readColumns(format::Layer& layer, format::SelectedRecords& records,
+                     std::vector<format::Finding>& pending,
                      const std::vector<std::pair<py::object, std::size_t>>& columns,
-                     std::int64_t start, std::int64_t stop, const std::string& geometry,
-                     bool letters) {
-  const std::int64_t n = std::max<std::int64_t>(0, stop - start);
+                     const std::string& geometry, bool letters) {
   format::TableReader* table = layer.table();
   std::vector<Filling> fills;
-  py::list described;
-  for (const auto& [name, c] : columns) {
+  for (const auto& column : columns) {
     Filling f;
-    f.column = c;
-    f.kind = kindOf(table->columns()[c].descriptor, letters);
-    f.values = f.kind == Kind::Text ? py::array(py::dtype("O"), n)
-                                    : py::array(py::dtype(nameOf(f.kind)), n);
-    if (f.kind != Kind::Text) f.nulls = py::array_t<bool>(n);
-    described.append(py::make_tuple(name, nameOf(f.kind), f.values,
-                                    f.kind == Kind::Text ? py::object(py::none()) : f.nulls));
+    f.column = column.second;
+    f.kind = kindOf(table->columns()[f.column].descriptor, letters);
     fills.push_back(std::move(f));
   }
   const bool wkb = geometry == "wkb", ragged = geometry == "arrays";
   const format::ShapeTypeTraits traits = *format::traitsOf(layer.shapes().header().shapeType);
-  py::array geometries = wkb ? py::array(py::dtype("O"), n) : py::array();
+  std::vector<py::object> geometries;
   Ragged r;
   std::string bytes;
-  format::ShapeView view;
-  const std::int64_t rows = table != nullptr ? table->count() : 0;
-  for (std::int64_t k = 0; k < n; ++k) {
-    checkSignals(k);
-    const std::int64_t i = start + k;
-    if (wkb || ragged) {
-      layer.shapes().read(i, view);  // the reporter hears why a record cannot be read
-      if (wkb) {
-        PyObject* made =
-            wkb::write(view, bytes)
-                ? PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()))
-                : py::none().inc_ref().ptr();
-        if (made == nullptr) throw py::error_already_set();
-        reinterpret_cast<PyObject**>(geometries.mutable_data())[k] = made;
-      } else {
-        addRagged(view, traits.z, traits.m, r);
-      }
+  std::int64_t n = 0;
+  for (; records.next(); ++n) {
+    checkSignals(n);
+    const std::int64_t i = records.index();
+    const format::ShapeView& view = records.shape();  // a Null shape where it cannot be read
+    if (wkb) {
+      geometries.push_back(wkb::write(view, bytes)
+                               ? owned(PyBytes_FromStringAndSize(
+                                     bytes.data(), static_cast<Py_ssize_t>(bytes.size())))
+                               : py::none());
+    } else if (ragged) {
+      addRagged(view, traits.z, traits.m, r);
     }
-    format::RowView row;
-    if (i < rows) row = table->read(i);
-    if (row.deleted) {
+    const std::optional<format::RowView>& row = records.row();
+    if (row && row->deleted) {
       pending.push_back(
           {format::Severity::Irregularity, table->path(),
            table->header().headerLength + i * std::int64_t{table->header().recordLength}, i,
            "the row is marked deleted; its values are given all the same", false});
     }
     for (Filling& f : fills) {
-      const format::Value v = i < rows ? table->value(row, f.column) : format::Value{};
+      const format::Value v = row ? table->value(*row, f.column) : format::Value{};
       const bool null = format::isNull(v);
       switch (f.kind) {
         case Kind::Integer:
-          static_cast<std::int64_t*>(f.values.mutable_data())[k] =
-              null ? 0 : format::asInteger(v).value_or(0);
+          f.integers.push_back(null ? 0 : format::asInteger(v).value_or(0));
           break;
         case Kind::Real:
-          static_cast<double*>(f.values.mutable_data())[k] =
-              null ? kNaN : format::asDouble(v).value_or(kNaN);
+          f.reals.push_back(null ? kNaN : format::asDouble(v).value_or(kNaN));
           break;
         case Kind::Logical: {
           const auto* b = std::get_if<bool>(&v);
-          static_cast<bool*>(f.values.mutable_data())[k] = b != nullptr && *b;
+          f.logical.push_back(b != nullptr && *b ? 1 : 0);
           break;
         }
         case Kind::Date: {
           const auto* d = std::get_if<format::Date>(&v);
-          static_cast<std::int64_t*>(f.values.mutable_data())[k] =
-              d != nullptr ? daysOf(*d) : std::numeric_limits<std::int64_t>::min();  // NaT
+          f.integers.push_back(d != nullptr ? daysOf(*d)
+                                            : std::numeric_limits<std::int64_t>::min());  // NaT
           break;
         }
         case Kind::Text: {
           py::object o = py::none();
-          if (const auto* s = std::get_if<std::string>(&v)) {
-            o = text(*s);
+          if (const auto* t = std::get_if<std::string>(&v)) {
+            o = text(*t);
           } else if (const auto* b = std::get_if<bool>(&v)) {
             // The letter the field holds, as GDAL gives a logical value.
-            std::string_view letter = row.field(table->columns()[f.column]);
+            std::string_view letter = row->field(table->columns()[f.column]);
             while (!letter.empty() && letter.front() == ' ') letter.remove_prefix(1);
             o = text(letter.empty() ? std::string_view(*b ? "T" : "F") : letter.substr(0, 1));
           } else if (const auto* raw = std::get_if<format::RawBytes>(&v)) {
-            std::string s = table->text(raw->bytes);
-            while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
-            if (!s.empty()) o = text(s);
+            std::string t = table->text(raw->bytes);
+            while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.pop_back();
+            if (!t.empty()) o = text(t);
           }
-          reinterpret_cast<PyObject**>(f.values.mutable_data())[k] = o.release().ptr();
+          f.objects.push_back(std::move(o));
           break;
         }
       }
-      if (f.kind != Kind::Text)
-        f.nulls.mutable_at(k) =
-            null || (f.kind == Kind::Date && !std::holds_alternative<format::Date>(v));
+      if (f.kind != Kind::Text) {
+        f.nulls.push_back(null ||
+                          (f.kind == Kind::Date && !std::holds_alternative<format::Date>(v)));
+      }
     }
+  }
+  const auto count = static_cast<std::size_t>(n);
+  py::list described;
+  for (std::size_t c = 0; c < fills.size(); ++c) {
+    Filling& f = fills[c];
+    const char* dtype = nameOf(f.kind);
+    py::object values, nulls = py::none();
+    switch (f.kind) {
+      case Kind::Integer:
+      case Kind::Date:
+        values = arrayOf(dtype, count, f.integers.data(), sizeof(std::int64_t));
+        break;
+      case Kind::Real:
+        values = arrayOf(dtype, count, f.reals.data(), sizeof(double));
+        break;
+      case Kind::Logical:
+        values = arrayOf(dtype, count, f.logical.data(), 1);
+        break;
+      case Kind::Text:
+        values = objectsOf(f.objects);
+        break;
+    }
+    if (f.kind != Kind::Text) nulls = arrayOf("bool", count, f.nulls.data(), 1);
+    described.append(py::make_tuple(columns[c].first, dtype, values, nulls));
   }
   py::dict out;
   out["count"] = n;
   out["columns"] = described;
-  if (wkb) out["wkb"] = geometries;
+  if (wkb) out["wkb"] = objectsOf(geometries);
   if (ragged) {
+    const py::ssize_t width = traits.z ? 3 : 2;
     py::array_t<double> coords = arrayOf(r.xyz);
-    out["coords"] = coords.reshape({static_cast<py::ssize_t>(r.xyz.size() / (traits.z ? 3 : 2)),
-                                    static_cast<py::ssize_t>(traits.z ? 3 : 2)});
+    out["coords"] = coords.reshape({static_cast<py::ssize_t>(r.xyz.size()) / width, width});
     out["m"] = traits.m ? py::object(arrayOf(r.m)) : py::object(py::none());
     out["part_offsets"] = arrayOf(r.partOffsets);
     out["geometry_offsets"] = arrayOf(r.geometryOffsets);

@@ -8,6 +8,7 @@
 
 #include "kel/format/Layer.h"
 #include "kel/format/Reporter.h"
+#include "kel/format/Selection.h"
 #include "kel/format/ShapeType.h"
 #include "python/Binding.h"
 
@@ -62,13 +63,13 @@ std::string encodingOf(py::handle name, bool forWriting);
 py::object shapeTypeOf(std::int32_t code);
 kel::format::ShapeType shapeTypeFrom(py::handle given);
 
-// Records start to stop - 1 of a layer in bulk (python/Columns.cpp): the columns given (a name
-// and its index in the table) as numpy arrays, and the geometries as "wkb", as "arrays" of
+// The records that a selection keeps, in bulk (python/Columns.cpp): the columns given (a name and
+// its index in the table) as numpy arrays, and the geometries as "wkb", as "arrays" of
 // coordinates and offsets, or "none". Logical values as their letters when `letters`. What the
 // engine finds is added to `pending`.
-py::dict readColumns(kel::format::Layer& layer, std::vector<kel::format::Finding>& pending,
+py::dict readColumns(kel::format::Layer& layer, kel::format::SelectedRecords& records,
+                     std::vector<kel::format::Finding>& pending,
                      const std::vector<std::pair<py::object, std::size_t>>& columns,
-                     std::int64_t start, std::int64_t stop, const std::string& geometry,
-                     bool letters);
+                     const std::string& geometry, bool letters);
 
 }  // namespace kelpy::engine

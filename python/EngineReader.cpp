@@ -465,7 +465,8 @@ class Reader {
     return made;
   }
 
-  // The records start to stop - 1 in bulk, the columns named (all when None).
+  // The records start to stop - 1 that the reader's selection keeps, in bulk, the columns named
+  // (the reader's when None).
   py::dict columns(py::handle names, std::int64_t start, std::int64_t stop,
                    const std::string& geometry, bool letters) {
     if (geometry != "wkb" && geometry != "arrays" && geometry != "none") {
@@ -486,9 +487,13 @@ class Reader {
       }
     }
     const std::int64_t n = size();
-    py::dict out = readColumns(layer(), findings_.pending, chosen,
-                               std::clamp<std::int64_t>(start, 0, n),
-                               std::clamp<std::int64_t>(stop, 0, n), geometry, letters);
+    format::Selection s = selection_;  // its box and filter, over the records start to stop - 1
+    s.columns.reset();
+    s.start = std::clamp<std::int64_t>(start, 0, n);
+    s.stop = std::clamp<std::int64_t>(stop, s.start, n);
+    s.skipGeometry = geometry == "none";
+    const std::shared_ptr<format::SelectedRecords> records = selected(layer(), s);
+    py::dict out = readColumns(layer(), *records, findings_.pending, chosen, geometry, letters);
     warn();
     return out;
   }

@@ -29,9 +29,7 @@ def _row_range(rows, n):
     return start, max(start, stop)
 
 
-def _selected(reader, columns, rows, geometry, letters, bbox, where):
-    if bbox is not None or where is not None:
-        raise NotImplementedError("bbox and where are not supported by this build")
+def _selected(reader, columns, rows, geometry, letters):
     if isinstance(columns, str):
         raise TypeError("columns is a list of names, not a str")
     start, stop = _row_range(rows, len(reader))
@@ -59,12 +57,12 @@ def read_arrays(path, columns=None, bbox=None, where=None, rows=None, skip_geome
     - "shape_types": int32, each record's shape type code (0 for a null shape).
     - "shape_type", "crs", "crs_wkt", "encoding": the layer's, as a Reader gives them.
 
-    columns names the columns to read (all when None), rows the records (None for all, an int
-    for the first that many, or a slice or range); skip_geometry leaves the geometry arrays out;
-    encoding is open's. The layer is read as open reads it, with the same warnings."""
-    with open(path, encoding=encoding) as reader:
-        got = _selected(reader, columns, rows, "none" if skip_geometry else "arrays", False, bbox,
-                        where)
+    columns names the columns to read (all when None), rows the records of the file (None for
+    all, an int for the first that many, or a slice or range), of which bbox and where keep
+    those open keeps; skip_geometry leaves the geometry arrays out; encoding is open's. The
+    layer is read as open reads it, with the same warnings."""
+    with open(path, bbox=bbox, where=where, encoding=encoding) as reader:
+        got = _selected(reader, columns, rows, "none" if skip_geometry else "arrays", False)
         got["columns"] = {name: (values, nulls) for name, _, values, nulls in got["columns"]}
         got.update(shape_type=reader.shape_type, crs=reader.crs, crs_wkt=reader.crs_wkt,
                    encoding=reader.encoding)
@@ -106,8 +104,8 @@ def read_dataframe(path, columns=None, bbox=None, where=None, rows=None, skip_ge
     Arguments as read_arrays'."""
     import numpy
     import pandas
-    with open(path, encoding=encoding) as reader:
-        got = _selected(reader, columns, rows, "none", True, bbox, where)
+    with open(path, bbox=bbox, where=where, encoding=encoding) as reader:
+        got = _selected(reader, columns, rows, "none", True)
         crs = reader.crs
         if not skip_geometry:
             # The geometries a few thousand at a time: their WKB and the geometries made of it
@@ -296,14 +294,14 @@ def _frame(got):
     return pandas.DataFrame(data, index=pandas.RangeIndex(n))
 
 
-def read_partition(part, columns=None, encoding=None):
-    """read_partition(part, columns=None, encoding=None) -> Any
+def read_partition(part, columns=None, bbox=None, where=None, encoding=None):
+    """read_partition(part, columns=None, bbox=None, where=None, encoding=None) -> Any
 
     One partition as a pandas.DataFrame: part is (path, start, stop), the records start to
-    stop - 1 of the layer at path; the columns as read_dataframe has them, and "geometry" as
-    WKB bytes (None for a null shape)."""
+    stop - 1 of the layer at path that bbox and where keep; the columns as read_dataframe has
+    them, and "geometry" as WKB bytes (None for a null shape)."""
     path, start, stop = part
-    with kelshapelib.open(path, encoding=encoding) as reader:
+    with kelshapelib.open(path, bbox=bbox, where=where, encoding=encoding) as reader:
         return _frame(reader._columns(columns, start, stop, "wkb", False))
 
 
@@ -325,22 +323,24 @@ def partitions(paths, rows_per_partition=None):
     return parts
 
 
-def read_dataframe(paths, rows_per_partition=None, columns=None, encoding=None):
-    """read_dataframe(paths, rows_per_partition=None, columns=None, encoding=None) -> Any
+def read_dataframe(paths, rows_per_partition=None, columns=None, bbox=None, where=None,
+                   encoding=None):
+    """read_dataframe(paths, rows_per_partition=None, columns=None, bbox=None, where=None, encoding=None) -> Any
 
     A dask.dataframe.DataFrame of the layers at paths (one path or many, all with the same
     columns): a partition per layer, or per rows_per_partition records of a layer. Columns as
     the first layer has them (or those named): N and F as Int64 (nullable) or float64 (NaN for
     no value), D as datetime64[ns] (NaT), L as boolean (nullable), text as str objects (None);
-    then "geometry", the shapes as WKB bytes. Each partition is read where it is computed."""
+    then "geometry", the shapes as WKB bytes. Each partition is read where it is computed, and
+    keeps the records that bbox and where keep, as open has them."""
     import dask.dataframe
     parts = partitions(paths, rows_per_partition)
     with kelshapelib.open(parts[0][0], encoding=encoding) as reader:
         meta = _frame(reader._columns(None if columns is None else list(columns), 0, 0, "wkb",
                                       False))
     return dask.dataframe.from_map(read_partition, parts, columns=None if columns is None else
-                                   list(columns), encoding=encoding, meta=meta,
-                                   enforce_metadata=False)
+                                   list(columns), bbox=bbox, where=where, encoding=encoding,
+                                   meta=meta, enforce_metadata=False)
 
 
 def to_geodataframe(partition, crs=None):

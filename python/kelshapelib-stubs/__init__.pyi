@@ -4,7 +4,7 @@
 import datetime
 import enum
 import os
-from typing import Any, Iterable, Iterator, Mapping, NamedTuple, Sequence
+from typing import Any, Iterable, Iterator, Mapping, NamedTuple, Protocol, Sequence
 
 __version__: str
 
@@ -284,15 +284,24 @@ class Reader:
     @property
     def crs_wkt(self) -> str | None: ...
     @property
+    def crs(self) -> str | None: ...
+    @property
     def closed(self) -> bool: ...
     def close(self) -> None: ...
     def __enter__(self) -> Reader: ...
     def __exit__(self, *exc: object) -> None: ...
 
-def open(path: str | bytes | os.PathLike[str],
+class _Readable(Protocol):
+    def read(self) -> bytes: ...
+
+_Source = bytes | bytearray | memoryview | _Readable
+
+def open(path: str | bytes | os.PathLike[str] | None = ...,
          bbox: tuple[float, float, float, float] | Sequence[float] | None = ...,
          columns: Iterable[str] | None = ..., where: str | None = ...,
-         encoding: str | None = ...) -> Reader: ...
+         encoding: str | None = ..., *,
+         shp: _Source | None = ..., shx: _Source | None = ..., dbf: _Source | None = ...,
+         prj: _Source | None = ..., cpg: _Source | None = ...) -> Reader: ...
 
 _FieldLike = Field | tuple[str, str] | tuple[str, str, int] | tuple[str, str, int, int]
 
@@ -301,7 +310,7 @@ class Writer:
                  shape_type: str | int | ShapeType | None = ...,
                  fields: Iterable[_FieldLike] | None = ..., encoding: str = ...,
                  crs_wkt: str | None = ..., cut: bool = ...,
-                 wide_integers_as_text: bool = ..., mode: str = ...) -> None: ...
+                 wide_integers_as_text: bool = ..., crs: Any = ..., mode: str = ...) -> None: ...
     def write(self, geometry: Any, properties: Mapping[str, Any] | Sequence[Any] | None = ...
               ) -> None: ...
     def writerows(self, features: Iterable[Any]) -> None: ...
@@ -316,4 +325,20 @@ def write(path: str | bytes | os.PathLike[str], features: Any,
           shape_type: str | int | ShapeType | None = ...,
           fields: Iterable[_FieldLike] | None = ..., encoding: str = ...,
           crs_wkt: str | None = ..., cut: bool = ...,
-          wide_integers_as_text: bool = ...) -> int: ...
+          wide_integers_as_text: bool = ..., crs: Any = ...) -> int: ...
+
+# Data frames: numpy arrays, pandas and geopandas frames (whose types are left to those packages).
+_Path = str | bytes | os.PathLike[str]
+_Rows = int | slice | range | None
+
+def read_arrays(path: _Path, columns: Sequence[str] | None = ...,
+                bbox: tuple[float, float, float, float] | None = ..., where: str | None = ...,
+                rows: _Rows = ..., skip_geometry: bool = ...,
+                encoding: str | None = ...) -> dict[str, Any]: ...
+def read_dataframe(path: _Path, columns: Sequence[str] | None = ...,
+                   bbox: tuple[float, float, float, float] | None = ..., where: str | None = ...,
+                   rows: _Rows = ..., skip_geometry: bool = ...,
+                   encoding: str | None = ...) -> Any: ...
+def write_dataframe(frame: Any, path: _Path, shape_type: str | int | ShapeType | None = ...,
+                    encoding: str = ..., crs_wkt: str | None = ..., cut: bool = ...,
+                    wide_integers_as_text: bool = ..., crs: Any = ...) -> int: ...

@@ -10,7 +10,6 @@ import numpy
 import pandas
 import pytest
 import shapely.geometry
-import shapely.wkb
 
 import kelshapelib as kel
 from support import LAYERS, canonical
@@ -66,7 +65,8 @@ def test_read_dataframe_is_read_file_and_write_dataframe_gives_it_back(layer_pat
     back = geopandas.read_file(tmp_path / "copy.shp", encoding=encoding)
     assert_same_frame(back, theirs, layer, normalized)
     theirs.to_file(tmp_path / "gdal.shp", encoding=encoding)
-    assert_same_frame(kel.read_dataframe(tmp_path / "gdal.shp"), geopandas.read_file(tmp_path / "gdal.shp", encoding=encoding), layer)
+    assert_same_frame(kel.read_dataframe(tmp_path / "gdal.shp"),
+                      geopandas.read_file(tmp_path / "gdal.shp", encoding=encoding), layer)
 
 
 def test_read_arrays_gives_coordinates_offsets_and_masked_columns(tmp_path):
@@ -95,7 +95,8 @@ def test_read_arrays_gives_coordinates_offsets_and_masked_columns(tmp_path):
         "NAME": ("object", ["caf\u00e9", None, None], None)}
     assert numpy.array_equal(columns["AMOUNT"][1], [0.5, numpy.nan, numpy.nan], equal_nan=True)
     # Rows as a slice, an int or a range; the columns named, in their order.
-    for rows, ids in [(slice(1, None), [1, 2]), (2, [0, 1]), (range(-1, 5), [2]), (slice(5, 9), [])]:
+    for rows, ids in [(slice(1, None), [1, 2]), (2, [0, 1]), (range(-1, 5), [2]),
+                      (slice(5, 9), [])]:
         some = kel.read_arrays(path, columns=["NAME", "NUM"], rows=rows)
         assert list(some["columns"]) == ["NAME", "NUM"]
         assert some["columns"]["NUM"][0].tolist() == [[-3, 0, 7][i] for i in ids]
@@ -141,3 +142,18 @@ def test_write_dataframe_takes_the_dtypes_of_a_frame_and_refuses_what_no_layer_h
             kel.write_dataframe(bad, path)
         assert raised.value.row == 2
         assert len(kel.open(path)) == 3
+
+
+@pytest.mark.parametrize("layer, selection", [
+    ("sample:r-cran-sf/nc", {"bbox": (-80, 35, -78, 36)}),
+    ("sample:r-cran-sf/nc", {"where": "AREA > 0.1 AND NAME <> 'Wake'"}),
+    ("sample:python3-geopandas/naturalearth_cities", {"bbox": (0, 40, 30, 60),
+                                                       "where": "name LIKE 'B%'"}),
+])
+def test_a_selection_keeps_the_records_read_file_keeps(layer_path, layer, selection):
+    path = layer_path(layer)
+    ours = kel.read_dataframe(path, **selection)
+    assert 0 < len(ours) < len(kel.open(path))
+    assert_same_frame(ours, geopandas.read_file(path, **selection), layer)
+    arrays = kel.read_arrays(path, columns=[], **selection)
+    assert len(arrays["shape_types"]) == len(ours)
