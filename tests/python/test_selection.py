@@ -11,8 +11,7 @@ import pytest
 from osgeo import gdal, ogr
 
 import kelshapelib as kel
-from support import KELSHP
-from test_engine_reader import LAYERS, layer_path  # noqa: F401 (a fixture)
+from support import KELSHP, LAYERS
 
 gdal.UseExceptions()
 
