@@ -176,8 +176,10 @@ std::unique_ptr<Layer> Layer::open(std::string_view path, Reporter& reporter,
               ? "as the table's language driver mark says"
               : "by default";
   }
-  reporter.report(
-      {Severity::Note, dbfPath, -1, -1, "text is read as " + layer->encoding_ + ", " + why});
+  if (!layer->table_->encodingGuessed()) {  // a guess the table reader has said
+    reporter.report(
+        {Severity::Note, dbfPath, -1, -1, "text is read as " + layer->encoding_ + ", " + why});
+  }
   std::int64_t shapes = layer->shapes_->count(), rows = layer->table_->count();
   if (rows != shapes) {
     reporter.report({Severity::Irregularity, dbfPath, kRecordCountAt, -1,

@@ -15,7 +15,8 @@ namespace kelshp {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kelshp convert [--split-types] [--cut] [--wide-integers-as-text] IN OUT\n"
+    "usage: kelshp convert [--split-types] [--cut] [--wide-integers-as-text]\n"
+    "                      [--encoding NAME] IN OUT\n"
     "\n"
     "Converts a shapefile to GeoJSON or GeoJSON to a shapefile; the extensions tell\n"
     "which way (letter case ignored):\n"
@@ -50,7 +51,9 @@ constexpr const char* kUsage =
     "  --cut          cut text longer than 254 bytes after its last whole character\n"
     "  --wide-integers-as-text\n"
     "                 write a property with integers wider than 18 characters as a\n"
-    "                 text column rather than refuse it\n";
+    "                 text column rather than refuse it\n"
+    "  --encoding NAME\n"
+    "                 for IN.shp: read its table's text in NAME (see below)\n";
 
 bool endsWith(const std::string& path, std::u16string_view extension) {
   std::u16string name = kel::toUtf16(path.substr(path.find_last_of('/') + 1));
@@ -70,9 +73,10 @@ bool isShapefile(const std::string& path) {
 
 // The layer as the FeatureCollection that dump prints, into a file that appears whole or not at
 // all, or onto standard output.
-int shapefileToGeoJson(const std::string& in, const std::string& out) {
+int shapefileToGeoJson(const std::string& in, const std::string& out,
+                       const kel::format::OpenOptions& read) {
   Warnings warnings;
-  std::unique_ptr<kel::format::Layer> layer = openLayer(ShapefilePath::parse(in), warnings);
+  std::unique_ptr<kel::format::Layer> layer = openLayer(ShapefilePath::parse(in), warnings, read);
   if (!layer) return 1;
   Progress progress;
   std::string step = "writing " + out;
@@ -91,8 +95,10 @@ int shapefileToGeoJson(const std::string& in, const std::string& out) {
 
 int runConvert(const Args& args) {
   Arguments a =
-      parseArguments(args, {{"split-types"}, {"cut"}, {"wide-integers-as-text"}}, 2, 2, "IN OUT");
-  if (a.help) return std::fputs(kUsage, stdout), 0;
+      parseArguments(args, {{"split-types"}, {"cut"}, {"wide-integers-as-text"}, kEncodingOption},
+                     2, 2, "IN OUT");
+  if (a.help) return std::fputs(kUsage, stdout), std::fputs(kEncodingHelp, stdout), 0;
+  const kel::format::OpenOptions read = openOptions(a);
   ShapefileOptions options;
   options.splitTypes = a.has("split-types");
   options.cut = a.has("cut");
@@ -100,6 +106,10 @@ int runConvert(const Args& args) {
   const std::string &in = a.operands[0], &out = a.operands[1];
   try {
     if ((isGeoJson(in) || in == "-") && out != "-" && isShapefile(out)) {
+      if (a.has("encoding")) {
+        warn("convert: --encoding is for shapefile to GeoJSON; GeoJSON text is UTF-8");
+        return 2;
+      }
       geoJsonToShapefile(in, out, options);
       return 0;
     }
@@ -110,7 +120,7 @@ int runConvert(const Args& args) {
             "shapefile");
         return 2;
       }
-      return shapefileToGeoJson(in, out);
+      return shapefileToGeoJson(in, out, read);
     }
   } catch (const std::exception& e) {  // ConvertError, or a file that cannot be written
     return fail(e.what());

@@ -10,7 +10,7 @@ namespace kelshp {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kelshp dump [--raw] PATH\n"
+    "usage: kelshp dump [--raw] [--encoding NAME] PATH\n"
     "\n"
     "Writes the whole shapefile as RFC 7946 GeoJSON to standard output: a\n"
     "FeatureCollection with one Feature per record, in file order. Polygon rings are\n"
@@ -28,11 +28,11 @@ constexpr const char* kUsage =
 }  // namespace
 
 int runDump(const Args& args) {
-  Arguments a = parseArguments(args, {{"raw"}}, 1, 1, "PATH");
-  if (a.help) return std::fputs(kUsage, stdout), 0;
+  Arguments a = parseArguments(args, {{"raw"}, kEncodingOption}, 1, 1, "PATH");
+  if (a.help) return std::fputs(kUsage, stdout), std::fputs(kEncodingHelp, stdout), 0;
   Warnings warnings;
   std::unique_ptr<kel::format::Layer> layer =
-      openLayer(ShapefilePath::parse(a.operands[0]), warnings);
+      openLayer(ShapefilePath::parse(a.operands[0]), warnings, openOptions(a));
   if (!layer) return 1;
   return printFeatureCollection(*layer, warnings, a.has("raw"));
 }
