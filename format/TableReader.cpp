@@ -37,8 +37,9 @@ std::unique_ptr<TableReader> TableReader::open(const std::string& dbfPath,
   t->encoding_ = std::string(encoding);
   if (t->encoding_.empty()) t->encoding_ = encodingOfLanguageDriver(t->header_.languageDriver);
   if (t->encoding_.empty()) {
+    // Windows-1252 is what a reader takes by default: its guess changes nothing and goes unsaid.
     t->encoding_ = t->guessEncoding();
-    t->guessed_ = !t->encoding_.empty();
+    t->guessed_ = !t->encoding_.empty() && t->encoding_ != kDefaultEncoding;
   }
   if (t->encoding_.empty()) t->encoding_ = kDefaultEncoding;
   t->transcoder_ = Transcoder::open(t->encoding_);

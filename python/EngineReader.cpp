@@ -635,7 +635,8 @@ void bindReader(py::module_& module) {
       .def_property_readonly(
           "encoding", [](Reader& r) { return r.layer().encoding(); },
           "The encoding the table's text is read in: the one asked for, else the one the .cpg "
-          "file or the table's language driver mark names, else CP1252.")
+          "file or the table's language driver mark names, else the one its text looks like "
+          "(guessed), else CP1252 for ASCII text.")
       .def_property_readonly(
           "crs_wkt",
           [](Reader& r) {
@@ -671,8 +672,9 @@ void bindReader(py::module_& module) {
 Opens a shapefile layer for reading: path names the .shp file, with or without its extension
 (str, bytes or os.PathLike); the .shx, .dbf, .cpg and .prj files are found beside it. Text is
 read in `encoding` when it is given (a name Python or iconv knows: "utf-8", "cp1252",
-"latin-1"), else as the .cpg file or the table's language driver mark says, else as
-Windows-1252. Without an index the main file is walked; without a table the features have no
+"latin-1"), else as the .cpg file or the table's language driver mark says, else in the one
+its text looks like (UTF-8, else Windows-1252, DOS 850 or DOS 437; a FormatWarning names a
+guess other than Windows-1252), else (ASCII) as Windows-1252. Without an index the main file is walked; without a table the features have no
 properties (both with a FormatWarning).
 
 Raises FileNotFoundError when the main file is missing, LookupError for an unknown encoding and
