@@ -41,15 +41,14 @@ CodePageGuess::CodePageGuess() : utf8_(Transcoder::open("UTF-8")) {
       if (t) t->toUtf8(std::string(1, static_cast<char>(b)), one);
       std::u16string u = toUtf16(one);
       char16_t c = u.size() == 1 ? u[0] : char16_t{0xFFFD};
-      bool latin = (c >= 0xC0 && c < 0x250 && c != 0xD7 && c != 0xF7 && c != 0x192) ||
-                   c == 0xAA || c == 0xBA || c == 0xB5;
+      bool latin = (c >= 0xC0 && c < 0x250 && c != 0xD7 && c != 0xF7 && c != 0x192) || c == 0xAA ||
+                   c == 0xBA || c == 0xB5;
       Kind& kind = kinds_[page][b - 0x80];
       if (c < 0xA0 || c == 0xFFFD) {
         kind = Kind::Control;
       } else if (c >= 0x2500 && c < 0x2600) {
         kind = Kind::Graphic;  // box drawing, blocks and shapes
-      } else if (c == 0xA2 || c == 0xA3 || c == 0xA4 || c == 0xA5 || c == 0x20A7 ||
-                 c == 0x20AC) {
+      } else if (c == 0xA2 || c == 0xA3 || c == 0xA4 || c == 0xA5 || c == 0x20A7 || c == 0x20AC) {
         kind = Kind::Currency;
       } else if (c >= 0x370 && c < 0x400) {
         kind = Kind::OtherLetter;  // Greek: in DOS 437, among Latin text
@@ -77,7 +76,8 @@ void CodePageGuess::add(std::string_view text) {
     const std::array<Kind, 128>& kinds = kinds_[page];
     auto letter = [&](std::size_t i) {
       unsigned char b = byteAt(i);
-      return b < 0x80 ? asciiLetter(b) : kinds[b - 0x80] == Kind::Upper || kinds[b - 0x80] == Kind::Lower;
+      return b < 0x80 ? asciiLetter(b)
+                      : kinds[b - 0x80] == Kind::Upper || kinds[b - 0x80] == Kind::Lower;
     };
     auto lower = [&](std::size_t i) {
       unsigned char b = byteAt(i);
@@ -101,8 +101,8 @@ void CodePageGuess::add(std::string_view text) {
           break;
         case Kind::Currency:
           score += (i > 0 && digit(i - 1)) || (i + 1 < n && digit(i + 1)) ? 1
-                   : before && after                                    ? -2
-                                                                        : 0;
+                   : before && after                                      ? -2
+                                                                          : 0;
           break;
         case Kind::Mark:
           score -= before && after ? 2 : 0;

@@ -36,10 +36,10 @@ std::uint8_t languageDriverOf(std::string_view encoding);
 
 // Guesses the encoding of text that neither a .cpg file nor a language driver mark names, from
 // the bytes shown to it (a table's column names and text fields): UTF-8 when every one is
-// well-formed UTF-8 (a sequence cut by the end of a field aside); otherwise the one of Windows-1252,
-// DOS 850 and DOS 437 in which the bytes above ASCII read most like the letters of words, rather
-// than symbols, box drawing or control characters inside them. A tie goes to the first of these.
-// It keeps a few counts, whatever it is shown.
+// well-formed UTF-8 (a sequence cut by the end of a field aside); otherwise the one of
+// Windows-1252, DOS 850 and DOS 437 in which the bytes above ASCII read most like the letters of
+// words, rather than symbols, box drawing or control characters inside them. A tie goes to the
+// first of these. It keeps a few counts, whatever it is shown.
 class CodePageGuess {
  public:
   // How many bytes of a table's rows a reader shows, from the first on.

@@ -39,9 +39,9 @@ class TableReader {
   // Opens the table, its text read in `encoding` (a name Transcoder::open takes) or, when that
   // is empty, in the encoding its language driver mark names, else in the one its column names
   // and the text of its first rows look like (CodePageGuess), else (all ASCII) in Windows-1252.
-  // A guess other than Windows-1252, the default, is told the reporter as an irregularity. Null when the table cannot be read at all;
-  // the reporter has heard why. A file that the caller has opened already may be handed in
-  // beside its path, and is then taken rather than opened again.
+  // A guess other than Windows-1252, the default, is told the reporter as an irregularity. Null
+  // when the table cannot be read at all; the reporter has heard why. A file that the caller has
+  // opened already may be handed in beside its path, and is then taken rather than opened again.
   static std::unique_ptr<TableReader> open(const std::string& dbfPath, std::string_view encoding,
                                            Reporter& reporter,
                                            std::unique_ptr<ReadOnlyFile> file = nullptr);

@@ -217,12 +217,12 @@ TEST_F(LayerTest, ReadsCompanionsWholeAndTakesOnlyEncodingsOfAscii) {
 // page its letters fit best, said once unless it is the default, Windows-1252; ASCII needs no
 // guess; the caller's encoding wins, quietly.
 TEST_F(LayerTest, GuessesTheCodePageOfAnUndeclaredTable) {
-  const std::vector<std::string> everywhere = {"Belém", "Zürich", "Málaga",  "Ñuñoa",
-                                               "Genève", "Århus", "Göteborg"};
+  const std::vector<std::string> everywhere = {"Belém",  "Zürich", "Málaga",  "Ñuñoa",
+                                               "Genève", "Århus",  "Göteborg"};
   struct Case {
     std::string encoding;
     std::vector<std::string> more;  // what only some of the code pages hold
-    bool guessed = true;  // and said
+    bool guessed = true;            // and said
   };
   const Case cases[] = {{"CP1252", {"São Paulo", "Ærøskøbing"}, false},
                         {"CP850", {"São Paulo", "Ærøskøbing"}},
@@ -239,8 +239,8 @@ TEST_F(LayerTest, GuessesTheCodePageOfAnUndeclaredTable) {
       kel::TextEncoder::open(c.encoding)->encode(w, name);
       rows.push_back(" " + name + std::string(14 - name.size(), ' ') + "  1234");
     }
-    File dbf = dbfFile(static_cast<std::int32_t>(rows.size()), {{"NAME", 'C', 14}, {"POP", 'N', 6}},
-                       rows);
+    File dbf =
+        dbfFile(static_cast<std::int32_t>(rows.size()), {{"NAME", 'C', 14}, {"POP", 'N', 6}}, rows);
     writeSet(dir, pointFiles(rows.size(), dbf), "f");
     reporter.findings.clear();
     auto layer = open();
@@ -252,11 +252,13 @@ TEST_F(LayerTest, GuessesTheCodePageOfAnUndeclaredTable) {
     }
     EXPECT_EQ(layer->encoding(), c.encoding);
     std::size_t said = 0;
-    for (const fmt::Finding& f : reporter.findings) said += f.sentence.find("declared") != f.sentence.npos;
+    for (const fmt::Finding& f : reporter.findings)
+      said += f.sentence.find("declared") != f.sentence.npos;
     EXPECT_EQ(said, c.guessed ? 1u : 0u) << describeAll(reporter.findings);
-    EXPECT_EQ(saidSomething(reporter, fmt::Severity::Irregularity,
-                            "no code page declared; the text reads as " + c.encoding + " (guessed)"),
-              c.guessed);
+    EXPECT_EQ(
+        saidSomething(reporter, fmt::Severity::Irregularity,
+                      "no code page declared; the text reads as " + c.encoding + " (guessed)"),
+        c.guessed);
   }
   // The DOS table read as the caller says, with nothing to say.
   writeSet(dir, pointFiles(1, dbfFile(1, {{"NAME", 'C', 5}}, {" Bel\x82m"})), "f");

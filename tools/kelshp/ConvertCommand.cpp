@@ -94,9 +94,8 @@ int shapefileToGeoJson(const std::string& in, const std::string& out,
 }  // namespace
 
 int runConvert(const Args& args) {
-  Arguments a =
-      parseArguments(args, {{"split-types"}, {"cut"}, {"wide-integers-as-text"}, kEncodingOption},
-                     2, 2, "IN OUT");
+  Arguments a = parseArguments(
+      args, {{"split-types"}, {"cut"}, {"wide-integers-as-text"}, kEncodingOption}, 2, 2, "IN OUT");
   if (a.help) return std::fputs(kUsage, stdout), std::fputs(kEncodingHelp, stdout), 0;
   const kel::format::OpenOptions read = openOptions(a);
   ShapefileOptions options;

@@ -113,8 +113,8 @@ std::string pathData(Viewport& view, const std::vector<Ring>& rings, bool close)
 }  // namespace
 
 int runRender(const Args& args) {
-  Arguments a = parseArguments(
-      args, {{"output", 'o', true}, {"width", 0, true}, kEncodingOption}, 1, 1, "PATH");
+  Arguments a = parseArguments(args, {{"output", 'o', true}, {"width", 0, true}, kEncodingOption},
+                               1, 1, "PATH");
   if (a.help) return std::fputs(kUsage, stdout), std::fputs(kEncodingHelp, stdout), 0;
   if (!a.has("output")) throw UsageError("-o FILE.svg names the picture to write");
   const std::string& output = a.given.at("output");
