@@ -6,7 +6,8 @@ its type stubs as the package kelshapelib-stubs.
 
 The sources are every .cpp of the library's layers and of python/; the system-specific files of
 Windows live in subfolders and are left out. The layer crs comes in, with PROJ, when pkg-config
-finds PROJ (Debian's libproj-dev), as CMake takes it in. The version is the one in VERSION.
+finds PROJ (Debian's libproj-dev), and the archive layer reads zip files with libzip when
+pkg-config finds it (libzip-dev), as CMake takes them in. The version is the one in VERSION.
 """
 
 import os
@@ -18,18 +19,21 @@ from setuptools import setup
 
 ROOT = pathlib.Path(__file__).resolve().parent
 LAYERS = ["runtime", "format", "geometry", "attributes", "shapefile", "automation", "geojson",
-          "plan", "python"]
+          "plan", "archive", "python"]
 VERSION = (ROOT / "VERSION").read_text().strip()
 
 
-def have_proj():
+def have(module):
     try:
-        return subprocess.run(["pkg-config", "--exists", "proj >= 9"]).returncode == 0
+        return subprocess.run(["pkg-config", "--exists", module]).returncode == 0
     except OSError:
         return False
 
 
-PROJ = have_proj()
+PROJ = have("proj >= 9")
+ZIP = have("libzip")
+# The archive layer's zip part is libzip's, or the one that says zip needs libzip.
+LEFT_OUT = {"archive/NoZip.cpp" if ZIP else "archive/Zip.cpp"}
 if PROJ:
     LAYERS.insert(-1, "crs")
 
@@ -46,7 +50,8 @@ for layer in LAYERS[:-1]:
         link.symlink_to(ROOT / layer, target_is_directory=True)
 
 sources = sorted(str(path.relative_to(ROOT)) for layer in LAYERS
-                 for path in (ROOT / layer).glob("*.cpp"))
+                 for path in (ROOT / layer).glob("*.cpp")
+                 if str(path.relative_to(ROOT)) not in LEFT_OUT)
 
 setup(
     version=VERSION,
@@ -57,7 +62,7 @@ setup(
             include_dirs=[str(ROOT), str(INCLUDE)],
             define_macros=[("KEL_VERSION", f'"{VERSION}"')] + ([("KEL_WITH_PROJ", None)] if PROJ
                                                                 else []),
-            libraries=["proj"] if PROJ else [],
+            libraries=(["proj"] if PROJ else []) + (["zip"] if ZIP else []),
             cxx_std=20,
             # No debugging information: it would make the module ten times larger.
             extra_compile_args=["-g0"],

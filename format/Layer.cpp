@@ -199,8 +199,10 @@ std::unique_ptr<Layer> Layer::read(LayerSources files, bool shxMissing, bool dbf
               ? "as the table's language driver mark says"
               : "by default";
   }
-  reporter.report(
-      {Severity::Note, dbfPath, -1, -1, "text is read as " + layer->encoding_ + ", " + why});
+  if (!layer->table_->encodingGuessed()) {  // a guess the table reader has said
+    reporter.report(
+        {Severity::Note, dbfPath, -1, -1, "text is read as " + layer->encoding_ + ", " + why});
+  }
   std::int64_t shapes = layer->shapes_->count(), rows = layer->table_->count();
   if (rows != shapes) {
     reporter.report({Severity::Irregularity, dbfPath, kRecordCountAt, -1,

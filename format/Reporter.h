@@ -24,6 +24,8 @@ struct Finding {
   std::int64_t record = -1;  // the 0-based record, -1 when no record is meant
   std::string sentence;
   bool missingFile = false;  // the file does not exist
+  // The reader read on a guess (an encoding no file declares), which every reading user is told.
+  bool guess = false;
 };
 
 // What the readers tell of everything they find; nothing is thrown for bad bytes.

@@ -1,5 +1,6 @@
 #include "kel/format/TableReader.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "kel/format/Encoding.h"
@@ -32,8 +33,14 @@ std::unique_ptr<TableReader> TableReader::open(const std::string& dbfPath,
     return nullptr;
   }
   t->header_ = DbfHeader::decode(head.data());
+  if (!t->readColumns()) return nullptr;
   t->encoding_ = std::string(encoding);
   if (t->encoding_.empty()) t->encoding_ = encodingOfLanguageDriver(t->header_.languageDriver);
+  if (t->encoding_.empty()) {
+    // Windows-1252 is what a reader takes by default: its guess changes nothing and goes unsaid.
+    t->encoding_ = t->guessEncoding();
+    t->guessed_ = !t->encoding_.empty() && t->encoding_ != kDefaultEncoding;
+  }
   if (t->encoding_.empty()) t->encoding_ = kDefaultEncoding;
   t->transcoder_ = Transcoder::open(t->encoding_);
   if (!t->transcoder_ || !extendsAscii(t->encoding_)) {
@@ -45,8 +52,35 @@ std::unique_ptr<TableReader> TableReader::open(const std::string& dbfPath,
     t->encoding_ = kDefaultEncoding;
     t->transcoder_ = Transcoder::open(t->encoding_);
   }
-  if (!t->readColumns()) return nullptr;
+  if (t->guessed_) {
+    Finding f{Severity::Irregularity, dbfPath, -1, -1,
+              "no code page declared; the text reads as " + t->encoding_ + " (guessed)"};
+    f.guess = true;
+    reporter.report(f);
+  }
+  for (Column& c : t->columns_) {
+    c.name = t->text(c.descriptor.nameBytes());
+    while (!c.name.empty() && c.name.back() == ' ') c.name.pop_back();
+  }
   return t;
+}
+
+std::string TableReader::guessEncoding() {
+  CodePageGuess guess;
+  for (const Column& c : columns_) guess.add(c.descriptor.nameBytes());
+  std::int64_t rows = std::min<std::int64_t>(
+      count_, std::max<std::int64_t>(1, CodePageGuess::kSampleBytes / header_.recordLength));
+  for (std::int64_t i = 0; i < rows; ++i) {
+    std::span<const unsigned char> row =
+        file_->view(header_.headerLength + i * header_.recordLength, header_.recordLength);
+    std::string_view bytes(reinterpret_cast<const char*>(row.data()), row.size());
+    for (const Column& c : columns_) {
+      if (c.descriptor.type == ColumnType::Character) {
+        guess.add(bytes.substr(1 + c.offset, c.descriptor.width));
+      }
+    }
+  }
+  return guess.encoding();
 }
 
 bool TableReader::readColumns() {
@@ -63,8 +97,6 @@ bool TableReader::readColumns() {
     if (d.size() < static_cast<std::size_t>(kDescriptorBytes)) break;
     Column c;
     c.descriptor = FieldDescriptor::decode(d.data());
-    c.name = text(c.descriptor.nameBytes());
-    while (!c.name.empty() && c.name.back() == ' ') c.name.pop_back();
     c.offset = offset;
     offset += c.descriptor.width;
     columns_.push_back(std::move(c));

@@ -784,7 +784,8 @@ void bindReader(py::module_& module) {
       .def_property_readonly(
           "encoding", [](Reader& r) { return r.layer().encoding(); },
           "The encoding the table's text is read in: the one asked for, else the one the .cpg "
-          "file or the table's language driver mark names, else CP1252.")
+          "file or the table's language driver mark names, else the one its text looks like "
+          "(guessed), else CP1252 for ASCII text.")
       .def_property_readonly(
           "crs_wkt",
           [](Reader& r) {
@@ -853,8 +854,9 @@ of several; the archive's members are read into memory. Instead of a path, the f
 handed in as shp= (required), shx=, dbf=, prj= and cpg=, each bytes or a file object opened in
 binary mode, read whole. Text is
 read in `encoding` when it is given (a name Python or iconv knows: "utf-8", "cp1252",
-"latin-1"), else as the .cpg file or the table's language driver mark says, else as
-Windows-1252. Without an index the main file is walked; without a table the features have no
+"latin-1"), else as the .cpg file or the table's language driver mark says, else in the one
+its text looks like (UTF-8, else Windows-1252, DOS 850 or DOS 437; a FormatWarning names a
+guess other than Windows-1252), else (ASCII) as Windows-1252. Without an index the main file is walked; without a table the features have no
 properties (both with a FormatWarning).
 
 A selection narrows what iteration gives: bbox=(xmin, ymin, xmax, ymax) the records whose

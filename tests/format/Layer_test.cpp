@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "kel/runtime/TextEncoder.h"
 #include "support/ShapefileFixtures.h"
 
 using namespace kel::testing;
@@ -209,5 +210,63 @@ TEST_F(LayerTest, ReadsCompanionsWholeAndTakesOnlyEncodingsOfAscii) {
     EXPECT_EQ(saidSomething(reporter, fmt::Severity::Irregularity, "does not write ASCII as ASCII"),
               named != "UTF-8")
         << describeAll(reporter.findings);
+  }
+}
+
+// A table with no .cpg and no language mark: valid UTF-8 reads as UTF-8, other text in the code
+// page its letters fit best, said once unless it is the default, Windows-1252; ASCII needs no
+// guess; the caller's encoding wins, quietly.
+TEST_F(LayerTest, GuessesTheCodePageOfAnUndeclaredTable) {
+  const std::vector<std::string> everywhere = {"Belém",  "Zürich", "Málaga",  "Ñuñoa",
+                                               "Genève", "Århus",  "Göteborg"};
+  struct Case {
+    std::string encoding;
+    std::vector<std::string> more;  // what only some of the code pages hold
+    bool guessed = true;            // and said
+  };
+  const Case cases[] = {{"CP1252", {"São Paulo", "Ærøskøbing"}, false},
+                        {"CP850", {"São Paulo", "Ærøskøbing"}},
+                        {"CP437", {"¥500", "5¢"}},
+                        {"UTF-8", {"São Paulo", "Łódź"}},
+                        {"CP1252", {"Belem", "Zurich"}, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.encoding);
+    std::vector<std::string> words = c.more;
+    if (c.more[0] != "Belem") words.insert(words.begin(), everywhere.begin(), everywhere.end());
+    std::vector<std::string> rows;
+    for (const std::string& w : words) {
+      std::string name;
+      kel::TextEncoder::open(c.encoding)->encode(w, name);
+      rows.push_back(" " + name + std::string(14 - name.size(), ' ') + "  1234");
+    }
+    File dbf =
+        dbfFile(static_cast<std::int32_t>(rows.size()), {{"NAME", 'C', 14}, {"POP", 'N', 6}}, rows);
+    writeSet(dir, pointFiles(rows.size(), dbf), "f");
+    reporter.findings.clear();
+    auto layer = open();
+    ASSERT_TRUE(layer && layer->table());
+    for (std::size_t r = 0; r < words.size(); ++r) {
+      fmt::RowView row = layer->table()->read(static_cast<std::int64_t>(r));
+      EXPECT_EQ(layer->table()->value(row, 0), fmt::Value(words[r])) << r;
+      EXPECT_EQ(layer->table()->value(row, 1), fmt::Value(std::int64_t{1234}));
+    }
+    EXPECT_EQ(layer->encoding(), c.encoding);
+    std::size_t said = 0;
+    for (const fmt::Finding& f : reporter.findings)
+      said += f.sentence.find("declared") != f.sentence.npos;
+    EXPECT_EQ(said, c.guessed ? 1u : 0u) << describeAll(reporter.findings);
+    EXPECT_EQ(
+        saidSomething(reporter, fmt::Severity::Irregularity,
+                      "no code page declared; the text reads as " + c.encoding + " (guessed)"),
+        c.guessed);
+  }
+  // The DOS table read as the caller says, with nothing to say.
+  writeSet(dir, pointFiles(1, dbfFile(1, {{"NAME", 'C', 5}}, {" Bel\x82m"})), "f");
+  reporter.findings.clear();
+  for (std::string asked : {"CP1252", ""}) {
+    auto layer = open("f", {asked});
+    EXPECT_EQ(layer->table()->value(layer->table()->read(0), 0),
+              fmt::Value(std::string(asked.empty() ? "Belém" : "Bel\xE2\x80\x9Am")));
+    EXPECT_EQ(saidSomething(reporter, fmt::Severity::Irregularity, "declared"), asked.empty());
   }
 }

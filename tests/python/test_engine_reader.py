@@ -2,9 +2,11 @@
 geopandas as geopandas.read_file reads them; the reader as a sequence; broken files."""
 
 import datetime
+import json
 import os
 import pathlib
 import struct
+import subprocess
 import warnings
 
 import fiona
@@ -16,7 +18,8 @@ import shapely.geometry
 from osgeo import ogr
 
 import kelshapelib as kel
-from support import LAYERS, LOGICAL, SOURCE, as_fiona_types, canonical, typed, vertices
+from support import (KELSHP, LAYERS, LOGICAL, SOURCE, as_fiona_types, canonical, kelshp, typed,
+                     vertices)
 
 
 @pytest.mark.parametrize("layer", LAYERS)
@@ -154,6 +157,42 @@ def test_open_takes_any_path_and_an_encoding(tmp_path):
     assert isinstance(error, kel.Error) and (error.file, error.offset, error.record) == (
         str(path), 0, None)
     assert str(error) == f"{path}: offset 0: {error.sentence}" and "9994" in error.sentence
+
+
+def test_an_undeclared_code_page_is_guessed_and_said_unless_given(tmp_path):
+    """capitals as DOS 850 holds them, no .cpg and no language mark: read through Python and
+    every reading command of kelshp, with the guess said once, or in the encoding given."""
+    names = ["Bel\u00e9m", "\u00c6r\u00f8sk\u00f8bing"]
+    path = tmp_path / "capitals.shp"
+    with kel.Writer(path, "Point", [("NAME", "C", 12)], encoding="cp850") as w:
+        for name in names:
+            w.write({"type": "Point", "coordinates": (0, 0)}, [name])
+    (tmp_path / "capitals.cpg").unlink()
+    guess = "no code page declared; the text reads as CP850 (guessed)"
+    for given in (None, "cp850", "cp1252"):
+        with warnings.catch_warnings(record=True) as told:
+            warnings.simplefilter("always")
+            read = [f.properties["NAME"] for f in kel.open(path, encoding=given)]
+        assert [str(w.message) for w in told] == ([f"{path.with_suffix('.dbf')}: {guess}"]
+                                                   if given is None else [])
+        dump = subprocess.run([KELSHP, "dump", path] + (["--encoding", given] if given else []),
+                              capture_output=True, text=True, check=True)
+        assert dump.stderr == (f"kelshp: {path.with_suffix('.dbf')}: {guess}\n" if given is None
+                               else "")
+        want = [n.encode("cp850").decode(given or "cp850") for n in names]
+        assert read == want and [f["properties"]["NAME"] for f in
+                                 json.loads(dump.stdout)["features"]] == want
+    # Every reading command takes --encoding, which quiets the guess; a copy's .cpg names it.
+    for command in (["info", path], ["check", path], ["render", path, "-o", tmp_path / "c.svg"],
+                    ["convert", path, tmp_path / "c.geojson"], ["copy", path, tmp_path / "copy"]):
+        ran = subprocess.run([KELSHP, command[0], "--encoding", "cp850", *command[1:]],
+                             capture_output=True, text=True)
+        assert (ran.returncode, ran.stderr) == (0, ""), command
+    assert "encoding    CP850" in kelshp("info", "--encoding", "850", path)
+    assert (tmp_path / "copy.cpg").read_text() == "850"
+    refused = subprocess.run([KELSHP, "dump", "--encoding", "utf-16", path], capture_output=True,
+                             text=True)
+    assert refused.returncode == 2 and "ASCII" in refused.stderr
 
 
 def test_what_a_file_holds_wrong_is_warned_and_read_past(tmp_path):

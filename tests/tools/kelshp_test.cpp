@@ -188,11 +188,11 @@ assert [ord(c) for c in "".join(values)[:128]] == list(range(128)), values
 // \xNN a byte that is not UTF-8, \\ a backslash); dump escapes as JSON does.
 TEST_F(Kelshp, ControlCharactersNeverReachTheTerminal) {
   const std::string stem = "ctl\x1b]0;x\x07";  // ESC and BEL in the file name
-  // Column 2's name holds 0x9D (U+009D in Windows-1252) and its type letter is ESC.
-  writeSet(dir,
-           shapefileOf(1, {shapeContent(1, {{1, 2}})},
-                       dbfFile(1, {{"A\x1b[2J", 'C', 1}, {"B\x9d\\", '\x1b', 1}}, {" xy"})),
-           stem);
+  // Column 2's name holds 0x9D (U+009D in Windows-1252, which the language mark names) and its
+  // type letter is ESC.
+  File dbf = dbfFile(1, {{"A\x1b[2J", 'C', 1}, {"B\x9d\\", '\x1b', 1}}, {" xy"});
+  dbf[29] = 0x57;
+  writeSet(dir, shapefileOf(1, {shapeContent(1, {{1, 2}})}, dbf), stem);
   std::string info = run(kelshp + "info " + path(stem));
   std::string check = execute(kelshp + "check " + path(stem)).out;
   std::string dump = run(kelshp + "dump " + path(stem));

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "Layers.h"
 #include "Output.h"
 #include "Tool.h"
 #include "kel/archive/Archive.h"
@@ -23,7 +24,7 @@ namespace {
 namespace fmt = kel::format;
 
 constexpr const char* kUsage =
-    "usage: kelshp check PATH\n"
+    "usage: kelshp check [--encoding NAME] PATH\n"
     "\n"
     "Reads the three files of a shapefile, every record, row and value, and reports one line\n"
     "a finding, '<file>: offset N: <what> (<kind>)':\n"
@@ -32,7 +33,8 @@ constexpr const char* kUsage =
     "  warning       the bytes are read whole, but are not as the format has them (lengths\n"
     "                that disagree, index entries that miss their records, boxes that differ\n"
     "                from the points, a column of width 0, deleted rows, padding, bytes\n"
-    "                behind the last record, a missing end-of-file mark, ...);\n"
+    "                behind the last record, a missing end-of-file mark, text in an\n"
+    "                encoding that no file declares, guessed, ...);\n"
     "  object model  what the library's object model (Shapefile.readShapefile), which\n"
     "                reads Point, PolyLine, Polygon and MultiPoint files of at most 32,766\n"
     "                shapes, refuses or reads otherwise (part starts, column types); a\n"
@@ -191,15 +193,15 @@ class Findings final : public fmt::Reporter {
 }  // namespace
 
 int runCheck(const Args& args) {
-  Arguments a = parseArguments(args, {}, 1, 1, "PATH");
-  if (a.help) return std::fputs(kUsage, stdout), 0;
+  Arguments a = parseArguments(args, {kEncodingOption}, 1, 1, "PATH");
+  if (a.help) return std::fputs(kUsage, stdout), std::fputs(kEncodingHelp, stdout), 0;
   ShapefilePath path = ShapefilePath::parse(a.operands[0]);
   Findings findings;
   // The main file as the library finds it, letter case aside; its siblings beside it.
   // A layer in an archive is checked by the engine alone: the object model reads files on disk.
   const bool inArchive = kel::archive::archiveOf(path.stem).has_value();
   std::string shp = inArchive ? path.stem : kel::nativePath(kel::toUtf16(path.file(".shp")));
-  if (std::unique_ptr<fmt::Layer> layer = kel::archive::openLayer(shp, findings)) {
+  if (std::unique_ptr<fmt::Layer> layer = kel::archive::openLayer(shp, findings, openOptions(a))) {
     fmt::validate(*layer, findings);
   }
   // The object model's read, which tells what it refuses or reads otherwise as it goes; the

@@ -20,7 +20,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: kelshp convert [--to-crs CRS] [--split-types | --append] [--cut]\n"
     "                      [--wide-integers-as-text] IN OUT\n"
-    "       kelshp convert [--to-crs CRS | --rfc7946] [SELECTION] IN.shp OUT\n"
+    "       kelshp convert [--to-crs CRS | --rfc7946] [--encoding NAME] [SELECTION]\n"
+    "                      IN.shp OUT\n"
     "\n"
     "Converts a shapefile to GeoJSON or GeoJSON to a shapefile; the extensions tell\n"
     "which way (letter case ignored):\n"
@@ -72,7 +73,9 @@ constexpr const char* kUsage =
     "  --cut          cut text longer than 254 bytes after its last whole character\n"
     "  --wide-integers-as-text\n"
     "                 write a property with integers wider than 18 characters as a\n"
-    "                 text column rather than refuse it\n";
+    "                 text column rather than refuse it\n"
+    "  --encoding NAME\n"
+    "                 for IN.shp: read its table's text in NAME (see below)\n";
 
 bool endsWith(const std::string& path, std::u16string_view extension) {
   std::u16string name = kel::toUtf16(path.substr(path.find_last_of('/') + 1));
@@ -94,10 +97,10 @@ bool isShapefile(const std::string& path) {
 // The layer as the FeatureCollection that dump prints, into a file that appears whole or not at
 // all, or onto standard output.
 int shapefileToGeoJson(const std::string& in, const std::string& out,
-                       const GeoJsonOptions& options,
+                       const GeoJsonOptions& options, const kel::format::OpenOptions& read,
                        const kel::format::Selection& selection) {
   Warnings warnings;
-  std::unique_ptr<kel::format::Layer> layer = openLayer(ShapefilePath::parse(in), warnings);
+  std::unique_ptr<kel::format::Layer> layer = openLayer(ShapefilePath::parse(in), warnings, read);
   if (!layer) return 1;
   GeoJsonCrs crs = geoJsonCrs(layer->projection(), layer->basePath(), options.toCrs,
                               options.rfc7946);
@@ -128,11 +131,14 @@ int runConvert(const Args& args) {
                                 {"bbox", 0, true},
                                 {"select", 0, true},
                                 {"where", 0, true},
-                                {"rows", 0, true}},
+                                {"rows", 0, true},
+                                kEncodingOption},
                                2, 2, "IN OUT");
-  if (a.help) return std::fputs(kUsage, stdout), std::fputs(kSelectionUsage, stdout), 0;
+  if (a.help) return std::fputs(kUsage, stdout), std::fputs(kSelectionUsage, stdout),
+         std::fputs(kEncodingHelp, stdout), 0;
   GeoJsonOptions geoJson = geoJsonOptions(a);
   const kel::format::Selection selection = selectionOf(a);
+  const kel::format::OpenOptions read = openOptions(a);
   ShapefileOptions options;
   options.splitTypes = a.has("split-types");
   options.cut = a.has("cut");
@@ -147,6 +153,10 @@ int runConvert(const Args& args) {
     if ((isGeoJson(in) || in == "-") && out != "-" && isShapefile(out)) {
       if (geoJson.rfc7946) {
         warn("convert: --rfc7946 is for shapefile to GeoJSON");
+        return 2;
+      }
+      if (a.has("encoding")) {
+        warn("convert: --encoding is for shapefile to GeoJSON; GeoJSON text is UTF-8");
         return 2;
       }
       if (!selection.all()) {
@@ -169,7 +179,7 @@ int runConvert(const Args& args) {
             "to shapefile");
         return 2;
       }
-      return shapefileToGeoJson(in, out, geoJson, selection);
+      return shapefileToGeoJson(in, out, geoJson, read, selection);
     }
   } catch (const std::exception& e) {  // ConvertError, or a file that cannot be written
     return fail(e.what());

@@ -10,6 +10,7 @@
 #include "Selecting.h"
 #include "Tool.h"
 #include "kel/archive/Archive.h"
+#include "kel/format/Encoding.h"
 #include "kel/format/LayerFiles.h"
 #include "kel/format/LayerWriter.h"
 #include "kel/format/MainFile.h"
@@ -22,14 +23,15 @@ namespace format = kel::format;
 namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
-    "usage: kelshp copy [SELECTION] SRC DST\n"
+    "usage: kelshp copy [--encoding NAME] [SELECTION] SRC DST\n"
     "\n"
     "Copies the shapefile SRC to DST record by record through the format engine:\n"
     "every shape type with its Z and M values, null shapes, any number of records.\n"
     "The table keeps its columns as they are (names, type letters, widths and\n"
     "decimals), its language driver mark and each row's bytes, in their encoding; a\n"
     "row marked deleted stays deleted. The .prj and .cpg files are copied as they\n"
-    "are; a source without them gives a copy without them. A regular source gives\n"
+    "are; a source without them gives a copy without them, and --encoding gives the\n"
+    "copy a .cpg file that names the encoding. A regular source gives\n"
     "the same .shp and .shx files, byte for byte. SRC's files are found whatever\n"
     "the letter case of their names; DST's are named DST.shp, DST.shx, DST.dbf,\n"
     "DST.prj and DST.cpg, the extensions in lower case.\n"
@@ -98,15 +100,23 @@ std::uint64_t sizeLimit(const std::vector<std::string>& source) {
 }  // namespace
 
 int runCopy(const Args& args) {
-  Arguments a = parseArguments(
-      args, {{"bbox", 0, true}, {"select", 0, true}, {"where", 0, true}, {"rows", 0, true}}, 2, 2,
-      "SRC DST");
-  if (a.help) return std::fputs(kUsage, stdout), std::fputs(kSelectionUsage, stdout), 0;
+  Arguments a = parseArguments(args,
+                               {{"bbox", 0, true},
+                                {"select", 0, true},
+                                {"where", 0, true},
+                                {"rows", 0, true},
+                                kEncodingOption},
+                               2, 2, "SRC DST");
+  if (a.help) {
+    return std::fputs(kUsage, stdout), std::fputs(kSelectionUsage, stdout),
+           std::fputs(kEncodingHelp, stdout), 0;
+  }
   const format::Selection selection = selectionOf(a);
+  const format::OpenOptions read = openOptions(a);
   ShapefilePath source = ShapefilePath::parse(a.operands[0]);
   ShapefilePath target = ShapefilePath::parse(a.operands[1]);
   Warnings warnings(true);
-  std::unique_ptr<format::Layer> layer = openLayer(source, warnings);
+  std::unique_ptr<format::Layer> layer = openLayer(source, warnings, read);
   if (!layer || warnings.errors() > 0) return 1;
   const std::vector<std::string> sourcePaths = sourceFiles(*layer);
   // Into an archive, the copy is written in a directory of its own and packed when whole.
@@ -140,6 +150,7 @@ int runCopy(const Args& args) {
     return format::RowView{row.index, row.deleted, chosen};
   };
   table.codePage = layer->codePage();
+  if (!read.encoding.empty()) table.codePage = format::codePageFileWord(read.encoding);
   format::ShapeReader& shapes = layer->shapes();
   format::WriteOptions options;
   options.projection = layer->projection();

@@ -11,7 +11,7 @@ namespace kelshp {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kelshp dump [--raw] [--to-crs CRS | --rfc7946] [SELECTION] PATH\n"
+    "usage: kelshp dump [--raw] [--to-crs CRS | --rfc7946] [--encoding NAME] [SELECTION] PATH\n"
     "\n"
     "Writes the whole shapefile as RFC 7946 GeoJSON to standard output: a\n"
     "FeatureCollection with one Feature per record, in file order. Polygon rings are\n"
@@ -46,14 +46,16 @@ int runDump(const Args& args) {
                                 {"bbox", 0, true},
                                 {"select", 0, true},
                                 {"where", 0, true},
-                                {"rows", 0, true}},
+                                {"rows", 0, true},
+                                kEncodingOption},
                                1, 1, "PATH");
-  if (a.help) return std::fputs(kUsage, stdout), std::fputs(kSelectionUsage, stdout), 0;
+  if (a.help) return std::fputs(kUsage, stdout), std::fputs(kSelectionUsage, stdout),
+         std::fputs(kEncodingHelp, stdout), 0;
   GeoJsonOptions options = geoJsonOptions(a);
   const kel::format::Selection selection = selectionOf(a);
   Warnings warnings;
   std::unique_ptr<kel::format::Layer> layer =
-      openLayer(ShapefilePath::parse(a.operands[0]), warnings);
+      openLayer(ShapefilePath::parse(a.operands[0]), warnings, openOptions(a));
   if (!layer) return 1;
   GeoJsonCrs crs;
   try {

@@ -13,7 +13,7 @@ namespace {
 namespace format = kel::format;
 
 constexpr const char* kUsage =
-    "usage: kelshp info PATH\n"
+    "usage: kelshp info [--encoding NAME] PATH\n"
     "\n"
     "Prints a shapefile's shape type, record count, whole-file extents (and Z and M\n"
     "ranges, for the types that have them), the encoding of its text, whether it has\n"
@@ -30,11 +30,11 @@ std::string columnTypeName(std::uint8_t letter) {
 }  // namespace
 
 int runInfo(const Args& args) {
-  Arguments a = parseArguments(args, {}, 1, 1, "PATH");
-  if (a.help) return std::fputs(kUsage, stdout), 0;
+  Arguments a = parseArguments(args, {kEncodingOption}, 1, 1, "PATH");
+  if (a.help) return std::fputs(kUsage, stdout), std::fputs(kEncodingHelp, stdout), 0;
   ShapefilePath path = ShapefilePath::parse(a.operands[0]);
   Warnings warnings;
-  std::unique_ptr<format::Layer> layer = openLayer(path, warnings);
+  std::unique_ptr<format::Layer> layer = openLayer(path, warnings, openOptions(a));
   if (!layer) return 1;
 
   const format::MainHeader& h = layer->shapes().header();

@@ -2,6 +2,8 @@
 
 #include "Output.h"
 #include "kel/archive/Archive.h"
+#include "kel/format/Encoding.h"
+#include "kel/runtime/Transcoder.h"
 
 namespace kelshp {
 
@@ -19,7 +21,7 @@ void Warnings::report(const format::Finding& finding) {
   if (finding.severity == format::Severity::Error) {
     lastError_ = finding;
     ++errors_;
-  } else if (finding.missingFile) {
+  } else if (finding.missingFile || finding.guess) {
     warn(format::describe(finding));
     return;
   } else if (finding.severity != format::Severity::Irregularity || !irregularities_) {
@@ -32,8 +34,24 @@ void Warnings::report(const format::Finding& finding) {
   }
 }
 
-std::unique_ptr<format::Layer> openLayer(const ShapefilePath& path, Warnings& warnings) {
-  return kel::archive::openLayer(path.stem, warnings);
+format::OpenOptions openOptions(const Arguments& arguments) {
+  format::OpenOptions options;
+  if (!arguments.has("encoding")) return options;
+  const std::string& name = arguments.given.at("encoding");
+  options.encoding = kel::encodingName(name);
+  if (!kel::Transcoder::open(options.encoding)) {
+    throw UsageError("--encoding " + visible(name) + ": no such encoding is known here");
+  }
+  if (!format::extendsAscii(options.encoding)) {
+    throw UsageError("--encoding " + visible(name) +
+                     ": does not write ASCII as ASCII, as a table's headers are");
+  }
+  return options;
+}
+
+std::unique_ptr<format::Layer> openLayer(const ShapefilePath& path, Warnings& warnings,
+                                         const format::OpenOptions& options) {
+  return kel::archive::openLayer(path.stem, warnings, options);
 }
 
 std::string layerTypeName(std::int32_t code) {

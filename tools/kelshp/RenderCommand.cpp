@@ -22,7 +22,7 @@ using kel::geojson::Polygon;
 using kel::geojson::Ring;
 
 constexpr const char* kUsage =
-    "usage: kelshp render PATH -o FILE.svg [--width PIXELS]\n"
+    "usage: kelshp render PATH -o FILE.svg [--width PIXELS] [--encoding NAME]\n"
     "\n"
     "Draws the shapes of a shapefile as an SVG picture fitted to the file's extents,\n"
     "north up: polygons and patches filled with their holes left open, lines\n"
@@ -115,8 +115,9 @@ std::string pathData(Viewport& view, const std::vector<Ring>& rings, bool close)
 }  // namespace
 
 int runRender(const Args& args) {
-  Arguments a = parseArguments(args, {{"output", 'o', true}, {"width", 0, true}}, 1, 1, "PATH");
-  if (a.help) return std::fputs(kUsage, stdout), 0;
+  Arguments a = parseArguments(args, {{"output", 'o', true}, {"width", 0, true}, kEncodingOption},
+                               1, 1, "PATH");
+  if (a.help) return std::fputs(kUsage, stdout), std::fputs(kEncodingHelp, stdout), 0;
   if (!a.has("output")) throw UsageError("-o FILE.svg names the picture to write");
   const std::string& output = a.given.at("output");
   if (!kel::asciiLower(output).ends_with(".svg")) {
@@ -125,7 +126,7 @@ int runRender(const Args& args) {
   double width = a.number("width", 50, 100000, 800);
   ShapefilePath path = ShapefilePath::parse(a.operands[0]);
   Warnings warnings;
-  std::unique_ptr<kel::format::Layer> layer = openLayer(path, warnings);
+  std::unique_ptr<kel::format::Layer> layer = openLayer(path, warnings, openOptions(a));
   if (!layer) return 1;
 
   Viewport view(layer->shapes().header(), width);
