@@ -18,7 +18,7 @@ import shapely.geometry
 from osgeo import ogr
 
 import kelshapelib as kel
-from support import (KELSHP, LAYERS, LOGICAL, SOURCE, as_fiona_types, canonical, kelshp, typed,
+from support import (KELSHP, LAYERS, LOGICAL, as_fiona_types, canonical, kelshp, typed,
                      vertices)
 
 
