@@ -326,3 +326,19 @@ def write(path: str | bytes | os.PathLike[str], features: Any,
           fields: Iterable[_FieldLike] | None = ..., encoding: str = ...,
           crs_wkt: str | None = ..., cut: bool = ...,
           wide_integers_as_text: bool = ..., crs: Any = ...) -> int: ...
+
+# Data frames: numpy arrays, pandas and geopandas frames (whose types are left to those packages).
+_Path = str | bytes | os.PathLike[str]
+_Rows = int | slice | range | None
+
+def read_arrays(path: _Path, columns: Sequence[str] | None = ...,
+                bbox: tuple[float, float, float, float] | None = ..., where: str | None = ...,
+                rows: _Rows = ..., skip_geometry: bool = ...,
+                encoding: str | None = ...) -> dict[str, Any]: ...
+def read_dataframe(path: _Path, columns: Sequence[str] | None = ...,
+                   bbox: tuple[float, float, float, float] | None = ..., where: str | None = ...,
+                   rows: _Rows = ..., skip_geometry: bool = ...,
+                   encoding: str | None = ...) -> Any: ...
+def write_dataframe(frame: Any, path: _Path, shape_type: str | int | ShapeType | None = ...,
+                    encoding: str = ..., crs_wkt: str | None = ..., cut: bool = ...,
+                    wide_integers_as_text: bool = ..., crs: Any = ...) -> int: ...
