@@ -122,17 +122,12 @@ int shapefileToGeoJson(const std::string& in, const std::string& out,
 
 int runConvert(const Args& args) {
   Arguments a = parseArguments(args,
-                               {{"split-types"},
-                                {"append"},
-                                {"cut"},
-                                {"wide-integers-as-text"},
-                                {"to-crs", 0, true},
-                                {"rfc7946"},
-                                {"bbox", 0, true},
-                                {"select", 0, true},
-                                {"where", 0, true},
-                                {"rows", 0, true},
-                                kEncodingOption},
+                               withSelection({{"split-types"},
+                                              {"append"},
+                                              {"cut"},
+                                              {"wide-integers-as-text"},
+                                              {"to-crs", 0, true},
+                                              {"rfc7946"}}),
                                2, 2, "IN OUT");
   if (a.help) return std::fputs(kUsage, stdout), std::fputs(kSelectionUsage, stdout),
          std::fputs(kEncodingHelp, stdout), 0;

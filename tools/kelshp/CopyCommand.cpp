@@ -100,13 +100,7 @@ std::uint64_t sizeLimit(const std::vector<std::string>& source) {
 }  // namespace
 
 int runCopy(const Args& args) {
-  Arguments a = parseArguments(args,
-                               {{"bbox", 0, true},
-                                {"select", 0, true},
-                                {"where", 0, true},
-                                {"rows", 0, true},
-                                kEncodingOption},
-                               2, 2, "SRC DST");
+  Arguments a = parseArguments(args, withSelection({}), 2, 2, "SRC DST");
   if (a.help) {
     return std::fputs(kUsage, stdout), std::fputs(kSelectionUsage, stdout),
            std::fputs(kEncodingHelp, stdout), 0;

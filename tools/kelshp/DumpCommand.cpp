@@ -39,16 +39,8 @@ constexpr const char* kUsage =
 }  // namespace
 
 int runDump(const Args& args) {
-  Arguments a = parseArguments(args,
-                               {{"raw"},
-                                {"to-crs", 0, true},
-                                {"rfc7946"},
-                                {"bbox", 0, true},
-                                {"select", 0, true},
-                                {"where", 0, true},
-                                {"rows", 0, true},
-                                kEncodingOption},
-                               1, 1, "PATH");
+  Arguments a = parseArguments(
+      args, withSelection({{"raw"}, {"to-crs", 0, true}, {"rfc7946"}}), 1, 1, "PATH");
   if (a.help) return std::fputs(kUsage, stdout), std::fputs(kSelectionUsage, stdout),
          std::fputs(kEncodingHelp, stdout), 0;
   GeoJsonOptions options = geoJsonOptions(a);

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "Layers.h"
 #include "Output.h"
 
 namespace kelshp {
@@ -42,6 +43,12 @@ bool parsed(const std::string& text, T& out) {
 }
 
 }  // namespace
+
+std::vector<OptionSpec> withSelection(std::vector<OptionSpec> own) {
+  for (const char* name : {"bbox", "select", "where", "rows"}) own.push_back({name, 0, true});
+  own.push_back(kEncodingOption);
+  return own;
+}
 
 kel::format::Selection selectionOf(const Arguments& a) {
   kel::format::Selection s;

@@ -86,7 +86,7 @@ std::string fieldTypeName(std::int32_t type) {
   }
 }
 
-Arguments parseArguments(const Args& args, std::initializer_list<OptionSpec> options,
+Arguments parseArguments(const Args& args, const std::vector<OptionSpec>& options,
                          std::size_t least, std::size_t most, const char* what) {
   Arguments parsed;
   std::vector<option> table;
@@ -133,7 +133,7 @@ Arguments parseArguments(const Args& args, std::initializer_list<OptionSpec> opt
     }
     const OptionSpec* chosen = nullptr;
     for (const OptionSpec& o : options) {
-      int k = o.letter != 0 ? o.letter : kLongOnly + static_cast<int>(&o - options.begin());
+      int k = o.letter != 0 ? o.letter : kLongOnly + static_cast<int>(&o - options.data());
       if (k == key) chosen = &o;
     }
     if (chosen == nullptr) throw UsageError("there is no option " + visible(seen));

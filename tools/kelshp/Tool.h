@@ -64,7 +64,7 @@ struct Arguments {
 
 // Reads the arguments of a command that takes the options and between `least` and `most`
 // operands (named `what` in the sentences: "PATH", "SRC DST"); throws UsageError otherwise.
-Arguments parseArguments(const Args& args, std::initializer_list<OptionSpec> options,
+Arguments parseArguments(const Args& args, const std::vector<OptionSpec>& options,
                          std::size_t least, std::size_t most, const char* what);
 
 int runDemo(const Args& args);
