@@ -49,11 +49,17 @@ def layer_path(tmp_path_factory):
 @pytest.mark.parametrize("layer", LAYERS)
 def test_reads_as_fiona_and_pyshp(layer_path, layer):
     path = layer_path(layer)
-    with warnings.catch_warnings():
-        warnings.simplefilter("error", kel.FormatWarning)  # none of these files is irregular
+    with warnings.catch_warnings(record=True) as told:
+        warnings.simplefilter("always")
         with kel.open(path) as reader:
             ours = list(reader)
             fields, encoding, shape_type = reader.fields, reader.encoding, reader.shape_type
+    # None of these files is irregular, but pyshp declares no code page (no .cpg, no language
+    # mark): the Windows-1252 it was asked to write is guessed where the text is not all ASCII.
+    guessed = layer.startswith("corpus:pyshp_") and len(ours) > 0
+    assert [str(w.message) for w in told] == [
+        f"{path.with_suffix('.dbf')}: no code page declared; the text reads as CP1252 (guessed)"
+    ] * guessed
     # Where a table names no encoding GDAL hands its bytes on undecoded; both read it as we do.
     with fiona.open(path, encoding=encoding) as collection:
         theirs = list(collection)
