@@ -37,9 +37,10 @@ std::unique_ptr<TableReader> TableReader::open(const std::string& dbfPath,
   t->encoding_ = std::string(encoding);
   if (t->encoding_.empty()) t->encoding_ = encodingOfLanguageDriver(t->header_.languageDriver);
   if (t->encoding_.empty()) {
-    // Windows-1252 is what a reader takes by default: its guess changes nothing and goes unsaid.
+    // Text all ASCII reads alike in every code page: no guess. Any other guess is said, even
+    // Windows-1252, the default: the reader cannot know that the writer meant it.
     t->encoding_ = t->guessEncoding();
-    t->guessed_ = !t->encoding_.empty() && t->encoding_ != kDefaultEncoding;
+    t->guessed_ = !t->encoding_.empty();
   }
   if (t->encoding_.empty()) t->encoding_ = kDefaultEncoding;
   t->transcoder_ = Transcoder::open(t->encoding_);

@@ -39,7 +39,7 @@ class TableReader {
   // Opens the table, its text read in `encoding` (a name Transcoder::open takes) or, when that
   // is empty, in the encoding its language driver mark names, else in the one its column names
   // and the text of its first rows look like (CodePageGuess), else (all ASCII) in Windows-1252.
-  // A guess other than Windows-1252, the default, is told the reporter as an irregularity. Null
+  // A guess, whichever code page it names, is told the reporter as an irregularity. Null
   // when the table cannot be read at all; the reporter has heard why. A file that the caller has
   // opened already may be handed in beside its path, and is then taken rather than opened again.
   static std::unique_ptr<TableReader> open(const std::string& dbfPath, std::string_view encoding,
@@ -51,7 +51,7 @@ class TableReader {
   // The rows that the file holds whole, at most as many as its header counts.
   std::int64_t count() const noexcept { return count_; }
   const std::string& encoding() const noexcept { return encoding_; }
-  // Whether the encoding was guessed from the text, and is not the default.
+  // Whether the encoding was guessed from the text (which was not all ASCII).
   bool encodingGuessed() const noexcept { return guessed_; }
   const std::string& path() const noexcept { return path_; }
   // Where the column descriptors end: the offset behind their 0x0D mark, -1 when there is none.

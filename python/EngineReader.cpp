@@ -855,8 +855,8 @@ handed in as shp= (required), shx=, dbf=, prj= and cpg=, each bytes or a file ob
 binary mode, read whole. Text is
 read in `encoding` when it is given (a name Python or iconv knows: "utf-8", "cp1252",
 "latin-1"), else as the .cpg file or the table's language driver mark says, else in the one
-its text looks like (UTF-8, else Windows-1252, DOS 850 or DOS 437; a FormatWarning names a
-guess other than Windows-1252), else (ASCII) as Windows-1252. Without an index the main file is walked; without a table the features have no
+its text looks like (UTF-8, else Windows-1252, DOS 850 or DOS 437; a FormatWarning names
+the guess, whichever it is), else (ASCII) as Windows-1252. Without an index the main file is walked; without a table the features have no
 properties (both with a FormatWarning).
 
 A selection narrows what iteration gives: bbox=(xmin, ymin, xmax, ymax) the records whose

@@ -18,18 +18,24 @@ import shapely.geometry
 from osgeo import ogr
 
 import kelshapelib as kel
-from support import (KELSHP, LAYERS, LOGICAL, as_fiona_types, canonical, kelshp, typed,
-                     vertices)
+from support import (ACCEPTS_THE_GUESS_OF_PYSHP, KELSHP, LAYERS, LOGICAL, as_fiona_types,
+                     canonical, kelshp, typed, vertices)
 
 
 @pytest.mark.parametrize("layer", LAYERS)
 def test_reads_as_fiona_and_pyshp(layer_path, layer):
     path = layer_path(layer)
-    with warnings.catch_warnings():
-        warnings.simplefilter("error", kel.FormatWarning)  # none of these files is irregular
+    with warnings.catch_warnings(record=True) as told:
+        warnings.simplefilter("always")
         with kel.open(path) as reader:
             ours = list(reader)
             fields, encoding, shape_type = reader.fields, reader.encoding, reader.shape_type
+    # None of these files is irregular, but pyshp declares no code page (no .cpg, no language
+    # mark): the Windows-1252 it was asked to write is guessed where the text is not all ASCII.
+    guessed = layer.startswith("corpus:pyshp_") and len(ours) > 0
+    assert [str(w.message) for w in told] == [
+        f"{path.with_suffix('.dbf')}: no code page declared; the text reads as CP1252 (guessed)"
+    ] * guessed
     # Where a table names no encoding GDAL hands its bytes on undecoded; both read it as we do.
     with fiona.open(path, encoding=encoding) as collection:
         theirs = list(collection)
@@ -43,6 +49,7 @@ def test_reads_as_fiona_and_pyshp(layer_path, layer):
             assert [vertices(f.geometry) for f in ours] == [vertices(s) for s in peer.shapes()]
 
 
+@ACCEPTS_THE_GUESS_OF_PYSHP
 @pytest.mark.parametrize("layer", LAYERS)
 def test_geopandas_takes_the_reader_as_read_file_reads_the_layer(layer_path, layer):
     path = layer_path(layer)
@@ -65,6 +72,7 @@ def test_geopandas_takes_the_reader_as_read_file_reads_the_layer(layer_path, lay
     assert shapes(ours) == shapes(theirs)
 
 
+@ACCEPTS_THE_GUESS_OF_PYSHP
 @pytest.mark.parametrize("layer", LAYERS)
 def test_a_writer_of_the_readers_fields_copies_the_layer(layer_path, layer, tmp_path):
     """The copy of doc/python.md: every value the reader hands out goes back into its column, and

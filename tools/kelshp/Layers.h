@@ -41,8 +41,8 @@ constexpr const char* kEncodingHelp =
     "--encoding NAME reads the table's text in NAME (UTF-8, CP1252, CP850, ISO-8859-1,\n"
     "any name iconv knows), whatever its .cpg file or language driver mark says.\n"
     "Without it, a table that declares no encoding is read in the one its text looks\n"
-    "like, UTF-8, else Windows-1252, DOS 850 or DOS 437; a warning names a guess other\n"
-    "than Windows-1252, the default.\n";
+    "like, UTF-8, else Windows-1252, DOS 850 or DOS 437, and a warning names the guess,\n"
+    "whichever it is; text all ASCII needs none.\n";
 
 // How the arguments ask a layer to be read: the encoding --encoding names, checked; UsageError
 // for a name that no table's text can be read in.
