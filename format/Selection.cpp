@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "kel/format/SpatialIndex.h"
+
 namespace kel::format {
 
 namespace {
@@ -132,11 +134,25 @@ SelectedRecords::SelectedRecords(Layer& layer, const Selection& selection)
   const std::int64_t n = layer.count();
   next_ = std::clamp<std::int64_t>(selection.start, 0, n);
   stop_ = std::clamp<std::int64_t>(selection.stop.value_or(n), next_, n);
+  if (box_ && next_ < stop_) {
+    candidates_ = indexedCandidates(layer, *box_, layer.shapes().reporter());
+    if (candidates_) {
+      nextCandidate_ = static_cast<std::size_t>(
+          std::lower_bound(candidates_->begin(), candidates_->end(), next_) - candidates_->begin());
+    }
+  }
 }
 
 bool SelectedRecords::next() {
-  while (next_ < stop_) {
-    const std::int64_t i = next_++;
+  for (;;) {
+    std::int64_t i;
+    if (candidates_) {
+      if (nextCandidate_ == candidates_->size() || (*candidates_)[nextCandidate_] >= stop_) break;
+      i = (*candidates_)[nextCandidate_++];
+    } else {
+      if (next_ == stop_) break;
+      i = next_++;
+    }
     if (!keep(i)) continue;
     index_ = i;
     if (!skipGeometry_ && !decoded_) shapeRead_ = layer_.shapes().read(i, view_);
