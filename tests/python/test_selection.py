@@ -2,8 +2,10 @@
 filter keeps, a table of filters the records `ogr2ogr -where` keeps, faults are refused with
 their place, and kelshp selects as the module does."""
 
+import glob
 import json
 import re
+import shutil
 import subprocess
 import warnings
 
@@ -46,12 +48,20 @@ def boxes(bounds):
 
 
 @pytest.mark.parametrize("layer", LAYERS)
-def test_box_queries_keep_what_gdal_keeps(layer_path, layer):
+def test_box_queries_keep_what_gdal_keeps(layer_path, layer, tmp_path):
+    """Without an index and with the .qix `kelshp index` writes, which GDAL reads too."""
     path = layer_path(layer)
+    for part in path.parent.glob(glob.escape(path.stem) + ".*"):
+        shutil.copy(part, tmp_path)
+    indexed = tmp_path / path.name
+    index = kelshp("index", indexed)
+    assert index.returncode == 0, index.stderr
     with kel.open(path) as reader:
         bounds = reader.bounds
     for box in boxes(bounds):
-        assert our_ids(path, bbox=box) == gdal_ids(path, bbox=box), box
+        want = gdal_ids(path, bbox=box)
+        assert our_ids(path, bbox=box) == want, box
+        assert our_ids(indexed, bbox=box) == gdal_ids(indexed, bbox=box) == want, box
 
 
 # (layer, filter): nc has real, integer and text columns; the corpus a date, a logical, numbers
