@@ -31,8 +31,9 @@ struct GridBox {
 // writer's leaves out a record that meets the box.
 int onGrid(double v, double lo, double extent, bool upper) {
   double g = std::clamp((v - lo) / extent * kGridMax, -2.0, kGridMax + 2.0);
-  return std::clamp(upper ? static_cast<int>(std::ceil(g)) + 1 : static_cast<int>(std::floor(g)) - 1,
-                    0, kGridMax);
+  return std::clamp(
+      upper ? static_cast<int>(std::ceil(g)) + 1 : static_cast<int>(std::floor(g)) - 1, 0,
+      kGridMax);
 }
 
 class SbnReader {
@@ -49,7 +50,8 @@ class SbnReader {
     return false;
   }
   bool bytes(std::int64_t offset, std::size_t n, unsigned char* out, const char* inside) {
-    return file_.copy(offset, n, out) || refuse(offset, std::string("the file ends inside ") + inside);
+    return file_.copy(offset, n, out) ||
+           refuse(offset, std::string("the file ends inside ") + inside);
   }
   bool readNodes(std::int64_t count);
   bool findBins();
@@ -63,7 +65,8 @@ class SbnReader {
 };
 
 bool SbnReader::readNodes(std::int64_t count) {
-  while (levels_ < kSbnMaxLevels && count > ((std::int64_t{1} << levels_) - 1) * kMostRecordsANode) {
+  while (levels_ < kSbnMaxLevels &&
+         count > ((std::int64_t{1} << levels_) - 1) * kMostRecordsANode) {
     ++levels_;
   }
   const std::int64_t most = (std::int64_t{1} << levels_) - 1;
@@ -133,7 +136,8 @@ bool SbnReader::findBins() {
       skipEmpty();
     }
     if (current == nullptr) return refuse(at, "bin " + std::to_string(id) + " is no node's");
-    if (length > size - at - 8) return refuse(at, "bin " + std::to_string(id) + " runs past the end");
+    if (length > size - at - 8)
+      return refuse(at, "bin " + std::to_string(id) + " runs past the end");
     ++current->bins;
     at += 8 + length;
   }

@@ -37,7 +37,6 @@ void writeGrid(const std::string& path) {
   writer.close();
 }
 
-
 std::string number(double v) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%.17g", v);
@@ -45,11 +44,11 @@ std::string number(double v) {
 }
 
 // The records GDAL's ogrinfo -spat lists, and whether it said it used an index.
-std::vector<std::int64_t> gdalIds(const std::string& shp, const std::string& name, const fmt::Box& b,
-                                  bool& indexed) {
-  std::string gdal = run("CPL_DEBUG=ON ogrinfo -ro -spat " + number(b.xMin) + " " +
-                         number(b.yMin) + " " + number(b.xMax) + " " + number(b.yMax) + " " +
-                         quote(shp) + " " + name + " 2>&1");
+std::vector<std::int64_t> gdalIds(const std::string& shp, const std::string& name,
+                                  const fmt::Box& b, bool& indexed) {
+  std::string gdal =
+      run("CPL_DEBUG=ON ogrinfo -ro -spat " + number(b.xMin) + " " + number(b.yMin) + " " +
+          number(b.xMax) + " " + number(b.yMax) + " " + quote(shp) + " " + name + " 2>&1");
   indexed = gdal.find("Used spatial index") != std::string::npos;
   std::vector<std::int64_t> fids;
   std::regex feature("OGRFeature\\(" + name + "\\):([0-9]+)");
@@ -298,8 +297,11 @@ TEST(SpatialIndexTest, ABoxQueryLooksOnlyAtTheRecordsItsIndexNames) {
       {"stale qix", staleQix, sound, false, "indexes 2399 records"},
       {"stale sbn", std::nullopt, stale, false, "indexes 2399 records"},
   };
-  const fmt::Box boxes[] = {{10, 10, 12.5, 11.5}, {30.85, 0, 30.95, 40}, {-5, -5, 0.1, 0.1},
-                            {33.3, 17.7, 33.3, 17.7}, {100, 100, 200, 200}};
+  const fmt::Box boxes[] = {{10, 10, 12.5, 11.5},
+                            {30.85, 0, 30.95, 40},
+                            {-5, -5, 0.1, 0.1},
+                            {33.3, 17.7, 33.3, 17.7},
+                            {100, 100, 200, 200}};
   for (const Case& c : cases) {
     std::filesystem::remove(qix);
     std::filesystem::remove(sbn);
