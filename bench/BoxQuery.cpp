@@ -71,11 +71,11 @@ long engineQuery(const std::string& path, bool indexed) {
   fmt::Selection selection;
   selection.box = kQuery;
   fmt::SelectedRecords records(*layer, selection);
+  long found = 0;
+  while (records.next()) found += records.shapeRead();
   if (records.indexed() != indexed) {
     throw std::runtime_error(indexed ? "the index is not used" : "an index is used");
   }
-  long found = 0;
-  while (records.next()) found += records.shapeRead();
   return found;
 }
 

@@ -134,16 +134,18 @@ SelectedRecords::SelectedRecords(Layer& layer, const Selection& selection)
   const std::int64_t n = layer.count();
   next_ = std::clamp<std::int64_t>(selection.start, 0, n);
   stop_ = std::clamp<std::int64_t>(selection.stop.value_or(n), next_, n);
-  if (box_ && next_ < stop_) {
-    candidates_ = indexedCandidates(layer, *box_, layer.shapes().reporter());
+}
+
+bool SelectedRecords::next() {
+  // The index is read on the first call, so that a cursor made only for its columns reads none.
+  if (box_ && !indexLooked_ && next_ < stop_) {
+    indexLooked_ = true;
+    candidates_ = indexedCandidates(layer_, *box_, layer_.shapes().reporter());
     if (candidates_) {
       nextCandidate_ = static_cast<std::size_t>(
           std::lower_bound(candidates_->begin(), candidates_->end(), next_) - candidates_->begin());
     }
   }
-}
-
-bool SelectedRecords::next() {
   for (;;) {
     std::int64_t i;
     if (candidates_) {

@@ -47,10 +47,11 @@ bool meets(const ShapeView& shape, const Box& box);
 // the values it reads, the caller the columns it asks for.
 class SelectedRecords {
  public:
-  // Throws SelectionError or FilterError. A refused index is told to the layer's reporter.
+  // Throws SelectionError or FilterError. The index is read at the first next(), and a refused
+  // one told to the layer's reporter then.
   SelectedRecords(Layer& layer, const Selection& selection);
 
-  // Whether the records looked at are those a spatial index names.
+  // Whether the records looked at are those a spatial index names (known after next()).
   bool indexed() const noexcept { return candidates_.has_value(); }
 
   // Moves to the next record kept; false when there is none.
@@ -76,6 +77,7 @@ class SelectedRecords {
   std::int64_t next_, stop_, index_ = -1;
   std::optional<std::vector<std::int64_t>> candidates_;  // ascending
   std::size_t nextCandidate_ = 0;
+  bool indexLooked_ = false;
   bool decoded_ = false, shapeRead_ = false;
   ShapeView view_;
   std::optional<RowView> row_;
