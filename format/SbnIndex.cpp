@@ -13,11 +13,18 @@ constexpr std::int32_t kFileCodes[] = {9994, 9997};
 constexpr std::int32_t kUnknownWord = -400;
 constexpr std::int32_t kNodeTableAt = kSbnHeaderBytes + 8;
 constexpr int kGridMax = 255;
-constexpr int kMostRecordsANode = 8;
+
+struct Bin {
+  std::int64_t offset;  // of its header
+  std::int32_t features;
+  std::int64_t node;  // whose it is; -1 before one takes it
+};
 
 struct Node {
   std::int32_t firstBin = 0, features = 0, bins = 0;
-  std::int64_t offset = -1;  // of its first bin's header
+  std::int64_t offset(const std::vector<Bin>& bins) const {
+    return bins[static_cast<std::size_t>(firstBin) - 2].offset;
+  }
 };
 
 struct GridBox {
@@ -60,16 +67,12 @@ class SbnReader {
   ReadOnlyFile& file_;
   const std::string& path_;
   Reporter& reporter_;
-  int levels_ = 2;
   std::vector<Node> nodes_;
+  std::vector<Bin> bins_;  // by number, from 2
 };
 
 bool SbnReader::readNodes(std::int64_t count) {
-  while (levels_ < kSbnMaxLevels &&
-         count > ((std::int64_t{1} << levels_) - 1) * kMostRecordsANode) {
-    ++levels_;
-  }
-  const std::int64_t most = (std::int64_t{1} << levels_) - 1;
+  const std::int64_t most = (std::int64_t{1} << kSbnMaxLevels) - 1;
   unsigned char head[8];
   if (!bytes(kSbnHeaderBytes, 8, head, "the node table's header")) return false;
   if (loadBE32(head) != 1) return refuse(kSbnHeaderBytes, "the node table is not record 1");
@@ -85,37 +88,24 @@ bool SbnReader::readNodes(std::int64_t count) {
   std::vector<unsigned char> table(static_cast<std::size_t>(length));
   if (!bytes(kNodeTableAt, table.size(), table.data(), "the node table")) return false;
   nodes_.resize(table.size() / 8);
-  std::int32_t lastBin = 1;
   for (std::size_t k = 0; k < nodes_.size(); ++k) {
     Node& n = nodes_[k];
     n.firstBin = loadBE32(table.data() + 8 * k);
     n.features = loadBE32(table.data() + 8 * k + 4);
     const std::int64_t at = kNodeTableAt + 8 * static_cast<std::int64_t>(k);
-    if (n.features < 0 || n.features > count || (n.firstBin > 0) != (n.features > 0) ||
-        n.firstBin < 0) {
+    if (n.features < 0 || n.features > count || (n.firstBin != 0) != (n.features > 0) ||
+        (n.firstBin != 0 && n.firstBin < 2)) {
       return refuse(at, "node " + std::to_string(k) + " has " + std::to_string(n.features) +
                             " features from bin " + std::to_string(n.firstBin) +
                             ", which a layer of " + std::to_string(count) + " records cannot have");
-    }
-    if (n.firstBin > 0) {
-      if (n.firstBin <= lastBin) {
-        return refuse(at, "node " + std::to_string(k) + "'s first bin " +
-                              std::to_string(n.firstBin) + " is not after the bins before it");
-      }
-      lastBin = n.firstBin;
     }
   }
   return true;
 }
 
-// Walks the bin headers once, for where each node's bins start and how many it has.
+// Walks the bin headers once, for where each bin lies, and gives each node the bins from its
+// first that hold its features, each bin to one node.
 bool SbnReader::findBins() {
-  std::size_t next = 0;  // the next node that has bins
-  auto skipEmpty = [&] {
-    while (next < nodes_.size() && nodes_[next].firstBin == 0) ++next;
-  };
-  skipEmpty();
-  Node* current = nullptr;
   const std::int64_t size = file_.size();
   std::int64_t at = kNodeTableAt + 8 * static_cast<std::int64_t>(nodes_.size());
   for (std::int64_t id = 2; at < size; ++id) {
@@ -130,20 +120,40 @@ bool SbnReader::findBins() {
       return refuse(at + 4, "bin " + std::to_string(id) + " is " + std::to_string(length) +
                                 " bytes long, not 8 for each of 1 to 100 features");
     }
-    if (next < nodes_.size() && nodes_[next].firstBin == id) {
-      current = &nodes_[next++];
-      current->offset = at;
-      skipEmpty();
-    }
-    if (current == nullptr) return refuse(at, "bin " + std::to_string(id) + " is no node's");
-    if (length > size - at - 8)
+    if (length > size - at - 8) {
       return refuse(at, "bin " + std::to_string(id) + " runs past the end");
-    ++current->bins;
+    }
+    bins_.push_back({at, static_cast<std::int32_t>(length / 8), -1});
     at += 8 + length;
   }
-  if (next < nodes_.size()) {
-    return refuse(size, "node " + std::to_string(next) + "'s bin " +
-                            std::to_string(nodes_[next].firstBin) + " is missing");
+  for (std::size_t k = 0; k < nodes_.size(); ++k) {
+    Node& n = nodes_[k];
+    if (n.firstBin == 0) continue;
+    std::int64_t held = 0;
+    for (std::size_t b = static_cast<std::size_t>(n.firstBin) - 2; held < n.features; ++b) {
+      if (b >= bins_.size()) {
+        return refuse(size, "node " + std::to_string(k) + "'s bins end before its " +
+                                std::to_string(n.features) + " features");
+      }
+      if (bins_[b].node >= 0) {
+        return refuse(bins_[b].offset, "bin " + std::to_string(b + 2) + " belongs to node " +
+                                           std::to_string(bins_[b].node) + " and to node " +
+                                           std::to_string(k));
+      }
+      bins_[b].node = static_cast<std::int64_t>(k);
+      held += bins_[b].features;
+      ++n.bins;
+    }
+    if (held > n.features) {
+      return refuse(n.offset(bins_), "node " + std::to_string(k) + "'s bins hold " +
+                                         std::to_string(held) + " features, not the " +
+                                         std::to_string(n.features) + " the node table gives");
+    }
+  }
+  for (std::size_t b = 0; b < bins_.size(); ++b) {
+    if (bins_[b].node < 0) {
+      return refuse(bins_[b].offset, "bin " + std::to_string(b + 2) + " is no node's");
+    }
   }
   return true;
 }
@@ -151,33 +161,21 @@ bool SbnReader::findBins() {
 bool SbnReader::readNode(std::size_t k, const GridBox& query, std::int64_t count,
                          std::vector<bool>& named) {
   const Node& n = nodes_[k];
-  std::int64_t at = n.offset, features = 0;
-  unsigned char bin[8 + 8 * kSbnFeaturesPerBin];
-  for (std::int32_t b = 0; b < n.bins; ++b) {
-    if (!bytes(at, 8, bin, "a bin's header")) return false;
-    const std::size_t length = static_cast<std::size_t>(loadBE32(bin + 4)) * 2;
-    if (!bytes(at + 8, length, bin + 8, "a bin")) return false;
-    features += static_cast<std::int64_t>(length / 8);
-    if (features > n.features) {
-      return refuse(at, "node " + std::to_string(k) + "'s bins hold more than its " +
-                            std::to_string(n.features) + " features");
-    }
-    for (std::size_t f = 0; f < length / 8; ++f) {
-      const unsigned char* p = bin + 8 + 8 * f;
+  unsigned char features[8 * kSbnFeaturesPerBin];
+  for (std::int32_t i = 0; i < n.bins; ++i) {
+    const Bin& bin = bins_[static_cast<std::size_t>(n.firstBin - 2 + i)];
+    const std::size_t length = 8 * static_cast<std::size_t>(bin.features);
+    if (!bytes(bin.offset + 8, length, features, "a bin")) return false;
+    for (std::size_t f = 0; f < length; f += 8) {
+      const unsigned char* p = features + f;
       const std::int32_t record = loadBE32(p + 4);
       if (record < 1 || record > count) {
-        return refuse(at + 8 + 8 * static_cast<std::int64_t>(f) + 4,
+        return refuse(bin.offset + 8 + static_cast<std::int64_t>(f) + 4,
                       "record " + std::to_string(record) + " is none of the layer's " +
                           std::to_string(count));
       }
       if (query.meets({p[0], p[1], p[2], p[3]})) named[static_cast<std::size_t>(record - 1)] = true;
     }
-    at += 8 + static_cast<std::int64_t>(length);
-  }
-  if (features != n.features) {
-    return refuse(n.offset, "node " + std::to_string(k) + "'s bins hold " +
-                                std::to_string(features) + " features, not the " +
-                                std::to_string(n.features) + " the node table gives");
   }
   return true;
 }
@@ -226,7 +224,6 @@ std::optional<std::vector<std::int64_t>> SbnReader::run(const Box& query, std::i
     stack.pop_back();
     if (v.node >= nodes_.size()) continue;  // no node past the table holds a record
     if (nodes_[v.node].bins > 0 && !readNode(v.node, grid, count, named)) return std::nullopt;
-    if (v.level + 1 == levels_) continue;
     GridBox upper = v.box, lower = v.box;
     if (v.level % 2 == 0) {
       upper.xMin = 1 + (v.box.xMin + v.box.xMax) / 2;
@@ -235,8 +232,13 @@ std::optional<std::vector<std::int64_t>> SbnReader::run(const Box& query, std::i
       upper.yMin = 1 + (v.box.yMin + v.box.yMax) / 2;
       lower.yMax = upper.yMin - 1;
     }
-    if (upper.meets(grid)) stack.push_back({2 * v.node + 1, v.level + 1, upper});
-    if (lower.meets(grid)) stack.push_back({2 * v.node + 2, v.level + 1, lower});
+    // A box one cell wide has no halves.
+    if (upper.xMin <= upper.xMax && upper.yMin <= upper.yMax && upper.meets(grid)) {
+      stack.push_back({2 * v.node + 1, v.level + 1, upper});
+    }
+    if (lower.xMin <= lower.xMax && lower.yMin <= lower.yMax && lower.meets(grid)) {
+      stack.push_back({2 * v.node + 2, v.level + 1, lower});
+    }
   }
   for (std::size_t i = 0; i < named.size(); ++i) {
     if (named[i]) found.push_back(static_cast<std::int64_t>(i));

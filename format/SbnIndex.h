@@ -28,11 +28,14 @@
 //                                     box's xMin, yMin, xMax, yMax on the grid (a byte each) and
 //                                     the 1-based record number
 //
-// The tree has (2^d) - 1 nodes, d the least number of levels from 2 to 24 that gives no more than
-// eight records a node. Node 0 is the root, the whole grid; node k's children are 2k + 1 and
-// 2k + 2, its box split at mid = 1 + (min + max) / 2 across X on even levels and Y on odd ones:
-// the first child takes [mid, max], the second [min, mid - 1]. A node's bins follow one another,
-// and nodes' bins come in the order of the nodes.
+// Node 0 is the root, the whole grid; node k's children are 2k + 1 and 2k + 2, its box split at
+// mid = 1 + (min + max) / 2 across X on even levels and Y on odd ones: the first child takes
+// [mid, max], the second [min, mid - 1]. The node table gives the first nodes, and those after it
+// are empty. A node's bins follow one another from its first, as many as hold its features; the
+// nodes' bins come in the order of the nodes or depth first (older files).
+// ESRI sizes the tree for about eight records a node, from 2 to 24 levels, but has written more
+// nodes than that (GDAL 3.6 refuses such a file and walks): the table's length is taken as it is,
+// up to the nodes of 24 levels.
 namespace kel::format {
 
 constexpr std::int32_t kSbnHeaderBytes = 100;
@@ -41,11 +44,11 @@ constexpr int kSbnFeaturesPerBin = 100;
 
 // The records that the index names in the nodes whose grid boxes meet `box`, with grid boxes
 // that meet it, ascending, each once: every record whose box meets it is among them. The bin
-// headers are walked once, to find where each node's bins start; only the features of the nodes
-// that meet the box are read. None when the file is no sound index of a layer of `recordCount`
-// records (another count, a bin out of its place or order, a record number out of range, more
-// features than the node table gives); the reporter has heard the file, the offset and why, as
-// an irregularity: the caller tests every record instead.
+// headers are walked once, to find where each bin lies; only the features of the nodes that meet
+// the box are read. None when the file is no sound index of a layer of `recordCount` records
+// (another count, a bin out of its place, a bin that is no node's or two nodes', a node whose bins
+// hold another count than the table gives, a record number out of range); the reporter has heard
+// the file, the offset and why, as an irregularity: the caller tests every record instead.
 std::optional<std::vector<std::int64_t>> sbnCandidates(ReadOnlyFile& file, const std::string& path,
                                                        const Box& box, std::int64_t recordCount,
                                                        Reporter& reporter);

@@ -372,16 +372,17 @@ TEST(SpatialIndexTest, ACraftedSbnIsRefusedWithWhereAndWhy) {
       {with({{104, 13}}), 104, "26 bytes is not 8 bytes"},
       {sound.substr(0, 120), 104, "runs past the end of the file"},
       {with({{112, 4}}), 108, "4 features from bin 2"},
-      {with({{116, 2}}), 116, "first bin 2 is not after"},
+      {with({{116, 2}}), 132, "bin 2 belongs to node 0 and to node 1"},
+      {with({{116, 1}}), 116, "node 1 has 1 features from bin 1"},
       {with({{132, 3}}), 132, "bin 3 comes where bin 2"},
       {with({{136, 404}}), 136, "808 bytes long"},
       {with({{136, 28}}), 132, "bin 2 runs past the end"},
       {with({{108, 0}, {112, 0}}), 132, "bin 2 is no node's"},
       {sound.substr(0, 150), 148, "ends inside a bin's header"},
-      {sound.substr(0, 164), 164, "node 2's bin 4 is missing"},
+      {sound.substr(0, 164), 164, "node 2's bins end before its 1 features"},
       {with({{144, 0}}), 144, "record 0 is none"},
-      {with({{112, 2}}), 132, "hold 1 features, not the 2"},
-      {sound + extra + "12345678", 180, "hold more than its 1"},
+      {with({{128, 2}}), 180, "node 2's bins end before its 2 features"},
+      {sound + extra + "12345678", 180, "bin 5 is no node's"},
   };
   TempDir dir;
   const std::string path = dir.native("f.sbn");
