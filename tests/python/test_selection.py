@@ -13,7 +13,7 @@ import pytest
 from osgeo import gdal, ogr
 
 import kelshapelib as kel
-from support import KELSHP
+from support import BUILD, KELSHP, SOURCE
 from test_engine_reader import LAYERS, layer_path  # noqa: F401 (a fixture)
 
 gdal.UseExceptions()
@@ -82,6 +82,27 @@ def test_a_stale_index_is_warned_once_and_the_layer_walked(layer_path, tmp_path)
         assert [str(w.message) for w in heard] == [
             f"{tmp_path / 'nc.qix'}: offset 8: the spatial index is not read: it indexes 99 "
             "records, and the layer has 100"]
+
+
+
+def test_the_sbn_files_esri_wrote_are_read(tmp_path):
+    """Two layers that r-cran-rgdal ships with ESRI's .sbn: one laid out as GDAL reads it, and one
+    older (bins depth first, more nodes than the count gives), which GDAL 3.6 refuses and walks."""
+    cache = BUILD / "sample-indexed"
+    subprocess.run([SOURCE / "scripts" / "fetch-sample-shapefiles", cache, "r-cran-rgdal"],
+                   check=True, capture_output=True)
+    for name in "cities", "kiritimati_primary_roads":
+        path = cache / "r-cran-rgdal" / f"{name}.shp"
+        assert path.with_suffix(".sbn").exists() and not path.with_suffix(".qix").exists()
+        with kel.open(path) as reader:
+            bounds = reader.bounds
+        for box in boxes(bounds) + [(bounds[0], bounds[1], bounds[0] + 1, bounds[1] + 1)]:
+            with warnings.catch_warnings(record=True) as heard:
+                warnings.simplefilter("always")
+                with kel.open(path, bbox=box) as reader:
+                    ids = [f.id for f in reader]
+            assert not [w for w in heard if "spatial index" in str(w.message)]
+            assert ids == gdal_ids(path, bbox=box), box
 
 
 # (layer, filter): nc has real, integer and text columns; the corpus a date, a logical, numbers
