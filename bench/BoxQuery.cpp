@@ -1,6 +1,7 @@
 // A box query on a layer of 1,000,000 polygons, a grid of 1000 by 1000 squares: the records whose
 // boxes meet a box round 100 of them, found by the format engine testing every record's box, by
-// the engine through the layer's quadtree index (.qix, as `kelshp index` writes it), and by GDAL
+// the engine through the layer's quadtree index (.qix, as `kelshp index` writes it), both through
+// the engine's selection as every reader takes it, and by GDAL
 // (OGR_L_SetSpatialFilterRect) without and with the same index. Prints the median time of five
 // runs and the bytes each read from the files (/proc/self/io rchar; the files are in the page
 // cache, so that the time is the work and not the disk).
@@ -21,7 +22,7 @@
 
 #include "kel/format/Layer.h"
 #include "kel/format/LayerWriter.h"
-#include "kel/format/QuadTree.h"
+#include "kel/format/Selection.h"
 #include "kel/format/SpatialIndex.h"
 
 namespace kelbench {
@@ -61,23 +62,19 @@ void writeGrid(const std::string& path) {
   writer.close();
 }
 
-// The records whose own boxes meet the query, among the candidates or among all.
+// The records that meet the query, through the engine's selection: its index's candidates when
+// the layer has one, each tested by its own box.
 long engineQuery(const std::string& path, bool indexed) {
   fmt::FirstErrorReporter heard;
   std::unique_ptr<fmt::Layer> layer = fmt::Layer::open(path, heard);
   if (!layer) throw std::runtime_error("the engine cannot open " + path);
-  std::optional<std::vector<std::int64_t>> candidates;
-  if (indexed) candidates = fmt::indexedCandidates(*layer, kQuery, heard);
-  if (indexed && !candidates) throw std::runtime_error("the index is not used");
-  fmt::ShapeView v;
+  fmt::Selection selection;
+  selection.box = kQuery;
+  fmt::SelectedRecords records(*layer, selection);
   long found = 0;
-  auto test = [&](std::int64_t i) {
-    if (layer->shapes().read(i, v) && fmt::boxesMeet(v.box, kQuery)) ++found;
-  };
-  if (candidates) {
-    for (std::int64_t i : *candidates) test(i);
-  } else {
-    for (std::int64_t i = 0; i < layer->count(); ++i) test(i);
+  while (records.next()) found += records.shapeRead();
+  if (records.indexed() != indexed) {
+    throw std::runtime_error(indexed ? "the index is not used" : "an index is used");
   }
   return found;
 }

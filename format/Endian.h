@@ -34,6 +34,12 @@ void storeLE(unsigned char* at, T value) noexcept {
   std::memcpy(at, &value, sizeof(T));
 }
 
+template <class T>
+T loadBE(const unsigned char* at) noexcept {
+  T value = loadLE<T>(at);
+  return std::endian::native == std::endian::little ? byteSwapped(value) : value;
+}
+
 inline std::int32_t loadBE32(const unsigned char* at) noexcept {
   std::int32_t value = loadLE<std::int32_t>(at);
   return std::endian::native == std::endian::little ? byteSwapped(value) : value;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "kel/format/SpatialIndex.h"
+
 namespace kel::format {
 
 namespace {
@@ -135,8 +137,24 @@ SelectedRecords::SelectedRecords(Layer& layer, const Selection& selection)
 }
 
 bool SelectedRecords::next() {
-  while (next_ < stop_) {
-    const std::int64_t i = next_++;
+  // The index is read on the first call, so that a cursor made only for its columns reads none.
+  if (box_ && !indexLooked_ && next_ < stop_) {
+    indexLooked_ = true;
+    candidates_ = indexedCandidates(layer_, *box_, layer_.shapes().reporter());
+    if (candidates_) {
+      nextCandidate_ = static_cast<std::size_t>(
+          std::lower_bound(candidates_->begin(), candidates_->end(), next_) - candidates_->begin());
+    }
+  }
+  for (;;) {
+    std::int64_t i;
+    if (candidates_) {
+      if (nextCandidate_ == candidates_->size() || (*candidates_)[nextCandidate_] >= stop_) break;
+      i = (*candidates_)[nextCandidate_++];
+    } else {
+      if (next_ == stop_) break;
+      i = next_++;
+    }
     if (!keep(i)) continue;
     index_ = i;
     if (!skipGeometry_ && !decoded_) shapeRead_ = layer_.shapes().read(i, view_);

@@ -39,14 +39,20 @@ struct SelectionError : std::invalid_argument {
 // meets no box.
 bool meets(const ShapeView& shape, const Box& box);
 
-// Walks the records of a layer that a selection keeps. A record is first tested by its own box,
-// read without its vertices: one outside the box is left out undecoded, one inside it is kept,
-// and the shape is decoded and tested only where the two boxes partly overlap. The filter decodes
+// Walks the records of a layer that a selection keeps. With a box, only the records that the
+// layer's spatial index names are looked at (SpatialIndex.h), and all when it has no index the
+// reporter does not hear refused. A record is first tested by its own box, read without its
+// vertices: one outside the box is left out undecoded, one inside it is kept, and the shape is
+// decoded and tested only where the two boxes partly overlap. The filter decodes
 // the values it reads, the caller the columns it asks for.
 class SelectedRecords {
  public:
-  // Throws SelectionError or FilterError.
+  // Throws SelectionError or FilterError. The index is read at the first next(), and a refused
+  // one told to the layer's reporter then.
   SelectedRecords(Layer& layer, const Selection& selection);
+
+  // Whether the records looked at are those a spatial index names (known after next()).
+  bool indexed() const noexcept { return candidates_.has_value(); }
 
   // Moves to the next record kept; false when there is none.
   bool next();
@@ -69,6 +75,9 @@ class SelectedRecords {
   bool skipGeometry_;
   std::vector<std::size_t> columns_;
   std::int64_t next_, stop_, index_ = -1;
+  std::optional<std::vector<std::int64_t>> candidates_;  // ascending
+  std::size_t nextCandidate_ = 0;
+  bool indexLooked_ = false;
   bool decoded_ = false, shapeRead_ = false;
   ShapeView view_;
   std::optional<RowView> row_;

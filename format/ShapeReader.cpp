@@ -179,6 +179,7 @@ std::int64_t ShapeReader::offsetOf(std::int64_t i, std::int64_t& indexedLength) 
 
 ShapeReader::RecordBox ShapeReader::recordBox(std::int64_t i) {
   if (i < 0 || i >= count_) throw std::out_of_range("no record " + str(i) + " in the file");
+  ++boxesRead_;
   std::int64_t indexed;
   const std::int64_t at = offsetOf(i, indexed);
   // The record header, the shape type and four doubles: a box, or a point's X and Y.

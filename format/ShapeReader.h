@@ -33,6 +33,8 @@ class ShapeReader {
   // Whether records are found through the index file.
   bool indexed() const noexcept { return indexed_; }
   const std::string& path() const noexcept { return shpPath_; }
+  // Who hears what the reader finds: the layer's reporter.
+  Reporter& reporter() const noexcept { return reporter_; }
 
   // Record i (0-based; std::out_of_range outside 0..count-1). False when its bytes are no record,
   // which the reporter hears; the view is then a Null shape. The view is valid until the next read.
@@ -48,6 +50,8 @@ class ShapeReader {
     std::optional<Box> box;
   };
   RecordBox recordBox(std::int64_t i);
+  // How many records recordBox() has looked at.
+  std::int64_t boxesRead() const noexcept { return boxesRead_; }
 
   // Where the last record read lies: its offset in the main file and its content length in bytes,
   // each -1 when its record header could not be read.
@@ -93,7 +97,7 @@ class ShapeReader {
   bool walkDone_ = false;
   std::vector<std::uint32_t> walked_;  // the records' offsets in words, as the walk found them
   Place place_;
-  std::int64_t decoded_ = 0;
+  std::int64_t decoded_ = 0, boxesRead_ = 0;
   ShapeBuffer buffer_;
 };
 

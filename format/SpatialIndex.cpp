@@ -3,6 +3,7 @@
 #include "kel/format/LayerFiles.h"
 #include "kel/format/LayerWriter.h"
 #include "kel/format/QuadTree.h"
+#include "kel/format/SbnIndex.h"
 #include "kel/runtime/AtomicFileSet.h"
 #include "kel/runtime/Error.h"
 #include "kel/runtime/SystemFileSet.h"
@@ -12,11 +13,11 @@ namespace kel::format {
 
 namespace {
 
-// The quadtree index beside the layer, in the main file's letter case first; none without one.
-std::unique_ptr<ReadOnlyFile> openQuadTree(Layer& layer, std::string& path) {
+// The file of an index beside the layer, in the main file's letter case first; none without one.
+std::unique_ptr<ReadOnlyFile> openBeside(Layer& layer, const char* extension, std::string& path) {
   LayerFiles files = LayerFiles::of(layer.shapes().path());
   for (bool other : {false, true}) {
-    path = files.path(".qix", other);
+    path = files.path(extension, other);
     ReadOnlyFile::OpenError why;
     if (auto file = ReadOnlyFile::open(path, why)) return file;
   }
@@ -36,9 +37,13 @@ std::unique_ptr<ReadOnlyFile> openQuadTree(Layer& layer, std::string& path) {
 std::optional<std::vector<std::int64_t>> indexedCandidates(Layer& layer, const Box& box,
                                                            Reporter& reporter) {
   std::string path;
-  std::unique_ptr<ReadOnlyFile> file = openQuadTree(layer, path);
-  if (!file) return std::nullopt;
-  return quadTreeCandidates(*file, path, box, layer.count(), reporter);
+  if (std::unique_ptr<ReadOnlyFile> file = openBeside(layer, ".qix", path)) {
+    return quadTreeCandidates(*file, path, box, layer.count(), reporter);
+  }
+  if (std::unique_ptr<ReadOnlyFile> file = openBeside(layer, ".sbn", path)) {
+    return sbnCandidates(*file, path, box, layer.count(), reporter);
+  }
+  return std::nullopt;
 }
 
 void writeQuadTreeIndex(Layer& layer) {

@@ -13,10 +13,10 @@
 namespace kel::format {
 
 // The records of the layer that may meet `box`, ascending, as its quadtree index (.qix) names
-// them: every record whose box meets it is among them, and the caller still tests each one's own
-// box. None when the layer has no index, or one that does not describe it (a count that is not
-// the layer's, a file refused by quadTreeCandidates), which the reporter hears: the caller then
-// tests every record.
+// them, or failing one ESRI's (.sbn, SbnIndex.h): every record whose box meets it is among them,
+// and the caller still tests each one's own box. None when the layer has no index, or one that
+// does not describe it (a count that is not the layer's, a file refused by quadTreeCandidates or
+// sbnCandidates), which the reporter hears: the caller then tests every record.
 std::optional<std::vector<std::int64_t>> indexedCandidates(Layer& layer, const Box& box,
                                                            Reporter& reporter);
 

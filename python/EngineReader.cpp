@@ -445,6 +445,8 @@ class Reader {
     if (l.table() != nullptr && i < l.table()->count()) row = l.table()->read(i);
     return feature(i, read, view_, row, asDict);
   }
+  // Warns of what the engine has found since the last feature: at the end of a walk.
+  void warnPending() { warn(); }
   // The record a selection is at.
   py::object feature(const format::SelectedRecords& records, bool asDict) {
     return feature(records.index(), records.shapeRead(), records.shape(), records.row(), asDict);
@@ -714,7 +716,10 @@ void bindReader(py::module_& module) {
       .def("__next__", [](FeatureIterator& it) {
         return it.reader->locked([&] {
           it.reader->layer();  // ValueError once closed
-          if (!it.records->next()) throw py::stop_iteration();
+          if (!it.records->next()) {
+            it.reader->warnPending();  // a refused spatial index, where no record is kept
+            throw py::stop_iteration();
+          }
           return it.reader->feature(*it.records, false);
         });
       });

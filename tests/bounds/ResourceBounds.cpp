@@ -16,6 +16,7 @@
 #include <new>
 
 #include "kel/format/Layer.h"
+#include "kel/format/Selection.h"
 #include "kel/runtime/FileChannel.h"
 #include "support/EngineWriting.h"
 #include "support/ShapefileFixtures.h"
@@ -321,5 +322,42 @@ TEST(ResourceBounds, TheEngineReaderHoldsNoMoreForMoreRecords) {
     std::printf("engine reader, %s: %zu records: %zu bytes held at the peak; %zu: %zu bytes\n",
                 indexed ? "indexed" : "walked", fewer, few, many, most);
     EXPECT_LE(most, few + 4096);
+  }
+}
+
+// A box query reads the layer's spatial index within the same bounds, whatever the index
+// announces: an ESRI .sbn whose node table claims 2^24 nodes, a .qix whose root claims 2^30 ids.
+// Each is refused, and the query walks the layer.
+TEST(ResourceBounds, ABoxQueryHoldsLinearlyInTheFilesWhateverItsIndexAnnounces) {
+  const std::size_t records = 3000;
+  const ShapefileFiles files = pointFiles(records, dbfFile(int(records)));
+  File sbn(124), qix(16 + 44);
+  putBigEndian(sbn, 0, 9994);
+  putBigEndian(sbn, 4, -400);
+  putBigEndian(sbn, 28, int(records));
+  putBigEndian(sbn, 100, 1);
+  putBigEndian(sbn, 104, ((1 << 24) - 1) * 8 / 2);
+  qix[0] = 'S', qix[1] = 'Q', qix[2] = 'T', qix[3] = 2, qix[4] = 1;
+  putBigEndian(qix, 8, int(records));
+  putBigEndian(qix, 16 + 36, 1 << 30);
+  for (const char* ext : {"sbn", "qix"}) {
+    SCOPED_TRACE(ext);
+    TempDir dir;
+    writeSet(dir, files, "f");
+    const File& index = ext[0] == 's' ? sbn : qix;
+    dir.write(std::string("f.") + ext, index);
+    std::size_t kept = 0;
+    format::CollectingReporter reporter;
+    Cost query = counted([&] {
+      std::unique_ptr<format::Layer> layer = format::Layer::open(dir.native("f.shp"), reporter);
+      format::Selection selection;
+      selection.box = format::Box{0, 0, 5, 5};
+      format::SelectedRecords selected(*layer, selection);
+      while (selected.next()) ++kept;
+    });
+    const std::size_t n = files.shp.size() + files.shx.size() + files.dbf.size() + index.size();
+    EXPECT_EQ(kept, records);
+    EXPECT_EQ(reporter.count(format::Severity::Irregularity), 1u);
+    EXPECT_LE(query.peakBytes, 3 * n + (std::size_t{2} << 20));
   }
 }

@@ -9,6 +9,8 @@
 #include <regex>
 
 #include "kel/format/QuadTree.h"
+#include "kel/format/SbnIndex.h"
+#include "kel/format/Selection.h"
 #include "support/EngineWriting.h"
 #include "support/PeerTools.h"
 
@@ -35,19 +37,117 @@ void writeGrid(const std::string& path) {
   writer.close();
 }
 
-std::vector<std::int64_t> meeting(const fmt::Box& box) {
-  std::vector<std::int64_t> out;
-  for (int i = 0; i < 2400; ++i) {
-    double x = i / 40, y = i % 40;
-    if (fmt::boxesMeet({x, y, x + 0.8, y + 0.8}, box)) out.push_back(i);
-  }
-  return out;
-}
-
 std::string number(double v) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%.17g", v);
   return buffer;
+}
+
+// The records GDAL's ogrinfo -spat lists, and whether it said it used an index.
+std::vector<std::int64_t> gdalIds(const std::string& shp, const std::string& name,
+                                  const fmt::Box& b, bool& indexed) {
+  std::string gdal =
+      run("CPL_DEBUG=ON ogrinfo -ro -spat " + number(b.xMin) + " " + number(b.yMin) + " " +
+          number(b.xMax) + " " + number(b.yMax) + " " + quote(shp) + " " + name + " 2>&1");
+  indexed = gdal.find("Used spatial index") != std::string::npos;
+  std::vector<std::int64_t> fids;
+  std::regex feature("OGRFeature\\(" + name + "\\):([0-9]+)");
+  for (std::sregex_iterator it(gdal.begin(), gdal.end(), feature), end; it != end; ++it) {
+    fids.push_back(std::stoll((*it)[1]));
+  }
+  return fids;
+}
+
+void i32(std::string& s, std::int32_t v) {
+  s.append(reinterpret_cast<char*>(&v), 4);
+}
+void be32(std::string& s, std::int32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) s += static_cast<char>((v >> shift) & 0xff);
+}
+
+// ESRI's index of records with these boxes, built byte by byte from its published layout (see
+// SbnIndex.h): each record in the deepest node whose half of the grid holds its box.
+std::string sbnFor(const std::vector<fmt::Box>& boxes, const fmt::Box& extent) {
+  const std::int32_t n = static_cast<std::int32_t>(boxes.size());
+  int levels = 2;
+  while (levels < 24 && n > ((1 << levels) - 1) * 8) ++levels;
+  std::vector<std::vector<std::int32_t>> nodes((std::size_t{1} << levels) - 1);
+  auto grid = [](double v, double lo, double hi, bool up) {
+    double g = (v - lo) / (hi - lo) * 255;
+    return std::clamp(static_cast<int>(up ? std::ceil(g) : std::floor(g)), 0, 255);
+  };
+  std::vector<std::array<int, 4>> cells;
+  for (std::int32_t i = 0; i < n; ++i) {
+    const fmt::Box& b = boxes[static_cast<std::size_t>(i)];
+    std::array<int, 4> c = {grid(b.xMin, extent.xMin, extent.xMax, false),
+                            grid(b.yMin, extent.yMin, extent.yMax, false),
+                            grid(b.xMax, extent.xMin, extent.xMax, true),
+                            grid(b.yMax, extent.yMin, extent.yMax, true)};
+    std::array<int, 4> node = {0, 0, 255, 255};  // xMin, yMin, xMax, yMax
+    std::size_t k = 0;
+    for (int level = 0; level + 1 < levels; ++level) {
+      const int axis = level % 2, mid = 1 + (node[axis] + node[axis + 2]) / 2;
+      if (c[axis] >= mid) {
+        node[axis] = mid, k = 2 * k + 1;
+      } else if (c[axis + 2] < mid) {
+        node[axis + 2] = mid - 1, k = 2 * k + 2;
+      } else {
+        break;
+      }
+    }
+    nodes[k].push_back(i);
+    cells.push_back(c);
+  }
+  std::string table, bins;
+  std::int32_t bin = 2;
+  for (const auto& ids : nodes) {
+    be32(table, ids.empty() ? 0 : bin);
+    be32(table, static_cast<std::int32_t>(ids.size()));
+    for (std::size_t at = 0; at < ids.size(); at += 100, ++bin) {
+      const std::size_t m = std::min<std::size_t>(100, ids.size() - at);
+      be32(bins, bin);
+      be32(bins, static_cast<std::int32_t>(4 * m));
+      for (std::size_t j = at; j < at + m; ++j) {
+        for (int v : cells[static_cast<std::size_t>(ids[j])]) bins += static_cast<char>(v);
+        be32(bins, ids[j] + 1);
+      }
+    }
+  }
+  std::string s;
+  be32(s, 9994);
+  be32(s, -400);
+  s.resize(24);
+  be32(s, static_cast<std::int32_t>((108 + table.size() + bins.size()) / 2));
+  be32(s, n);
+  for (double d : {extent.xMin, extent.yMin, extent.xMax, extent.yMax, 0.0, 0.0, 0.0, 0.0}) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    for (int shift = 56; shift >= 0; shift -= 8) s += static_cast<char>((bits >> shift) & 0xff);
+  }
+  s.resize(100);
+  be32(s, 1);
+  be32(s, static_cast<std::int32_t>(table.size() / 2));
+  return s + table + bins;
+}
+
+std::vector<fmt::Box> gridBoxes() {
+  std::vector<fmt::Box> out;
+  for (int i = 0; i < 2400; ++i) {
+    double x = i / 40, y = i % 40;
+    out.push_back({x, y, x + 0.8, y + 0.8});
+  }
+  return out;
+}
+
+const fmt::Box kGridExtent{0, 0, 59.8, 39.8};
+
+std::vector<std::int64_t> meeting(const fmt::Box& box) {
+  std::vector<std::int64_t> out;
+  const std::vector<fmt::Box> all = gridBoxes();
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (fmt::boxesMeet(all[i], box)) out.push_back(static_cast<std::int64_t>(i));
+  }
+  return out;
 }
 
 }  // namespace
@@ -81,18 +181,11 @@ TEST(SpatialIndexTest, TheQuadTreeIsShapelibsAndEveryQueryFindsItsRecords) {
       EXPECT_LT(got->size(), 400u);
     }
 
-    std::string gdal = run("CPL_DEBUG=ON ogrinfo -ro -spat " + number(box.xMin) + " " +
-                           number(box.yMin) + " " + number(box.xMax) + " " + number(box.yMax) +
-                           " " + quote(dir.native("f.shp")) + " f 2>&1");
+    bool gdalIndexed = false;
+    EXPECT_EQ(gdalIds(dir.native("f.shp"), "f", box, gdalIndexed), want);
     if (!want.empty() && want.size() < 2400) {  // GDAL walks for a box round the layer
-      EXPECT_NE(gdal.find("Used spatial index"), std::string::npos) << gdal;
+      EXPECT_TRUE(gdalIndexed);
     }
-    std::vector<std::int64_t> fids;
-    std::regex feature("OGRFeature\\(f\\):([0-9]+)");
-    for (std::sregex_iterator it(gdal.begin(), gdal.end(), feature), end; it != end; ++it) {
-      fids.push_back(std::stoll((*it)[1]));
-    }
-    EXPECT_EQ(fids, want);
   }
   EXPECT_EQ(reporter.count(fmt::Severity::Irregularity), 0u);
 }
@@ -100,7 +193,6 @@ TEST(SpatialIndexTest, TheQuadTreeIsShapelibsAndEveryQueryFindsItsRecords) {
 // Index files built byte by byte, each with one fault: the reader refuses each with the file, the
 // offset and why, and never reads past what a node says it holds.
 TEST(SpatialIndexTest, ACraftedIndexIsRefusedWithWhereAndWhy) {
-  auto i32 = [](std::string& s, std::int32_t v) { s.append(reinterpret_cast<char*>(&v), 4); };
   auto node = [&](std::int32_t subtrees, fmt::Box b, std::vector<std::int32_t> ids,
                   std::int32_t children) {
     std::string s;
@@ -161,6 +253,147 @@ TEST(SpatialIndexTest, ACraftedIndexIsRefusedWithWhereAndWhy) {
   };
   fmt::CollectingReporter quiet;
   EXPECT_EQ(candidates(sound, quiet), (std::vector<std::int64_t>{0, 1, 2}));
+  EXPECT_TRUE(quiet.findings.empty());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    fmt::CollectingReporter reporter;
+    EXPECT_FALSE(candidates(c.bytes, reporter));
+    ASSERT_EQ(reporter.findings.size(), 1u);
+    const fmt::Finding& f = reporter.findings.front();
+    EXPECT_EQ(f.file, path);
+    EXPECT_EQ(f.offset, c.offset);
+    EXPECT_NE(f.sentence.find(c.why), std::string::npos) << f.sentence;
+  }
+}
+
+// A box query looks only at the records its index names, the .qix first and ESRI's .sbn failing
+// one, and keeps what the walk keeps; an index that does not describe the layer is told once
+// and the query walks. GDAL reads our hand-built .sbn and finds the same records.
+TEST(SpatialIndexTest, ABoxQueryLooksOnlyAtTheRecordsItsIndexNames) {
+  TempDir dir;
+  writeGrid(dir.native("f"));
+  const std::string qix = dir.native("f.qix"), sbn = dir.native("f.sbn");
+  const std::string sound = sbnFor(gridBoxes(), kGridExtent);
+  const std::string stale = sound.substr(0, 28) + std::string("\0\0\x09\x5f", 4) + sound.substr(32);
+  {
+    fmt::CollectingReporter heard;
+    auto layer = fmt::Layer::open(dir.native("f"), heard);
+    fmt::writeQuadTreeIndex(*layer);
+  }
+  const kel::testing::File written = dir.read("f.qix");
+  const std::string soundQix(written.begin(), written.end());
+  std::string staleQix = soundQix;
+  staleQix[8] = 0x5f;
+  struct Case {
+    const char* what;
+    std::optional<std::string> qix, sbn;
+    bool indexed;
+    const char* warning;
+  } cases[] = {
+      {"none", std::nullopt, std::nullopt, false, nullptr},
+      {"qix", soundQix, std::nullopt, true, nullptr},
+      {"qix first", soundQix, std::string("no index"), true, nullptr},
+      {"sbn", std::nullopt, sound, true, nullptr},
+      {"stale qix", staleQix, sound, false, "indexes 2399 records"},
+      {"stale sbn", std::nullopt, stale, false, "indexes 2399 records"},
+  };
+  const fmt::Box boxes[] = {{10, 10, 12.5, 11.5},
+                            {30.85, 0, 30.95, 40},
+                            {-5, -5, 0.1, 0.1},
+                            {33.3, 17.7, 33.3, 17.7},
+                            {100, 100, 200, 200}};
+  for (const Case& c : cases) {
+    std::filesystem::remove(qix);
+    std::filesystem::remove(sbn);
+    if (c.qix) dir.write("f.qix", *c.qix);
+    if (c.sbn) dir.write("f.sbn", *c.sbn);
+    for (const fmt::Box& box : boxes) {
+      SCOPED_TRACE(std::string(c.what) + " " + number(box.xMin) + " " + number(box.yMin));
+      fmt::CollectingReporter heard;
+      auto layer = fmt::Layer::open(dir.native("f"), heard);
+      fmt::Selection s;
+      s.box = box;
+      fmt::SelectedRecords records(*layer, s);
+      std::vector<std::int64_t> kept;
+      while (records.next()) kept.push_back(records.index());
+      const std::vector<std::int64_t> want = meeting(box);
+      EXPECT_EQ(kept, want);
+      EXPECT_EQ(records.indexed(), c.indexed);
+      if (c.indexed) {
+        EXPECT_LT(layer->shapes().boxesRead(), 400);  // the candidates, of 2400
+      } else {
+        EXPECT_EQ(layer->shapes().boxesRead(), 2400);
+      }
+      std::vector<std::string> told;
+      for (const fmt::Finding& f : heard.findings) {
+        if (f.severity != fmt::Severity::Note) told.push_back(f.sentence);
+      }
+      ASSERT_EQ(told.size(), c.warning ? 1u : 0u);
+      if (c.warning) {
+        EXPECT_NE(told[0].find(c.warning), std::string::npos) << told[0];
+      }
+      if (c.what == std::string("sbn")) {
+        bool gdalIndexed = false;
+        EXPECT_EQ(gdalIds(dir.native("f.shp"), "f", box, gdalIndexed), want);
+        EXPECT_EQ(gdalIndexed, fmt::boxesMeet(box, kGridExtent));
+      }
+    }
+  }
+}
+
+// ESRI indexes built byte by byte, each with one fault: each is refused with the file, the offset
+// and why, and the records it names are never trusted.
+TEST(SpatialIndexTest, ACraftedSbnIsRefusedWithWhereAndWhy) {
+  const std::vector<fmt::Box> boxes = {{0, 0, 1, 1}, {9, 9, 10, 10}, {4, 4, 6, 6}};
+  const std::string sound = sbnFor(boxes, {0, 0, 10, 10});
+  // 3 records: 2 levels, 3 nodes, each with one record in a bin of its own. The node table at
+  // 108, node k's at 108 + 8k; bin 2 (the root's) at 132, its record number at 144; bins 3 and 4
+  // at 148 and 164.
+  auto with = [&](std::initializer_list<std::pair<std::size_t, std::int32_t>> words) {
+    std::string s = sound;
+    for (auto [offset, v] : words) {
+      std::string word;
+      be32(word, v);
+      s.replace(offset, 4, word);
+    }
+    return s;
+  };
+  std::string extra;
+  be32(extra, 5);
+  be32(extra, 4);
+  struct Case {
+    std::string bytes;
+    std::int64_t offset;
+    const char* why;
+  } cases[] = {
+      {with({{0, 9995}}), 0, "no header"},
+      {with({{28, 4}}), 28, "indexes 4 records"},
+      {with({{32, 0x7ff00000}}), 32, "extent is no box"},
+      {with({{104, 13}}), 104, "26 bytes is not 8 bytes"},
+      {sound.substr(0, 120), 104, "runs past the end of the file"},
+      {with({{112, 4}}), 108, "4 features from bin 2"},
+      {with({{116, 2}}), 132, "bin 2 belongs to node 0 and to node 1"},
+      {with({{116, 1}}), 116, "node 1 has 1 features from bin 1"},
+      {with({{132, 3}}), 132, "bin 3 comes where bin 2"},
+      {with({{136, 404}}), 136, "808 bytes long"},
+      {with({{136, 28}}), 132, "bin 2 runs past the end"},
+      {with({{108, 0}, {112, 0}}), 132, "bin 2 is no node's"},
+      {sound.substr(0, 150), 148, "ends inside a bin's header"},
+      {sound.substr(0, 164), 164, "node 2's bins end before its 1 features"},
+      {with({{144, 0}}), 144, "record 0 is none"},
+      {with({{128, 2}}), 180, "node 2's bins end before its 2 features"},
+      {sound + extra + "12345678", 180, "bin 5 is no node's"},
+  };
+  TempDir dir;
+  const std::string path = dir.native("f.sbn");
+  auto candidates = [&](const std::string& bytes, fmt::CollectingReporter& reporter) {
+    dir.write("f.sbn", bytes);
+    kel::ReadOnlyFile::OpenError why;
+    auto file = kel::ReadOnlyFile::open(path, why);
+    return fmt::sbnCandidates(*file, path, {5, 5, 5.5, 5.5}, 3, reporter);
+  };
+  fmt::CollectingReporter quiet;
+  EXPECT_EQ(candidates(sound, quiet), (std::vector<std::int64_t>{2}));
   EXPECT_TRUE(quiet.findings.empty());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);

@@ -2,8 +2,10 @@
 filter keeps, a table of filters the records `ogr2ogr -where` keeps, faults are refused with
 their place, and kelshp selects as the module does."""
 
+import glob
 import json
 import re
+import shutil
 import subprocess
 import warnings
 
@@ -11,7 +13,7 @@ import pytest
 from osgeo import gdal, ogr
 
 import kelshapelib as kel
-from support import ACCEPTS_THE_GUESS_OF_PYSHP, KELSHP, LAYERS
+from support import ACCEPTS_THE_GUESS_OF_PYSHP, BUILD, KELSHP, LAYERS, SOURCE
 
 gdal.UseExceptions()
 
@@ -46,12 +48,61 @@ def boxes(bounds):
 
 @ACCEPTS_THE_GUESS_OF_PYSHP
 @pytest.mark.parametrize("layer", LAYERS)
-def test_box_queries_keep_what_gdal_keeps(layer_path, layer):
+def test_box_queries_keep_what_gdal_keeps(layer_path, layer, tmp_path):
+    """Without an index and with the .qix `kelshp index` writes, which GDAL reads too."""
     path = layer_path(layer)
+    for part in path.parent.glob(glob.escape(path.stem) + ".*"):
+        shutil.copy(part, tmp_path)
+    indexed = tmp_path / path.name
+    index = kelshp("index", indexed)
+    assert index.returncode == 0, index.stderr
     with kel.open(path) as reader:
         bounds = reader.bounds
     for box in boxes(bounds):
-        assert our_ids(path, bbox=box) == gdal_ids(path, bbox=box), box
+        want = gdal_ids(path, bbox=box)
+        assert our_ids(path, bbox=box) == want, box
+        assert our_ids(indexed, bbox=box) == gdal_ids(indexed, bbox=box) == want, box
+
+
+
+def test_a_stale_index_is_warned_once_and_the_layer_walked(layer_path, tmp_path):
+    path = layer_path("sample:r-cran-sf/nc")
+    for part in path.parent.glob("nc.*"):
+        shutil.copy(part, tmp_path)
+    kelshp("index", tmp_path / "nc.shp")
+    qix = bytearray((tmp_path / "nc.qix").read_bytes())
+    qix[8] = 99  # the count of another generation of the layer
+    (tmp_path / "nc.qix").write_bytes(qix)
+    for box in (-80, 35, -78, 36.5), (-75.9, 33.9, -75.8, 34):  # some records, none (sea)
+        with warnings.catch_warnings(record=True) as heard:
+            warnings.simplefilter("always")
+            with kel.open(tmp_path / "nc.shp", bbox=box) as reader:
+                ids = [f.id for f in reader]
+        assert ids == gdal_ids(path, bbox=box) and (len(ids) > 0) == (box[0] == -80)
+        assert [str(w.message) for w in heard] == [
+            f"{tmp_path / 'nc.qix'}: offset 8: the spatial index is not read: it indexes 99 "
+            "records, and the layer has 100"]
+
+
+
+def test_the_sbn_files_esri_wrote_are_read(tmp_path):
+    """Two layers that r-cran-rgdal ships with ESRI's .sbn: one laid out as GDAL reads it, and one
+    older (bins depth first, more nodes than the count gives), which GDAL 3.6 refuses and walks."""
+    cache = BUILD / "sample-indexed"
+    subprocess.run([SOURCE / "scripts" / "fetch-sample-shapefiles", cache, "r-cran-rgdal"],
+                   check=True, capture_output=True)
+    for name in "cities", "kiritimati_primary_roads":
+        path = cache / "r-cran-rgdal" / f"{name}.shp"
+        assert path.with_suffix(".sbn").exists() and not path.with_suffix(".qix").exists()
+        with kel.open(path) as reader:
+            bounds = reader.bounds
+        for box in boxes(bounds) + [(bounds[0], bounds[1], bounds[0] + 1, bounds[1] + 1)]:
+            with warnings.catch_warnings(record=True) as heard:
+                warnings.simplefilter("always")
+                with kel.open(path, bbox=box) as reader:
+                    ids = [f.id for f in reader]
+            assert not [w for w in heard if "spatial index" in str(w.message)]
+            assert ids == gdal_ids(path, bbox=box), box
 
 
 # (layer, filter): nc has real, integer and text columns; the corpus a date, a logical, numbers
