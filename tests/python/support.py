@@ -71,9 +71,9 @@ SAMPLE_LAYERS = [
 # The corpus layers that pyshp writes declare no code page (no .cpg, no language mark): their
 # Windows-1252 text is read on a guess, which is warned of. A test of something else accepts that
 # warning, and no other (a ':' in the message stands as '.', which the mark's syntax cannot hold).
+PYSHP_GUESS = r".*/pyshp_\w+[.]dbf. no code page declared; the text reads as CP1252 [(]guessed[)]$"
 ACCEPTS_THE_GUESS_OF_PYSHP = pytest.mark.filterwarnings(
-    r"ignore:.*/pyshp_\w+[.]dbf. no code page declared; the text reads as CP1252 [(]guessed[)]$"
-    ":kelshapelib.FormatWarning")
+    f"ignore:{PYSHP_GUESS}:kelshapelib.FormatWarning")
 
 
 def corpus_stems():
