@@ -52,6 +52,7 @@ inline void storeBE32(unsigned char* at, std::int32_t value) noexcept {
 // n little-endian values in a row, as a record's coordinates lie.
 template <class T>
 void loadLEArray(const unsigned char* at, T* out, std::size_t n) noexcept {
+  if (n == 0) return;  // an empty array may have no address at all
   std::memcpy(out, at, n * sizeof(T));
   if constexpr (std::endian::native == std::endian::big) {
     for (std::size_t i = 0; i < n; ++i) out[i] = byteSwapped(out[i]);
@@ -60,6 +61,7 @@ void loadLEArray(const unsigned char* at, T* out, std::size_t n) noexcept {
 
 template <class T>
 void storeLEArray(unsigned char* at, const T* values, std::size_t n) noexcept {
+  if (n == 0) return;  // an empty array may have no address at all
   if constexpr (std::endian::native == std::endian::big) {
     for (std::size_t i = 0; i < n; ++i) storeLE(at + i * sizeof(T), values[i]);
   } else {
