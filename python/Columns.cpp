@@ -203,13 +203,15 @@ py::dict readColumns(format::Layer& layer, format::SelectedRecords& records,
         }
         case Kind::Text: {
           py::object o = py::none();
+          const format::Column& column = table->columns()[f.column];
           if (const auto* t = std::get_if<std::string>(&v)) {
             o = text(*t);
-          } else if (const auto* b = std::get_if<bool>(&v)) {
-            // The letter the field holds, as GDAL gives a logical value.
-            std::string_view letter = row->field(table->columns()[f.column]);
+          } else if (row && static_cast<char>(column.descriptor.type) == 'L') {
+            // The letter the field holds, as GDAL gives a logical value: "?" for an unknown
+            // one too; none for a blank field.
+            std::string_view letter = row->field(column);
             while (!letter.empty() && letter.front() == ' ') letter.remove_prefix(1);
-            o = text(letter.empty() ? std::string_view(*b ? "T" : "F") : letter.substr(0, 1));
+            if (!letter.empty()) o = text(letter.substr(0, 1));
           } else if (const auto* raw = std::get_if<format::RawBytes>(&v)) {
             std::string t = table->text(raw->bytes);
             while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.pop_back();

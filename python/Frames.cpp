@@ -72,14 +72,15 @@ def read_arrays(path, columns=None, bbox=None, where=None, rows=None, skip_geome
 def _read_file_column(kind, values, nulls):
     """A column as geopandas.read_file gives it: numbers as int64, or float64 with NaN where
     there is no value; dates as "YYYY-MM-DD" str and logical values as their letter; a column
-    without a single value (or of no rows) as objects."""
+    of rows without a single value as float64 NaN, whatever its type; one of no rows as
+    objects."""
     import numpy
     if nulls is None:
         nulls = numpy.equal(values, None)
+    if len(values) == 0:
+        return numpy.empty(0, dtype=object)
     if nulls.all():
-        out = numpy.empty(len(values), dtype=object)
-        out.fill(None)
-        return out
+        return numpy.full(len(values), numpy.nan)
     if kind == "int64" and not nulls.any():
         return values
     if kind in ("int64", "float64"):

@@ -107,6 +107,9 @@ def test_read_arrays_gives_coordinates_offsets_and_masked_columns(tmp_path):
                        ({"columns": "NAME"}, TypeError)]:
         with pytest.raises(error):
             kel.read_dataframe(path, **bad)
+    # Rows without a single value: float64 NaN in every column, as read_file gives them.
+    assert_same_frame(kel.read_dataframe(path, rows=range(1, 2)),
+                      geopandas.read_file(path, rows=slice(1, 2)))
 
 
 def test_write_dataframe_takes_the_dtypes_of_a_frame_and_refuses_what_no_layer_holds(tmp_path):
