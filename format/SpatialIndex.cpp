@@ -37,8 +37,11 @@ std::unique_ptr<ReadOnlyFile> openBeside(Layer& layer, const char* extension, st
 std::optional<std::vector<std::int64_t>> indexedCandidates(Layer& layer, const Box& box,
                                                            Reporter& reporter) {
   std::string path;
+  // A refused .qix has been told; an .sbn beside it may still serve.
   if (std::unique_ptr<ReadOnlyFile> file = openBeside(layer, ".qix", path)) {
-    return quadTreeCandidates(*file, path, box, layer.count(), reporter);
+    if (auto candidates = quadTreeCandidates(*file, path, box, layer.count(), reporter)) {
+      return candidates;
+    }
   }
   if (std::unique_ptr<ReadOnlyFile> file = openBeside(layer, ".sbn", path)) {
     return sbnCandidates(*file, path, box, layer.count(), reporter);

@@ -13,7 +13,7 @@
 namespace kel::format {
 
 // The records of the layer that may meet `box`, ascending, as its quadtree index (.qix) names
-// them, or failing one ESRI's (.sbn, SbnIndex.h): every record whose box meets it is among them,
+// them, or without one that serves, ESRI's (.sbn, SbnIndex.h): every record whose box meets it is among them,
 // and the caller still tests each one's own box. None when the layer has no index, or one that
 // does not describe it (a count that is not the layer's, a file refused by quadTreeCandidates or
 // sbnCandidates), which the reporter hears: the caller then tests every record.

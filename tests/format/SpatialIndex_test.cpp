@@ -294,7 +294,8 @@ TEST(SpatialIndexTest, ABoxQueryLooksOnlyAtTheRecordsItsIndexNames) {
       {"qix", soundQix, std::nullopt, true, nullptr},
       {"qix first", soundQix, std::string("no index"), true, nullptr},
       {"sbn", std::nullopt, sound, true, nullptr},
-      {"stale qix", staleQix, sound, false, "indexes 2399 records"},
+      {"stale qix, sound sbn", staleQix, sound, true, "indexes 2399 records"},
+      {"stale qix", staleQix, std::nullopt, false, "indexes 2399 records"},
       {"stale sbn", std::nullopt, stale, false, "indexes 2399 records"},
   };
   const fmt::Box boxes[] = {{10, 10, 12.5, 11.5},
