@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 
@@ -149,53 +147,29 @@ TEST_F(LayerAppendTest, AKillOrAFailureAnywhereLeavesTheOldLayerOrTheWholeNewOne
   oldLayer();
   append(records);
   const DirectoryPicture fresh = visible();
-  int killed = 0;
-  for (std::int64_t k = 1;; ++k) {
-    SCOPED_TRACE(k);
-    oldLayer();
-    const DirectoryPicture old = visible();
-    pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-      FileSetFaults::dieAt(k);
-      append(records);
-      _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 0) break;  // no call left to die at
-    ASSERT_EQ(WEXITSTATUS(status), 137);
-    fmt::CollectingReporter reporter;
-    ASSERT_NE(fmt::Layer::open(path(), reporter), nullptr);
-    DirectoryPicture now = visible();
-    // Killed between the removal of the index and that of the recovery record: the old records
-    // come back, without the index, which no longer describes the layer on the disk.
-    DirectoryPicture unindexed = old;
-    unindexed.erase("f.qix");
-    // The recovery record goes with the last call: before it, the old records come back.
-    ASSERT_TRUE(now == old || now == unindexed);
-    killed += 1;
-  }
+  DirectoryPicture old;
+  const int killed = killAtEachCall(
+      [&] {
+        oldLayer();
+        old = visible();
+      },
+      [&] { append(records); },
+      [&](int) {
+        fmt::CollectingReporter reporter;
+        ASSERT_NE(fmt::Layer::open(path(), reporter), nullptr);
+        DirectoryPicture now = visible();
+        // Killed between the removal of the index and that of the recovery record: the old
+        // records come back, without the index, which no longer describes the layer on the disk.
+        DirectoryPicture unindexed = old;
+        unindexed.erase("f.qix");
+        // The recovery record goes with the last call: before it, the old records come back.
+        ASSERT_TRUE(now == old || now == unindexed);
+      });
   EXPECT_GT(killed, 20);
 
   for (auto op : {FileSetFaults::kCreate, FileSetFaults::kWrite, FileSetFaults::kSync,
                   FileSetFaults::kRemove}) {
-    for (std::int64_t k = 1;; ++k) {
-      SCOPED_TRACE(std::to_string(op) + " " + std::to_string(k));
-      const DirectoryPicture old = oldLayer();
-      FileSetFaults::arm(op, k);
-      bool written = true;
-      try {
-        append(records);
-      } catch (const fmt::WriteError& e) {
-        written = false;
-        EXPECT_NE(std::string(e.what()).find("test seam"), std::string::npos) << e.what();
-      }
-      FileSetFaults::disarm();
-      if (written) break;
-      ASSERT_EQ(pictureOf(dir), old);
-    }
+    failAtEachCall(dir, op, true, [&] { return oldLayer(); }, [&] { append(records); });
     EXPECT_EQ(visible(), fresh);
   }
 }

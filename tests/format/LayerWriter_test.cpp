@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -454,30 +453,17 @@ TEST_F(LayerWriterTest, AFailureAnywhereLeavesTheOldLayerAsItWas) {
   for (bool links : {true, false}) {
     for (auto op : {FileSetFaults::kCreate, FileSetFaults::kWrite, FileSetFaults::kSync,
                     FileSetFaults::kRename, FileSetFaults::kRemove}) {
-      std::int64_t k = 1;
-      for (;; ++k) {
-        SCOPED_TRACE(std::to_string(links) + " " + std::to_string(op) + " " + std::to_string(k));
-        DirectoryPicture old = oldLayer();
-        FileSetFaults::arm(op, k);
-        if (!links) FileSetFaults::withoutLinks();
-        bool written = true;
-        try {
-          writeLayer(path(), fmt::ShapeType::PointM, records);
-        } catch (const fmt::WriteError& e) {
-          written = false;
-          EXPECT_NE(std::string(e.what()).find("test seam"), std::string::npos) << e.what();
-        }
-        FileSetFaults::disarm();
-        if (written) break;
-        ASSERT_EQ(pictureOf(dir), old);
-      }
+      SCOPED_TRACE(links);
+      const std::int64_t failures = failAtEachCall(
+          dir, op, links, [&] { return oldLayer(); },
+          [&] { writeLayer(path(), fmt::ShapeType::PointM, records); });
       // Four files and the recovery record made, written through and renamed; the old .prj and
       // index removed, unless moved aside for want of links; the buffers written out while
       // records are added.
       if (op == FileSetFaults::kWrite) {
-        EXPECT_GT(k - 1, 6);
+        EXPECT_GT(failures, 6);
       } else {
-        EXPECT_EQ(k - 1, op != FileSetFaults::kRemove ? 5 : links ? 2 : 0);
+        EXPECT_EQ(failures, op != FileSetFaults::kRemove ? 5 : links ? 2 : 0);
       }
       std::vector<std::string> names;
       for (const auto& [name, bytes] : pictureOf(dir)) names.push_back(name);
@@ -518,36 +504,25 @@ TEST_F(LayerWriterTest, AProcessKilledAnywhereLeavesOneGenerationWhole) {
     return picture;
   };
   int back = 0, forward = 0;
-  for (std::int64_t k = 1;; ++k) {
-    SCOPED_TRACE(k);
-    const DirectoryPicture old = oldLayer();
-    pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-      FileSetFaults::dieAt(k);
-      writeLayer(path(), fmt::ShapeType::PointM, records);
-      _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 0) break;  // no call left to die at
-    ASSERT_EQ(WEXITSTATUS(status), 137);
-    if (k % 2 == 1) {
-      fmt::CollectingReporter reporter;
-      ASSERT_NE(fmt::Layer::open(path(), reporter), nullptr);
-    } else {
-      try {
-        kel::readShapefileAt(path());  // puts the files right, then refuses the null shapes
-      } catch (const kel::Error&) {
-      }
-    }
-    DirectoryPicture now = visible(pictureOf(dir));
-    ASSERT_TRUE(now == visible(old) || now == fresh);
-    (now == fresh ? forward : back) += 1;
-    writeLayer(path(), fmt::ShapeType::PointM, records);
-    ASSERT_EQ(pictureOf(dir), fresh);
-  }
+  DirectoryPicture old;
+  killAtEachCall(
+      [&] { old = oldLayer(); }, [&] { writeLayer(path(), fmt::ShapeType::PointM, records); },
+      [&](int k) {
+        if (k % 2 == 1) {
+          fmt::CollectingReporter reporter;
+          ASSERT_NE(fmt::Layer::open(path(), reporter), nullptr);
+        } else {
+          try {
+            kel::readShapefileAt(path());  // puts the files right, then refuses the null shapes
+          } catch (const kel::Error&) {
+          }
+        }
+        DirectoryPicture now = visible(pictureOf(dir));
+        ASSERT_TRUE(now == visible(old) || now == fresh);
+        (now == fresh ? forward : back) += 1;
+        writeLayer(path(), fmt::ShapeType::PointM, records);
+        ASSERT_EQ(pictureOf(dir), fresh);
+      });
   EXPECT_GT(back, 10);
   EXPECT_GT(forward, 3);
 }
@@ -655,27 +630,20 @@ TEST_F(LayerWriterTest, ReplacedFilesKeepTheirAccess) {
 // "disk full", the old layer stays and no temporary file is left.
 TEST_F(LayerWriterTest, AFullDiskLeavesTheOldLayer) {
   DirectoryPicture old = oldLayer();
-  pid_t child = fork();
-  ASSERT_NE(child, -1);
-  if (child == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{20000, 20000};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    std::vector<EngineRecord> records;
-    for (int i = 0; i < 500; ++i) {
-      for (const EngineRecord& r : engineRecords(fmt::ShapeType::Point)) records.push_back(r);
-    }
+  std::vector<EngineRecord> records;
+  for (int i = 0; i < 500; ++i) {
+    for (const EngineRecord& r : engineRecords(fmt::ShapeType::Point)) records.push_back(r);
+  }
+  const int status = exitOfChild([&] {
+    diskFullAt(20000);
     try {
       writeLayer(path(), fmt::ShapeType::Point, records);
     } catch (const fmt::WriteError& e) {
-      _exit(std::string(e.what()).find("Disk full") != std::string::npos ? 0 : 2);
+      return std::string(e.what()).find("Disk full") != std::string::npos ? 0 : 2;
     }
-    _exit(1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status)) << "the writer crashed, status " << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    return 1;
+  });
+  EXPECT_EQ(status, 0);
   EXPECT_EQ(pictureOf(dir), old);
 }
 

@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <bit>
-#include <csignal>
 #include <functional>
 #include <limits>
 
@@ -325,22 +322,15 @@ TEST(WriteShapefileDriver, FullDiskReportsFalse) {
       TempDir dir;
       writeSet(dir, sampleFiles(kelPoint), "out");
       const DirectoryPicture old = pictureOf(dir);
-      pid_t child = fork();
-      ASSERT_NE(child, -1);
-      if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{200, 200};
-        setrlimit(RLIMIT_FSIZE, &limit);
+      const int status = exitOfChild([&] {
+        diskFullAt(200);
         std::vector<Ref<ShapeObject>> shapes;
         for (int i = 0; i < count; ++i) shapes.push_back(makeShape(kelPoint, {{1.0 * i, 2}}));
         Ref<Shapefile> file = makeFile(kelPoint, shapes);
-        if (!replace) _exit(writeTo(*file, dir) ? 1 : 0);
-        _exit(errorOf([&] { replaceShapefile(*file, dir.native("out")); }) == 61 ? 0 : 1);
-      }
-      int status = 0;
-      ASSERT_EQ(waitpid(child, &status, 0), child);
-      ASSERT_TRUE(WIFEXITED(status)) << "the writer crashed, status " << status;
-      EXPECT_EQ(WEXITSTATUS(status), 0) << count << " points written on a full disk";
+        if (!replace) return writeTo(*file, dir) ? 1 : 0;
+        return errorOf([&] { replaceShapefile(*file, dir.native("out")); }) == 61 ? 0 : 1;
+      });
+      EXPECT_EQ(status, 0) << count << " points written on a full disk";
       if (replace) {
         EXPECT_EQ(pictureOf(dir), old) << count;
       }

@@ -2,14 +2,22 @@
 
 // Layers for the format engine's writer to write: records of every shape type with Z, M and
 // "no measure" values, null shapes among them, and a table of every column type; and a picture
-// of a directory, to tell that a write that failed left every file as it was.
+// of a directory, to tell that a write that failed left every file as it was; and the loops that
+// fail or kill a write at each of its system calls in turn.
 
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "kel/format/LayerWriter.h"
+#include "kel/runtime/AtomicFileSet.h"
 #include "support/TempDir.h"
 
 namespace kel::testing {
@@ -93,6 +101,78 @@ inline DirectoryPicture pictureOf(const TempDir& dir) {
     picture[name] = entry.is_regular_file() ? dir.read(name) : File{};
   }
   return picture;
+}
+
+// The calls of kind `op` that `write` makes through its file sets fail in turn, k = 1, 2, ...,
+// until the write goes through (on a file system without hard links unless `links`): each failure
+// is the seam's WriteError and leaves the directory as `before()`, which sets it up, pictured it.
+// Returns the number of failures.
+template <class Before, class Write>
+std::int64_t failAtEachCall(const TempDir& dir, FileSetFaults::Operation op, bool links,
+                            Before before, Write write) {
+  for (std::int64_t k = 1;; ++k) {
+    SCOPED_TRACE("fail call " + std::to_string(k) + " of kind " + std::to_string(op));
+    const DirectoryPicture old = before();
+    FileSetFaults::arm(op, k);
+    if (!links) FileSetFaults::withoutLinks();
+    try {
+      write();
+      FileSetFaults::disarm();
+      return k - 1;
+    } catch (const fmt::WriteError& e) {
+      EXPECT_NE(std::string(e.what()).find("test seam"), std::string::npos) << e.what();
+    }
+    FileSetFaults::disarm();
+    if (pictureOf(dir) != old) {
+      ADD_FAILURE() << "the failed write changed the directory";
+      return -1;
+    }
+  }
+}
+
+// What `body` returns, as the exit status of a child process that runs it; -1, and a failure,
+// when the child ends otherwise.
+template <class Body>
+int exitOfChild(Body body) {
+  pid_t child = fork();
+  if (child == 0) _exit(body());
+  int status = -1;
+  if (child == -1 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+    ADD_FAILURE() << "the child process ended with status " << status;
+    return -1;
+  }
+  return WEXITSTATUS(status);
+}
+
+// From now on the process writes no file past `bytes`, as on a full disk.
+inline void diskFullAt(rlim_t bytes) {
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{bytes, bytes};
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// `write` runs in a child process that dies, as a SIGKILL or a power cut would end it, at its k-th
+// system call through a file set, k = 1, 2, ..., until a child lives to the end; `before()` sets
+// the directory up for each child and `after(k)` checks what its death left. Returns the number
+// of deaths.
+template <class Before, class Write, class After>
+int killAtEachCall(Before before, Write write, After after) {
+  for (int k = 1;; ++k) {
+    SCOPED_TRACE("killed at call " + std::to_string(k));
+    before();
+    const int status = exitOfChild([&] {
+      FileSetFaults::dieAt(k);
+      write();
+      return 0;
+    });
+    if (status == 0) return k - 1;  // no call left to die at
+    if (status != 137) {
+      ADD_FAILURE() << "the writing child exited with " << status;
+      return -1;
+    }
+    after(k);
+    if (::testing::Test::HasFatalFailure()) return -1;
+  }
 }
 
 }  // namespace kel::testing
