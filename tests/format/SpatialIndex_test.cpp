@@ -150,6 +150,42 @@ std::vector<std::int64_t> meeting(const fmt::Box& box) {
   return out;
 }
 
+// An index file made wrong at one place, the offset a reader names, and the words that say why.
+struct Malformed {
+  std::string bytes;
+  std::int64_t offset;
+  const char* why;
+};
+
+// The sound index `name` (of three records) gives the candidates for the box quietly; each
+// malformed one gives none and one finding at its offset that says why.
+template <class Candidates, std::size_t N>
+void expectRefused(const char* name, Candidates candidatesIn, const fmt::Box& box,
+                   const std::string& sound, const std::vector<std::int64_t>& found,
+                   const Malformed (&cases)[N]) {
+  TempDir dir;
+  const std::string path = dir.native(name);
+  auto candidates = [&](const std::string& bytes, fmt::CollectingReporter& reporter) {
+    dir.write(name, bytes);
+    kel::ReadOnlyFile::OpenError why;
+    auto file = kel::ReadOnlyFile::open(path, why);
+    return candidatesIn(*file, path, box, 3, reporter);
+  };
+  fmt::CollectingReporter quiet;
+  EXPECT_EQ(candidates(sound, quiet), found);
+  EXPECT_TRUE(quiet.findings.empty());
+  for (const Malformed& c : cases) {
+    SCOPED_TRACE(c.why);
+    fmt::CollectingReporter reporter;
+    EXPECT_FALSE(candidates(c.bytes, reporter));
+    ASSERT_EQ(reporter.findings.size(), 1u);
+    const fmt::Finding& f = reporter.findings.front();
+    EXPECT_EQ(f.file, path);
+    EXPECT_EQ(f.offset, c.offset);
+    EXPECT_NE(f.sentence.find(c.why), std::string::npos) << f.sentence;
+  }
+}
+
 }  // namespace
 
 // kelshp index writes the very bytes GDAL writes for the layer; the index names every record whose
@@ -222,11 +258,7 @@ TEST(SpatialIndexTest, ACraftedIndexIsRefusedWithWhereAndWhy) {
   std::string hundred;
   i32(hundred, 100);
   many.replace(52, 4, hundred);
-  struct Case {
-    std::string bytes;
-    std::int64_t offset;
-    const char* why;
-  } cases[] = {
+  const Malformed cases[] = {
       {"SQX" + sound.substr(3), 0, "no quadtree header"},
       {sound.substr(0, 3) + '\3' + sound.substr(4), 3, "byte order 3"},
       {sound.substr(0, 4) + '\2' + sound.substr(5), 4, "version 2"},
@@ -243,27 +275,7 @@ TEST(SpatialIndexTest, ACraftedIndexIsRefusedWithWhereAndWhy) {
       {sound.substr(0, 40), 16, "ends inside a node"},
       {header(3) + deep, 16 + 44 * fmt::kQuadTreeMaxDepth, "deeper than 64"},
   };
-  TempDir dir;
-  const std::string path = dir.native("f.qix");
-  auto candidates = [&](const std::string& bytes, fmt::CollectingReporter& reporter) {
-    dir.write("f.qix", bytes);
-    kel::ReadOnlyFile::OpenError why;
-    auto file = kel::ReadOnlyFile::open(path, why);
-    return fmt::quadTreeCandidates(*file, path, {1, 1, 2, 2}, 3, reporter);
-  };
-  fmt::CollectingReporter quiet;
-  EXPECT_EQ(candidates(sound, quiet), (std::vector<std::int64_t>{0, 1, 2}));
-  EXPECT_TRUE(quiet.findings.empty());
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.why);
-    fmt::CollectingReporter reporter;
-    EXPECT_FALSE(candidates(c.bytes, reporter));
-    ASSERT_EQ(reporter.findings.size(), 1u);
-    const fmt::Finding& f = reporter.findings.front();
-    EXPECT_EQ(f.file, path);
-    EXPECT_EQ(f.offset, c.offset);
-    EXPECT_NE(f.sentence.find(c.why), std::string::npos) << f.sentence;
-  }
+  expectRefused("f.qix", fmt::quadTreeCandidates, {1, 1, 2, 2}, sound, {0, 1, 2}, cases);
 }
 
 // A box query looks only at the records its index names, the .qix first and ESRI's .sbn failing
@@ -362,11 +374,7 @@ TEST(SpatialIndexTest, ACraftedSbnIsRefusedWithWhereAndWhy) {
   std::string extra;
   be32(extra, 5);
   be32(extra, 4);
-  struct Case {
-    std::string bytes;
-    std::int64_t offset;
-    const char* why;
-  } cases[] = {
+  const Malformed cases[] = {
       {with({{0, 9995}}), 0, "no header"},
       {with({{28, 4}}), 28, "indexes 4 records"},
       {with({{32, 0x7ff00000}}), 32, "extent is no box"},
@@ -385,25 +393,5 @@ TEST(SpatialIndexTest, ACraftedSbnIsRefusedWithWhereAndWhy) {
       {with({{128, 2}}), 180, "node 2's bins end before its 2 features"},
       {sound + extra + "12345678", 180, "bin 5 is no node's"},
   };
-  TempDir dir;
-  const std::string path = dir.native("f.sbn");
-  auto candidates = [&](const std::string& bytes, fmt::CollectingReporter& reporter) {
-    dir.write("f.sbn", bytes);
-    kel::ReadOnlyFile::OpenError why;
-    auto file = kel::ReadOnlyFile::open(path, why);
-    return fmt::sbnCandidates(*file, path, {5, 5, 5.5, 5.5}, 3, reporter);
-  };
-  fmt::CollectingReporter quiet;
-  EXPECT_EQ(candidates(sound, quiet), (std::vector<std::int64_t>{2}));
-  EXPECT_TRUE(quiet.findings.empty());
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.why);
-    fmt::CollectingReporter reporter;
-    EXPECT_FALSE(candidates(c.bytes, reporter));
-    ASSERT_EQ(reporter.findings.size(), 1u);
-    const fmt::Finding& f = reporter.findings.front();
-    EXPECT_EQ(f.file, path);
-    EXPECT_EQ(f.offset, c.offset);
-    EXPECT_NE(f.sentence.find(c.why), std::string::npos) << f.sentence;
-  }
+  expectRefused("f.sbn", fmt::sbnCandidates, {5, 5, 5.5, 5.5}, sound, {2}, cases);
 }
