@@ -20,20 +20,20 @@ IN_USE = "in use by another call"
 
 
 @contextlib.contextmanager
-def racy():
-    """Threads switched as often as the interpreter can, and a Python callback at every
-    collection, which lets the interpreter switch in the middle of any allocation."""
-    interval = sys.getswitchinterval()
-    threshold = gc.get_threshold()
-    callback = lambda phase, info: None  # noqa: E731
+def racy(callback=None, threshold=20):
+    """Threads switched as often as the interpreter can, and a Python callback at (nearly) every
+    collection, which lets the interpreter switch in the middle of any allocation. The callback
+    calls `callback` once armed: the with block's first statement arms it, allocating nothing
+    the collector watches."""
+    interval, thresholds, armed = sys.getswitchinterval(), gc.get_threshold(), []
     sys.setswitchinterval(1e-6)
-    gc.set_threshold(20)
-    gc.callbacks.append(callback)
+    gc.set_threshold(threshold)
+    gc.callbacks.append(lambda phase, info: callback and armed and callback())
     try:
-        yield
+        yield armed
     finally:
-        gc.callbacks.remove(callback)
-        gc.set_threshold(*threshold)
+        gc.callbacks.pop()
+        gc.set_threshold(*thresholds)
         sys.setswitchinterval(interval)
 
 
@@ -188,26 +188,11 @@ def test_reentering_a_reader_from_its_own_read_is_refused(tmp_path):
             refused.append(str(e))
 
     everything = slice(None)
-    with collecting(callback) as armed:
+    with racy(callback, threshold=5) as armed:
         armed.append(True)
         features = reader[everything]
     assert refused and all(IN_USE in s for s in refused)
     assert [f.properties["K"] for f in features] == list(range(200))
-
-
-@contextlib.contextmanager
-def collecting(callback):
-    """The collector run at (nearly) every allocation, and the callback at each run once armed:
-    the with block's first statement arms it, allocating nothing the collector watches."""
-    threshold = gc.get_threshold()
-    armed = []
-    gc.set_threshold(5)
-    gc.callbacks.append(lambda phase, info: armed and callback())
-    try:
-        yield armed
-    finally:
-        gc.callbacks.pop()
-        gc.set_threshold(*threshold)
 
 
 def test_object_model_list_emptied_while_python_walks_it():
@@ -219,7 +204,7 @@ def test_object_model_list_emptied_while_python_walks_it():
         while shapes.Count > 1:
             shapes.Remove(shapes.Count)
 
-    with collecting(callback) as armed:
+    with racy(callback, threshold=5) as armed:
         armed.append(True)
         walked = sf.__geo_interface__  # the shapes as they were when the walk began
     assert [f["geometry"]["coordinates"][0][0] for f in walked["features"]] == list(range(300))
