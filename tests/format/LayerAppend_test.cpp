@@ -30,12 +30,9 @@ struct LayerAppendTest : ::testing::Test {
   }
 
   static std::vector<EngineRecord> added(int copies) {
-    std::vector<EngineRecord> records;
-    for (int i = 0; i < copies; ++i) {
-      for (EngineRecord r : engineRecords(kType)) {
-        for (fmt::XY& p : r.points) p.x += 100;
-        records.push_back(r);
-      }
+    std::vector<EngineRecord> records = engineRecords(kType, copies);
+    for (EngineRecord& r : records) {
+      for (fmt::XY& p : r.points) p.x += 100;
     }
     return records;
   }

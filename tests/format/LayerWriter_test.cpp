@@ -446,10 +446,7 @@ TEST_F(LayerWriterTest, WarnsOfManyColumnsAndCutsOnlyWhenAsked) {
 // puts the new files in place and removes the old .prj and spatial index.
 TEST_F(LayerWriterTest, AFailureAnywhereLeavesTheOldLayerAsItWas) {
   // Enough records that the buffers are written out while records are added.
-  std::vector<EngineRecord> records;
-  for (int i = 0; i < 1500; ++i) {
-    for (const EngineRecord& r : engineRecords(fmt::ShapeType::PointM)) records.push_back(r);
-  }
+  const std::vector<EngineRecord> records = engineRecords(fmt::ShapeType::PointM, 1500);
   for (bool links : {true, false}) {
     for (auto op : {FileSetFaults::kCreate, FileSetFaults::kWrite, FileSetFaults::kSync,
                     FileSetFaults::kRename, FileSetFaults::kRemove}) {
@@ -489,10 +486,7 @@ TEST_F(LayerWriterTest, AFailureAnywhereLeavesTheOldLayerAsItWas) {
 // the new one whole and nothing of the dead process's but its unlocked temporary files, which
 // the next write removes.
 TEST_F(LayerWriterTest, AProcessKilledAnywhereLeavesOneGenerationWhole) {
-  std::vector<EngineRecord> records;
-  for (int i = 0; i < 300; ++i) {
-    for (const EngineRecord& r : engineRecords(fmt::ShapeType::PointM)) records.push_back(r);
-  }
+  const std::vector<EngineRecord> records = engineRecords(fmt::ShapeType::PointM, 300);
   oldLayer();
   writeLayer(path(), fmt::ShapeType::PointM, records);
   const DirectoryPicture fresh = pictureOf(dir);
@@ -630,10 +624,7 @@ TEST_F(LayerWriterTest, ReplacedFilesKeepTheirAccess) {
 // "disk full", the old layer stays and no temporary file is left.
 TEST_F(LayerWriterTest, AFullDiskLeavesTheOldLayer) {
   DirectoryPicture old = oldLayer();
-  std::vector<EngineRecord> records;
-  for (int i = 0; i < 500; ++i) {
-    for (const EngineRecord& r : engineRecords(fmt::ShapeType::Point)) records.push_back(r);
-  }
+  const std::vector<EngineRecord> records = engineRecords(fmt::ShapeType::Point, 500);
   const int status = exitOfChild([&] {
     diskFullAt(20000);
     try {

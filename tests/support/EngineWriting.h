@@ -50,8 +50,9 @@ inline const std::vector<fmt::ColumnDefinition> kEngineColumns = {
 
 // Three records of the type: a shape of two parts (an outer ring and a hole, clockwise and
 // counter-clockwise, which a line and a patch take as they come), a null shape with null values,
-// and a shape of one part whose last M is "no measure". Every value reads back exactly.
-inline std::vector<EngineRecord> engineRecords(fmt::ShapeType type) {
+// and a shape of one part whose last M is "no measure"; the three `copies` times over. Every value
+// reads back exactly.
+inline std::vector<EngineRecord> engineRecords(fmt::ShapeType type, int copies = 1) {
   fmt::ShapeTypeTraits t = *fmt::traitsOf(static_cast<std::int32_t>(type));
   std::vector<fmt::XY> ring = {{0, 0}, {0, 10}, {10, 10}, {10, 0}, {0, 0},
                                {2, 2}, {4, 2},  {4, 4},   {2, 4},  {2, 2}};
@@ -80,7 +81,9 @@ inline std::vector<EngineRecord> engineRecords(fmt::ShapeType type) {
       e.partTypes = r == 0 ? std::vector<std::int32_t>{2, 3} : std::vector<std::int32_t>{5};
     }
   }
-  return out;
+  std::vector<EngineRecord> many;
+  for (int i = 0; i < copies; ++i) many.insert(many.end(), out.begin(), out.end());
+  return many;
 }
 
 inline void writeLayer(const std::string& path, fmt::ShapeType type,

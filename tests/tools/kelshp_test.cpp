@@ -422,10 +422,7 @@ TEST_F(Kelshp, CopyRefusalsLeaveEveryFileAsItWas) {
 // Ctrl-C, a kill and a hang-up while copy writes: kelshp exits as the shell expects for the
 // signal, and leaves the old layer and no file of its own.
 TEST_F(Kelshp, ASignalLeavesTheOldLayerAndNoTemporaryFile) {
-  std::vector<EngineRecord> records;
-  for (int i = 0; i < 40000; ++i) {
-    for (const EngineRecord& r : engineRecords(fmt::ShapeType::PointM)) records.push_back(r);
-  }
+  const std::vector<EngineRecord> records = engineRecords(fmt::ShapeType::PointM, 40000);
   writeLayer(dir.native("big"), fmt::ShapeType::PointM, records);
   run(kelshp + "copy " + path("poly") + " " + path("old"));
   const DirectoryPicture before = pictureOf(dir);
